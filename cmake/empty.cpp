@@ -1,0 +1,1 @@
+// Keeps a library target valid while its directory has no sources yet.

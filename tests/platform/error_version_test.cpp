@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "aDefs.h"
+#include "aError.h"
+#include "aVersion.h"
+
+TEST(ErrorText, NamesAndDescriptionsByValue) {
+    EXPECT_STREQ(aError_GetErrorText(aErrNone), "aErrNone");
+    EXPECT_STREQ(aError_GetErrorText(aErrTimeout), "aErrTimeout");
+    EXPECT_STREQ(aError_GetErrorDescription(aErrTimeout), "Timeout occurred");
+    EXPECT_STREQ(aError_GetErrorDescription(aErrNone), "Success, no error");
+    EXPECT_STREQ(aError_GetErrorDescription(aErrShortCommand), "Halvorine command to short");
+}
+
+TEST(ErrorText, OutOfRangeIsUnknown) {
+    for (aErr e : {34, 35, 1000, -1, -34}) {
+        EXPECT_STREQ(aError_GetErrorText(e), "aErrUnknown") << e;
+        EXPECT_STREQ(aError_GetErrorDescription(e), "Unknown error") << e;
+    }
+}
+
+TEST(Version, PackPicksLayout) {
+    struct Case {
+        uint8 major, minor, patch;
+        uint32 packed;
+    } cases[] = {
+        {2, 14, 7, 0x2E000007}, {2, 15, 0, 0x2F020F00}, {3, 0, 1, 0x2F030001}, {1, 10, 255, 0x1A0000FF},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(aVersion_Pack(c.major, c.minor, c.patch), c.packed);
+        EXPECT_EQ(aVersion_ParseMajor(c.packed), c.major);
+        EXPECT_EQ(aVersion_ParseMinor(c.packed), c.minor);
+        EXPECT_EQ(aVersion_ParsePatch(c.packed), c.patch);
+    }
+}
+
+TEST(Version, LayoutTest) {
+    EXPECT_TRUE(aVersion_IsLegacyFormat(0x1FFFFFFF));
+    EXPECT_TRUE(aVersion_IsLegacyFormat(0x2E000000));
+    EXPECT_FALSE(aVersion_IsLegacyFormat(0x2F000000));
+    EXPECT_FALSE(aVersion_IsLegacyFormat(0x30000000));
+}
+
+TEST(Version, LegacyPatchIs24Bits) {
+    uint32 packed = 0x1A123456;
+    EXPECT_EQ(aVersion_ParsePatch(packed), 0x123456u);
+    EXPECT_EQ(aVersion_ParseMajor(packed), 1);
+    EXPECT_EQ(aVersion_ParseMinor(packed), 10);
+    char text[15];
+    EXPECT_EQ(aVersion_ParseString(packed, text, sizeof text), std::strlen("1.10.1193046"));
+    EXPECT_STREQ(text, "1.10.1193046");
+}
+
+TEST(Version, ParseStringRefusesShortBuffer) {
+    char text[5] = "xxxx";
+    EXPECT_EQ(aVersion_ParseString(0x2F020F00, text, sizeof text), 0u);
+    EXPECT_STREQ(text, "");
+    char longest[15];
+    EXPECT_EQ(aVersion_ParseString(0x2FFFFFFF, longest, sizeof longest), 11u);
+    EXPECT_STREQ(longest, "255.255.255");
+}
+
+TEST(Version, OwnVersionAndComparisons) {
+    EXPECT_STREQ(aVersion_GetString(), "2.11.2");
+    EXPECT_EQ(aVersion_GetString(), aVersion_GetString());
+    EXPECT_TRUE(aVersion_IsAtLeast(2, 11, 2));
+    EXPECT_FALSE(aVersion_IsAtLeast(2, 11, 3));
+    EXPECT_TRUE(aVersion_IsAtLeast(1, 200, 200));
+    EXPECT_FALSE(aVersion_IsAtLeast(3, 0, 0));
+    EXPECT_TRUE(aVersion_IsAtLeastCompare(2, 11, 2, 2, 11, 2));
+    EXPECT_FALSE(aVersion_IsAtLeastCompare(2, 10, 9, 2, 11, 0));
+}
+
+TEST(Version, Features) {
+    EXPECT_TRUE(aVersion_HasFeature("VERSION"));
+    EXPECT_FALSE(aVersion_HasFeature("version"));
+    EXPECT_FALSE(aVersion_HasFeature("VERSIONS"));
+    EXPECT_FALSE(aVersion_HasFeature(nullptr));
+    char* list = aVersion_GetFeatureList();
+    ASSERT_NE(list, nullptr);
+    EXPECT_STREQ(list, "VERSION - Version Query API");
+    aVersion_DestroyFeatureList(&list);
+    EXPECT_EQ(list, nullptr);
+}
+
+TEST(ModelName, KnownAndUnknown) {
+    for (uint32 m : {4u, 5u, 13u, 20u, 27u}) EXPECT_STRNE(aDefs_GetModelName(m), "Unknown") << m;
+    for (uint32 m : {0u, 6u, 12u, 28u, 0xFFFFFFFFu}) EXPECT_STREQ(aDefs_GetModelName(m), "Unknown") << m;
+}
