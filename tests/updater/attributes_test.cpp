@@ -12,10 +12,9 @@
 
 #include "AtomicFile.h"
 #include "AttributesFile.h"
-#include "StreamText.h"
+#include "LogCapture.h"
 #include "TempDir.h"
 #include "Timestamp.h"
-#include "UpdaterLog.h"
 
 namespace {
 
@@ -39,23 +38,6 @@ bool looksLikeTimestamp(const std::string& text) {
     const char* end = strptime(text.c_str(), "%a %b %e %H:%M:%S %Y", &parsed);
     return text.size() == 24 && end && *end == '\0';
 }
-
-// Captures the attribute log lines for one test.
-class AttributesLog {
-  public:
-    AttributesLog() : file_(tmpfile()) {
-        updaterLog_SetMask(DEBUG_Attributes);
-        updaterLog_SetStream(file_);
-    }
-    ~AttributesLog() {
-        updaterLog_SetStream(nullptr);
-        fclose(file_);
-    }
-    std::string text() { return streamText(file_); }
-
-  private:
-    FILE* file_;
-};
 
 } // namespace
 
@@ -90,7 +72,7 @@ TEST(Attributes, ReadingTrimsSkipsAndLetsTheLastValueWin) {
 
 TEST(Attributes, MissingFileIsCreatedWithItsTimes) {
     TempDir dir;
-    AttributesLog log;
+    LogCapture log(DEBUG_Attributes);
     std::string path = dir / ".settings";
     AttributesFile attributes(path);
     EXPECT_FALSE(attributes.isModified());
@@ -156,7 +138,7 @@ TEST(Attributes, WriteAfterAChangeIsSortedAndStampsTheUpdate) {
 
 TEST(Attributes, WriteWithoutANameUsesTheDefault) {
     TempDir dir;
-    AttributesLog log;
+    LogCapture log(DEBUG_Attributes);
     char cwd[4096];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
     ASSERT_EQ(chdir(dir.path().c_str()), 0);
@@ -182,7 +164,7 @@ TEST(Attributes, CopiesCarryNameValuesAndFlag) {
 
 TEST(Attributes, UnwritableFileIsLoggedAndValuesStay) {
     TempDir dir;
-    AttributesLog log;
+    LogCapture log(DEBUG_Attributes);
     std::string path = dir / "missing-directory/.settings";
     AttributesFile attributes;
     attributes.setText("A", "1");
@@ -201,7 +183,7 @@ TEST(Attributes, FailedRewriteKeepsThePreviousFile) {
     attributes.setText("LATEST_DOWNLOAD", "13.bird");
     attributes.setText("LAST_DOWNLOAD_DATE", currentTimestamp());
 
-    AttributesLog log;
+    LogCapture log(DEBUG_Attributes);
     // Files may grow to 16 bytes only: every longer write fails as on a full disk.
     struct rlimit saved;
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
