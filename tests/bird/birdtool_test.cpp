@@ -1,61 +1,21 @@
 // End to end: files built by `birdtool pack` read back by `birdtool info` and BirdFile.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "BirdFile.h"
 #include "BirdWriter.h"
+#include "Subprocess.h"
 #include "TempDir.h"
-
-extern char** environ;
 
 namespace {
 
-struct ToolRun {
-    std::string out, err;
-    int status = -1;
-};
-
-// Runs the built birdtool with args, capturing both streams; killed after 30 s.
-ToolRun birdtool(const TempDir& dir, const std::vector<std::string>& args) {
-    const std::string program = std::string(VELTRANO_BIN_DIR) + "/birdtool";
-    const std::string outPath = dir / ".out", errPath = dir / ".err";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid;
-    ToolRun run;
-    int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return run;
-    int status = 0;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            ADD_FAILURE() << "birdtool timed out";
-            return run;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    run.out = TempDir::read(outPath);
-    run.err = TempDir::read(errPath);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+// Runs the built birdtool with args, capturing both streams.
+SubprocessResult birdtool(const std::vector<std::string>& args) {
+    SubprocessResult run = runSubprocess(std::string(VELTRANO_BIN_DIR) + "/birdtool", args);
+    EXPECT_TRUE(run.started && !run.timedOut);
     return run;
 }
 
@@ -74,28 +34,28 @@ TEST(Birdtool, PackThenInfoAndLoad) {
     dir.write("loader.bin", loader);
     dir.write("app.bin", app);
     const std::string out = dir / "42.bird";
-    ToolRun pack = birdtool(dir, {"pack",
-                                  "-o",
-                                  out,
-                                  "--version",
-                                  "2.11.4 rc1",
-                                  "--serial",
-                                  "40f5849a",
-                                  "--model-number",
-                                  "20",
-                                  "--description",
-                                  "Veltrano lab",
-                                  "-S",
-                                  "0x4010",
-                                  "--descriptor-location",
-                                  "16416",
-                                  "--start",
-                                  "0x20000400",
-                                  "-l",
-                                  "0x20000000=" + (dir / "loader.bin"),
-                                  "--firmware",
-                                  "0x4000:5=" + (dir / "app.bin")});
-    ASSERT_EQ(pack.status, 0) << pack.err;
+    SubprocessResult pack = birdtool({"pack",
+                                      "-o",
+                                      out,
+                                      "--version",
+                                      "2.11.4 rc1",
+                                      "--serial",
+                                      "40f5849a",
+                                      "--model-number",
+                                      "20",
+                                      "--description",
+                                      "Veltrano lab",
+                                      "-S",
+                                      "0x4010",
+                                      "--descriptor-location",
+                                      "16416",
+                                      "--start",
+                                      "0x20000400",
+                                      "-l",
+                                      "0x20000000=" + (dir / "loader.bin"),
+                                      "--firmware",
+                                      "0x4000:5=" + (dir / "app.bin")});
+    ASSERT_EQ(pack.exitStatus, 0) << pack.err;
     EXPECT_EQ(pack.out, "");
 
     BirdFile f(out);
@@ -116,8 +76,8 @@ TEST(Birdtool, PackThenInfoAndLoad) {
     ASSERT_EQ(ld.size(), 1u);
     EXPECT_EQ(std::string(ld[0].image(), ld[0].image() + ld[0].imageLength()), loader);
 
-    ToolRun info = birdtool(dir, {"info", out});
-    ASSERT_EQ(info.status, 0) << info.err;
+    SubprocessResult info = birdtool({"info", out});
+    ASSERT_EQ(info.exitStatus, 0) << info.err;
     EXPECT_EQ(info.err, "");
     char checksum[16];
     std::snprintf(checksum, sizeof checksum, "%08X", f.checksum());
@@ -147,8 +107,8 @@ TEST(Birdtool, PackThenInfoAndLoad) {
                             "  4    0     0      704         0x20000000  loader image\n"
                             "  5    1     5      5004        0x00004000  firmware image\n");
 
-    ToolRun verbose = birdtool(dir, {"info", "-v", out});
-    EXPECT_EQ(verbose.status, 0);
+    SubprocessResult verbose = birdtool({"info", "-v", out});
+    EXPECT_EQ(verbose.exitStatus, 0);
     EXPECT_EQ(verbose.out, info.out);
     EXPECT_NE(verbose.err.find("BIRDFILE:\t\t File reports 5 blocks\n"), std::string::npos) << verbose.err;
 }
@@ -156,10 +116,10 @@ TEST(Birdtool, PackThenInfoAndLoad) {
 TEST(Birdtool, InfoWithoutIdentityListsNone) {
     TempDir dir;
     dir.write("a.bin", std::string(100, '\xFF'));
-    ToolRun pack = birdtool(dir, {"pack", "-o", dir / "p.bird", "-f", "0=" + (dir / "a.bin"), "-z", "0"});
-    ASSERT_EQ(pack.status, 0) << pack.err;
-    ToolRun info = birdtool(dir, {"info", dir / "p.bird"});
-    ASSERT_EQ(info.status, 0) << info.err;
+    SubprocessResult pack = birdtool({"pack", "-o", dir / "p.bird", "-f", "0=" + (dir / "a.bin"), "-z", "0"});
+    ASSERT_EQ(pack.exitStatus, 0) << pack.err;
+    SubprocessResult info = birdtool({"info", dir / "p.bird"});
+    ASSERT_EQ(info.exitStatus, 0) << info.err;
     for (const char* line : {"Identity:          none\n", "Serial locations:  none\n",
                              "Start address:     none\n", "Blocks:            1\n"})
         EXPECT_NE(info.out.find(line), std::string::npos) << line << info.out;
@@ -177,9 +137,9 @@ TEST(Birdtool, InfoNamesTheModelsAFileFits) {
         {"MTM-DAQ-12", "MTM-DAQ-1 (17)\n"},
     };
     for (const Case& c : cases) {
-        ToolRun pack = birdtool(dir, {"pack", "-o", dir / "g.bird", "-V", "1.0", "-m", c.model});
-        ASSERT_EQ(pack.status, 0) << pack.err;
-        ToolRun info = birdtool(dir, {"info", dir / "g.bird"});
+        SubprocessResult pack = birdtool({"pack", "-o", dir / "g.bird", "-V", "1.0", "-m", c.model});
+        ASSERT_EQ(pack.exitStatus, 0) << pack.err;
+        SubprocessResult info = birdtool({"info", dir / "g.bird"});
         EXPECT_NE(info.out.find("  Fits models:     " + c.fits), std::string::npos) << info.out;
     }
 }
@@ -197,8 +157,8 @@ TEST(Birdtool, InfoFailsOnFilesThatDoNotLoad) {
         {dir / "broken.bird", ": Failed to load bird data\n"},
     };
     for (const Case& c : cases) {
-        ToolRun info = birdtool(dir, {"info", c.path});
-        EXPECT_EQ(info.status, 1) << c.path;
+        SubprocessResult info = birdtool({"info", c.path});
+        EXPECT_EQ(info.exitStatus, 1) << c.path;
         EXPECT_EQ(info.out, "") << c.path;
         EXPECT_NE(info.err.find(c.errContains), std::string::npos) << info.err;
     }
@@ -229,21 +189,20 @@ TEST(Birdtool, PackRefusesBadArguments) {
         {{"info"}, 2, "info takes one FILE"},
     };
     for (const Case& c : cases) {
-        ToolRun run = birdtool(dir, c.args);
+        SubprocessResult run = birdtool(c.args);
         std::string shown = c.args.empty() ? "(none)" : c.args.back();
-        EXPECT_EQ(run.status, c.status) << shown << run.err;
+        EXPECT_EQ(run.exitStatus, c.status) << shown << run.err;
         EXPECT_NE(run.err.find(c.errContains), std::string::npos) << shown << ": " << run.err;
     }
     EXPECT_FALSE(std::ifstream(dir / "o").good()) << "nothing written on a refused command";
 }
 
 TEST(Birdtool, HelpDescribesBothCommands) {
-    TempDir dir;
-    ToolRun help = birdtool(dir, {"--help"});
-    EXPECT_EQ(help.status, 0);
+    SubprocessResult help = birdtool({"--help"});
+    EXPECT_EQ(help.exitStatus, 0);
     for (const char* text :
          {"birdtool info [-v] FILE", "birdtool pack -o OUT", "--loader SPEC", "--firmware SPEC",
           "--serial-location ADDR", "--descriptor-location ADDR", "--start ADDR", "--model-number N"})
         EXPECT_NE(help.out.find(text), std::string::npos) << text;
-    EXPECT_EQ(birdtool(dir, {"pack", "--help"}).out, help.out);
+    EXPECT_EQ(birdtool({"pack", "--help"}).out, help.out);
 }
