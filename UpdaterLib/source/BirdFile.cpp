@@ -182,10 +182,11 @@ void BirdFile::inflateBody(const uint8* compressed, size_t length) {
         ~StreamEnd() { inflateEnd(stream); }
     } streamEnd{&stream};
 
-    // Firmware compresses a few times over; padding far more. Start at four times the
-    // input and double, keeping one byte past the limit to notice a body over it.
+    // Code compresses about two times over, erased flash far more. Start at twice the
+    // input and double (large blocks grow in place), keeping one byte past the limit
+    // to notice a body over it.
     const size_t limit = maxBodySize + 1;
-    size_t capacity = std::min(std::max(length * 4, size_t(64) << 10), limit);
+    size_t capacity = std::min(length * 2 + (size_t(64) << 10), limit);
     std::unique_ptr<uint8, FreeDeleter> body(static_cast<uint8*>(std::malloc(capacity)));
     if (!body) {
         sLogDecompressError(Z_MEM_ERROR);
@@ -227,8 +228,9 @@ void BirdFile::inflateBody(const uint8* compressed, size_t length) {
         sLogDecompressError(Z_BUF_ERROR);
         sFail();
     }
-    if (produced > 0 && produced < capacity) {
-        // Give back the unused tail; the body lives as long as the file.
+    if (produced > 0 && capacity - produced > capacity / 4) {
+        // Give back a large unused tail: the body lives as long as the file. A small
+        // one is kept, so repeated loads of like files reuse the same allocation.
         if (uint8* fitted = static_cast<uint8*>(std::realloc(body.get(), produced))) {
             body.release();
             body.reset(fitted);
@@ -327,12 +329,21 @@ uint32 BirdFile::targetSerialNumber() const {
     return sParseHex(IdentityField(mIdentity, identitySerialField, identitySerialDigits).text);
 }
 
-std::string BirdFile::modelName() const {
+// A field as a text with its trailing spaces removed ("" without a record).
+std::string BirdFile::trimmedField(size_t offset) const {
     if (!mIdentity) return "";
-    IdentityField field(mIdentity, identityModelField);
+    IdentityField field(mIdentity, offset);
     for (size_t i = identityFieldSize; i > 0 && field.text[i - 1] == ' '; --i)
         field.text[i - 1] = '\0';
     return field.text;
+}
+
+std::string BirdFile::description() const {
+    return trimmedField(identityFirstField);
+}
+
+std::string BirdFile::modelName() const {
+    return trimmedField(identityModelField);
 }
 
 bool BirdFile::matchesModelName(const std::string& name) const {
