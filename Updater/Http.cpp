@@ -7,7 +7,7 @@
 #include <mutex>
 #include <stdexcept>
 
-#include "_pending_spine.h"
+#include "UpdaterLog.h"
 
 namespace {
 

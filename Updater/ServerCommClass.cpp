@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "_pending_spine.h"
+#include "UpdaterLog.h"
 #include "aVersion.h"
 
 #define STRINGIFY2(x) #x

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "_pending_spine.h"
+#include "UpdaterLog.h"
 
 namespace {
 

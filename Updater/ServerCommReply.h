@@ -5,12 +5,10 @@
 #define UPDATER_SERVERCOMMREPLY_H
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
-// Build number text -> version text, unique keys in byte-wise order.
-using BuildList = std::map<std::string, std::string>;
+#include "BuildList.h"
 
 namespace ServerCommReply {
 
