@@ -11,7 +11,8 @@ const uint8_t kInvalid = 0xFF;
 std::array<uint8_t, 256> makeTable() {
     std::array<uint8_t, 256> table;
     table.fill(kInvalid);
-    for (uint8_t i = 0; i < 64; i++) table[static_cast<uint8_t>(kAlphabet[i])] = i;
+    for (uint8_t i = 0; i < 64; i++)
+        table[static_cast<uint8_t>(kAlphabet[i])] = i;
     return table;
 }
 

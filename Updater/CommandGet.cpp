@@ -19,8 +19,9 @@ struct DownloadResult {
 
 // Runs the build request on a worker thread while the display shows the activity
 // indicator every 100 ms; the transfer's own time-outs bound the wait.
-DownloadResult downloadWithActivity(UpdaterDisplayInterface* display, const std::string& url, uint32_t serialNumber,
-                                    const std::string& firmwareId, const std::string& build, bool noCal) {
+DownloadResult downloadWithActivity(UpdaterDisplayInterface* display, const std::string& url,
+                                    uint32_t serialNumber, const std::string& firmwareId,
+                                    const std::string& build, bool noCal) {
     std::promise<DownloadResult> promise;
     std::future<DownloadResult> future = promise.get_future();
     std::thread worker([&] {
@@ -99,8 +100,8 @@ uint32_t UpdaterApp::Download_Firmware(uint32_t serialNumber, const std::string&
     }
 
     const std::string fileBuild = std::to_string(build);
-    const DownloadResult download = downloadWithActivity(display, m_serverEndpoint, serialNumber, firmwareId,
-                                                         fileBuild, noCal);
+    const DownloadResult download =
+        downloadWithActivity(display, m_serverEndpoint, serialNumber, firmwareId, fileBuild, noCal);
     if (!download.ok) displayPrintf(display, 1, "Download failed");
     if (download.payload.empty()) {
         displayPrintf(display, 1, "Failed to retrieve a valid BIRD file");
@@ -112,7 +113,8 @@ uint32_t UpdaterApp::Download_Firmware(uint32_t serialNumber, const std::string&
 
     const std::string fileName = fileBuild + ".bird";
     const std::string timestamp = currentTimestamp();
-    const aErr written = store->writeFile(record, fileName, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    const aErr written =
+        store->writeFile(record, fileName, bytes.data(), static_cast<uint32_t>(bytes.size()));
     if (written != aErrNone) displayPrintf(display, 1, "Failed to write file with %d", written);
 
     record.attributes.setText("LATEST_DOWNLOAD", fileName);

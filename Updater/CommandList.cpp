@@ -13,7 +13,8 @@ std::string storedVersion(const std::string& path) {
     }
     try {
         const std::string version = BirdFile(path).version();
-        if (!version.empty()) updaterLog(DEBUG_Updater, "Found VERSION %s in birdfile: %s\n", version.c_str(), path.c_str());
+        if (!version.empty())
+            updaterLog(DEBUG_Updater, "Found VERSION %s in birdfile: %s\n", version.c_str(), path.c_str());
         return version;
     } catch (const std::runtime_error& error) {
         updaterLog(DEBUG_Updater, "Could not load birdfile %s: %s\n", path.c_str(), error.what());

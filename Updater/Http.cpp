@@ -18,7 +18,8 @@ size_t rcv_data(char* data, size_t size, size_t count, void* userData) {
     // The chunk is not NUL-terminated: never show more of it than arrived.
     const int shown = static_cast<int>(std::min<size_t>(length, 100));
     updaterLog(DEBUG_ServerComm, "rcv_data called (..., %d, %d, %08X) [%100.*s]\n", static_cast<int>(size),
-               static_cast<int>(count), static_cast<uint32_t>(reinterpret_cast<uintptr_t>(reply)), shown, data);
+               static_cast<int>(count), static_cast<uint32_t>(reinterpret_cast<uintptr_t>(reply)), shown,
+               data);
     reply->body.append(data, length);
     updaterLog(DEBUG_ServerComm, "rcv_data returns %d\n", static_cast<int>(length));
     return length;
@@ -38,7 +39,9 @@ class EasyHandle {
     EasyHandle(const EasyHandle&) = delete;
     EasyHandle& operator=(const EasyHandle&) = delete;
 
-    template <typename T> void set(CURLoption option, T value) { check(curl_easy_setopt(handle_, option, value)); }
+    template <typename T> void set(CURLoption option, T value) {
+        check(curl_easy_setopt(handle_, option, value));
+    }
     void perform() { check(curl_easy_perform(handle_)); }
     long responseCode() {
         long code = 0;

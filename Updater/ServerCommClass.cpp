@@ -47,12 +47,17 @@ void mergeSort(SortedBuildList& list, size_t begin, size_t end, SortedBuildList&
     size_t left = begin, right = middle, out = begin;
     while (left < middle && right < end) {
         // Take from the right only when it strictly goes first: equal entries keep their order.
-        if (ServerCommClass::_sortVersion(list[right], list[left])) scratch[out++] = list[right++];
-        else scratch[out++] = list[left++];
+        if (ServerCommClass::_sortVersion(list[right], list[left]))
+            scratch[out++] = list[right++];
+        else
+            scratch[out++] = list[left++];
     }
-    while (left < middle) scratch[out++] = list[left++];
-    while (right < end) scratch[out++] = list[right++];
-    for (size_t i = begin; i < end; i++) list[i] = std::move(scratch[i]);
+    while (left < middle)
+        scratch[out++] = list[left++];
+    while (right < end)
+        scratch[out++] = list[right++];
+    for (size_t i = begin; i < end; i++)
+        list[i] = std::move(scratch[i]);
 }
 
 } // namespace
@@ -92,7 +97,8 @@ bool ServerCommClass::ping(const char* baseUrl) {
 bool ServerCommClass::QueryBuild(uint32_t serialNumber, std::string& latestBuild, std::string& firmwareId,
                                  const char* baseUrl) {
     std::vector<std::string> lines;
-    if (!request("QueryBuild", baseUrl, {{"op", "qu"}, {"sn", serialText(serialNumber)}}, lines)) return false;
+    if (!request("QueryBuild", baseUrl, {{"op", "qu"}, {"sn", serialText(serialNumber)}}, lines))
+        return false;
     ServerCommReply::latestBuild(lines, latestBuild, firmwareId);
     return true;
 }
@@ -121,15 +127,16 @@ bool ServerCommClass::GetBuild(uint32_t serialNumber, const std::string& firmwar
 
 std::string ServerCommClass::fingerprintText(const uint32_t fingerprint[4]) {
     char text[64];
-    snprintf(text, sizeof text, "%08X%%20%08X%%20%08X%%20%08X", fingerprint[0], fingerprint[1], fingerprint[2],
-             fingerprint[3]);
+    snprintf(text, sizeof text, "%08X%%20%08X%%20%08X%%20%08X", fingerprint[0], fingerprint[1],
+             fingerprint[2], fingerprint[3]);
     return text;
 }
 
 bool ServerCommClass::GetRecoveryInfo(const uint32_t fingerprint[4], uint32_t& serialNumber,
                                       uint32_t& buildNumber, const char* baseUrl) {
     std::vector<std::string> lines;
-    const Http::Parameters parameters = {{"brief", "true"}, {"fp", fingerprintText(fingerprint)}, {"op", "fix"}};
+    const Http::Parameters parameters = {
+        {"brief", "true"}, {"fp", fingerprintText(fingerprint)}, {"op", "fix"}};
     if (!request("GetRecoveryInfo", baseUrl, parameters, lines)) return false;
     auto line = [&lines](size_t i) { return i < lines.size() ? lines[i].c_str() : ""; };
     updaterLog(DEBUG_ServerComm, "%s [%.20s][%.20s][%.20s]\n", "GetRecoveryInfo", line(0), line(1), line(2));
@@ -139,7 +146,8 @@ bool ServerCommClass::GetRecoveryInfo(const uint32_t fingerprint[4], uint32_t& s
 
 bool readBuildNumber(const std::string& text, uint32_t& value) {
     size_t i = 0;
-    while (i < text.size() && isspace(static_cast<unsigned char>(text[i]))) i++;
+    while (i < text.size() && isspace(static_cast<unsigned char>(text[i])))
+        i++;
     if (i == text.size() || !isdigit(static_cast<unsigned char>(text[i]))) return false;
     uint64_t number = 0;
     for (; i < text.size() && isdigit(static_cast<unsigned char>(text[i])); i++) {

@@ -50,7 +50,8 @@ void buildList(const std::vector<std::string>& lines, BuildList& builds) {
         if (fields.empty()) continue;
         const std::string version = fields.size() > 1 ? fields[1] : std::string();
         builds.emplace(fields[0], version);
-        updaterLog(DEBUG_ServerComm, "%s [%.10s][%.10s]\n", "GetBuildList", fields[0].c_str(), version.c_str());
+        updaterLog(DEBUG_ServerComm, "%s [%.10s][%.10s]\n", "GetBuildList", fields[0].c_str(),
+                   version.c_str());
     }
 }
 

@@ -33,8 +33,8 @@ struct FindContext {
 
 bool _find_item(const aDirectoryEntry* entry, void* ref) {
     FindContext* context = static_cast<FindContext*>(ref);
-    updaterLog(DEBUG_Updater, "%s([%s], %d, %d) searching for %s\n", "_find_item", entry->path, entry->isDirectory,
-               static_cast<int>(entry->size), context->name->c_str());
+    updaterLog(DEBUG_Updater, "%s([%s], %d, %d) searching for %s\n", "_find_item", entry->path,
+               entry->isDirectory, static_cast<int>(entry->size), context->name->c_str());
     std::string directory, name;
     splitPath(entry->path, directory, name);
     if (name == "." || name == "..") return true;
@@ -65,7 +65,9 @@ bool _find_items(const aDirectoryEntry* entry, void* ref) {
 
 } // namespace
 
-UpdaterStore::UpdaterStore(const std::string& root) : m_root(root) { ensureDirectory(m_root); }
+UpdaterStore::UpdaterStore(const std::string& root) : m_root(root) {
+    ensureDirectory(m_root);
+}
 
 void UpdaterStore::ensureDirectory(const std::string& path) {
     struct stat status;
@@ -129,7 +131,8 @@ std::unique_ptr<UpdaterStore> openStore(UpdaterDisplayInterface* display, const 
     try {
         return std::make_unique<UpdaterStore>(root);
     } catch (const std::runtime_error& error) {
-        displayPrintf(display, 1, "Failed to Create UpdaterStore in: %s - Exception: %s", callerName, error.what());
+        displayPrintf(display, 1, "Failed to Create UpdaterStore in: %s - Exception: %s", callerName,
+                      error.what());
         return nullptr;
     }
 }

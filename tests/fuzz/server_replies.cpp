@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     BuildList builds;
     ServerCommReply::buildList(lines, builds);
-    for (const auto& entry : builds) readBuildNumber(entry.first, number);
+    for (const auto& entry : builds)
+        readBuildNumber(entry.first, number);
     ServerCommClass::sortedBuildList(builds);
 
     std::vector<uint8_t> bytes;

@@ -6,7 +6,9 @@
 
 namespace {
 
-std::vector<uint8_t> bytesOf(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
+std::vector<uint8_t> bytesOf(const std::string& text) {
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
 
 } // namespace
 
@@ -14,9 +16,14 @@ TEST(Base64, KnownVectors) {
     const struct {
         const char* plain;
         const char* encoded;
-    } cases[] = {{"", ""},           {"f", "Zg=="},         {"fo", "Zm8="},
-                 {"foo", "Zm9v"},    {"foob", "Zm9vYg=="},  {"fooba", "Zm9vYmE="},
-                 {"foobar", "Zm9vYmFy"}, {"\xfb\xff", "+/8="}};
+    } cases[] = {{"", ""},
+                 {"f", "Zg=="},
+                 {"fo", "Zm8="},
+                 {"foo", "Zm9v"},
+                 {"foob", "Zm9vYg=="},
+                 {"fooba", "Zm9vYmE="},
+                 {"foobar", "Zm9vYmFy"},
+                 {"\xfb\xff", "+/8="}};
     for (const auto& c : cases) {
         std::vector<uint8_t> decoded;
         ASSERT_TRUE(Base64::decode(c.encoded, decoded)) << c.encoded;
@@ -29,7 +36,8 @@ TEST(Base64, KnownVectors) {
 TEST(Base64, EveryByteValueRoundTrips) {
     for (size_t length : {255u, 256u, 257u}) {
         std::vector<uint8_t> bytes(length);
-        for (size_t i = 0; i < length; i++) bytes[i] = static_cast<uint8_t>(i * 7 + 3);
+        for (size_t i = 0; i < length; i++)
+            bytes[i] = static_cast<uint8_t>(i * 7 + 3);
         std::vector<uint8_t> decoded;
         ASSERT_TRUE(Base64::decode(Base64::encode(bytes.data(), bytes.size()), decoded));
         EXPECT_EQ(decoded, bytes);
@@ -38,14 +46,14 @@ TEST(Base64, EveryByteValueRoundTrips) {
 
 TEST(Base64, RefusesMalformedText) {
     const char* refused[] = {
-        "Zm9",      // length not a multiple of four
-        "Zm9v\n",   // line break
-        "Zm 9v",    // space instead of a digit (length 5)
-        "Zm-v",     // URL-safe alphabet is not this one
+        "Zm9",    // length not a multiple of four
+        "Zm9v\n", // line break
+        "Zm 9v",  // space instead of a digit (length 5)
+        "Zm-v",   // URL-safe alphabet is not this one
         "Zm_v",
-        "Z*9v",     // foreign character
-        "Zg=A",     // "=" followed by data
-        "Z=g=",     // "=" in the middle of the last group
+        "Z*9v", // foreign character
+        "Zg=A", // "=" followed by data
+        "Z=g=", // "=" in the middle of the last group
         "=Zg=",
         "Zg==Zm9v", // padding before the end
         "Z===",     // three padding characters

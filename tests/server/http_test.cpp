@@ -75,7 +75,8 @@ TEST(HttpGet, SendsTheQueryAndReturnsStatusAndBody) {
 
 TEST(HttpGet, ErrorStatusesAreReturnedNotRaised) {
     for (int status : {404, 500, 302}) {
-        ScriptedHttpServer server([status](const std::string&) { return ScriptedResponse::http(status, "nope"); });
+        ScriptedHttpServer server(
+            [status](const std::string&) { return ScriptedResponse::http(status, "nope"); });
         Http::Reply reply = Http::get(server.url().c_str(), {}, quickLimits());
         EXPECT_EQ(reply.status, status);
         EXPECT_EQ(reply.body, "nope");
@@ -140,7 +141,8 @@ TEST(HttpGet, ServerThatNeverAcceptsTimesOutOnConnect) {
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(error, "Timeout was reached");
     EXPECT_LT(elapsed, std::chrono::seconds(5));
-    for (int fd : fillers) close(fd);
+    for (int fd : fillers)
+        close(fd);
     close(listener);
 }
 

@@ -66,9 +66,9 @@ TEST(ServerComm, OnlyOkRepliesWithStatus200Succeed) {
         const char* body;
         bool ok;
     } cases[] = {
-        {200, "ok\n", true},   {200, "okay", true},      {200, "\n\nok", true}, {200, "error\n", false},
-        {200, "", false},      {200, "o", false},        {200, "OK\n", false},  {404, "ok\n", false},
-        {500, "ok\n", false},  {302, "ok\n", false},
+        {200, "ok\n", true},  {200, "okay", true},  {200, "\n\nok", true}, {200, "error\n", false},
+        {200, "", false},     {200, "o", false},    {200, "OK\n", false},  {404, "ok\n", false},
+        {500, "ok\n", false}, {302, "ok\n", false},
     };
     ServerCommClass comm(quickLimits());
     for (const auto& c : cases) {
@@ -88,8 +88,8 @@ TEST(ServerComm, QueryBuildTakesLinesTwoAndThree) {
     } cases[] = {
         {"ok\n99528558\nFW-7\r\n", "99528558", "FW-7"},
         {"ok\n\n99528558\n\nFW-7", "99528558", "FW-7"}, // empty lines are skipped
-        {"ok\n12\r\nFW\r", "12\r", "FW"},                // only line 3 stops at "\r"
-        {"ok\n12\n", "12", "keep"},                      // missing line keeps its old value
+        {"ok\n12\r\nFW\r", "12\r", "FW"},               // only line 3 stops at "\r"
+        {"ok\n12\n", "12", "keep"},                     // missing line keeps its old value
         {"ok\n", "keep", "keep"},
     };
     for (const auto& c : cases) {
@@ -142,7 +142,7 @@ TEST(ServerComm, RecoveryInfoNumberBases) {
         {"ok\n1234ABCD\n0x1B\n", 0x1234ABCD, 27},
         {"ok\n1234abcd\n033\n", 0x1234ABCD, 27},
         {"ok\n1234ABCD\n27\n", 0x1234ABCD, 27},
-        {"ok\n1234ABCD\n", 0x1234ABCD, 99},      // build line missing: untouched
+        {"ok\n1234ABCD\n", 0x1234ABCD, 99}, // build line missing: untouched
         {"ok\n", 77, 99},
         {"ok\n123456789\n99999999999\n", 0xFFFFFFFF, 0xFFFFFFFF}, // too large: saturates
     };
@@ -174,9 +174,9 @@ TEST(ServerComm, ReadBuildNumber) {
         const char* text;
         bool ok;
         uint32_t value;
-    } cases[] = {{"27", true, 27},       {"  007x", true, 7},  {"4294967295", true, 4294967295u},
-                 {"4294967296", false, 0}, {"", false, 0},     {"x1", false, 0},
-                 {"-1", false, 0},       {"12\r", true, 12}};
+    } cases[] = {{"27", true, 27},         {"  007x", true, 7}, {"4294967295", true, 4294967295u},
+                 {"4294967296", false, 0}, {"", false, 0},      {"x1", false, 0},
+                 {"-1", false, 0},         {"12\r", true, 12}};
     for (const auto& c : cases) {
         uint32_t value = 0;
         EXPECT_EQ(readBuildNumber(c.text, value), c.ok) << c.text;

@@ -9,48 +9,13 @@
 #include <cstdio>
 #include <fstream>
 
+#include "../updater/LogCapture.h"
+#include "../updater/RecordingDisplay.h"
 #include "BirdWriter.h"
 #include "TempDir.h"
-#include "UpdaterLog.h"
 #include "UpdaterStore.h"
 
 namespace {
-
-// Collects what a command shows the user.
-class RecordingDisplay : public UpdaterDisplayInterface {
-  public:
-    void clearLine(bool) override {}
-    void showProgress(double, const char*) override {}
-    void showActivity(bool, const char*) override {}
-    void showMessage(const char* text) override { messages.push_back(text); }
-    void showError(const char* text) override { errors.push_back(text); }
-    std::vector<std::string> messages, errors;
-};
-
-// Captures the diagnostic log of one test.
-class LogCapture {
-  public:
-    LogCapture() : file_(tmpfile()) {
-        updaterLog_SetMask(DEBUG_Updater);
-        updaterLog_SetStream(file_);
-    }
-    ~LogCapture() {
-        updaterLog_SetStream(nullptr);
-        fclose(file_);
-    }
-    std::string text() {
-        fflush(file_);
-        std::string content;
-        rewind(file_);
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, file_)) > 0) content.append(buffer, n);
-        return content;
-    }
-
-  private:
-    FILE* file_;
-};
 
 bool isDirectory(const std::string& path) {
     struct stat status;
@@ -64,7 +29,8 @@ bool exists(const std::string& path) {
 
 std::vector<std::string> names(const DeviceRecordList& list) {
     std::vector<std::string> result;
-    for (const DeviceRecord& record : list) result.push_back(record.name);
+    for (const DeviceRecord& record : list)
+        result.push_back(record.name);
     return result;
 }
 
@@ -72,7 +38,7 @@ std::vector<std::string> names(const DeviceRecordList& list) {
 
 TEST(UpdaterStore, OpeningCreatesTheRootWithItsParents) {
     TempDir dir;
-    LogCapture log;
+    LogCapture log(DEBUG_Updater);
     RecordingDisplay display;
     const std::string root = dir / "a/b/updater";
     std::unique_ptr<UpdaterStore> store = openStore(&display, root, "Download_Firmware");
@@ -91,8 +57,9 @@ TEST(UpdaterStore, PlainFileAtTheRootFailsTheOpen) {
     const std::string root = dir.write("updater", "not a directory");
     EXPECT_EQ(openStore(&display, root, "Get_BuildListLocal"), nullptr);
     ASSERT_EQ(display.errors.size(), 1u);
-    EXPECT_EQ(display.errors[0], "Failed to Create UpdaterStore in: Get_BuildListLocal - Exception: UpdaterStore: " +
-                                     root + " exists and is a file");
+    EXPECT_EQ(display.errors[0],
+              "Failed to Create UpdaterStore in: Get_BuildListLocal - Exception: UpdaterStore: " + root +
+                  " exists and is a file");
 }
 
 TEST(UpdaterStore, RootThatCannotBeCreatedFailsTheOpen) {
@@ -144,7 +111,7 @@ TEST(UpdaterStore, FindDeviceMatchesTheEntryNameOnly) {
 
 TEST(UpdaterStore, FindDeviceCreatesAMissingAttributesFile) {
     TempDir dir;
-    LogCapture log;
+    LogCapture log(DEBUG_Updater);
     UpdaterStore store(dir.path());
     ASSERT_EQ(mkdir((dir / "40F5849A").c_str(), 0755), 0);
     DeviceRecord record;

@@ -17,7 +17,8 @@ std::vector<std::string> readLines(const std::string& path) {
     std::vector<std::string> lines;
     std::ifstream file(path);
     std::string line;
-    while (std::getline(file, line)) lines.push_back(line);
+    while (std::getline(file, line))
+        lines.push_back(line);
     return lines;
 }
 
@@ -34,7 +35,8 @@ void stopChild(pid_t pid) {
 
 } // namespace
 
-ReferenceServer::ReferenceServer(const std::string& catalogue, const std::string& logPath) : logPath_(logPath) {
+ReferenceServer::ReferenceServer(const std::string& catalogue, const std::string& logPath)
+    : logPath_(logPath) {
     const std::string program = std::string(VELTRANO_BIN_DIR) + "/update-server";
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
@@ -62,7 +64,9 @@ ReferenceServer::ReferenceServer(const std::string& catalogue, const std::string
     }
 }
 
-ReferenceServer::~ReferenceServer() { stopChild(pid_); }
+ReferenceServer::~ReferenceServer() {
+    stopChild(pid_);
+}
 
 std::vector<std::string> ReferenceServer::logLines() const {
     std::vector<std::string> lines = readLines(logPath_);

@@ -11,7 +11,9 @@
 
 namespace {
 
-const char* reason(int status) { return status == 200 ? "OK" : "Status"; }
+const char* reason(int status) {
+    return status == 200 ? "OK" : "Status";
+}
 
 // Waits until fd is readable or the stop flag is raised; false on stop.
 bool waitReadable(int fd, const std::atomic<bool>& stop) {
@@ -63,7 +65,8 @@ ScriptedHttpServer::ScriptedHttpServer(Script script) : script_(std::move(script
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
     if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener_, 16) != 0 || getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        listen(listener_, 16) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
         throw std::runtime_error("scripted server: cannot listen on loopback");
     port_ = ntohs(address.sin_port);
     thread_ = std::thread([this] { serve(); });

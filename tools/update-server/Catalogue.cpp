@@ -50,7 +50,8 @@ std::vector<std::vector<std::string>> catalogueLines(const std::string& path) {
         std::istringstream words(line);
         std::vector<std::string> fields;
         std::string word;
-        while (words >> word) fields.push_back(word);
+        while (words >> word)
+            fields.push_back(word);
         if (!fields.empty()) lines.push_back(fields);
     }
     return lines;
@@ -74,7 +75,8 @@ std::string Catalogue::modelOf(uint32_t serialNumber) const {
         uint32_t serial = 0;
         if (fields.size() < 2 || !parseHex(fields[0], serial) || serial != serialNumber) continue;
         std::string model = fields[1];
-        for (size_t i = 2; i < fields.size(); i++) model += " " + fields[i];
+        for (size_t i = 2; i < fields.size(); i++)
+            model += " " + fields[i];
         return model;
     }
     return "";
@@ -86,7 +88,8 @@ std::string Catalogue::versionOf(const std::string& path) const {
     {
         std::lock_guard<std::mutex> lock(cacheMutex_);
         auto cached = versions_.find(path);
-        if (cached != versions_.end() && cached->second.modified == modifiedNs(status) && cached->second.size == status.st_size)
+        if (cached != versions_.end() && cached->second.modified == modifiedNs(status) &&
+            cached->second.size == status.st_size)
             return cached->second.version;
     }
     std::string version;
@@ -146,7 +149,8 @@ std::optional<RecoveryEntry> Catalogue::recovery(const uint32_t fingerprint[4]) 
         uint32_t words[4], serial = 0, build = 0;
         if (fields.size() < 6) continue;
         bool valid = parseHex(fields[4], serial) && parseDecimal(fields[5], build);
-        for (int i = 0; i < 4; i++) valid = valid && parseHex(fields[i], words[i]);
+        for (int i = 0; i < 4; i++)
+            valid = valid && parseHex(fields[i], words[i]);
         if (valid && std::equal(words, words + 4, fingerprint)) return RecoveryEntry{serial, build};
     }
     return std::nullopt;

@@ -12,7 +12,9 @@ namespace {
 
 using Query = std::map<std::string, std::string>;
 
-ServiceAnswer error(int status, const std::string& text) { return {status, "error: " + text + "\n"}; }
+ServiceAnswer error(int status, const std::string& text) {
+    return {status, "error: " + text + "\n"};
+}
 
 // "a=1&b=2&" -> pairs, kept raw: the client sends values without percent-encoding.
 Query parseQuery(const std::string& query) {
@@ -41,12 +43,14 @@ bool fingerprintParameter(const Query& query, uint32_t words[4]) {
     auto found = query.find("fp");
     if (found == query.end()) return false;
     std::string text = found->second;
-    for (size_t at; (at = text.find("%20")) != std::string::npos;) text.replace(at, 3, " ");
+    for (size_t at; (at = text.find("%20")) != std::string::npos;)
+        text.replace(at, 3, " ");
     std::istringstream stream(text);
     std::string word;
     int count = 0;
     while (stream >> word) {
-        if (count == 4 || word.size() > 8 || word.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        if (count == 4 || word.size() > 8 ||
+            word.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
             return false;
         words[count++] = static_cast<uint32_t>(strtoul(word.c_str(), nullptr, 16));
     }
@@ -93,13 +97,15 @@ ServiceAnswer UpdateService::answer(const std::string& target) const {
     const std::map<uint32_t, CatalogueBuild> builds = catalogue_.builds(serialNumber);
     if (op->second == "builds") {
         std::string body = "ok\n";
-        for (const auto& entry : builds) body += std::to_string(entry.first) + ";" + entry.second.version + "\n";
+        for (const auto& entry : builds)
+            body += std::to_string(entry.first) + ";" + entry.second.version + "\n";
         return {200, body};
     }
 
     // op=bird
     const auto bld = query.find("bld");
-    if (bld == query.end() || bld->second.empty() || bld->second.find_first_not_of("0123456789") != std::string::npos)
+    if (bld == query.end() || bld->second.empty() ||
+        bld->second.find_first_not_of("0123456789") != std::string::npos)
         return error(400, "bld must be a decimal build number");
     const auto build = builds.find(static_cast<uint32_t>(strtoul(bld->second.c_str(), nullptr, 10)));
     if (bld->second.size() > 10 || build == builds.end())
@@ -107,5 +113,6 @@ ServiceAnswer UpdateService::answer(const std::string& target) const {
     std::ifstream file(build->second.path, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     if (!file.good() && !file.eof()) return error(500, "cannot read " + build->second.path);
-    return {200, "ok\n" + Base64::encode(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()) + "\n"};
+    return {200,
+            "ok\n" + Base64::encode(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()) + "\n"};
 }

@@ -109,25 +109,30 @@ int main(int argc, char** argv) {
     Catalogue catalogue(options.catalogue);
     UpdateService service(catalogue);
     httplib::Server server;
-    server.Get(".*", [&service](const httplib::Request& request, httplib::Response& response) {
-        const ServiceAnswer answer = service.answer(request.target);
+    // Every request, whatever its method, is answered and logged here, before the
+    // reply goes out, so the log lists requests in the order the client sent them.
+    server.set_pre_routing_handler([&service](const httplib::Request& request, httplib::Response& response) {
+        const ServiceAnswer answer = request.method == "GET"
+                                         ? service.answer(request.target)
+                                         : ServiceAnswer{405, "error: only GET requests are served\n"};
         response.status = answer.status;
         response.set_content(answer.body, "text/plain");
-    });
-    server.set_logger([](const httplib::Request& request, const httplib::Response& response) {
         fprintf(stdout, "%s %s %s %d %zu\n", request.remote_addr.c_str(), request.method.c_str(),
-                request.target.c_str(), response.status, response.body.size());
+                request.target.c_str(), answer.status, answer.body.size());
         fflush(stdout);
+        return httplib::Server::HandlerResponse::Handled;
     });
 
-    const int port = options.port == 0 ? server.bind_to_any_port(options.address)
-                                       : (server.bind_to_port(options.address, options.port) ? options.port : -1);
+    const int port = options.port == 0
+                         ? server.bind_to_any_port(options.address)
+                         : (server.bind_to_port(options.address, options.port) ? options.port : -1);
     if (port < 0) {
-        fprintf(stderr, "update-server: cannot listen on %s port %d\n", options.address.c_str(), options.port);
+        fprintf(stderr, "update-server: cannot listen on %s port %d\n", options.address.c_str(),
+                options.port);
         return 1;
     }
-    printf("update-server: serving %s on http://%s:%d%s\n", options.catalogue.c_str(), options.address.c_str(), port,
-           UpdateService::path);
+    printf("update-server: serving %s on http://%s:%d%s\n", options.catalogue.c_str(),
+           options.address.c_str(), port, UpdateService::path);
     fflush(stdout);
 
     std::thread listener([&server] {
