@@ -1,0 +1,23 @@
+// A fresh temporary directory for one test, removed with everything in it afterwards.
+#pragma once
+
+#include <string>
+
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    // path() joined with a relative name.
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    // Writes a file below the directory and returns its full path.
+    std::string write(const std::string& name, const std::string& content) const;
+    // The whole content of a file, or "" when it cannot be read.
+    static std::string read(const std::string& path);
+
+  private:
+    std::string path_;
+};
