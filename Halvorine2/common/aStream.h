@@ -1,0 +1,188 @@
+/* Byte streams: one interface over every transport (USB, TCP socket, serial port,
+ * file, an already open descriptor).
+ *
+ * A stream is four transport operations and a push-back ring. Reads hand out whole
+ * requests or nothing: a multi-byte read that runs dry part way gives its bytes back
+ * to the ring, so the next read sees them first and nothing is lost.
+ *
+ * A read that would block is not a failure: it answers aErrNotReady at once (the USB
+ * transport waits up to 1000 ms for a transfer first), and callers poll again.
+ *
+ * Concurrency: a stream carries no lock of its own. One thread may read (byte reader
+ * and push-back ring) while one other thread writes; nothing more. The socket
+ * transport additionally lets its reader and writer reconnect safely side by side.
+ *
+ * Every operation refuses a NULL stream or one that is not a live stream (aErrParam). */
+#ifndef HALVORINE_ASTREAM_H
+#define HALVORINE_ASTREAM_H
+
+#include "aError.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct aStream aStream;
+
+/* Transport operations; ref is the transport's own record given to aStream_Create.
+ * The byte reader answers aErrNotReady when no byte is available now, aErrEOF at the
+ * end of the data. Any of the four may be NULL. */
+typedef aErr (*aStreamGetByteProc)(uint8* byte, void* ref);
+typedef aErr (*aStreamPutByteProc)(const uint8* byte, void* ref);
+typedef aErr (*aStreamWriteBufferProc)(const uint8* bytes, uint32 count, void* ref);
+typedef aErr (*aStreamDestroyProc)(void* ref);
+
+/* A new stream over the given operations with an empty push-back ring, or NULL when
+ * memory runs out. A stream with a byte reader can be read; one with a byte writer or
+ * a buffer writer can be written. The stream owns ref from now on: aStream_Destroy
+ * hands it to destroy. */
+aStream* aStream_Create(aStreamGetByteProc getByte, aStreamPutByteProc putByte,
+                        aStreamWriteBufferProc writeBuffer, aStreamDestroyProc destroy, void* ref);
+
+/* Reads exactly count bytes or none. Bytes come from the push-back ring first.
+ * - aErrNone: buffer holds count bytes.
+ * - aErrNotReady: fewer than count bytes were available; buffer is untouched and the
+ *   bytes obtained wait in the ring for the next read.
+ * - aErrEOF: the data ended; the bytes obtained (fewer than count) are in buffer.
+ * - any other transport failure: answered as is; the bytes obtained are dropped.
+ * aErrParam for a NULL buffer, aErrMode without a byte reader, aErrResource when the
+ * work buffer cannot be allocated. A count of 0 answers aErrNone. */
+aErr aStream_Read(aStream* stream, uint8* buffer, uint32 count);
+
+/* Writes count bytes: with a buffer writer and count > 1 in one call of it, otherwise
+ * through the byte writer one byte at a time, stopping at the first failure. Answers
+ * the writer's result; aErrParam for NULL bytes, aErrMode without any writer. */
+aErr aStream_Write(aStream* stream, const uint8* bytes, uint32 count);
+
+/* Reads one record ended by the terminator bytes into buffer (at most capacity bytes;
+ * the terminator is consumed, not stored). Terminator bytes are matched in order
+ * across the record: with CR LF, the bytes a CR b LF give "ab". Filling capacity also
+ * ends the record.
+ * - aErrNone: *length (when length is not NULL) receives the byte count.
+ * - aErrEOF: the data ended before any byte was stored (*length 0); data that ends
+ *   after some stored bytes completes the record instead.
+ * - aErrNotReady: the record is not complete yet; its stored bytes go back to the
+ *   push-back ring (matched terminator bytes do not) and the next call starts afresh.
+ * - other failures are answered as is; nothing is copied.
+ * aErrParam for a NULL stream, buffer or terminator, a terminatorLength of 0 or a
+ * capacity of 0; aErrResource when the work buffer cannot be allocated. */
+aErr aStream_ReadRecord(aStream* stream, uint8* buffer, uint32* length, uint32 capacity,
+                        const uint8* terminator, uint32 terminatorLength);
+
+/* Writes the bytes, then (when that succeeded) the terminator. aErrParam for a NULL
+ * pointer or a terminatorLength of 0. */
+aErr aStream_WriteRecord(aStream* stream, const uint8* bytes, uint32 count, const uint8* terminator,
+                         uint32 terminatorLength);
+
+/* Reads a NUL-terminated text of at most size - 1 characters (see aStream_ReadRecord);
+ * on success buffer holds it NUL-terminated. aErrParam for a size of 0 or 1. */
+aErr aStream_ReadCString(aStream* stream, char* buffer, uint32 size);
+
+/* Writes the text followed by one NUL byte. */
+aErr aStream_WriteCString(aStream* stream, const char* text);
+
+/* Reads a record ended by the terminator's characters (its NUL excluded) of at most
+ * size - 1 characters; on success buffer holds it NUL-terminated. aErrParam for an
+ * empty terminator or a size of 0 or 1. */
+aErr aStream_ReadCStringRecord(aStream* stream, char* buffer, uint32 size, const char* terminator);
+
+/* Writes the text without its NUL, then the terminator including its NUL. */
+aErr aStream_WriteCStringRecord(aStream* stream, const char* text, const char* terminator);
+
+/* Copies bytes one at a time from input's byte reader to output's byte writer (the
+ * push-back ring is bypassed) until the input answers a failure. The input's end of
+ * data ends the copy with aErrNone; any other input failure and any output failure is
+ * answered. aErrMode when input has no byte reader or output no byte writer. */
+aErr aStream_Flush(aStream* input, aStream* output);
+
+/* Calls the transport's destroy (its result is the answer), frees the stream and sets
+ * *stream to NULL. An invalid stream answers aErrParam and *stream is still cleared. */
+aErr aStream_Destroy(aStream** stream);
+
+/* ---- Transports. Each answers aErrNone and sets *stream, or a failure. ---- */
+
+/* Serial baud rate indices. */
+enum {
+    aSTREAM_BAUD_2400 = 0,
+    aSTREAM_BAUD_4800 = 1,
+    aSTREAM_BAUD_9600 = 2,
+    aSTREAM_BAUD_19200 = 3,
+    aSTREAM_BAUD_38400 = 4,
+    aSTREAM_BAUD_57600 = 5,
+    aSTREAM_BAUD_115200 = 6,
+    aSTREAM_BAUD_230400 = 7
+};
+
+/* Opens a serial port: portName is a device path ("/dev/ttyUSB0", "/dev/pts/3"); a name
+ * without "/" means /dev/NAME. The port is opened exclusively and set to raw binary
+ * mode with the rate of baudIndex (aSTREAM_BAUD_*); the three flags are truth values
+ * taken as int: odd parity when parity is non-zero (checked on input when its lowest
+ * bit is set), 7 data bits when sevenBits is 1, two stop bits when twoStopBits is 1;
+ * flow control and modem lines stay as the port had them. A read
+ * with nothing waiting answers aErrNotReady at once; a write waits (bounded by the time
+ * the bytes take at the rate, plus one second) until every byte is queued, else aErrIO.
+ * Destroy restores the port's previous settings (aErrIO when that fails).
+ * aErrParam for a NULL name or output; aErrRange for a baud index above 7; aErrMode when
+ * sevenBits or twoStopBits is neither 0 nor 1; aErrMemory when the record cannot be
+ * allocated; aErrIO when the port cannot be opened or is not a serial device or cannot
+ * be configured; aErrResource when the stream cannot be created. */
+aErr aStream_CreateSerial(const char* portName, uint32 baudIndex, int parity, int sevenBits,
+                          int twoStopBits, aStream** stream);
+
+/* Longest time a TCP connection attempt may take, in milliseconds. */
+#define aSTREAM_SOCKET_CONNECT_TIMEOUT 2000
+
+/* Connects a TCP socket to the IPv4 address (network byte order) and port (host order).
+ * The connection has no send delay (TCP_NODELAY), is closed by reset (zero linger) and
+ * never blocks. aErrResource for a NULL output or a failed connection.
+ *
+ * Reading: aErrNotReady when no byte waits, also after the peer closed its side;
+ * aErrConnection once the stream is no longer connected (a reconnection failed), or for
+ * an unexpected socket failure. A connection reset found while reading triggers one
+ * reconnection to the same address and port (its failure is answered).
+ * Writing: sends every byte, pausing 60 ms whenever the connection takes no more; a
+ * reset or broken connection triggers a reconnection. It gives up after ten passes
+ * without progress (aErrBusy, or aErrConnection when reconnecting failed, or aErrIO for
+ * other send failures); aErrConnection at once when no longer connected. */
+aErr aStream_CreateSocket(uint32 address, uint16 port, aStream** stream);
+
+/* Opens the USB module with that serial number: a device of the maker's vendor id with a
+ * module interface (class 0xFF, subclass 0x88, protocol 0x10) whose serial string reads
+ * as that number ("%08X" hexadecimal, or the "RFICB%d.A" decimal form). Its interface is
+ * claimed for this process. A byte read waits at most 1000 ms for a transfer
+ * (aErrNotReady when none came). aErrParam for a NULL output; aErrMemory when memory runs
+ * out; aErrBusy when another program holds the module; aErrPermission when the device
+ * may not be opened (a missing udev rule); aErrNotFound when no such module is attached
+ * (also on a machine without USB); aErrInitialization when its interface cannot be set
+ * up. */
+aErr aStream_CreateUSB(uint32 serialNumber, aStream** stream);
+
+/* A read-only stream over the file. Its reads answer aErrEOF at the end. aErrResource
+ * when a pointer is NULL, the file cannot be opened or memory runs out. */
+aErr aStream_CreateFileInput(const char* path, aStream** stream);
+
+/* A write-only stream over a file created or truncated, written through to the disk.
+ * aErrResource when a pointer is NULL, the path is longer than 260 characters, the file
+ * cannot be created or memory runs out; *stream is then NULL. */
+aErr aStream_CreateFileOutput(const char* path, aStream** stream);
+
+/* Linux addition: a stream over an already open, connected descriptor (one end of a
+ * socketpair, a pseudo-terminal master, a pipe used for both directions...). The stream
+ * takes the descriptor over, switches it to non-blocking mode and closes it on destroy.
+ * Reading: aErrNotReady when nothing waits, aErrEOF once the peer has closed, aErrIO on
+ * other failures. Writing: every byte, waiting at most aSTREAM_DESCRIPTOR_WRITE_TIMEOUT ms
+ * for room, else aErrIO (also when the peer has gone; no SIGPIPE is raised).
+ * aErrParam for a negative descriptor or NULL output (the descriptor is then left
+ * open); aErrIO when it cannot be switched to non-blocking mode; aErrMemory or
+ * aErrResource when memory runs out. On any failure after the checks, the
+ * descriptor is closed. */
+aErr aStream_CreateDescriptor(int fd, aStream** stream);
+
+/* How long a descriptor stream's write waits for room, in milliseconds. */
+#define aSTREAM_DESCRIPTOR_WRITE_TIMEOUT 5000
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,67 @@
+#include "aStream.h"
+#include "aStreamDescriptorIO.h"
+
+#include <new>
+#include <unistd.h>
+
+namespace {
+
+const uint16 kDescriptorCheck = 0xDEDE;
+
+struct DescriptorRecord {
+    int fd;
+    uint16 check;
+    aStreamInBuffer in;
+};
+
+DescriptorRecord* sRecord(void* ref) {
+    DescriptorRecord* r = static_cast<DescriptorRecord*>(ref);
+    return r && r->check == kDescriptorCheck ? r : nullptr;
+}
+
+aErr sGetByte(uint8* byte, void* ref) {
+    DescriptorRecord* r = sRecord(ref);
+    if (!r || !byte) return aErrParam;
+    return aStreamInBuffer_ReadByte(&r->in, r->fd, byte, aErrEOF);
+}
+
+aErr sWriteBuffer(const uint8* bytes, uint32 count, void* ref) {
+    DescriptorRecord* r = sRecord(ref);
+    if (!r || !bytes) return aErrParam;
+    return aStreamDescriptor_WriteAll(r->fd, bytes, count, aSTREAM_DESCRIPTOR_WRITE_TIMEOUT);
+}
+
+aErr sPutByte(const uint8* byte, void* ref) { return sWriteBuffer(byte, 1, ref); }
+
+aErr sDestroy(void* ref) {
+    DescriptorRecord* r = sRecord(ref);
+    if (!r) return aErrParam;
+    r->check = 0;
+    int closed = close(r->fd);
+    delete r;
+    return closed == 0 ? aErrNone : aErrIO;
+}
+
+} // namespace
+
+extern "C" aErr aStream_CreateDescriptor(int fd, aStream** stream) {
+    if (fd < 0 || !stream) return aErrParam;
+    *stream = nullptr;
+    if (!aStreamDescriptor_SetNonBlocking(fd)) {
+        close(fd);
+        return aErrIO;
+    }
+    DescriptorRecord* r = new (std::nothrow) DescriptorRecord();
+    if (!r) {
+        close(fd);
+        return aErrMemory;
+    }
+    r->fd = fd;
+    r->check = kDescriptorCheck;
+    *stream = aStream_Create(sGetByte, sPutByte, sWriteBuffer, sDestroy, r);
+    if (!*stream) {
+        sDestroy(r);
+        return aErrResource;
+    }
+    return aErrNone;
+}

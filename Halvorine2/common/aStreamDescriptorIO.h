@@ -1,0 +1,39 @@
+/* Internal: the read buffering and bounded writing shared by the transports that sit on
+ * a descriptor (serial port, socket, caller's descriptor). Not part of the public API. */
+#ifndef HALVORINE_ASTREAMDESCRIPTORIO_H
+#define HALVORINE_ASTREAMDESCRIPTORIO_H
+
+#include "aError.h"
+
+#include <sys/types.h>
+
+/* Bytes taken from the descriptor by one read and handed out one at a time, so a byte
+ * read costs a system call only when the buffer is empty. Used by the reading thread
+ * alone. */
+struct aStreamInBuffer {
+    static const uint32 kSize = 4096;
+    uint8 data[kSize];
+    uint32 count;
+    uint32 position;
+};
+
+/* Next buffered byte; false when the buffer is empty. */
+bool aStreamInBuffer_Take(aStreamInBuffer* buffer, uint8* byte);
+
+/* Refills an empty buffer with one read of fd (retried on EINTR). Answers what read gave:
+ * the byte count, 0 at the end of data, or -1 with errno set. */
+ssize_t aStreamInBuffer_Fill(aStreamInBuffer* buffer, int fd);
+
+/* The next byte: from the buffer, else after one refill. aErrNotReady when nothing
+ * waits, atEnd when the descriptor reports the end of data, aErrIO on a failure. */
+aErr aStreamInBuffer_ReadByte(aStreamInBuffer* buffer, int fd, uint8* byte, aErr atEnd);
+
+/* Writes all count bytes to a non-blocking fd, waiting for room at most timeoutMs in all.
+ * Sockets are written without raising SIGPIPE. aErrNone when every byte went out; aErrIO
+ * on a failure or when the time ran out (errno tells which). */
+aErr aStreamDescriptor_WriteAll(int fd, const uint8* bytes, uint32 count, uint32 timeoutMs);
+
+/* Puts fd into non-blocking mode; false on failure. */
+bool aStreamDescriptor_SetNonBlocking(int fd);
+
+#endif

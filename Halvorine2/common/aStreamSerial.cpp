@@ -1,0 +1,139 @@
+#include "aStream.h"
+#include "aStreamDescriptorIO.h"
+#include "aFile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+const uint16 kSerialCheck = 0xDEEF;
+const uint32 kBaudCount = 8;
+const speed_t kSpeeds[kBaudCount] = {B2400, B4800, B9600, B19200, B38400, B57600, B115200, B230400};
+const uint32 kRates[kBaudCount] = {2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400};
+// Slack on top of the time the bytes themselves take on the line.
+const uint32 kWriteSlackMs = 1000;
+
+struct SerialRecord {
+    int fd;
+    uint16 check;
+    uint32 rate;
+    termios previous;
+    aStreamInBuffer in;
+};
+
+SerialRecord* sRecord(void* ref) {
+    SerialRecord* r = static_cast<SerialRecord*>(ref);
+    return r && r->check == kSerialCheck ? r : nullptr;
+}
+
+aErr sGetByte(uint8* byte, void* ref) {
+    SerialRecord* r = sRecord(ref);
+    if (!r || !byte) return aErrParam;
+    // Raw mode with no minimum count: nothing waiting reads as 0 bytes or EAGAIN.
+    return aStreamInBuffer_ReadByte(&r->in, r->fd, byte, aErrNotReady);
+}
+
+aErr sWriteBuffer(const uint8* bytes, uint32 count, void* ref) {
+    SerialRecord* r = sRecord(ref);
+    if (!r || !bytes) return aErrParam;
+    // Ten bits a byte on the line (start, eight data, stop), rounded up.
+    uint64 lineMs = (static_cast<uint64>(count) * 10 * 1000 + r->rate - 1) / r->rate;
+    uint64 timeout = lineMs + kWriteSlackMs;
+    return aStreamDescriptor_WriteAll(r->fd, bytes, count, timeout > 0x7FFFFFFF ? 0x7FFFFFFF : uint32(timeout));
+}
+
+aErr sPutByte(const uint8* byte, void* ref) { return sWriteBuffer(byte, 1, ref); }
+
+aErr sDestroy(void* ref) {
+    SerialRecord* r = sRecord(ref);
+    if (!r) return aErrParam;
+    r->check = 0;
+    bool restored = tcsetattr(r->fd, TCSANOW, &r->previous) == 0;
+    ioctl(r->fd, TIOCNXCL);
+    close(r->fd);
+    delete r;
+    return restored ? aErrNone : aErrIO;
+}
+
+// The port's settings: raw binary bytes at the chosen rate and framing; flow control and
+// modem-line handling are kept as the port had them.
+void sApplySettings(termios* t, uint32 baudIndex, int parity, int sevenBits, int twoStopBits) {
+    t->c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | INPCK);
+    t->c_oflag &= ~OPOST;
+    t->c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    t->c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB);
+    t->c_cflag |= CREAD | CLOCAL | (sevenBits ? CS7 : CS8);
+    if (parity) t->c_cflag |= PARENB | PARODD;
+    if (parity & 1) t->c_iflag |= INPCK;
+    if (twoStopBits) t->c_cflag |= CSTOPB;
+    t->c_cc[VMIN] = 0;
+    t->c_cc[VTIME] = 0;
+    cfsetispeed(t, kSpeeds[baudIndex]);
+    cfsetospeed(t, kSpeeds[baudIndex]);
+}
+
+// A name without "/" names a device in /dev.
+bool sDevicePath(const char* portName, char* path) {
+    const char* prefix = std::strchr(portName, '/') ? "" : "/dev/";
+    int n = std::snprintf(path, aFILE_MAXPATH, "%s%s", prefix, portName);
+    return n > 0 && n < aFILE_MAXPATH;
+}
+
+aErr sOpen(SerialRecord* r, const char* portName, uint32 baudIndex, int parity, int sevenBits,
+           int twoStopBits) {
+    char path[aFILE_MAXPATH];
+    if (!sDevicePath(portName, path)) return aErrIO;
+    r->fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (r->fd < 0) return aErrIO;
+    termios settings;
+    // tcgetattr refuses anything that is not a terminal device. The port is ours alone:
+    // TIOCEXCL keeps other programs out, the lock other users of this library (even the
+    // superuser, whom TIOCEXCL lets through).
+    if (tcgetattr(r->fd, &r->previous) != 0 || flock(r->fd, LOCK_EX | LOCK_NB) != 0 ||
+        ioctl(r->fd, TIOCEXCL) != 0) {
+        close(r->fd);
+        return aErrIO;
+    }
+    settings = r->previous;
+    sApplySettings(&settings, baudIndex, parity, sevenBits, twoStopBits);
+    if (tcsetattr(r->fd, TCSANOW, &settings) != 0) {
+        ioctl(r->fd, TIOCNXCL);
+        close(r->fd);
+        return aErrIO;
+    }
+    r->rate = kRates[baudIndex];
+    r->check = kSerialCheck;
+    return aErrNone;
+}
+
+} // namespace
+
+extern "C" aErr aStream_CreateSerial(const char* portName, uint32 baudIndex, int parity, int sevenBits,
+                                     int twoStopBits, aStream** stream) {
+    if (!stream) return aErrParam;
+    *stream = nullptr;
+    if (!portName) return aErrParam;
+    if (baudIndex >= kBaudCount) return aErrRange;
+    if ((sevenBits != 0 && sevenBits != 1) || (twoStopBits != 0 && twoStopBits != 1)) return aErrMode;
+    SerialRecord* r = new (std::nothrow) SerialRecord();
+    if (!r) return aErrMemory;
+    aErr err = sOpen(r, portName, baudIndex, parity, sevenBits, twoStopBits);
+    if (err != aErrNone) {
+        delete r;
+        return err;
+    }
+    *stream = aStream_Create(sGetByte, sPutByte, sWriteBuffer, sDestroy, r);
+    if (!*stream) {
+        sDestroy(r);
+        return aErrResource;
+    }
+    return aErrNone;
+}

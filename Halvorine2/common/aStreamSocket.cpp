@@ -1,0 +1,222 @@
+#include "aStream.h"
+#include "aStreamDescriptorIO.h"
+#include "aTime.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <mutex>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <new>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const uint16 kSocketCheck = 0xDEAD;
+const uint32 kCloseSettleMs = 10;
+const uint32 kWritePauseMs = 60;
+const int kWriteAttempts = 10;
+
+// The reader and the writer thread may both find a reset and reconnect: every use of
+// the socket handle happens under the lock, so neither ever works on a handle the
+// other has closed, and one reset leads to one reconnection.
+struct SocketRecord {
+    uint16 port;
+    sockaddr_in address;
+    int fd = -1;
+    bool connected = false;
+    uint16 check = kSocketCheck;
+    std::mutex lock;
+    aStreamInBuffer in = {};
+};
+
+SocketRecord* sRecord(void* ref) {
+    SocketRecord* r = static_cast<SocketRecord*>(ref);
+    return r && r->check == kSocketCheck ? r : nullptr;
+}
+
+bool sIsReset(int error) { return error == ECONNRESET || error == ENOTCONN || error == ETIMEDOUT; }
+
+bool sIsBrokenOnSend(int error) {
+    return error == ECONNABORTED || error == ECONNRESET || error == ENOTCONN || error == EPIPE;
+}
+
+bool sWouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
+void sClose(SocketRecord* r) {
+    r->connected = false;
+    if (r->fd >= 0) close(r->fd);
+    r->fd = -1;
+}
+
+// Non-blocking connect bounded by aSTREAM_SOCKET_CONNECT_TIMEOUT; answers errno's value.
+int sConnectBounded(int fd, const sockaddr_in* address) {
+    if (connect(fd, reinterpret_cast<const sockaddr*>(address), sizeof *address) == 0) return 0;
+    if (errno != EINPROGRESS && errno != EINTR) return errno;
+    pollfd p = {fd, POLLOUT, 0};
+    uint32 start = aTime_GetMSTicks();
+    for (;;) {
+        uint32 elapsed = aTime_GetMSTicks() - start;
+        if (elapsed >= aSTREAM_SOCKET_CONNECT_TIMEOUT) return ETIMEDOUT;
+        int ready = poll(&p, 1, static_cast<int>(aSTREAM_SOCKET_CONNECT_TIMEOUT - elapsed));
+        if (ready > 0) break;
+        if (ready < 0 && errno != EINTR) return errno;
+    }
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return errno;
+    return error;
+}
+
+bool sConfigure(int fd) {
+    int on = 1;
+    timeval noTimeout = {0, 0};
+    linger resetOnClose = {1, 0};
+    return setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0 &&
+           setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &noTimeout, sizeof noTimeout) == 0 &&
+           setsockopt(fd, SOL_SOCKET, SO_LINGER, &resetOnClose, sizeof resetOnClose) == 0 &&
+           aStreamDescriptor_SetNonBlocking(fd);
+}
+
+// Connects, or reconnects after dropping the current connection. Called with the lock
+// held (or before the record is shared).
+aErr sConnect(SocketRecord* r) {
+    if (r->fd >= 0) {
+        sClose(r);
+        aTime_MSSleep(kCloseSettleMs);
+    }
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return aErrIO;
+    int error = sConnectBounded(fd, &r->address);
+    if (error != 0) {
+        aTime_MSSleep(kCloseSettleMs);
+        close(fd);
+        bool refused = error == ECONNREFUSED || error == ECONNRESET || error == ETIMEDOUT || sWouldBlock(error);
+        return refused ? aErrConnection : aErrIO;
+    }
+    if (!sConfigure(fd)) {
+        close(fd);
+        return aErrIO;
+    }
+    r->fd = fd;
+    r->connected = true;
+    return aErrNone;
+}
+
+// After a reset was found and the connection renewed: a second look for a byte.
+aErr sReadAfterReconnect(SocketRecord* r, uint8* byte) {
+    ssize_t n = aStreamInBuffer_Fill(&r->in, r->fd);
+    if (n > 0) return aStreamInBuffer_Take(&r->in, byte) ? aErrNone : aErrIO;
+    if (n == 0 || sWouldBlock(errno) || sIsReset(errno)) return aErrNotReady;
+    return aErrIO;
+}
+
+aErr sGetByte(uint8* byte, void* ref) {
+    SocketRecord* r = sRecord(ref);
+    if (!r || !byte) return aErrParam;
+    if (aStreamInBuffer_Take(&r->in, byte)) return aErrNone;
+    std::lock_guard<std::mutex> guard(r->lock);
+    if (!r->connected) return aErrConnection;
+    ssize_t n = aStreamInBuffer_Fill(&r->in, r->fd);
+    if (n > 0) return aStreamInBuffer_Take(&r->in, byte) ? aErrNone : aErrIO;
+    // The peer closing its side is not an error here: a write finds the broken
+    // connection and renews it.
+    if (n == 0 || sWouldBlock(errno)) return aErrNotReady;
+    if (!sIsReset(errno)) return aErrConnection;
+    r->connected = false;
+    aErr err = sConnect(r);
+    return err != aErrNone ? err : sReadAfterReconnect(r, byte);
+}
+
+// One send of what remains. Answers false when the write must end at once.
+struct WritePass {
+    int attempts = 0;
+    int failures = 0;
+    aErr failure = aErrBusy;
+};
+
+bool sSendPass(SocketRecord* r, const uint8*& bytes, uint32& remaining, WritePass& pass) {
+    std::lock_guard<std::mutex> guard(r->lock);
+    if (!r->connected) {
+        pass.failure = aErrConnection;
+        return false;
+    }
+    ssize_t n = send(r->fd, bytes, remaining, MSG_NOSIGNAL);
+    if (n > 0) {
+        bytes += n;
+        remaining -= static_cast<uint32>(n);
+        pass.attempts = 1;
+    } else if (n < 0 && errno == EINTR) {
+        // Interrupted before sending anything: simply the next pass.
+    } else if (n < 0 && sWouldBlock(errno)) {
+        pass.attempts++;
+        pass.failure = aErrBusy;
+    } else if (n < 0 && sIsBrokenOnSend(errno)) {
+        r->connected = false;
+        aErr err = sConnect(r);
+        if (err != aErrNone) {
+            pass.failure = err;
+            return false;
+        }
+        pass.attempts++;
+        pass.failure = aErrConnection;
+    } else {
+        pass.failures++;
+        pass.failure = aErrIO;
+    }
+    return true;
+}
+
+aErr sWriteBuffer(const uint8* bytes, uint32 count, void* ref) {
+    SocketRecord* r = sRecord(ref);
+    if (!r || !bytes) return aErrParam;
+    WritePass pass;
+    uint32 remaining = count;
+    while (remaining > 0) {
+        if (!sSendPass(r, bytes, remaining, pass)) return pass.failure;
+        if (remaining == 0) break;
+        if (pass.attempts >= kWriteAttempts || pass.failures >= kWriteAttempts) return pass.failure;
+        aTime_MSSleep(kWritePauseMs);
+    }
+    return aErrNone;
+}
+
+aErr sPutByte(const uint8* byte, void* ref) { return sWriteBuffer(byte, 1, ref); }
+
+aErr sDestroy(void* ref) {
+    SocketRecord* r = sRecord(ref);
+    if (!r) return aErrParam;
+    {
+        std::lock_guard<std::mutex> guard(r->lock);
+        sClose(r);
+        r->check = 0;
+    }
+    aTime_MSSleep(kCloseSettleMs);
+    delete r;
+    return aErrNone;
+}
+
+} // namespace
+
+extern "C" aErr aStream_CreateSocket(uint32 address, uint16 port, aStream** stream) {
+    if (!stream) return aErrResource;
+    *stream = nullptr;
+    SocketRecord* r = new (std::nothrow) SocketRecord();
+    if (!r) return aErrResource;
+    r->port = port;
+    r->address.sin_family = AF_INET;
+    r->address.sin_port = htons(port);
+    r->address.sin_addr.s_addr = address;
+    if (sConnect(r) != aErrNone) {
+        delete r;
+        return aErrResource;
+    }
+    *stream = aStream_Create(sGetByte, sPutByte, sWriteBuffer, sDestroy, r);
+    if (!*stream) {
+        sDestroy(r);
+        return aErrResource;
+    }
+    return aErrNone;
+}

@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "aStream.h"
+#include "aTime.h"
+#include "loopback_listener.h"
+#include "stream_test_util.h"
+
+namespace {
+
+struct Connected {
+    LoopbackListener listener;
+    aStream* stream = nullptr;
+    int peer = -1;
+
+    Connected() {
+        EXPECT_EQ(aStream_CreateSocket(LoopbackListener::address(), listener.port(), &stream), aErrNone);
+        peer = listener.accept();
+        EXPECT_GE(peer, 0);
+    }
+    ~Connected() {
+        aStream_Destroy(&stream);
+        if (peer >= 0) close(peer);
+    }
+};
+
+TEST(SocketStream, CarriesBytesBothWays) {
+    Connected c;
+    EXPECT_EQ(writeText(c.stream, "hello"), aErrNone);
+    EXPECT_EQ(LoopbackListener::receive(c.peer, 5), "hello");
+    uint8 byte = 'x';
+    EXPECT_EQ(aStream_Write(c.stream, &byte, 1), aErrNone);
+    EXPECT_EQ(LoopbackListener::receive(c.peer, 1), "x");
+
+    uint8 none;
+    EXPECT_EQ(aStream_Read(c.stream, &none, 1), aErrNotReady);
+    ASSERT_EQ(send(c.peer, "world!", 6, 0), 6);
+    EXPECT_EQ(readPolling(c.stream, 6), "world!");
+    EXPECT_EQ(aStream_Read(c.stream, &none, 1), aErrNotReady);
+}
+
+TEST(SocketStream, LargeReadsAcrossManyBuffersKeepOrder) {
+    Connected c;
+    std::string sent;
+    for (int i = 0; i < 20000; i++) sent.push_back(static_cast<char>(i * 7 % 256));
+    ASSERT_EQ(send(c.peer, sent.data(), sent.size(), 0), static_cast<ssize_t>(sent.size()));
+    std::string got;
+    std::vector<uint8> chunk(333);
+    uint32 start = aTime_GetMSTicks();
+    while (got.size() + chunk.size() <= sent.size() && aTime_GetMSTicks() - start < 2000) {
+        if (aStream_Read(c.stream, chunk.data(), chunk.size()) == aErrNone)
+            got.append(reinterpret_cast<char*>(chunk.data()), chunk.size());
+    }
+    got += readPolling(c.stream, sent.size() - got.size());
+    EXPECT_EQ(got, sent);
+}
+
+TEST(SocketStream, CreationFailures) {
+    aStream* s = nullptr;
+    EXPECT_EQ(aStream_CreateSocket(LoopbackListener::address(), 1, nullptr), aErrResource);
+    LoopbackListener closed;
+    uint16 port = closed.port();
+    closed.stop();
+    EXPECT_EQ(aStream_CreateSocket(LoopbackListener::address(), port, &s), aErrResource);
+    EXPECT_EQ(s, nullptr);
+}
+
+// An orderly close by the peer reads as "nothing yet"; the next writes find the broken
+// connection and carry on over a new one.
+TEST(SocketStream, PeerCloseReadsNotReadyAndWriteReconnects) {
+    Connected c;
+    close(c.peer);
+    c.peer = -1;
+    uint8 byte;
+    aTime_MSSleep(20);
+    EXPECT_EQ(aStream_Read(c.stream, &byte, 1), aErrNotReady);
+    EXPECT_EQ(aStream_Read(c.stream, &byte, 1), aErrNotReady);
+
+    int second = -1;
+    for (int i = 0; i < 5 && second < 0; i++) {
+        EXPECT_EQ(writeText(c.stream, "ping"), aErrNone);
+        second = c.listener.accept(100);
+    }
+    ASSERT_GE(second, 0);
+    c.peer = second;
+    EXPECT_EQ(writeText(c.stream, "after"), aErrNone);
+    std::string got = LoopbackListener::receive(second, 9, 500);
+    EXPECT_EQ(got.substr(got.size() - 5), "after");
+    ASSERT_EQ(send(second, "back", 4, 0), 4);
+    EXPECT_EQ(readPolling(c.stream, 4), "back");
+}
+
+TEST(SocketStream, ResetFoundByReadReconnectsOnce) {
+    Connected c;
+    LoopbackListener::resetConnection(c.peer);
+    c.peer = -1;
+    aTime_MSSleep(20);
+    uint8 byte;
+    EXPECT_EQ(aStream_Read(c.stream, &byte, 1), aErrNotReady);
+    c.peer = c.listener.accept(1000);
+    ASSERT_GE(c.peer, 0);
+    EXPECT_EQ(c.listener.accept(100), -1);
+    ASSERT_EQ(send(c.peer, "new", 3, 0), 3);
+    EXPECT_EQ(readPolling(c.stream, 3), "new");
+    EXPECT_EQ(writeText(c.stream, "ok"), aErrNone);
+    EXPECT_EQ(LoopbackListener::receive(c.peer, 2), "ok");
+}
+
+TEST(SocketStream, FailedReconnectionLeavesStreamDisconnected) {
+    Connected c;
+    c.listener.stop();
+    LoopbackListener::resetConnection(c.peer);
+    c.peer = -1;
+    aTime_MSSleep(20);
+    uint8 byte;
+    EXPECT_EQ(aStream_Read(c.stream, &byte, 1), aErrConnection);
+    EXPECT_EQ(aStream_Read(c.stream, &byte, 1), aErrConnection);
+    EXPECT_EQ(writeText(c.stream, "x"), aErrConnection);
+}
+
+TEST(SocketStream, WriteToStalledPeerGivesUpAfterTenAttempts) {
+    Connected c;
+    int small = 4096;
+    setsockopt(c.peer, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    std::vector<uint8> big(64 * 1024 * 1024, 0x55);
+    uint32 start = aTime_GetMSTicks();
+    EXPECT_EQ(aStream_Write(c.stream, big.data(), big.size()), aErrBusy);
+    uint32 elapsed = aTime_GetMSTicks() - start;
+    EXPECT_GE(elapsed, 9u * 60u);
+    EXPECT_LT(elapsed, 3000u);
+}
+
+} // namespace
