@@ -95,6 +95,20 @@ aErr aStream_WriteCStringRecord(aStream* stream, const char* text, const char* t
  * answered. aErrMode when input has no byte reader or output no byte writer. */
 aErr aStream_Flush(aStream* input, aStream* output);
 
+/* Optional fifth operation: waits up to timeoutMs until the byte reader may have a
+ * byte. aErrNone when one may be there (a following read can still find none, for
+ * example after the peer closed), aErrTimeout when the time passed first. It lets a
+ * reader whose transport answers aErrNotReady at once wait instead of spinning. */
+typedef aErr (*aStreamAwaitInputProc)(uint32 timeoutMs, void* ref);
+
+/* Gives the stream its input wait. aErrParam for an invalid stream. */
+aErr aStream_SetAwaitInput(aStream* stream, aStreamAwaitInputProc awaitInput);
+
+/* Waits for input: aErrNone at once when pushed-back bytes wait, else the
+ * transport's wait; aErrUnimplemented when the transport has none (the caller then
+ * paces itself), aErrParam for an invalid stream. */
+aErr aStream_AwaitInput(aStream* stream, uint32 timeoutMs);
+
 /* Calls the transport's destroy (its result is the answer), frees the stream and sets
  * *stream to NULL. An invalid stream answers aErrParam and *stream is still cleared. */
 aErr aStream_Destroy(aStream** stream);
