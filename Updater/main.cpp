@@ -1,2 +1,4 @@
 // Entry point of the Updater command-line tool.
-int main() { return 1; }
+#include "UpdaterMain.h"
+
+int main(int argc, char** argv) { return updaterMain(argc, argv); }

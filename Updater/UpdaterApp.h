@@ -1,0 +1,66 @@
+// The object every command runs on: the update server endpoint, the store root and
+// the display. Each command operation reports to the user itself.
+#ifndef UPDATER_APP_H
+#define UPDATER_APP_H
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "BuildList.h"
+#include "DiscoveredDevice.h"
+#include "UpdaterDisplayInterface.h"
+
+// Raised by a command that this build of the tool cannot run yet; the entry point
+// shows the text and ends the run with status 1.
+class CommandUnavailable : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+class UpdaterApp {
+  public:
+    UpdaterApp(const std::string& serverEndpoint, const std::string& storeRoot, UpdaterDisplayInterface* display);
+
+    const std::string& serverEndpoint() const { return m_serverEndpoint; }
+    const std::string& storeRoot() const { return m_storeRoot; }
+    UpdaterDisplayInterface* display() const { return m_display; }
+    uint8_t recoveryDeviceKind() const { return m_recoveryDeviceKind; }
+    void setRecoveryDeviceKind(uint8_t kind) { m_recoveryDeviceKind = kind; }
+
+    // -G: downloads a build into the store; the build number stored, or 0.
+    uint32_t Download_Firmware(uint32_t serialNumber, const std::string& build, bool override, bool noCal);
+
+    // -D: modules reachable over transport (1 USB, 2 TCP/IP, 0 both).
+    DiscoveredDeviceList Discover_Devices(uint32_t transport);
+    // -D -r: modules on a router's I2C bus.
+    DiscoveredDeviceList Discover_NetworkDevices(uint32_t routerSerialNumber, uint32_t transport);
+
+    // -U: transfers firmware into a running module.
+    bool Update_Firmware(uint32_t serialNumber, uint32_t buildNumber, const std::string& birdFilePath,
+                         uint8_t moduleAddress, uint32_t routerSerialNumber, bool override);
+    // -U -t RECOVER: brings a module back through its boot ROM.
+    bool Recover_Firmware(const std::string& serialPort, uint32_t buildNumber, uint32_t baudRate,
+                          uint32_t serialNumber, const std::string& birdFilePath);
+    // -N: the four-word chip fingerprint; whether the chip answered.
+    bool Get_Fingerprint(uint32_t result[4], const std::string& serialPort, uint32_t serialNumber,
+                         const std::string& birdFilePath, uint32_t baudRate, bool flag);
+
+    // -B: the builds the server offers for a device.
+    BuildList Get_BuildList(uint32_t serialNumber);
+    // -L: the builds stored for a device.
+    BuildList Get_BuildListLocal(uint32_t serialNumber);
+
+  private:
+    std::string m_serverEndpoint;
+    std::string m_storeRoot;
+    UpdaterDisplayInterface* m_display; // not owned
+    uint8_t m_recoveryDeviceKind = 0;
+};
+
+// Prints the -D table.
+void printDiscoveredDevices(UpdaterDisplayInterface* display, const DiscoveredDeviceList& list, uint32_t transport);
+// Prints a -B or -L listing.
+void printBuildList(UpdaterDisplayInterface* display, const BuildList& list, uint32_t serialNumber);
+
+#endif
