@@ -154,8 +154,8 @@ aErr aLink_Teardown(aLink* link) {
     aLink_Stop(link);
     uint64 inFifo = link->inFifo.exchange(0);
     uint64 outFifo = link->outFifo.exchange(0);
-    aPacketFifo_Destroy(&inFifo);
-    aErr err = aPacketFifo_Destroy(&outFifo);
+    if (inFifo) aPacketFifo_Destroy(&inFifo);
+    aErr err = outFifo ? aPacketFifo_Destroy(&outFifo) : aErrNone;
     {
         std::lock_guard<std::mutex> lock(link->logMutex);
         link->logging = false;

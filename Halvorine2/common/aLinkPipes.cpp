@@ -147,8 +147,8 @@ void sOutPipeProcess(aLink* link) {
                 aPacket_Destroy(&next);
             }
         }
-        aStream_Write(link->stream, batch, size);
         sLogPacket(link, kLogSent, first);
+        aStream_Write(link->stream, batch, size);
         aPacket_Destroy(&first);
     }
     /* Stopping: what is still queued (force route off last) goes out packet by packet. */

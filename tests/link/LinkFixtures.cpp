@@ -1,99 +1,33 @@
 #include "LinkFixtures.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 
 namespace LinkTest {
 
-namespace {
-
-constexpr int kQuietReadMs = 20;
-
-// Reading side state of the descriptor stream (reader thread only).
-struct FdStream {
-    int fd;
-    uint8_t buffer[4096];
-    size_t count = 0;
-    size_t position = 0;
-};
-
-aErr fdGetByte(uint8* byte, void* ref) {
-    FdStream* s = static_cast<FdStream*>(ref);
-    for (int attempt = 0; s->position == s->count && attempt < 2; ++attempt) {
-        ssize_t n = ::read(s->fd, s->buffer, sizeof s->buffer);
-        if (n > 0) {
-            s->count = static_cast<size_t>(n);
-            s->position = 0;
-        } else if (n == 0) {
-            return aErrIO;
-        } else if (errno != EAGAIN && errno != EINTR) {
-            return aErrIO;
-        } else if (attempt == 0) {
-            pollfd p{s->fd, POLLIN, 0};
-            ::poll(&p, 1, kQuietReadMs);
-        }
-    }
-    if (s->position == s->count) return aErrNotReady;
-    *byte = s->buffer[s->position++];
-    return aErrNone;
-}
-
-aErr fdWriteBuffer(const uint8* bytes, uint32 count, void* ref) {
-    FdStream* s = static_cast<FdStream*>(ref);
-    while (count > 0) {
-        ssize_t n = ::write(s->fd, bytes, count);
-        if (n > 0) {
-            bytes += n;
-            count -= static_cast<uint32>(n);
-        } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-            pollfd p{s->fd, POLLOUT, 0};
-            if (::poll(&p, 1, 1000) <= 0) return aErrWrite;
-        } else {
-            return aErrWrite;
-        }
-    }
-    return aErrNone;
-}
-
-aErr fdPutByte(const uint8* byte, void* ref) { return fdWriteBuffer(byte, 1, ref); }
-
-aErr fdDestroy(void* ref) {
-    FdStream* s = static_cast<FdStream*>(ref);
-    ::close(s->fd);
-    delete s;
-    return aErrNone;
-}
-
-}  // namespace
-
-aStream* makeFdStream(int fd) {
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    FdStream* s = new FdStream{fd, {}, 0, 0};
-    aStream* stream = aStream_Create(fdGetByte, fdPutByte, fdWriteBuffer, fdDestroy, s);
-    if (!stream) fdDestroy(s);
-    return stream;
-}
-
 std::shared_ptr<ScriptedStream> ScriptedStream::make(aStream** stream) {
     auto state = std::make_shared<ScriptedStream>();
     state->self_ = state;
     *stream = aStream_Create(getByte, putByte, writeBuffer, destroy, state.get());
+    aStream_SetAwaitInput(*stream, awaitInput);
     return state;
 }
 
 aErr ScriptedStream::getByte(uint8* byte, void* ref) {
     ScriptedStream* s = static_cast<ScriptedStream*>(ref);
-    std::unique_lock<std::mutex> lock(s->mutex_);
-    if (!s->changed_.wait_for(lock, std::chrono::milliseconds(kQuietReadMs), [s] { return !s->input_.empty(); }))
-        return aErrNotReady;
+    std::lock_guard<std::mutex> lock(s->mutex_);
+    if (s->input_.empty()) return aErrNotReady;
     *byte = s->input_.front();
     s->input_.pop_front();
     return aErrNone;
+}
+
+aErr ScriptedStream::awaitInput(uint32 timeoutMs, void* ref) {
+    ScriptedStream* s = static_cast<ScriptedStream*>(ref);
+    std::unique_lock<std::mutex> lock(s->mutex_);
+    bool ready = s->changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                      [s] { return !s->input_.empty() || s->destroyed_; });
+    return ready ? aErrNone : aErrTimeout;
 }
 
 aErr ScriptedStream::putByte(const uint8* byte, void* ref) {
@@ -201,6 +135,25 @@ size_t occurrences(const Bytes& haystack, const Bytes& needle) {
     for (auto it = haystack.begin(); (it = std::search(it, haystack.end(), needle.begin(), needle.end())) != haystack.end(); ++it)
         ++found;
     return found;
+}
+
+ScriptedLink::ScriptedLink() {
+    aStream* s = nullptr;
+    stream = ScriptedStream::make(&s);
+    ref = aLink_Create(s);
+}
+
+ScriptedLink::~ScriptedLink() {
+    if (ref) aLink_Destroy(&ref);
+}
+
+std::vector<Bytes> takeReceived(uint32 ref, uint32 waitMs) {
+    std::vector<Bytes> packets;
+    while (aPacket* p = aLink_AwaitPacket(ref, waitMs)) {
+        packets.push_back(wire(p->address, Bytes(p->data, p->data + p->dataSize)));
+        aPacket_Destroy(&p);
+    }
+    return packets;
 }
 
 }  // namespace LinkTest

@@ -1,5 +1,4 @@
-// Fixtures for the link tests: streams the test controls byte by byte, and a
-// host-side stream over a file descriptor (a socketpair end).
+// Fixtures for the link tests: a stream the test controls byte by byte.
 #pragma once
 
 #include <condition_variable>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "aLink.h"
+#include "aTime.h"
 
 namespace LinkTest {
 
@@ -26,7 +26,7 @@ public:
     void feed(const Bytes& bytes);
     // Waits (bounded) until at least `count` write calls were made; false on time-out.
     bool awaitWrites(size_t count, uint32_t timeoutMs = 2000);
-    // Waits (bounded) until the written bytes contain `needle` after `from`.
+    // Waits (bounded) until the written bytes contain `needle`.
     bool awaitWritten(const Bytes& needle, uint32_t timeoutMs = 2000);
     std::vector<Bytes> writes();
     Bytes written();
@@ -41,6 +41,7 @@ public:
 
 private:
     static aErr getByte(uint8* byte, void* ref);
+    static aErr awaitInput(uint32 timeoutMs, void* ref);
     static aErr putByte(const uint8* byte, void* ref);
     static aErr writeBuffer(const uint8* bytes, uint32 count, void* ref);
     static aErr destroy(void* ref);
@@ -56,13 +57,31 @@ private:
     std::shared_ptr<ScriptedStream> self_;  // the stream's reference until destroy
 };
 
-// A host-side caller's stream over a descriptor; the stream owns and closes it.
-aStream* makeFdStream(int fd);
-
 // Builds a packet's wire bytes.
 Bytes wire(uint8_t address, const Bytes& data);
 
 // Counts how often `needle` occurs in `haystack`.
 size_t occurrences(const Bytes& haystack, const Bytes& needle);
+
+// Polls the condition every millisecond for at most timeoutMs.
+template <class Condition>
+bool eventually(Condition condition, uint32_t timeoutMs = 2000) {
+    for (uint32_t waited = 0; !condition(); ++waited) {
+        if (waited >= timeoutMs) return false;
+        aTime_MSSleep(1);
+    }
+    return true;
+}
+
+// A link over a fresh scripted stream; destroyed with the fixture.
+struct ScriptedLink {
+    ScriptedLink();
+    ~ScriptedLink();
+    std::shared_ptr<ScriptedStream> stream;
+    uint32 ref = 0;
+};
+
+// Packets the link hands to callers, taken until none arrives within waitMs.
+std::vector<Bytes> takeReceived(uint32 ref, uint32 waitMs = 50);
 
 }  // namespace LinkTest
