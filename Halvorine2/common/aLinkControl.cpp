@@ -161,7 +161,10 @@ aErr aLink_Teardown(aLink* link) {
         link->logging = false;
         aPacketLog_Destroy(&link->packetLog);
     }
-    if (link->stream) aStream_Destroy(&link->stream);
+    {
+        std::lock_guard<std::mutex> writing(link->writeMutex);
+        if (link->stream) aStream_Destroy(&link->stream);
+    }
     link->status = INVALID_LINK_STREAM;
     link->check = 0;
     return err;

@@ -150,7 +150,10 @@ aErr aLink_Reset(uint32 linkRef) {
     uint64 outFifo = link->outFifo.exchange(0);
     aPacketFifo_Destroy(&inFifo);
     aPacketFifo_Destroy(&outFifo);
-    if (link->stream) aStream_Destroy(&link->stream);
+    {
+        std::lock_guard<std::mutex> writing(link->writeMutex);
+        if (link->stream) aStream_Destroy(&link->stream);
+    }
     link->status = INVALID_LINK_STREAM;
 
     aStream* stream = nullptr;

@@ -48,6 +48,13 @@ struct aLink {
 
     std::atomic<bool> pooled{false};
 
+    /* Held around every stream write, so a caller may write an unpooled packet
+     * itself when nothing is queued ahead of it (one thread hand-over less per
+     * request). writerHolding is set, under the outFifo's lock, the moment the
+     * writer takes packets out, and cleared when it has written them. */
+    std::mutex writeMutex;
+    std::atomic<bool> writerHolding{false};
+
     /* Serialises start, stop, reset and teardown of this link. */
     std::recursive_mutex lifecycle;
 
@@ -107,6 +114,10 @@ aErr sDestroyEntry(const aLinkEntryPtr& entry);
 /* Thread bodies. */
 void sInPipeProcess(aLink* link);
 void sOutPipeProcess(aLink* link);
+
+/* Writes the packet on the caller's thread when nothing is queued or being
+ * written ahead of it; false when it must be queued instead. */
+bool sWriteDirect(aLink* link, const aPacket* packet);
 
 /* Queues a packet built from bytes on the link's outFifo. */
 aErr sQueue(aLink* link, uint8 address, uint8 length, const uint8* data);

@@ -20,6 +20,7 @@ linkStatus aLink_GetStatus(uint32 linkRef) {
 aErr aLink_PutPacket(uint32 linkRef, const aPacket* packet) {
     std::shared_ptr<aLink> link = sLookupLink(linkRef);
     if (!link) return aErrParam;
+    if (sWriteDirect(link.get(), packet)) return aErrNone;
     return aPacketFifo_Put(link->outFifo, packet);
 }
 

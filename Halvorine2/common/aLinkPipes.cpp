@@ -86,6 +86,13 @@ void sHandleByte(aLink* link, uint8 byte) {
  * does not make the reader spin. */
 void sIdle(aLink* link) { aStream_AwaitInput(link->stream, kBurstSpacingMs); }
 
+/* The writer's filter: takes any packet, and marks the writer busy before the
+ * outFifo's lock is released, so no caller can write ahead of it. */
+bool sClaim(const aPacket*, void* ref) {
+    static_cast<aLink*>(ref)->writerHolding = true;
+    return true;
+}
+
 uint32 sAppendWire(uint8* batch, uint32 size, const aPacket* packet) {
     const uint8* wire = &packet->address;
     for (uint32 i = 0; i < packet->dataSize + 2u; ++i) batch[size++] = wire[i];
@@ -132,12 +139,25 @@ void sInPipeProcess(aLink* link) {
     }
 }
 
+bool sWriteDirect(aLink* link, const aPacket* packet) {
+    if (link->pooled || !aVALIDPACKET(packet) || packet->dataSize > aPACKET_MAX_DATA) return false;
+    std::unique_lock<std::mutex> lock(link->writeMutex, std::try_to_lock);
+    if (!lock.owns_lock() || !link->running) return false;
+    /* Queue first, then the writer's mark: a packet the writer took before the
+     * queue looked empty has set the mark by then. */
+    if (aPacketFifo_GetLength(link->outFifo) != 0 || link->writerHolding) return false;
+    sLogPacket(link, kLogSent, packet);
+    aStream_Write(link->stream, &packet->address, packet->dataSize + 2u);
+    return true;
+}
+
 void sOutPipeProcess(aLink* link) {
     link->outReady = true;
     uint8 batch[kBatchSize];
     while (link->running) {
-        aPacket* first = aPacketFifo_Await(link->outFifo, kWriterSliceMs);
+        aPacket* first = aPacketFifo_AwaitFirst(link->outFifo, sClaim, link, kWriterSliceMs);
         if (!first) continue;
+        std::lock_guard<std::mutex> lock(link->writeMutex);
         uint32 size = sAppendWire(batch, 0, first);
         if (link->pooled) {
             while (size <= kBatchFill) {
@@ -149,9 +169,11 @@ void sOutPipeProcess(aLink* link) {
         }
         sLogPacket(link, kLogSent, first);
         aStream_Write(link->stream, batch, size);
+        link->writerHolding = false;
         aPacket_Destroy(&first);
     }
     /* Stopping: what is still queued (force route off last) goes out packet by packet. */
+    std::lock_guard<std::mutex> lock(link->writeMutex);
     while (aPacket* packet = aPacketFifo_Get(link->outFifo)) {
         aStream_Write(link->stream, &packet->address, packet->dataSize + 2u);
         aPacket_Destroy(&packet);

@@ -23,17 +23,35 @@ void put(uint32 ref, aPacket* packet) {
     aPacket_Destroy(&packet);
 }
 
-// Holds the writer inside a write of a first packet so that what follows piles up
-// in the queue; answers the write sizes recorded after that first one.
+// A first packet held inside its stream write, so that what follows piles up in
+// the queue. It is put from a thread of its own: an unpooled packet may be written
+// on the putting thread when nothing is queued.
+class HeldWrite {
+public:
+    explicit HeldWrite(ScriptedLink& link) : link_(link) {
+        link.stream->clearWrites();
+        link.stream->closeGate();
+        putter_ = std::thread([&link] { put(link.ref, fullPacket(0xEE)); });
+        EXPECT_TRUE(link.stream->awaitHeldAtGate());
+    }
+    ~HeldWrite() { release(); }
+    void release() {
+        link_.stream->openGate();
+        if (putter_.joinable()) putter_.join();
+    }
+
+private:
+    ScriptedLink& link_;
+    std::thread putter_;
+};
+
+// Answers the write sizes recorded after the held one.
 std::vector<size_t> writeSizesAfterPileUp(ScriptedLink& link, bool pooled, int count) {
     EXPECT_TRUE(link.stream->awaitWritten(kRouteOn));
     EXPECT_EQ(aLink_EnablePooledPackets(link.ref, pooled), aErrNone);
-    link.stream->clearWrites();
-    link.stream->closeGate();
-    put(link.ref, fullPacket(0xEE));
-    EXPECT_TRUE(link.stream->awaitHeldAtGate());
+    HeldWrite held(link);
     for (int i = 0; i < count; ++i) put(link.ref, fullPacket(static_cast<uint8>(i)));
-    link.stream->openGate();
+    held.release();
     EXPECT_TRUE(eventually([&] {
         size_t total = 0;
         for (const Bytes& w : link.stream->writes()) total += w.size();
@@ -66,15 +84,12 @@ TEST(LinkWriter, PooledBatchKeepsPacketOrder) {
 TEST(LinkWriter, StopSendsWhatIsStillQueuedWithRouteOffLast) {
     ScriptedLink link;
     ASSERT_TRUE(link.stream->awaitWritten(kRouteOn));
-    link.stream->clearWrites();
-    link.stream->closeGate();
-    put(link.ref, fullPacket(0xEE));
-    ASSERT_TRUE(link.stream->awaitHeldAtGate());
+    HeldWrite held(link);
     for (int i = 0; i < 50; ++i) put(link.ref, fullPacket(static_cast<uint8>(i)));
 
     std::thread opener([&] {
         aTime_MSSleep(100);
-        link.stream->openGate();
+        held.release();
     });
     uint32 start = aTime_GetMSTicks();
     EXPECT_EQ(aLink_Destroy(&link.ref), aErrNone);
@@ -97,6 +112,47 @@ TEST(LinkWriter, DestroyOfIdleLinkIsQuick) {
     EXPECT_EQ(aLink_Destroy(&link.ref), aErrNone);
     EXPECT_LT(aTime_GetMSTicks() - start, 500u);
     EXPECT_EQ(link.stream->writes().back(), kRouteOff);
+}
+
+}  // namespace
+
+namespace {
+
+// Several threads put tagged packets at once; each thread's packets must go out
+// in the order it put them, whether they were queued or written on its thread.
+TEST(LinkWriter, ConcurrentPutsKeepEachThreadsOrder) {
+    for (bool pooled : {false, true}) {
+        SCOPED_TRACE(pooled ? "pooled" : "unpooled");
+        ScriptedLink link;
+        ASSERT_TRUE(link.stream->awaitWritten(kRouteOn));
+        ASSERT_EQ(aLink_EnablePooledPackets(link.ref, pooled), aErrNone);
+        constexpr int kThreads = 4, kEach = 200;
+        std::vector<std::thread> putters;
+        for (int t = 0; t < kThreads; ++t) {
+            putters.emplace_back([&link, t] {
+                for (int i = 0; i < kEach; ++i) {
+                    const uint8 data[] = {0x63, static_cast<uint8>(t), static_cast<uint8>(i >> 8),
+                                          static_cast<uint8>(i)};
+                    aPacket* packet = aPacket_CreateWithData(0x04, sizeof data, data);
+                    aLink_PutPacket(link.ref, packet);
+                    aPacket_Destroy(&packet);
+                    if (i % 50 == 0) aTime_MSSleep(1);  // let the queue run empty now and then
+                }
+            });
+        }
+        for (std::thread& p : putters) p.join();
+        ASSERT_TRUE(eventually([&] { return link.stream->countWritten({0x04, 0x04, 0x63}) == kThreads * kEach; }));
+        Bytes all = link.stream->written();
+        int next[kThreads] = {0};
+        for (size_t i = 0; i + 5 < all.size(); ++i) {
+            if (all[i] != 0x04 || all[i + 1] != 0x04 || all[i + 2] != 0x63) continue;
+            int t = all[i + 3], seq = all[i + 4] << 8 | all[i + 5];
+            ASSERT_LT(t, kThreads);
+            EXPECT_EQ(seq, next[t]++) << "thread " << t;
+            i += 5;
+        }
+        for (int t = 0; t < kThreads; ++t) EXPECT_EQ(next[t], kEach);
+    }
 }
 
 }  // namespace
