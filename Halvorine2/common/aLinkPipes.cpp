@@ -1,5 +1,7 @@
 /* The link's two threads: the reader turns the module's bytes into packets and
  * keeps the stream in step; the writer sends what is queued. */
+#include <algorithm>
+
 #include "aLinkInternal.h"
 #include "aTime.h"
 
@@ -9,6 +11,9 @@ constexpr int kSyncBurst = 6;
 constexpr uint32 kIOErrorPauseMs = 100;
 /* Quiet reads while syncing repeat the burst at most this often. */
 constexpr uint32 kBurstSpacingMs = 100;
+/* Longest wait for input before the reader looks at its flags again. */
+constexpr uint32 kIdleWaitMs = 100;
+constexpr uint32 kIdlePauseMaxMs = 50;
 /* How long the writer waits for a packet before it looks at the running flag. */
 constexpr uint32 kWriterSliceMs = 50;
 constexpr uint32 kBatchSize = 4096;
@@ -83,8 +88,17 @@ void sHandleByte(aLink* link, uint8 byte) {
 }
 
 /* Nothing to read: wait for input, so that a transport that answers at once
- * does not make the reader spin. */
-void sIdle(aLink* link) { aStream_AwaitInput(link->stream, kBurstSpacingMs); }
+ * does not make the reader spin. A transport that cannot wait, or whose wait
+ * keeps answering at once without a byte coming (a peer that has closed), gets
+ * growing pauses instead. */
+void sIdle(aLink* link, uint32* fruitless) {
+    if (aStream_AwaitInput(link->stream, kIdleWaitMs) == aErrTimeout) {
+        *fruitless = 0;
+        return;
+    }
+    uint32 n = (*fruitless)++;
+    if (n > 0) aTime_MSSleep(std::min<uint32>(1u << std::min<uint32>(n - 1, 6), kIdlePauseMaxMs));
+}
 
 /* The writer's filter: takes any packet, and marks the writer busy before the
  * outFifo's lock is released, so no caller can write ahead of it. */
@@ -123,15 +137,17 @@ void sInPipeProcess(aLink* link) {
     link->inReady = true;
     link->status = RUNNING;
     link->framer.syncState = kSyncStateIdle;
+    uint32 fruitless = 0;
     while (link->running) {
         uint8 byte = 0;
         aErr err = aStream_Read(link->stream, &byte, 1);
         if (err == aErrNone) {
+            fruitless = 0;
             sHandleByte(link, byte);
         } else if (err == aErrNotReady) {
             if (link->status == SYNCING && aTime_GetMSTicks() - link->lastBurstMs >= kBurstSpacingMs)
                 syncStart(link);
-            sIdle(link);
+            sIdle(link, &fruitless);
         } else {
             sSetStatus(link, IO_ERROR);
             aTime_MSSleep(kIOErrorPauseMs);

@@ -153,3 +153,33 @@ TEST(LinkReader, UserFilterSeesPacketsFirst) {
 }
 
 }  // namespace
+
+namespace {
+
+std::atomic<int> gQuietReads{0};
+
+aErr quietGetByte(uint8*, void*) {
+    ++gQuietReads;
+    return aErrNotReady;
+}
+
+aErr quietWrite(const uint8*, uint32, void*) { return aErrNone; }
+
+// A caller's stream that answers at once and cannot wait for input: the reader
+// pauses between reads instead of spinning.
+TEST(LinkReader, QuietStreamWithoutInputWaitIsNotSpunOn) {
+    aStream* stream = aStream_Create(quietGetByte, nullptr, quietWrite, nullptr, nullptr);
+    uint32 ref = aLink_Create(stream);
+    ASSERT_NE(ref, 0u);
+    aTime_MSSleep(100);
+    int before = gQuietReads;
+    aTime_MSSleep(500);
+    int reads = gQuietReads - before;
+    EXPECT_GT(reads, 5);
+    EXPECT_LT(reads, 200);
+    uint32 start = aTime_GetMSTicks();
+    EXPECT_EQ(aLink_Destroy(&ref), aErrNone);
+    EXPECT_LT(aTime_GetMSTicks() - start, 500u);
+}
+
+}  // namespace
