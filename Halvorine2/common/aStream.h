@@ -114,18 +114,19 @@ enum {
 };
 
 /* Opens a serial port: portName is a device path ("/dev/ttyUSB0", "/dev/pts/3"); a name
- * without "/" means /dev/NAME. The port is opened exclusively and set to raw binary
- * mode with the rate of baudIndex (aSTREAM_BAUD_*); the three flags are truth values
- * taken as int: odd parity when parity is non-zero (checked on input when its lowest
- * bit is set), 7 data bits when sevenBits is 1, two stop bits when twoStopBits is 1;
- * flow control and modem lines stay as the port had them. A read
- * with nothing waiting answers aErrNotReady at once; a write waits (bounded by the time
- * the bytes take at the rate, plus one second) until every byte is queued, else aErrIO.
+ * without "/" means /dev/NAME. The port is held exclusively and set to raw binary mode
+ * with the rate of baudIndex (aSTREAM_BAUD_*). The three flags are truth values taken
+ * as int: odd parity when parity is non-zero (checked on input when its lowest bit is
+ * set), 7 data bits when sevenBits is 1, two stop bits when twoStopBits is 1. Flow
+ * control and modem lines stay as the port had them.
+ * Reading: aErrNotReady at once when nothing waits; aErrIO once the line has gone (hung
+ * up, adapter unplugged). Writing: waits until every byte is queued, at most the time
+ * the bytes take at the rate plus one second, else aErrIO.
  * Destroy restores the port's previous settings (aErrIO when that fails).
  * aErrParam for a NULL name or output; aErrRange for a baud index above 7; aErrMode when
  * sevenBits or twoStopBits is neither 0 nor 1; aErrMemory when the record cannot be
- * allocated; aErrIO when the port cannot be opened or is not a serial device or cannot
- * be configured; aErrResource when the stream cannot be created. */
+ * allocated; aErrIO when the port cannot be opened, is held already, is not a serial
+ * device or cannot be configured; aErrResource when the stream cannot be created. */
 aErr aStream_CreateSerial(const char* portName, uint32 baudIndex, int parity, int sevenBits,
                           int twoStopBits, aStream** stream);
 
@@ -150,11 +151,14 @@ aErr aStream_CreateSocket(uint32 address, uint16 port, aStream** stream);
  * module interface (class 0xFF, subclass 0x88, protocol 0x10) whose serial string reads
  * as that number ("%08X" hexadecimal, or the "RFICB%d.A" decimal form). Its interface is
  * claimed for this process. A byte read waits at most 1000 ms for a transfer
- * (aErrNotReady when none came). aErrParam for a NULL output; aErrMemory when memory runs
- * out; aErrBusy when another program holds the module; aErrPermission when the device
- * may not be opened (a missing udev rule); aErrNotFound when no such module is attached
- * (also on a machine without USB); aErrInitialization when its interface cannot be set
- * up. */
+ * (aErrNotReady when none came). Writes go out in chunks of the OUT packet size (a
+ * 512-byte chunk is cut to 511); a chunk that fails or completes late counts one
+ * attempt, and after ten attempts the write answers aErrWrite, the rest unsent.
+ * aErrParam for a NULL output; aErrMemory when memory runs out; aErrBusy when another
+ * program holds the module; aErrPermission when it may not be opened; aErrNotFound when
+ * no such module is attached or its serial string cannot be read (a module this user may
+ * not access, for want of a udev rule, is not seen), also on a machine without USB;
+ * aErrInitialization when its interface cannot be set up. */
 aErr aStream_CreateUSB(uint32 serialNumber, aStream** stream);
 
 /* A read-only stream over the file. Its reads answer aErrEOF at the end. aErrResource

@@ -34,7 +34,9 @@ typedef bool (*aStreamUSBModuleProc)(uint32 serialNumber, uint16 productId, cons
 
 /* Walks the attached modules through the current backend, in bus order, calling found for
  * each one whose serial string can be read and parsed (during its visit, so found may
- * open it). Answers the number of modules reported. A machine without USB reports none. */
+ * open it). Reading the string opens the device briefly, so a module this user may not
+ * open is passed over. Answers the number of modules reported; a machine without USB
+ * reports none. Any thread may call it. */
 uint32 aStreamUSB_EnumerateModules(aStreamUSBModuleProc found, void* ref);
 
 #ifdef __cplusplus
