@@ -18,7 +18,8 @@ std::string temporaryPathFor(const std::string& path) {
     std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     char suffix[48];
-    snprintf(suffix, sizeof suffix, ".tmp-%ld-%u", static_cast<long>(getpid()), sTemporaryCounter.fetch_add(1));
+    snprintf(suffix, sizeof suffix, ".tmp-%ld-%u", static_cast<long>(getpid()),
+             sTemporaryCounter.fetch_add(1));
     return directory + "." + name + suffix;
 }
 
@@ -31,11 +32,14 @@ std::string directoryOf(const std::string& path) {
 aErr openError(int error) {
     switch (error) {
     case ENOENT:
-    case ENOTDIR: return aErrNotFound;
+    case ENOTDIR:
+        return aErrNotFound;
     case EACCES:
     case EPERM:
-    case EROFS: return aErrPermission;
-    default: return aErrIO;
+    case EROFS:
+        return aErrPermission;
+    default:
+        return aErrIO;
     }
 }
 

@@ -15,9 +15,11 @@
 // untouched, no temporary file remains and, when systemError is given, it receives
 // the system error number of the step that failed. A new file gets the usual
 // permissions (0666 less the umask); a replaced file keeps its own.
-aErr writeFileAtomically(const std::string& path, const void* bytes, size_t length, int* systemError = nullptr);
+aErr writeFileAtomically(const std::string& path, const void* bytes, size_t length,
+                         int* systemError = nullptr);
 
-inline aErr writeFileAtomically(const std::string& path, const std::string& content, int* systemError = nullptr) {
+inline aErr writeFileAtomically(const std::string& path, const std::string& content,
+                                int* systemError = nullptr) {
     return writeFileAtomically(path, content.data(), content.size(), systemError);
 }
 

@@ -25,13 +25,15 @@ std::string trimStart(const std::string& text) {
 
 } // namespace
 
-AttributesFile::AttributesFile(const std::string& path) { read(path); }
+AttributesFile::AttributesFile(const std::string& path) {
+    read(path);
+}
 
 aErr AttributesFile::read(const std::string& path) {
     aFile* file = aFile_Open(path.c_str(), aFileModeRead);
     if (!file) {
-        updaterLog(DEBUG_Attributes, "Attibutes: Error - cannot open attributes file: '%s' (%d)\n", path.c_str(),
-                   errno);
+        updaterLog(DEBUG_Attributes, "Attibutes: Error - cannot open attributes file: '%s' (%d)\n",
+                   path.c_str(), errno);
         setText("CREATED_TIME", currentTimestamp());
         write(path);
     }
@@ -50,7 +52,8 @@ void AttributesFile::parseLine(const std::string& line) {
     size_t equals = line.find('=');
     std::string key = trimEnd(trimStart(line.substr(0, equals)));
     // A line without "=" keeps its whole text as the key, with an empty value.
-    std::string value = equals == std::string::npos ? std::string() : trimEnd(trimStart(line.substr(equals + 1)));
+    std::string value =
+        equals == std::string::npos ? std::string() : trimEnd(trimStart(line.substr(equals + 1)));
     m_values[key] = value;
 }
 
@@ -68,11 +71,13 @@ aErr AttributesFile::write(const std::string& path) {
     if (m_modified) setText("UPDATED_TIME", currentTimestamp());
 
     std::string content;
-    for (const auto& [key, value] : m_values) content += key + "=" + value + "\n";
+    for (const auto& [key, value] : m_values)
+        content += key + "=" + value + "\n";
     int error = 0;
     aErr result = writeFileAtomically(m_fileName, content, &error);
     if (result != aErrNone) {
-        updaterLog(DEBUG_Attributes, "Attibutes: Error - cannot open attributes file for writting: '%s' (%d)\n",
+        updaterLog(DEBUG_Attributes,
+                   "Attibutes: Error - cannot open attributes file for writting: '%s' (%d)\n",
                    m_fileName.c_str(), error);
         return result;
     }

@@ -8,4 +8,6 @@ std::string timestampText(time_t when) {
     return result;
 }
 
-std::string currentTimestamp() { return timestampText(time(nullptr)); }
+std::string currentTimestamp() {
+    return timestampText(time(nullptr));
+}

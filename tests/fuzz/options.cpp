@@ -30,7 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     args.push_back(current);
     std::vector<const char*> argv;
-    for (const std::string& a : args) argv.push_back(a.c_str());
+    for (const std::string& a : args)
+        argv.push_back(a.c_str());
     SilentDisplay display;
     UpdaterOptions options;
     parseUpdaterOptions(&display, static_cast<int>(argv.size()), argv.data(), options);

@@ -85,8 +85,9 @@ TEST(Attributes, MissingFileIsCreatedWithItsTimes) {
 
 TEST(Attributes, GetIntReadsLeadingDigitsAndAddsAbsentKeys) {
     TempDir dir;
-    std::string path = dir.write(".settings", "LATEST_DOWNLOAD=99528558.bird\nLATEST_TRANSFER=/opt/fw/7.bird\n"
-                                              "PADDED=  42abc\nUPDATED_TIME=then\n");
+    std::string path =
+        dir.write(".settings", "LATEST_DOWNLOAD=99528558.bird\nLATEST_TRANSFER=/opt/fw/7.bird\n"
+                               "PADDED=  42abc\nUPDATED_TIME=then\n");
     AttributesFile attributes(path);
     EXPECT_EQ(attributes.getInt("LATEST_DOWNLOAD", 0), 99528558);
     EXPECT_EQ(attributes.getInt("LATEST_TRANSFER", 5), 0) << "a path does not start with digits";
@@ -132,7 +133,8 @@ TEST(Attributes, WriteAfterAChangeIsSortedAndStampsTheUpdate) {
     std::string updated = attributes.getText("UPDATED_TIME");
     EXPECT_TRUE(looksLikeTimestamp(updated)) << updated;
     EXPECT_EQ(TempDir::read(path), "CREATED_TIME=long ago\nLAST_DOWNLOAD_DATE=Tue Dec  8 10:30:54 2026\n"
-                                   "LATEST_DOWNLOAD=13.bird\nUPDATED_TIME=" + updated + "\nlower=after upper case\n");
+                                   "LATEST_DOWNLOAD=13.bird\nUPDATED_TIME=" +
+                                       updated + "\nlower=after upper case\n");
     EXPECT_EQ(entries(dir.path()), std::vector<std::string>{".settings"}) << "no temporary file left";
 }
 
@@ -149,7 +151,8 @@ TEST(Attributes, WriteWithoutANameUsesTheDefault) {
     EXPECT_EQ(result, aErrNone);
     EXPECT_EQ(attributes.fileName(), ".settings");
     EXPECT_EQ(log.text(), "Attibutes: no filename given for attributes, using default:[.settings]\n");
-    EXPECT_EQ(TempDir::read(dir / ".settings"), "A=1\nUPDATED_TIME=" + attributes.getText("UPDATED_TIME") + "\n");
+    EXPECT_EQ(TempDir::read(dir / ".settings"),
+              "A=1\nUPDATED_TIME=" + attributes.getText("UPDATED_TIME") + "\n");
 }
 
 TEST(Attributes, CopiesCarryNameValuesAndFlag) {
@@ -171,7 +174,8 @@ TEST(Attributes, UnwritableFileIsLoggedAndValuesStay) {
     EXPECT_NE(attributes.write(path), aErrNone);
     EXPECT_TRUE(attributes.isModified());
     EXPECT_EQ(attributes.getText("A"), "1");
-    EXPECT_EQ(log.text(), "Attibutes: Error - cannot open attributes file for writting: '" + path + "' (2)\n");
+    EXPECT_EQ(log.text(),
+              "Attibutes: Error - cannot open attributes file for writting: '" + path + "' (2)\n");
 }
 
 // A disk that fills up in the middle of a rewrite must not cost the device its record.
