@@ -171,15 +171,15 @@ aErr aStream_CreateFileInput(const char* path, aStream** stream);
 aErr aStream_CreateFileOutput(const char* path, aStream** stream);
 
 /* Linux addition: a stream over an already open, connected descriptor (one end of a
- * socketpair, a pseudo-terminal master, a pipe used for both directions...). The stream
- * takes the descriptor over, switches it to non-blocking mode and closes it on destroy.
+ * socketpair, a pseudo-terminal master...). The stream takes the descriptor over,
+ * switches it to non-blocking mode and closes it on destroy.
  * Reading: aErrNotReady when nothing waits, aErrEOF once the peer has closed, aErrIO on
  * other failures. Writing: every byte, waiting at most aSTREAM_DESCRIPTOR_WRITE_TIMEOUT ms
- * for room, else aErrIO (also when the peer has gone; no SIGPIPE is raised).
+ * for room, else aErrIO; also aErrIO when the peer has gone (a socket raises no SIGPIPE).
  * aErrParam for a negative descriptor or NULL output (the descriptor is then left
  * open); aErrIO when it cannot be switched to non-blocking mode; aErrMemory or
- * aErrResource when memory runs out. On any failure after the checks, the
- * descriptor is closed. */
+ * aErrResource when memory runs out. On any failure after those checks the descriptor
+ * is closed. */
 aErr aStream_CreateDescriptor(int fd, aStream** stream);
 
 /* How long a descriptor stream's write waits for room, in milliseconds. */
