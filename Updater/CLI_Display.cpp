@@ -26,9 +26,13 @@ CLI_Display::CLI_Display(FILE* out, FILE* err) : m_out(out), m_err(err) {
     setvbuf(m_err, nullptr, _IONBF, 0);
 }
 
-bool CLI_Display::outIsTerminal() const { return isatty(fileno(m_out)) == 1; }
+bool CLI_Display::outIsTerminal() const {
+    return isatty(fileno(m_out)) == 1;
+}
 
-void CLI_Display::blankLine() { fprintf(m_out, "\r%*s\r", kLineWidth, " "); }
+void CLI_Display::blankLine() {
+    fprintf(m_out, "\r%*s\r", kLineWidth, " ");
+}
 
 void CLI_Display::clearLine(bool keep) {
     if (!keep && outIsTerminal()) blankLine();
@@ -67,6 +71,10 @@ void CLI_Display::showActivity(bool active, const char* label) {
     sActivityFrame = static_cast<unsigned char>((sActivityFrame + 1) % kActivityFrameCount);
 }
 
-void CLI_Display::showMessage(const char* text) { fprintf(m_out, "%s\n", text); }
+void CLI_Display::showMessage(const char* text) {
+    fprintf(m_out, "%s\n", text);
+}
 
-void CLI_Display::showError(const char* text) { fprintf(m_err, "%s\n", text); }
+void CLI_Display::showError(const char* text) {
+    fprintf(m_err, "%s\n", text);
+}

@@ -5,7 +5,9 @@ namespace {
 const char kUnavailable[] = "Device discovery (-D) is not available yet in this build of Updater";
 }
 
-DiscoveredDeviceList UpdaterApp::Discover_Devices(uint32_t) { throw CommandUnavailable(kUnavailable); }
+DiscoveredDeviceList UpdaterApp::Discover_Devices(uint32_t) {
+    throw CommandUnavailable(kUnavailable);
+}
 
 DiscoveredDeviceList UpdaterApp::Discover_NetworkDevices(uint32_t, uint32_t) {
     throw CommandUnavailable(kUnavailable);

@@ -9,8 +9,7 @@
 
 std::string pathJoinList(std::initializer_list<std::string_view> parts);
 
-template <typename... Rest>
-std::string pathJoin(std::string_view first, const Rest&... rest) {
+template <typename... Rest> std::string pathJoin(std::string_view first, const Rest&... rest) {
     return pathJoinList({first, std::string_view(rest)...});
 }
 

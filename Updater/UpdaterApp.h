@@ -20,7 +20,8 @@ class CommandUnavailable : public std::runtime_error {
 
 class UpdaterApp {
   public:
-    UpdaterApp(const std::string& serverEndpoint, const std::string& storeRoot, UpdaterDisplayInterface* display);
+    UpdaterApp(const std::string& serverEndpoint, const std::string& storeRoot,
+               UpdaterDisplayInterface* display);
 
     const std::string& serverEndpoint() const { return m_serverEndpoint; }
     const std::string& storeRoot() const { return m_storeRoot; }
@@ -59,7 +60,8 @@ class UpdaterApp {
 };
 
 // Prints the -D table.
-void printDiscoveredDevices(UpdaterDisplayInterface* display, const DiscoveredDeviceList& list, uint32_t transport);
+void printDiscoveredDevices(UpdaterDisplayInterface* display, const DiscoveredDeviceList& list,
+                            uint32_t transport);
 // Prints a -B or -L listing.
 void printBuildList(UpdaterDisplayInterface* display, const BuildList& list, uint32_t serialNumber);
 

@@ -22,8 +22,14 @@ void updaterLog(uint32_t mask, const char* format, ...) {
     fwrite(text, 1, strlen(text), stream);
 }
 
-void updaterLog_SetMask(uint32_t mask) { sLogMask.fetch_or(mask); }
+void updaterLog_SetMask(uint32_t mask) {
+    sLogMask.fetch_or(mask);
+}
 
-uint32_t updaterLog_GetMask() { return sLogMask.load(); }
+uint32_t updaterLog_GetMask() {
+    return sLogMask.load();
+}
 
-void updaterLog_SetStream(FILE* stream) { sLogStream.store(stream); }
+void updaterLog_SetStream(FILE* stream) {
+    sLogStream.store(stream);
+}

@@ -94,7 +94,8 @@ int runGet(UpdaterApp& app, UpdaterOptions& options) {
 
 int runDiscover(UpdaterApp& app, const UpdaterOptions& options) {
     UpdaterDisplayInterface* display = app.display();
-    uint32_t transport = options.transportGiven && options.transport != TRANSPORT_RECOVER ? options.transport : 0;
+    uint32_t transport =
+        options.transportGiven && options.transport != TRANSPORT_RECOVER ? options.transport : 0;
     if (options.routerSerialNumber != 0) {
         displayPrintf(display, 0, "Searching for Halvorine Network devices connected to %08X",
                       options.routerSerialNumber);
@@ -120,8 +121,8 @@ int runUpdate(UpdaterApp& app, const UpdaterOptions& options) {
             displayPrintf(app.display(), 1, "Must specify the specific device to be updated");
             return 1;
         }
-        done = app.Update_Firmware(options.serialNumber, buildNumber, options.birdFilePath, options.moduleAddress,
-                                   options.routerSerialNumber, options.override);
+        done = app.Update_Firmware(options.serialNumber, buildNumber, options.birdFilePath,
+                                   options.moduleAddress, options.routerSerialNumber, options.override);
     }
     return done ? 0 : 1;
 }
@@ -129,12 +130,14 @@ int runUpdate(UpdaterApp& app, const UpdaterOptions& options) {
 int runListing(UpdaterApp& app, const UpdaterOptions& options, bool local) {
     UpdaterDisplayInterface* display = app.display();
     if (options.serialNumber == 0) {
-        displayPrintf(display, 1, local ? "Error must supply a serial number for the List Local Builds command"
-                                        : "Error must supply a serial number for the List Builds command");
+        displayPrintf(display, 1,
+                      local ? "Error must supply a serial number for the List Local Builds command"
+                            : "Error must supply a serial number for the List Builds command");
         printUsage(options.extendedUsage, false);
         return 1;
     }
-    BuildList list = local ? app.Get_BuildListLocal(options.serialNumber) : app.Get_BuildList(options.serialNumber);
+    BuildList list =
+        local ? app.Get_BuildListLocal(options.serialNumber) : app.Get_BuildList(options.serialNumber);
     printBuildList(display, list, options.serialNumber);
     return 0;
 }

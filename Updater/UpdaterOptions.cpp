@@ -15,35 +15,187 @@ std::string defaultServerHostPort() {
     return VELTRANO_DEFAULT_SERVER_HOST ":" VELTRANO_STR(VELTRANO_DEFAULT_SERVER_PORT);
 }
 
-std::string defaultServerEndpoint() { return "http://" + defaultServerHostPort() + "/cgi/u"; }
+std::string defaultServerEndpoint() {
+    return "http://" + defaultServerHostPort() + "/cgi/u";
+}
 
 namespace {
 
 enum class Kind { Command, Help, Parameter };
 
+// What a recognised switch sees: the argument as typed, its switch part as typed
+// (before any "="), and its value.
+struct SwitchUse {
+    UpdaterDisplayInterface* display;
+    const char* arg;
+    const std::string& typedName;
+    const std::string& value;
+    UpdaterOptions& options;
+};
+
+// Handles a recognised switch; false when it failed.
+using SwitchHandler = bool (*)(const SwitchUse&);
+
 struct Switch {
     const char* name;
     Kind kind;
     bool takesValue;
+    uint32_t command;     // command flag to set, 0 for none
+    SwitchHandler handle; // null: nothing more to do
 };
+
+bool allOf(const std::string& text, int (*test)(int)) {
+    for (unsigned char c : text)
+        if (!test(c)) return false;
+    return true;
+}
+
+// Digits only, saturated at the largest 32-bit value; anything else is 0.
+uint32_t parseNumber(const std::string& text, int base) {
+    if (!allOf(text, base == 16 ? isxdigit : isdigit)) return 0;
+    errno = 0;
+    unsigned long long value = strtoull(text.c_str(), nullptr, base);
+    if (errno == ERANGE || value > 0xFFFFFFFFull) return 0xFFFFFFFFu;
+    return static_cast<uint32_t>(value);
+}
+
+bool handleBuild(const SwitchUse& u) {
+    u.options.build = std::to_string(parseNumber(u.value, 10));
+    return true;
+}
+bool handleBaudRate(const SwitchUse& u) {
+    u.options.baudRate = parseNumber(u.value, 10);
+    return true;
+}
+bool handleUEIBytes(const SwitchUse& u) {
+    u.options.useUEIBytes = u.value.compare(0, 1, "1") == 0 || u.value.compare(0, 4, "true") == 0;
+    return true;
+}
+bool handleEcho(const SwitchUse& u) {
+    u.options.echo = true;
+    return true;
+}
+bool handleN(const SwitchUse& u) {
+    u.options.nFlag = true;
+    return true;
+}
+
+// The switches whose value is kept as given.
+template <std::string UpdaterOptions::*Field> bool keepValue(const SwitchUse& u) {
+    u.options.*Field = u.value;
+    return true;
+}
+
+bool parseSerial(const SwitchUse& use, uint32_t& out, const char* prefixMessage, const char* invalidMessage) {
+    std::string digits = use.value;
+    if (digits.size() >= 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        digits.erase(0, 2);
+        updaterLog(DEBUG_Updater, "%s", prefixMessage);
+    }
+    out = parseNumber(digits, 16);
+    if (out != 0) return true;
+    displayPrintf(use.display, 1, invalidMessage, digits.c_str());
+    return false;
+}
+
+bool handleSerial(const SwitchUse& use) {
+    return parseSerial(use, use.options.serialNumber, "Discarding '0x' serial number prefix\n",
+                       "Invalid serial number obtained from argument [%s]");
+}
+
+bool handleRouterSerial(const SwitchUse& use) {
+    return parseSerial(use, use.options.routerSerialNumber, "Discarding '0x' router serial number prefix\n",
+                       "Invalid router serial number obtained from argument [%s]");
+}
+
+bool handleTransport(const SwitchUse& use) {
+    UpdaterOptions& options = use.options;
+    options.transportGiven = true;
+    if (use.value.compare(0, 3, "USB") == 0) {
+        options.transport = TRANSPORT_USB;
+    } else if (use.value.compare(0, 3, "TCP") == 0) {
+        options.transport = TRANSPORT_TCPIP;
+    } else if (use.value.compare(0, 7, "RECOVER") == 0) {
+        options.transport = TRANSPORT_RECOVER;
+    } else {
+        displayPrintf(use.display, 1,
+                      "Invalid transport type:[%s]\nMust be one of the following: USB, TCPIP, RECOVER",
+                      use.value.c_str());
+        options.transport = TRANSPORT_INVALID;
+        return false;
+    }
+    return true;
+}
+
+// A bad mask is reported but does not fail the parse.
+bool handleLogMask(const SwitchUse& use) {
+    const std::string& value = use.value;
+    bool hex = value.size() >= 2 && value[0] == '0' && (value[1] == 'x' || value[1] == 'X');
+    char* end = nullptr;
+    unsigned long mask = strtoul(value.c_str(), &end, hex ? 16 : 10);
+    if (*end != '\0') {
+        displayPrintf(use.display, 1, "Invalid format for \"%s\" parameter, unprocessed characters [%s]",
+                      use.typedName.c_str(), end);
+        return true;
+    }
+    use.options.logMask |= static_cast<uint32_t>(mask);
+    updaterLog_SetMask(static_cast<uint32_t>(mask));
+    return true;
+}
+
+// Only a spelling of at least "-OVERRID" counts, so a stray abbreviation cannot
+// switch off the model checks.
+bool handleOverride(const SwitchUse& use) {
+    if (strncmp(use.arg, "-OVERRID", 8) != 0) {
+        displayPrintf(use.display, 1, "Invalid format for firmware update override parameter [%s]", use.arg);
+        return false;
+    }
+    use.options.override = true;
+    return true;
+}
+
+bool handleUnhandled(const SwitchUse& use) {
+    displayPrintf(use.display, 1, "Unhandled command: [%s]", use.arg);
+    return false;
+}
 
 // Lookups walk the table in this order.
 const Switch kSwitches[] = {
-    {"-B", Kind::Command, false},   {"-L", Kind::Command, false},  {"-D", Kind::Command, false},
-    {"-G", Kind::Command, false},   {"-I", Kind::Command, false},  {"-U", Kind::Command, false},
-    {"-OVERRIDE", Kind::Command, false}, {"-N", Kind::Command, false}, {"-Y", Kind::Command, false},
-    {"-C", Kind::Command, false},   {"-h", Kind::Help, false},     {"-H", Kind::Help, false},
-    {"-n", Kind::Parameter, false}, {"-X", Kind::Parameter, true}, {"-Z", Kind::Parameter, true},
-    {"-m", Kind::Parameter, true},  {"-i", Kind::Parameter, true}, {"-b", Kind::Parameter, true},
-    {"-d", Kind::Parameter, true},  {"-t", Kind::Parameter, true}, {"-f", Kind::Parameter, true},
-    {"-r", Kind::Parameter, true},  {"-s", Kind::Parameter, true}, {"-o", Kind::Parameter, true},
-    {"-e", Kind::Parameter, false}, {"-l", Kind::Parameter, true}, {"-k", Kind::Parameter, true},
-    {"-u", Kind::Parameter, true},  {"--help", Kind::Help, false},
+    {"-B", Kind::Command, false, CMD_BUILDS, nullptr},
+    {"-L", Kind::Command, false, CMD_LOCAL_BUILDS, nullptr},
+    {"-D", Kind::Command, false, CMD_DISCOVER, nullptr},
+    {"-G", Kind::Command, false, CMD_GET, nullptr},
+    {"-I", Kind::Command, false, CMD_INFO, nullptr},
+    {"-U", Kind::Command, false, CMD_UPDATE, nullptr},
+    {"-OVERRIDE", Kind::Command, false, 0, handleOverride},
+    {"-N", Kind::Command, false, CMD_FINGERPRINT, nullptr},
+    {"-Y", Kind::Command, false, 0, handleUnhandled},
+    {"-C", Kind::Command, false, CMD_CHECK, nullptr},
+    {"-h", Kind::Help, false, 0, nullptr},
+    {"-H", Kind::Help, false, 0, nullptr},
+    {"-n", Kind::Parameter, false, 0, handleN},
+    {"-X", Kind::Parameter, true, 0, handleLogMask},
+    {"-Z", Kind::Parameter, true, CMD_Z, nullptr},
+    {"-m", Kind::Parameter, true, 0, handleUEIBytes},
+    {"-i", Kind::Parameter, true, 0, keepValue<&UpdaterOptions::storeBase>},
+    {"-b", Kind::Parameter, true, 0, handleBuild},
+    {"-d", Kind::Parameter, true, 0, handleSerial},
+    {"-t", Kind::Parameter, true, 0, handleTransport},
+    {"-f", Kind::Parameter, true, 0, keepValue<&UpdaterOptions::birdFilePath>},
+    {"-r", Kind::Parameter, true, 0, handleRouterSerial},
+    {"-s", Kind::Parameter, true, 0, keepValue<&UpdaterOptions::serialPort>},
+    {"-o", Kind::Parameter, true, 0, handleBaudRate},
+    {"-e", Kind::Parameter, false, 0, handleEcho},
+    {"-l", Kind::Parameter, true, 0, keepValue<&UpdaterOptions::historyMessage>},
+    {"-k", Kind::Parameter, true, 0, keepValue<&UpdaterOptions::logFileName>},
+    {"-u", Kind::Parameter, true, 0, keepValue<&UpdaterOptions::serverEndpoint>},
+    {"--help", Kind::Help, false, 0, nullptr},
 };
 
 size_t leadingHyphens(std::string_view text) {
     size_t n = 0;
-    while (n < text.size() && text[n] == '-') ++n;
+    while (n < text.size() && text[n] == '-')
+        ++n;
     return n;
 }
 
@@ -93,109 +245,6 @@ bool isSwitchArgument(const char* arg) {
     return findSwitch(tokenize(arg).name) != nullptr;
 }
 
-bool allOf(const std::string& text, int (*test)(int)) {
-    for (unsigned char c : text)
-        if (!test(c)) return false;
-    return true;
-}
-
-// Digits only, saturated at the largest 32-bit value; anything else is 0.
-uint32_t parseNumber(const std::string& text, int base) {
-    if (!allOf(text, base == 16 ? isxdigit : isdigit)) return 0;
-    errno = 0;
-    unsigned long long value = strtoull(text.c_str(), nullptr, base);
-    if (errno == ERANGE || value > 0xFFFFFFFFull) return 0xFFFFFFFFu;
-    return static_cast<uint32_t>(value);
-}
-
-bool parseSerial(UpdaterDisplayInterface* display, const std::string& value, uint32_t& out,
-                 const char* prefixMessage, const char* invalidMessage) {
-    std::string digits = value;
-    if (digits.size() >= 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-        digits.erase(0, 2);
-        updaterLog(DEBUG_Updater, "%s", prefixMessage);
-    }
-    out = parseNumber(digits, 16);
-    if (out != 0) return true;
-    displayPrintf(display, 1, invalidMessage, digits.c_str());
-    return false;
-}
-
-bool parseTransport(UpdaterDisplayInterface* display, const std::string& value, UpdaterOptions& options) {
-    options.transportGiven = true;
-    if (value.compare(0, 3, "USB") == 0) {
-        options.transport = TRANSPORT_USB;
-    } else if (value.compare(0, 3, "TCP") == 0) {
-        options.transport = TRANSPORT_TCPIP;
-    } else if (value.compare(0, 7, "RECOVER") == 0) {
-        options.transport = TRANSPORT_RECOVER;
-    } else {
-        displayPrintf(display, 1, "Invalid transport type:[%s]\nMust be one of the following: USB, TCPIP, RECOVER",
-                      value.c_str());
-        options.transport = TRANSPORT_INVALID;
-        return false;
-    }
-    return true;
-}
-
-void parseLogMask(UpdaterDisplayInterface* display, const char* typed, const std::string& value,
-                  UpdaterOptions& options) {
-    bool hex = value.size() >= 2 && value[0] == '0' && (value[1] == 'x' || value[1] == 'X');
-    char* end = nullptr;
-    unsigned long mask = strtoul(value.c_str(), &end, hex ? 16 : 10);
-    if (*end != '\0') {
-        displayPrintf(display, 1, "Invalid format for \"%s\" parameter, unprocessed characters [%s]", typed, end);
-        return;
-    }
-    options.logMask |= static_cast<uint32_t>(mask);
-    updaterLog_SetMask(static_cast<uint32_t>(mask));
-}
-
-// Handles one recognised switch; false when it failed.
-bool applySwitch(UpdaterDisplayInterface* display, const Switch& sw, const char* arg, const std::string& typedName,
-                 const std::string& value, UpdaterOptions& options) {
-    std::string_view name(sw.name);
-    if (name == "-B") options.commands |= CMD_BUILDS;
-    else if (name == "-L") options.commands |= CMD_LOCAL_BUILDS;
-    else if (name == "-D") options.commands |= CMD_DISCOVER;
-    else if (name == "-G") options.commands |= CMD_GET;
-    else if (name == "-I") options.commands |= CMD_INFO;
-    else if (name == "-U") options.commands |= CMD_UPDATE;
-    else if (name == "-N") options.commands |= CMD_FINGERPRINT;
-    else if (name == "-C") options.commands |= CMD_CHECK;
-    else if (name == "-Z") options.commands |= CMD_Z;
-    else if (name == "-OVERRIDE") {
-        if (strncmp(arg, "-OVERRID", 8) != 0) {
-            displayPrintf(display, 1, "Invalid format for firmware update override parameter [%s]", arg);
-            return false;
-        }
-        options.override = true;
-    } else if (name == "-Y") {
-        displayPrintf(display, 1, "Unhandled command: [%s]", arg);
-        return false;
-    } else if (name == "-d") {
-        return parseSerial(display, value, options.serialNumber, "Discarding '0x' serial number prefix\n",
-                           "Invalid serial number obtained from argument [%s]");
-    } else if (name == "-r") {
-        return parseSerial(display, value, options.routerSerialNumber,
-                           "Discarding '0x' router serial number prefix\n",
-                           "Invalid router serial number obtained from argument [%s]");
-    } else if (name == "-b") options.build = std::to_string(parseNumber(value, 10));
-    else if (name == "-o") options.baudRate = parseNumber(value, 10);
-    else if (name == "-t") return parseTransport(display, value, options);
-    else if (name == "-X") parseLogMask(display, typedName.c_str(), value, options);
-    else if (name == "-m") options.useUEIBytes = value.compare(0, 1, "1") == 0 || value.compare(0, 4, "true") == 0;
-    else if (name == "-e") options.echo = true;
-    else if (name == "-n") options.nFlag = true;
-    else if (name == "-f") options.birdFilePath = value;
-    else if (name == "-s") options.serialPort = value;
-    else if (name == "-i") options.storeBase = value;
-    else if (name == "-l") options.historyMessage = value;
-    else if (name == "-k") options.logFileName = value;
-    else if (name == "-u") options.serverEndpoint = value;
-    return true;
-}
-
 std::string programNameOf(const char* argv0) {
     std::string_view path(argv0 ? argv0 : "");
     size_t cut = path.find_last_of("\\/");
@@ -231,10 +280,12 @@ int parseUpdaterOptions(UpdaterDisplayInterface* display, int argc, const char* 
             }
         }
         std::string typedName(arg, strcspn(arg, "="));
-        if (!applySwitch(display, *sw, arg, typedName, value, options)) result = 1;
+        options.commands |= sw->command;
+        if (sw->handle && !sw->handle({display, arg, typedName, value, options})) result = 1;
     }
     updaterLog(DEBUG_APP, "\nApplication parameters:[%s]\n", options.programName.c_str());
     updaterLog(DEBUG_APP, "Home directory:[%s]\n", options.homeDirectory.c_str());
-    for (int i = 0; i < argc; ++i) updaterLog(DEBUG_APP, "\t[%s]\n", argv[i]);
+    for (int i = 0; i < argc; ++i)
+        updaterLog(DEBUG_APP, "\t[%s]\n", argv[i]);
     return result;
 }

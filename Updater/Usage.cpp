@@ -51,14 +51,15 @@ const char kParametersAndCommands[] =
     "     -H or -h                 - Display extended usage information.\n"
     "\n";
 
-const char kExtendedParameters[] = "  Extended Parameters:\n"
-                                   "     -e                       - echoing of bytes enabled during recovery.\n"
-                                   "\n"
-                                   "     -m                       - Attemps to use UEIBytes for faster loading\n"
-                                   "     -l 'log message'         - message to place in device history log\n"
-                                   "     -k <filename>            - log messages written into given filename\n"
-                                   "                                Default:[APP.log]\n"
-                                   "     -u <host:port>           - The hostname and port of the update server\n";
+const char kExtendedParameters[] =
+    "  Extended Parameters:\n"
+    "     -e                       - echoing of bytes enabled during recovery.\n"
+    "\n"
+    "     -m                       - Attemps to use UEIBytes for faster loading\n"
+    "     -l 'log message'         - message to place in device history log\n"
+    "     -k <filename>            - log messages written into given filename\n"
+    "                                Default:[APP.log]\n"
+    "     -u <host:port>           - The hostname and port of the update server\n";
 
 const char kExtendedCommands[] =
     "  Extended Commands:\n"

@@ -86,8 +86,9 @@ aErr aPacket_AddByte(aPacket* packet, uint8 byte) {
 }
 
 bool aPacket_IsComplete(const aPacket* packet) {
-    // An oversize dataSize (refused during assembly) never completes.
-    return aVALIDPACKET(packet) && packet->dataSize <= aPACKET_MAX_DATA &&
+    // Refused address or size bytes still count in curSize; a packet whose address
+    // or size was refused must never pass as complete.
+    return aVALIDPACKET(packet) && packet->address != 0 && packet->dataSize <= aPACKET_MAX_DATA &&
            packet->curSize == packet->dataSize + 2;
 }
 

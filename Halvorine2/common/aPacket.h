@@ -73,7 +73,8 @@ aErr aPacket_Reset(aPacket* packet);
  * stream is out of step: reset the packet before assembling again. */
 aErr aPacket_AddByte(aPacket* packet, uint8 byte);
 
-/* True when the packet is valid and all of its wire bytes are present. */
+/* True when the packet is valid, has an address, and all of its wire bytes are
+ * present (curSize = dataSize + 2, dataSize at most aPACKET_MAX_DATA). */
 bool aPacket_IsComplete(const aPacket* packet);
 
 /* The command (data[0]), option (data[1] & 0x3F) and index (data[2] & 0x1F).

@@ -128,18 +128,19 @@ enum {
 };
 
 /* Opens a serial port: portName is a device path ("/dev/ttyUSB0", "/dev/pts/3"); a name
- * without "/" means /dev/NAME. The port is opened exclusively and set to raw binary
- * mode with the rate of baudIndex (aSTREAM_BAUD_*); the three flags are truth values
- * taken as int: odd parity when parity is non-zero (checked on input when its lowest
- * bit is set), 7 data bits when sevenBits is 1, two stop bits when twoStopBits is 1;
- * flow control and modem lines stay as the port had them. A read
- * with nothing waiting answers aErrNotReady at once; a write waits (bounded by the time
- * the bytes take at the rate, plus one second) until every byte is queued, else aErrIO.
+ * without "/" means /dev/NAME. The port is held exclusively and set to raw binary mode
+ * with the rate of baudIndex (aSTREAM_BAUD_*). The three flags are truth values taken
+ * as int: odd parity when parity is non-zero (checked on input when its lowest bit is
+ * set), 7 data bits when sevenBits is 1, two stop bits when twoStopBits is 1. Flow
+ * control and modem lines stay as the port had them.
+ * Reading: aErrNotReady at once when nothing waits; aErrIO once the line has gone (hung
+ * up, adapter unplugged). Writing: waits until every byte is queued, at most the time
+ * the bytes take at the rate plus one second, else aErrIO.
  * Destroy restores the port's previous settings (aErrIO when that fails).
  * aErrParam for a NULL name or output; aErrRange for a baud index above 7; aErrMode when
  * sevenBits or twoStopBits is neither 0 nor 1; aErrMemory when the record cannot be
- * allocated; aErrIO when the port cannot be opened or is not a serial device or cannot
- * be configured; aErrResource when the stream cannot be created. */
+ * allocated; aErrIO when the port cannot be opened, is held already, is not a serial
+ * device or cannot be configured; aErrResource when the stream cannot be created. */
 aErr aStream_CreateSerial(const char* portName, uint32 baudIndex, int parity, int sevenBits,
                           int twoStopBits, aStream** stream);
 
@@ -164,11 +165,14 @@ aErr aStream_CreateSocket(uint32 address, uint16 port, aStream** stream);
  * module interface (class 0xFF, subclass 0x88, protocol 0x10) whose serial string reads
  * as that number ("%08X" hexadecimal, or the "RFICB%d.A" decimal form). Its interface is
  * claimed for this process. A byte read waits at most 1000 ms for a transfer
- * (aErrNotReady when none came). aErrParam for a NULL output; aErrMemory when memory runs
- * out; aErrBusy when another program holds the module; aErrPermission when the device
- * may not be opened (a missing udev rule); aErrNotFound when no such module is attached
- * (also on a machine without USB); aErrInitialization when its interface cannot be set
- * up. */
+ * (aErrNotReady when none came). Writes go out in chunks of the OUT packet size (a
+ * 512-byte chunk is cut to 511); a chunk that fails or completes late counts one
+ * attempt, and after ten attempts the write answers aErrWrite, the rest unsent.
+ * aErrParam for a NULL output; aErrMemory when memory runs out; aErrBusy when another
+ * program holds the module; aErrPermission when it may not be opened; aErrNotFound when
+ * no such module is attached or its serial string cannot be read (a module this user may
+ * not access, for want of a udev rule, is not seen), also on a machine without USB;
+ * aErrInitialization when its interface cannot be set up. */
 aErr aStream_CreateUSB(uint32 serialNumber, aStream** stream);
 
 /* A read-only stream over the file. Its reads answer aErrEOF at the end. aErrResource
@@ -181,15 +185,15 @@ aErr aStream_CreateFileInput(const char* path, aStream** stream);
 aErr aStream_CreateFileOutput(const char* path, aStream** stream);
 
 /* Linux addition: a stream over an already open, connected descriptor (one end of a
- * socketpair, a pseudo-terminal master, a pipe used for both directions...). The stream
- * takes the descriptor over, switches it to non-blocking mode and closes it on destroy.
+ * socketpair, a pseudo-terminal master...). The stream takes the descriptor over,
+ * switches it to non-blocking mode and closes it on destroy.
  * Reading: aErrNotReady when nothing waits, aErrEOF once the peer has closed, aErrIO on
  * other failures. Writing: every byte, waiting at most aSTREAM_DESCRIPTOR_WRITE_TIMEOUT ms
- * for room, else aErrIO (also when the peer has gone; no SIGPIPE is raised).
+ * for room, else aErrIO; also aErrIO when the peer has gone (a socket raises no SIGPIPE).
  * aErrParam for a negative descriptor or NULL output (the descriptor is then left
  * open); aErrIO when it cannot be switched to non-blocking mode; aErrMemory or
- * aErrResource when memory runs out. On any failure after the checks, the
- * descriptor is closed. */
+ * aErrResource when memory runs out. On any failure after those checks the descriptor
+ * is closed. */
 aErr aStream_CreateDescriptor(int fd, aStream** stream);
 
 /* How long a descriptor stream's write waits for room, in milliseconds. */

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <new>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -34,11 +35,18 @@ SerialRecord* sRecord(void* ref) {
     return r && r->check == kSerialCheck ? r : nullptr;
 }
 
+bool sHungUp(int fd) {
+    pollfd p = {fd, POLLIN, 0};
+    return poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+}
+
 aErr sGetByte(uint8* byte, void* ref) {
     SerialRecord* r = sRecord(ref);
     if (!r || !byte) return aErrParam;
-    // Raw mode with no minimum count: nothing waiting reads as 0 bytes or EAGAIN.
-    return aStreamInBuffer_ReadByte(&r->in, r->fd, byte, aErrNotReady);
+    // Raw mode with no minimum count: nothing waiting reads as 0 bytes or EAGAIN, and so
+    // does a line that has gone (an unplugged adapter): only poll tells them apart.
+    aErr err = aStreamInBuffer_ReadByte(&r->in, r->fd, byte, aErrNotReady);
+    return err == aErrNotReady && sHungUp(r->fd) ? aErrIO : err;
 }
 
 aErr sWriteBuffer(const uint8* bytes, uint32 count, void* ref) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <stdexcept>
 #include <utility>
 
@@ -135,7 +136,16 @@ void BirdFile::load() {
         birdLog("BIRDFILE: Error (%d) getting bird file size from %s\n", err, path);
         sFail();
     }
-    std::unique_ptr<uint8[]> contents(new uint8[size ? size : 1]);
+    if (size > maxFileSize) {
+        // No zlib stream this long inflates to a body within the limit.
+        sLogDecompressError(Z_BUF_ERROR);
+        sFail();
+    }
+    std::unique_ptr<uint8[]> contents(new (std::nothrow) uint8[size ? size : 1]);
+    if (!contents) {
+        sLogDecompressError(Z_MEM_ERROR);
+        sFail();
+    }
     uint32 got = 0;
     err = aFile_Read(closer.file, contents.get(), size, &got);
     if (err != aErrNone) {
@@ -166,6 +176,10 @@ void BirdFile::loadBytes(const uint8* data, size_t size) {
 // buffer error, as zlib's one-shot uncompress reports them.
 void BirdFile::inflateBody(const uint8* compressed, size_t length) {
     mBodyLength = 0;
+    if (length > maxFileSize - headerSize) {
+        sLogDecompressError(Z_BUF_ERROR);
+        sFail();
+    }
     if (length == 0) {
         // Nothing to inflate: no body is allocated.
         sLogDecompressError(Z_BUF_ERROR);
@@ -182,10 +196,11 @@ void BirdFile::inflateBody(const uint8* compressed, size_t length) {
         ~StreamEnd() { inflateEnd(stream); }
     } streamEnd{&stream};
 
-    // Firmware compresses a few times over; padding far more. Start at four times the
-    // input and double, keeping one byte past the limit to notice a body over it.
+    // Code compresses about two times over, erased flash far more. Start at twice the
+    // input and double (large blocks grow in place), keeping one byte past the limit
+    // to notice a body over it.
     const size_t limit = maxBodySize + 1;
-    size_t capacity = std::min(std::max(length * 4, size_t(64) << 10), limit);
+    size_t capacity = std::min(length * 2 + (size_t(64) << 10), limit);
     std::unique_ptr<uint8, FreeDeleter> body(static_cast<uint8*>(std::malloc(capacity)));
     if (!body) {
         sLogDecompressError(Z_MEM_ERROR);
@@ -227,8 +242,9 @@ void BirdFile::inflateBody(const uint8* compressed, size_t length) {
         sLogDecompressError(Z_BUF_ERROR);
         sFail();
     }
-    if (produced > 0 && produced < capacity) {
-        // Give back the unused tail; the body lives as long as the file.
+    if (produced > 0 && capacity - produced > capacity / 4) {
+        // Give back a large unused tail: the body lives as long as the file. A small
+        // one is kept, so repeated loads of like files reuse the same allocation.
         if (uint8* fitted = static_cast<uint8*>(std::realloc(body.get(), produced))) {
             body.release();
             body.reset(fitted);
@@ -327,12 +343,21 @@ uint32 BirdFile::targetSerialNumber() const {
     return sParseHex(IdentityField(mIdentity, identitySerialField, identitySerialDigits).text);
 }
 
-std::string BirdFile::modelName() const {
+// A field as a text with its trailing spaces removed ("" without a record).
+std::string BirdFile::trimmedField(size_t offset) const {
     if (!mIdentity) return "";
-    IdentityField field(mIdentity, identityModelField);
+    IdentityField field(mIdentity, offset);
     for (size_t i = identityFieldSize; i > 0 && field.text[i - 1] == ' '; --i)
         field.text[i - 1] = '\0';
     return field.text;
+}
+
+std::string BirdFile::description() const {
+    return trimmedField(identityFirstField);
+}
+
+std::string BirdFile::modelName() const {
+    return trimmedField(identityModelField);
 }
 
 bool BirdFile::matchesModelName(const std::string& name) const {

@@ -24,6 +24,9 @@ class BirdFile {
   public:
     // Largest inflated body accepted; anything bigger fails as a decompression error.
     static constexpr size_t maxBodySize = size_t(64) << 20;
+    // Longest file that can hold such a body: stored deflate blocks add five bytes per
+    // 64 KiB; header, zlib framing and slack stay well under 64 KiB.
+    static constexpr size_t maxFileSize = maxBodySize + maxBodySize / 8192 + (size_t(64) << 10);
 
     // An empty file: no path, no blocks, block count 0.
     BirdFile() = default;
@@ -61,13 +64,16 @@ class BirdFile {
     uint32 serialLocation() const { return mSerialLocation; }
     uint32 descriptorLocation() const { return mDescriptorLocation; }
 
-    // Identity record: the version text up to its first space ("" without a record),
+    // The first identity record; one shorter than 64 bytes counts as absent.
     bool hasIdentity() const { return mIdentity != nullptr; }
+    // Its free first text field, trailing spaces removed ("" without a record).
+    std::string description() const;
+    // Its version text up to the first space ("" without a record).
     std::string version() const;
-    // the serial number of the module the build was made for (0 without a record),
+    // The serial number of the module the build was made for (0 without a record).
     uint32 targetSerialNumber() const;
     bool matchesSerialNumber(uint32 serialNumber) const { return serialNumber == targetSerialNumber(); }
-    // and the model name with trailing spaces removed ("" without a record).
+    // Its model name, trailing spaces removed ("" without a record).
     std::string modelName() const;
     // True when name is a prefix of the file's model name; false without a record.
     bool matchesModelName(const std::string& name) const;
@@ -95,6 +101,7 @@ class BirdFile {
     void parseBlocks();
     void readSerialLocations();
     void findIdentity();
+    std::string trimmedField(size_t offset) const;
     void swap(BirdFile& other) noexcept;
 
     std::string mFilename;

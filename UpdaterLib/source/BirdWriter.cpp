@@ -2,7 +2,12 @@
 
 #include <zlib.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 #include <utility>
 
@@ -115,9 +120,22 @@ std::vector<uint8> birdFileFromBody(const std::vector<uint8>& body, int level) {
 }
 
 void writeBirdBytes(const std::string& path, const std::vector<uint8>& bytes) {
-    std::FILE* out = std::fopen(path.c_str(), "wb");
-    if (!out) throw std::runtime_error("cannot create " + path);
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-    ok = std::fclose(out) == 0 && ok;
-    if (!ok) throw std::runtime_error("cannot write " + path);
+    // Written beside the target and renamed over it, so a failure never leaves a
+    // partial file under the final name.
+    std::string temporary = path + ".XXXXXX";
+    int fd = ::mkstemp(temporary.data());
+    if (fd < 0) throw std::runtime_error("cannot create " + path);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += size_t(n);
+    }
+    bool ok = done == bytes.size() && ::fchmod(fd, 0644) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        throw std::runtime_error("cannot write " + path);
+    }
 }

@@ -22,7 +22,8 @@ TEST(Subprocess, EnvironmentInputAndDirectory) {
     options.workingDirectory = "/";
     options.input = std::string(200000, 'i'); // more than a pipe holds
     SubprocessResult r = runSubprocess(
-        "/bin/sh", {"-c", "echo \"$SUBPROCESS_TEST_VALUE-${SUBPROCESS_TEST_GONE:-unset}-$(pwd)\"; wc -c"}, options);
+        "/bin/sh", {"-c", "echo \"$SUBPROCESS_TEST_VALUE-${SUBPROCESS_TEST_GONE:-unset}-$(pwd)\"; wc -c"},
+        options);
     EXPECT_EQ(r.out, "given-unset-/\n200000\n");
     EXPECT_EQ(r.exitStatus, 0);
 }

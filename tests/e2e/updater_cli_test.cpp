@@ -60,7 +60,8 @@ struct Expected {
 
 void expectRun(UpdaterRun& fixture, const Expected& e) {
     std::string line;
-    for (const std::string& a : e.args) line += a + " ";
+    for (const std::string& a : e.args)
+        line += a + " ";
     SCOPED_TRACE("Updater " + line);
     SubprocessResult r = fixture.run(e.args, false);
     EXPECT_EQ(r.out, e.out);
@@ -100,14 +101,16 @@ TEST_F(UpdaterRun, FailingOptionsPrintTheirMessageThenShortUsage) {
         {{"-G", "-d", "0"}, "Invalid serial number obtained from argument [0]\n"},
         {{"-G", "-d", "0x"}, "Invalid serial number obtained from argument []\n"},
         {{"-D", "-r", "zz"}, "Invalid router serial number obtained from argument [zz]\n"},
-        {{"-D", "-t", "tcpip"}, "Invalid transport type:[tcpip]\nMust be one of the following: USB, TCPIP, RECOVER\n"},
+        {{"-D", "-t", "tcpip"},
+         "Invalid transport type:[tcpip]\nMust be one of the following: USB, TCPIP, RECOVER\n"},
         {{"-U", "-OVER", "-d", "1"}, "Invalid format for firmware update override parameter [-OVER]\n"},
         {{"-Y"}, "Unhandled command: [-Y]\n"},
         {{"-d", "0", "-t", "x"},
          "Invalid serial number obtained from argument [0]\n"
          "Invalid transport type:[x]\nMust be one of the following: USB, TCPIP, RECOVER\n"},
     };
-    for (const Case& c : cases) expectRun(*this, {c.args, kBanner + kNotice, c.message + kShortUsage, 1});
+    for (const Case& c : cases)
+        expectRun(*this, {c.args, kBanner + kNotice, c.message + kShortUsage, 1});
     EXPECT_FALSE(isDirectory(home() + "/.veltrano")) << "a failed parse creates no store";
 }
 
@@ -121,13 +124,22 @@ TEST_F(UpdaterRun, BadLogMaskIsReportedButTheRunGoesOn) {
 TEST_F(UpdaterRun, CommandsMissingTheirDeviceOrPortFail) {
     Expected cases[] = {
         {{"-G"}, kBanner, "-G must specify a specific device via -d\n--help for usage information\n", 1},
-        {{"-G", "-d"}, kBanner, "-G must specify a specific device via -d\n--help for usage information\n", 1},
+        {{"-G", "-d"},
+         kBanner,
+         "-G must specify a specific device via -d\n--help for usage information\n",
+         1},
         {{"-N"}, kBanner, "Must specify the serial port used for connecting\n", 1},
         {{"-N", "-s"}, kBanner, "Must specify the serial port used for connecting\n", 1},
         {{"-U"}, kBanner, "Must specify the specific device to be updated\n", 1},
         {{"-B"}, kBanner, "Error must supply a serial number for the List Builds command\n" + kShortUsage, 1},
-        {{"-L"}, kBanner, "Error must supply a serial number for the List Local Builds command\n" + kShortUsage, 1},
-        {{"-B", "-L"}, kBanner, "Error must supply a serial number for the List Builds command\n" + kShortUsage, 1},
+        {{"-L"},
+         kBanner,
+         "Error must supply a serial number for the List Local Builds command\n" + kShortUsage,
+         1},
+        {{"-B", "-L"},
+         kBanner,
+         "Error must supply a serial number for the List Builds command\n" + kShortUsage,
+         1},
     };
     for (Expected e : cases) {
         e.args.push_back("-i");
@@ -161,21 +173,24 @@ TEST_F(UpdaterRun, CommandsWithoutAnOperationEndQuietly) {
 
 TEST_F(UpdaterRun, StoreRootThatCannotBeCreatedFails) {
     std::string blocker = dir.write("plain-file", "x");
-    expectRun(*this, {{"-I", "-i", blocker},
-                      kBanner,
-                      "Could not find updater directory at " + blocker + "/updater\n",
-                      1});
+    expectRun(
+        *this,
+        {{"-I", "-i", blocker}, kBanner, "Could not find updater directory at " + blocker + "/updater\n", 1});
 }
 
 TEST_F(UpdaterRun, StartupLogListsTheArguments) {
     SubprocessResult r = run({"-X", "0x10000", "-I"}, false);
     EXPECT_EQ(r.out, kBanner);
     EXPECT_EQ(r.err, "\nApplication parameters:[Updater]\n"
-                     "Home directory:[" + home() + "]\n"
-                     "\t[" + kUpdater + "]\n"
-                     "\t[-X]\n"
-                     "\t[0x10000]\n"
-                     "\t[-I]\n");
+                     "Home directory:[" +
+                         home() +
+                         "]\n"
+                         "\t[" +
+                         kUpdater +
+                         "]\n"
+                         "\t[-X]\n"
+                         "\t[0x10000]\n"
+                         "\t[-I]\n");
     EXPECT_EQ(r.exitStatus, 0);
 }
 
@@ -194,14 +209,17 @@ TEST_F(UpdaterRun, CommandsNotYetAvailableFail) {
         std::string out;
     } cases[] = {
         {{"-D"}, kBanner + "Searching for Halvorine devices\n"},
-        {{"-D", "-r", "D272031D"}, kBanner + "Searching for Halvorine Network devices connected to D272031D\n"},
+        {{"-D", "-r", "D272031D"},
+         kBanner + "Searching for Halvorine Network devices connected to D272031D\n"},
         {{"-U", "-d", "40F5849A"}, kBanner},
         {{"-U", "-t", "RECOVER", "-s", "/dev/ttyUSB0"}, kBanner},
         {{"-N", "-s", "/dev/ttyUSB0"}, kBanner},
         {{"-G", "-d", "40F5849A"},
-         kBanner + "Retrieving firmware for device with serial number 40F5849A\nNo build specified\nUsing Latest build\n"},
+         kBanner + "Retrieving firmware for device with serial number 40F5849A\nNo build specified\nUsing "
+                   "Latest build\n"},
         {{"-G", "-d", "40F5849A", "-b", "007"},
-         kBanner + "Retrieving firmware for device with serial number 40F5849A\nRetrieving firmware build 7\n"},
+         kBanner +
+             "Retrieving firmware for device with serial number 40F5849A\nRetrieving firmware build 7\n"},
         {{"-B", "-d", "40F5849A"}, kBanner},
         {{"-L", "-d", "40F5849A"}, kBanner},
     };

@@ -82,6 +82,8 @@ TEST_F(PacketTest, FramingErrors) {
         {"size 255", {0x04, 0xFF}, aErrPacket},
         {"byte after complete data", {0x04, 0x01, 0x10, 0x11}, aErrPacket},
         {"byte after complete empty packet", {0x02, 0x00, 0x05}, aErrPacket},
+        {"two refused address bytes", {0x2F, 0x01}, aErrPacket},
+        {"refused address then size", {0x00, 0x03, 0x00}, aErrPacket},
     };
     for (const Case& c : cases) {
         aPacket_Reset(packet);

@@ -77,6 +77,18 @@ TEST(SerialStream, QuietPortAnswersNotReadyAtOnce) {
     aStream_Destroy(&s);
 }
 
+TEST(SerialStream, HungUpLineIsAnError) {
+    Pty pty;
+    aStream* s = nullptr;
+    ASSERT_EQ(aStream_CreateSerial(pty.path.c_str(), aSTREAM_BAUD_9600, 0, 0, 0, &s), aErrNone);
+    close(pty.master);
+    pty.master = -1;
+    uint8 byte;
+    EXPECT_EQ(aStream_Read(s, &byte, 1), aErrIO);
+    EXPECT_EQ(writeText(s, "x"), aErrIO);
+    aStream_Destroy(&s);
+}
+
 TEST(SerialStream, SettingsAppliedAndRestored) {
     struct Case {
         uint32 baud;

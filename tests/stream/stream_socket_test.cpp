@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #include "aStream.h"
@@ -105,6 +107,41 @@ TEST(SocketStream, ResetFoundByReadReconnectsOnce) {
     EXPECT_EQ(readPolling(c.stream, 3), "new");
     EXPECT_EQ(writeText(c.stream, "ok"), aErrNone);
     EXPECT_EQ(LoopbackListener::receive(c.peer, 2), "ok");
+}
+
+// The link engine reads and writes from two threads; a reset seen by both must lead to
+// one new connection that both then use.
+TEST(SocketStream, ReaderAndWriterThreadsShareOneReconnection) {
+    Connected c;
+    std::atomic<bool> stop{false};
+    std::string received;
+    std::thread reader([&] {
+        uint32 start = aTime_GetMSTicks();
+        while (!stop && received.find("done") == std::string::npos && aTime_GetMSTicks() - start < 3000) {
+            uint8 byte;
+            if (aStream_Read(c.stream, &byte, 1) == aErrNone) received.push_back(static_cast<char>(byte));
+            else aTime_MSSleep(1);
+        }
+    });
+    std::thread writer([&] {
+        while (!stop) {
+            writeText(c.stream, "x");
+            aTime_MSSleep(2);
+        }
+    });
+    aTime_MSSleep(20);
+    LoopbackListener::resetConnection(c.peer);
+    c.peer = c.listener.accept(1000);
+    EXPECT_GE(c.peer, 0);
+    if (c.peer >= 0) {
+        EXPECT_EQ(send(c.peer, "done", 4, 0), 4);
+    }
+    reader.join();
+    stop = true;
+    writer.join();
+    EXPECT_NE(received.find("done"), std::string::npos);
+    EXPECT_EQ(c.listener.accept(100), -1) << "one reset, one reconnection";
+    EXPECT_FALSE(LoopbackListener::receive(c.peer, 1).empty()) << "the writer goes on over the new connection";
 }
 
 TEST(SocketStream, FailedReconnectionLeavesStreamDisconnected) {

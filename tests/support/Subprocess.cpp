@@ -24,13 +24,15 @@ std::vector<std::string> childEnvironment(const SubprocessOptions& options) {
     };
     for (char** e = environ; *e; ++e)
         if (!overridden(*e)) env.emplace_back(*e);
-    for (const auto& [name, value] : options.setEnv) env.push_back(name + "=" + value);
+    for (const auto& [name, value] : options.setEnv)
+        env.push_back(name + "=" + value);
     return env;
 }
 
 std::vector<char*> pointers(std::vector<std::string>& texts) {
     std::vector<char*> p;
-    for (std::string& t : texts) p.push_back(t.data());
+    for (std::string& t : texts)
+        p.push_back(t.data());
     p.push_back(nullptr);
     return p;
 }
@@ -85,12 +87,15 @@ SubprocessResult runSubprocess(const std::string& program, const std::vector<std
     // The child may exit without reading its input: a write must not raise SIGPIPE.
     signal(SIGPIPE, SIG_IGN);
     size_t inputSent = 0;
-    if (options.input.empty()) closeFd(toChild);
-    else fcntl(toChild, F_SETFL, O_NONBLOCK);
+    if (options.input.empty())
+        closeFd(toChild);
+    else
+        fcntl(toChild, F_SETFL, O_NONBLOCK);
 
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeoutMs);
     while (fromOut >= 0 || fromErr >= 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             result.timedOut = true;
             break;
@@ -105,7 +110,8 @@ SubprocessResult runSubprocess(const std::string& program, const std::vector<std
         for (int i = 0; i < n && ready > 0; ++i) {
             if (fds[i].revents == 0) continue;
             if (fds[i].fd == toChild) {
-                ssize_t w = write(toChild, options.input.data() + inputSent, options.input.size() - inputSent);
+                ssize_t w =
+                    write(toChild, options.input.data() + inputSent, options.input.size() - inputSent);
                 if (w > 0) inputSent += static_cast<size_t>(w);
                 if (w < 0 && errno != EAGAIN && errno != EINTR) inputSent = options.input.size();
                 if (inputSent == options.input.size()) closeFd(toChild);

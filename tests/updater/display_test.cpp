@@ -69,7 +69,8 @@ TEST(Display, ProgressBarOnATerminal) {
         {0.0, nullptr, "\r[>" + std::string(68, ' ') + "] (  0% )"},
         {0.5, nullptr, "\r[" + std::string(34, '=') + ">" + std::string(34, ' ') + "] ( 50% )"},
         {1.0, nullptr, "\r[" + std::string(69, '=') + "> ] (100% )"},
-        {0.5, "Updating", "\r (Updating) [" + std::string(28, '=') + ">" + std::string(28, ' ') + "] ( 50% )"},
+        {0.5, "Updating",
+         "\r (Updating) [" + std::string(28, '=') + ">" + std::string(28, ' ') + "] ( 50% )"},
         {1.0, "Updating", "\r (Updating) [" + std::string(57, '=') + "> ] (100% )"},
         // Out-of-range fractions are held to the bar's ends.
         {-0.5, nullptr, "\r[>" + std::string(68, ' ') + "] (  0% )"},
@@ -116,7 +117,8 @@ TEST(Display, ActivityFramesGrowAndShrink) {
     int start = -1;
     for (int s = 0; s < 8 && start < 0; ++s) {
         bool all = true;
-        for (int i = 0; i < 9; ++i) all = all && frames[i] == cycle[(s + i) % 8];
+        for (int i = 0; i < 9; ++i)
+            all = all && frames[i] == cycle[(s + i) % 8];
         if (all) start = s;
     }
     EXPECT_GE(start, 0) << "frames do not follow the cycle";

@@ -2,26 +2,7 @@
 
 #include <cstdio>
 
-#include "StreamText.h"
-#include "UpdaterLog.h"
-
-namespace {
-
-// Points the log at a temporary file for one test.
-class LogCapture {
-  public:
-    LogCapture() : file_(tmpfile()) { updaterLog_SetStream(file_); }
-    ~LogCapture() {
-        updaterLog_SetStream(nullptr);
-        fclose(file_);
-    }
-    std::string text() { return streamText(file_); }
-
-  private:
-    FILE* file_;
-};
-
-} // namespace
+#include "LogCapture.h"
 
 TEST(Log, MaskZeroAlwaysWrites) {
     LogCapture log;

@@ -61,45 +61,53 @@ TEST(Options, SwitchesAndValues) {
     runCases({
         {"hex serial with prefix", {"-d", "0x1a2b"}, [](auto& o) { EXPECT_EQ(o.serialNumber, 0x1A2Bu); }},
         {"upper-case prefix", {"-d", "0X40F5849A"}, [](auto& o) { EXPECT_EQ(o.serialNumber, 0x40F5849Au); }},
-        {"more than eight digits saturate", {"-d", "123456789"},
+        {"more than eight digits saturate",
+         {"-d", "123456789"},
          [](auto& o) { EXPECT_EQ(o.serialNumber, 0xFFFFFFFFu); }},
         {"value glued with =", {"-d=40F5849A"}, [](auto& o) { EXPECT_EQ(o.serialNumber, 0x40F5849Au); }},
         {"glued without = matches nothing", {"-d40F5849A"}, [](auto& o) { EXPECT_EQ(o.serialNumber, 0u); }},
         {"combined switches match nothing", {"-DU"}, [](auto& o) { EXPECT_EQ(o.commands, 0u); }},
         {"router serial", {"-r", "D272031D"}, [](auto& o) { EXPECT_EQ(o.routerSerialNumber, 0xD272031Du); }},
-        {"switch without its value", {"-G", "-d"},
+        {"switch without its value",
+         {"-G", "-d"},
          [](auto& o) {
              EXPECT_EQ(o.commands, uint32_t(CMD_GET));
              EXPECT_EQ(o.serialNumber, 0u);
          }},
-        {"next switch is not taken as a value", {"-d", "-U", "-G"},
+        {"next switch is not taken as a value",
+         {"-d", "-U", "-G"},
          [](auto& o) {
              EXPECT_EQ(o.commands, uint32_t(CMD_UPDATE | CMD_GET));
              EXPECT_EQ(o.serialNumber, 0u);
          }},
-        {"every command flag", {"-B", "-L", "-D", "-G", "-I", "-U", "-N", "-C", "-Z", "1"},
+        {"every command flag",
+         {"-B", "-L", "-D", "-G", "-I", "-U", "-N", "-C", "-Z", "1"},
          [](auto& o) {
-             EXPECT_EQ(o.commands, uint32_t(CMD_BUILDS | CMD_LOCAL_BUILDS | CMD_DISCOVER | CMD_GET | CMD_INFO |
-                                            CMD_UPDATE | CMD_FINGERPRINT | CMD_CHECK | CMD_Z));
+             EXPECT_EQ(o.commands, uint32_t(CMD_BUILDS | CMD_LOCAL_BUILDS | CMD_DISCOVER | CMD_GET |
+                                            CMD_INFO | CMD_UPDATE | CMD_FINGERPRINT | CMD_CHECK | CMD_Z));
          }},
-        {"slash reads as hyphen", {"/D", "/d", "1A"},
+        {"slash reads as hyphen",
+         {"/D", "/d", "1A"},
          [](auto& o) {
              EXPECT_EQ(o.commands, uint32_t(CMD_DISCOVER));
              EXPECT_EQ(o.serialNumber, 0x1Au);
          }},
-        {"serial port path is a value", {"-U", "-t", "RECOVER", "-s", "/dev/ttyUSB0"},
+        {"serial port path is a value",
+         {"-U", "-t", "RECOVER", "-s", "/dev/ttyUSB0"},
          [](auto& o) {
              EXPECT_EQ(o.serialPort, "/dev/ttyUSB0");
              EXPECT_EQ(o.transport, TRANSPORT_RECOVER);
          }},
         {"serial port after =", {"-s=/dev/ttyS0"}, [](auto& o) { EXPECT_EQ(o.serialPort, "/dev/ttyS0"); }},
-        {"a slash switch is not a value", {"-s", "/D"},
+        {"a slash switch is not a value",
+         {"-s", "/D"},
          [](auto& o) {
              EXPECT_EQ(o.serialPort, "");
              EXPECT_EQ(o.commands, uint32_t(CMD_DISCOVER));
          }},
         {"store, file and endpoint paths",
-         {"-i", "/tmp/x", "-f", "/opt/fw/7.bird", "-u", "http://127.0.0.1:8080/cgi/u", "-k", "my.log", "-l", "note"},
+         {"-i", "/tmp/x", "-f", "/opt/fw/7.bird", "-u", "http://127.0.0.1:8080/cgi/u", "-k", "my.log", "-l",
+          "note"},
          [](auto& o) {
              EXPECT_EQ(o.storeBase, "/tmp/x");
              EXPECT_EQ(o.birdFilePath, "/opt/fw/7.bird");
@@ -107,13 +115,18 @@ TEST(Options, SwitchesAndValues) {
              EXPECT_EQ(o.logFileName, "my.log");
              EXPECT_EQ(o.historyMessage, "note");
          }},
-        {"later value replaces earlier", {"-s", "a", "-s", "b"}, [](auto& o) { EXPECT_EQ(o.serialPort, "b"); }},
-        {"transport TCPIP", {"-t", "TCPIP"},
+        {"later value replaces earlier",
+         {"-s", "a", "-s", "b"},
+         [](auto& o) { EXPECT_EQ(o.serialPort, "b"); }},
+        {"transport TCPIP",
+         {"-t", "TCPIP"},
          [](auto& o) {
              EXPECT_EQ(o.transport, TRANSPORT_TCPIP);
              EXPECT_TRUE(o.transportGiven);
          }},
-        {"transport by its first letters", {"-t", "USBX"}, [](auto& o) { EXPECT_EQ(o.transport, TRANSPORT_USB); }},
+        {"transport by its first letters",
+         {"-t", "USBX"},
+         [](auto& o) { EXPECT_EQ(o.transport, TRANSPORT_USB); }},
         {"transport TCP", {"-t", "TCP"}, [](auto& o) { EXPECT_EQ(o.transport, TRANSPORT_TCPIP); }},
         {"build digits", {"-b", "99528558"}, [](auto& o) { EXPECT_EQ(o.build, "99528558"); }},
         {"build leading zeros", {"-b", "007"}, [](auto& o) { EXPECT_EQ(o.build, "7"); }},
@@ -124,26 +137,30 @@ TEST(Options, SwitchesAndValues) {
         {"UEI bytes off", {"-m", "0"}, [](auto& o) { EXPECT_FALSE(o.useUEIBytes); }},
         {"UEI bytes true", {"-m", "true"}, [](auto& o) { EXPECT_TRUE(o.useUEIBytes); }},
         {"UEI bytes by first digit", {"-m", "1x"}, [](auto& o) { EXPECT_TRUE(o.useUEIBytes); }},
-        {"flags", {"-e", "-n"},
+        {"flags",
+         {"-e", "-n"},
          [](auto& o) {
              EXPECT_TRUE(o.echo);
              EXPECT_TRUE(o.nFlag);
          }},
-        {"flag given a value is skipped", {"-e=1", "-n=1"},
+        {"flag given a value is skipped",
+         {"-e=1", "-n=1"},
          [](auto& o) {
              EXPECT_FALSE(o.echo);
              EXPECT_FALSE(o.nFlag);
          }},
         {"override in full", {"-OVERRIDE"}, [](auto& o) { EXPECT_TRUE(o.override); }},
         {"override by eight characters", {"-OVERRID"}, [](auto& o) { EXPECT_TRUE(o.override); }},
-        {"unknown switches and plain words are skipped", {"-a", "-help", "word", "/", "-OVERRIDEX", "-"},
+        {"unknown switches and plain words are skipped",
+         {"-a", "-help", "word", "/", "-OVERRIDEX", "-"},
          [](auto& o) {
              EXPECT_EQ(o.commands, 0u);
              EXPECT_FALSE(o.help);
              EXPECT_FALSE(o.override);
          }},
         {"help given a value is skipped", {"--help=x"}, [](auto& o) { EXPECT_FALSE(o.help); }},
-        {"case matters", {"-g", "-u"},
+        {"case matters",
+         {"-g", "-u"},
          [](auto& o) {
              EXPECT_EQ(o.commands, 0u);
              EXPECT_EQ(o.serverEndpoint, defaultServerEndpoint());
@@ -160,8 +177,10 @@ TEST(Options, FailingSwitchesReportAndParsingGoesOn) {
         {{"-d", "0", "-D"}, "Invalid serial number obtained from argument [0]"},
         {{"-d", "0x0", "-D"}, "Invalid serial number obtained from argument [0]"},
         {{"-r", "0x-1", "-D"}, "Invalid router serial number obtained from argument [-1]"},
-        {{"-t", "tcpip", "-D"}, "Invalid transport type:[tcpip]\nMust be one of the following: USB, TCPIP, RECOVER"},
-        {{"-t", "REC", "-D"}, "Invalid transport type:[REC]\nMust be one of the following: USB, TCPIP, RECOVER"},
+        {{"-t", "tcpip", "-D"},
+         "Invalid transport type:[tcpip]\nMust be one of the following: USB, TCPIP, RECOVER"},
+        {{"-t", "REC", "-D"},
+         "Invalid transport type:[REC]\nMust be one of the following: USB, TCPIP, RECOVER"},
         {{"-OVER", "-D"}, "Invalid format for firmware update override parameter [-OVER]"},
         {{"-O", "-D"}, "Invalid format for firmware update override parameter [-O]"},
         {{"/Y", "-D"}, "Unhandled command: [/Y]"},

@@ -1,0 +1,208 @@
+// End to end: files built by `birdtool pack` read back by `birdtool info` and BirdFile.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "BirdFile.h"
+#include "BirdWriter.h"
+#include "Subprocess.h"
+#include "TempDir.h"
+
+namespace {
+
+// Runs the built birdtool with args, capturing both streams.
+SubprocessResult birdtool(const std::vector<std::string>& args) {
+    SubprocessResult run = runSubprocess(std::string(VELTRANO_BIN_DIR) + "/birdtool", args);
+    EXPECT_TRUE(run.started && !run.timedOut);
+    return run;
+}
+
+std::string binary(size_t length, uint8 seed) {
+    std::string out(length, '\0');
+    for (size_t i = 0; i < length; ++i)
+        out[i] = char(seed * 31 + i * 13 + (i >> 7));
+    return out;
+}
+
+} // namespace
+
+TEST(Birdtool, PackThenInfoAndLoad) {
+    TempDir dir;
+    std::string loader = binary(700, 1), app = binary(5000, 2);
+    dir.write("loader.bin", loader);
+    dir.write("app.bin", app);
+    const std::string out = dir / "42.bird";
+    SubprocessResult pack = birdtool({"pack",
+                                      "-o",
+                                      out,
+                                      "--version",
+                                      "2.11.4 rc1",
+                                      "--serial",
+                                      "40f5849a",
+                                      "--model-number",
+                                      "20",
+                                      "--description",
+                                      "Veltrano lab",
+                                      "-S",
+                                      "0x4010",
+                                      "--descriptor-location",
+                                      "16416",
+                                      "--start",
+                                      "0x20000400",
+                                      "-l",
+                                      "0x20000000=" + (dir / "loader.bin"),
+                                      "--firmware",
+                                      "0x4000:5=" + (dir / "app.bin")});
+    ASSERT_EQ(pack.exitStatus, 0) << pack.err;
+    EXPECT_EQ(pack.out, "");
+
+    BirdFile f(out);
+    EXPECT_TRUE(isBirdFile(out));
+    EXPECT_EQ(f.version(), "2.11.4");
+    EXPECT_EQ(f.targetSerialNumber(), 0x40F5849Au);
+    EXPECT_EQ(f.modelName(), "USBHub3p");
+    EXPECT_EQ(f.description(), "Veltrano lab");
+    EXPECT_EQ(f.serialLocation(), 0x4010u);
+    EXPECT_EQ(f.descriptorLocation(), 0x4020u);
+    EXPECT_EQ(*f.startAddress(), 0x20000400u);
+    auto fw = f.blocksOfType(birdFirmwareImage);
+    ASSERT_EQ(fw.size(), 1u);
+    EXPECT_EQ(fw[0].address, 0x4000u);
+    EXPECT_EQ(fw[0].flags, 5);
+    EXPECT_EQ(std::string(fw[0].image(), fw[0].image() + fw[0].imageLength()), app);
+    auto ld = f.blocksOfType(birdLoaderImage);
+    ASSERT_EQ(ld.size(), 1u);
+    EXPECT_EQ(std::string(ld[0].image(), ld[0].image() + ld[0].imageLength()), loader);
+
+    SubprocessResult info = birdtool({"info", out});
+    ASSERT_EQ(info.exitStatus, 0) << info.err;
+    EXPECT_EQ(info.err, "");
+    char checksum[16];
+    std::snprintf(checksum, sizeof checksum, "%08X", f.checksum());
+    EXPECT_EQ(info.out, "File:              " + out +
+                            "\n"
+                            "Magic:             62697264 (bird)\n"
+                            "Format:            1.1\n"
+                            "Body:              " +
+                            std::to_string(f.bodyLength()) +
+                            " bytes\n"
+                            "Checksum:          " +
+                            checksum +
+                            "\n"
+                            "Identity:\n"
+                            "  Description:     Veltrano lab\n"
+                            "  Version:         2.11.4\n"
+                            "  Target serial:   40F5849A\n"
+                            "  Model name:      USBHub3p\n"
+                            "  Fits models:     USBHub3p (20)\n"
+                            "Serial locations:  serial number 0x00004010, descriptor 0x00004020\n"
+                            "Start address:     0x20000400\n"
+                            "Blocks:            5\n"
+                            "  #    Type  Flags  Length      Address     Kind\n"
+                            "  1    4     0      64          -           identity\n"
+                            "  2    2     0      8           -           serial locations\n"
+                            "  3    5     0      4           -           start address\n"
+                            "  4    0     0      704         0x20000000  loader image\n"
+                            "  5    1     5      5004        0x00004000  firmware image\n");
+
+    SubprocessResult verbose = birdtool({"info", "-v", out});
+    EXPECT_EQ(verbose.exitStatus, 0);
+    EXPECT_EQ(verbose.out, info.out);
+    EXPECT_NE(verbose.err.find("BIRDFILE:\t\t File reports 5 blocks\n"), std::string::npos) << verbose.err;
+}
+
+TEST(Birdtool, InfoWithoutIdentityListsNone) {
+    TempDir dir;
+    dir.write("a.bin", std::string(100, '\xFF'));
+    SubprocessResult pack = birdtool({"pack", "-o", dir / "p.bird", "-f", "0=" + (dir / "a.bin"), "-z", "0"});
+    ASSERT_EQ(pack.exitStatus, 0) << pack.err;
+    SubprocessResult info = birdtool({"info", dir / "p.bird"});
+    ASSERT_EQ(info.exitStatus, 0) << info.err;
+    for (const char* line : {"Identity:          none\n", "Serial locations:  none\n",
+                             "Start address:     none\n", "Blocks:            1\n"})
+        EXPECT_NE(info.out.find(line), std::string::npos) << line << info.out;
+}
+
+// A module fits when its model name is a prefix of the file's.
+TEST(Birdtool, InfoNamesTheModelsAFileFits) {
+    TempDir dir;
+    struct Case {
+        std::string model, fits;
+    } cases[] = {
+        {"USBHub3p-rev2", "USBHub3p (20)\n"},
+        {"USBHub", "none\n"},
+        {"", "none\n"},
+        {"MTM-DAQ-12", "MTM-DAQ-1 (17)\n"},
+    };
+    for (const Case& c : cases) {
+        SubprocessResult pack = birdtool({"pack", "-o", dir / "g.bird", "-V", "1.0", "-m", c.model});
+        ASSERT_EQ(pack.exitStatus, 0) << pack.err;
+        SubprocessResult info = birdtool({"info", dir / "g.bird"});
+        EXPECT_NE(info.out.find("  Fits models:     " + c.fits), std::string::npos) << info.out;
+    }
+}
+
+TEST(Birdtool, InfoFailsOnFilesThatDoNotLoad) {
+    TempDir dir;
+    dir.write("text", "just text");
+    dir.write("broken.bird", std::string("bird\x01\x01", 6) + "not zlib");
+    struct Case {
+        std::string path, errContains;
+    } cases[] = {
+        {dir / "missing.bird", "is not a BIRD file"},
+        {dir / "text", "is not a BIRD file"},
+        {dir / "broken.bird", "BIRDFILE: Error (-3) decompressing bird file.\n"},
+        {dir / "broken.bird", ": Failed to load bird data\n"},
+    };
+    for (const Case& c : cases) {
+        SubprocessResult info = birdtool({"info", c.path});
+        EXPECT_EQ(info.exitStatus, 1) << c.path;
+        EXPECT_EQ(info.out, "") << c.path;
+        EXPECT_NE(info.err.find(c.errContains), std::string::npos) << info.err;
+    }
+}
+
+TEST(Birdtool, PackRefusesBadArguments) {
+    TempDir dir;
+    dir.write("a.bin", "abc");
+    const std::string img = "0x10=" + (dir / "a.bin");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string errContains;
+    } cases[] = {
+        {{"pack", "-f", img}, 2, "pack needs -o OUT"},
+        {{"pack", "-o", dir / "o", "-f", "0x10"}, 2, "is not ADDR[:FLAGS]=FILE"},
+        {{"pack", "-o", dir / "o", "-f", "0x10:8=" + (dir / "a.bin")}, 2, "bad block flags"},
+        {{"pack", "-o", dir / "o", "-f", "0x1FFFFFFFF=" + (dir / "a.bin")}, 2, "bad image address"},
+        {{"pack", "-o", dir / "o", "-f", "-1=" + (dir / "a.bin")}, 2, "bad image address"},
+        {{"pack", "-o", dir / "o", "-V", "12345678901234567"}, 2, "longer than 16 characters"},
+        {{"pack", "-o", dir / "o", "-M", "6"}, 2, "unknown model number 6"},
+        {{"pack", "-o", dir / "o", "-s", "xyz"}, 2, "bad serial number"},
+        {{"pack", "-o", dir / "o", "-f", "0=" + (dir / "none.bin")}, 1, "cannot read image"},
+        {{"pack", "-o", dir / "no/such/dir/o", "-f", img}, 1, "cannot create"},
+        {{"pack", "-o", dir / "o", "stray"}, 2, "unexpected argument 'stray'"},
+        {{"frob"}, 2, "unknown command 'frob'"},
+        {{}, 2, "Usage:"},
+        {{"info"}, 2, "info takes one FILE"},
+    };
+    for (const Case& c : cases) {
+        SubprocessResult run = birdtool(c.args);
+        std::string shown = c.args.empty() ? "(none)" : c.args.back();
+        EXPECT_EQ(run.exitStatus, c.status) << shown << run.err;
+        EXPECT_NE(run.err.find(c.errContains), std::string::npos) << shown << ": " << run.err;
+    }
+    EXPECT_FALSE(std::ifstream(dir / "o").good()) << "nothing written on a refused command";
+}
+
+TEST(Birdtool, HelpDescribesBothCommands) {
+    SubprocessResult help = birdtool({"--help"});
+    EXPECT_EQ(help.exitStatus, 0);
+    for (const char* text :
+         {"birdtool info [-v] FILE", "birdtool pack -o OUT", "--loader SPEC", "--firmware SPEC",
+          "--serial-location ADDR", "--descriptor-location ADDR", "--start ADDR", "--model-number N"})
+        EXPECT_NE(help.out.find(text), std::string::npos) << text;
+    EXPECT_EQ(birdtool({"pack", "--help"}).out, help.out);
+}

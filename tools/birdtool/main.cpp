@@ -1,0 +1,356 @@
+// birdtool: inspects and builds BIRD firmware files.
+//
+//   birdtool info [-v] FILE
+//   birdtool pack -o OUT [image and identity options]
+#include <getopt.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "BirdFile.h"
+#include "BirdLog.h"
+#include "BirdWriter.h"
+#include "aDefs.h"
+
+namespace {
+
+const int exitFailure = 1;
+const int exitUsage = 2;
+
+const char* const usageText =
+    "Usage:\n"
+    "  birdtool info [-v] FILE\n"
+    "  birdtool pack -o OUT [options]\n"
+    "  birdtool --help\n"
+    "\n"
+    "info  Loads FILE and prints its header, identity, serial-number locations,\n"
+    "      start address and block list. Exits 1 when FILE does not load.\n"
+    "      -v, --verbose          also print the loader's diagnostic lines (stderr)\n"
+    "\n"
+    "pack  Builds a BIRD file from raw image files. Blocks are written in this\n"
+    "      order: identity, serial-number locations, start address, then the\n"
+    "      images in the order given.\n"
+    "      -o, --output OUT       file to write (required)\n"
+    "      -l, --loader SPEC      add a loader image; SPEC is ADDR[:FLAGS]=FILE\n"
+    "      -f, --firmware SPEC    add a firmware image; SPEC is ADDR[:FLAGS]=FILE\n"
+    "                             ADDR is the load address of the image's first\n"
+    "                             byte; FLAGS (0-7, default 0) travel with the block\n"
+    "      -V, --version TEXT     identity: firmware version, e.g. 2.11.4\n"
+    "      -s, --serial HEX       identity: serial number of the one module the build\n"
+    "                             is for (default 00000000)\n"
+    "      -m, --model NAME       identity: model name (a module matches when its\n"
+    "                             model name is a prefix of NAME)\n"
+    "      -M, --model-number N   identity: model name of module model N\n"
+    "      -d, --description TEXT identity: free text, shown only in logs\n"
+    "      -S, --serial-location ADDR\n"
+    "                             where the firmware keeps the module's serial number\n"
+    "                             (32-bit little-endian), patched before transfer\n"
+    "      -D, --descriptor-location ADDR\n"
+    "                             where the firmware keeps its UTF-16LE serial string\n"
+    "      -a, --start ADDR       execution address for the i.MX recovery loader\n"
+    "      -z, --level N          zlib compression level 0-9 (default 9)\n"
+    "\n"
+    "The identity record is written when any identity option is given; its text\n"
+    "fields hold at most 16 characters. Numbers are decimal, or hexadecimal with 0x.\n"
+    "\n"
+    "Example:\n"
+    "  birdtool pack -o 42.bird -V 2.11.4 -m USBHub3p -S 0x4010 -D 0x4020 \\\n"
+    "      -l 0x20000000=loader.bin -f 0x4000:1=app.bin\n";
+
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Decimal, or hexadecimal with 0x (base 0); base 16 takes hexadecimal with or without 0x.
+uint32 parseNumber(const std::string& text, const char* what, uint64 max = 0xFFFFFFFFu, int base = 0) {
+    if (text.empty() || text[0] == '-' || text[0] == '+')
+        throw UsageError(std::string("bad ") + what + ": '" + text + "'");
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long value = std::strtoull(text.c_str(), &end, base);
+    if (errno != 0 || *end != '\0' || value > max)
+        throw UsageError(std::string("bad ") + what + ": '" + text + "'");
+    return uint32(value);
+}
+
+std::vector<uint8> readImage(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read image " + path);
+    std::vector<uint8> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) throw std::runtime_error("cannot read image " + path);
+    return bytes;
+}
+
+// ADDR[:FLAGS]=FILE
+void addImage(BirdWriter& writer, uint8 type, const std::string& spec) {
+    size_t equals = spec.find('=');
+    if (equals == std::string::npos || equals + 1 == spec.size())
+        throw UsageError("image '" + spec + "' is not ADDR[:FLAGS]=FILE");
+    std::string where = spec.substr(0, equals);
+    uint32 flags = 0;
+    size_t colon = where.find(':');
+    if (colon != std::string::npos) {
+        flags = parseNumber(where.substr(colon + 1), "block flags", 7);
+        where.resize(colon);
+    }
+    uint32 address = parseNumber(where, "image address");
+    std::vector<uint8> image = readImage(spec.substr(equals + 1));
+    if (type == birdLoaderImage)
+        writer.addLoaderImage(address, image, uint8(flags));
+    else
+        writer.addFirmwareImage(address, image, uint8(flags));
+}
+
+int pack(int argc, char** argv) {
+    static const option options[] = {
+        {"output", required_argument, nullptr, 'o'},
+        {"loader", required_argument, nullptr, 'l'},
+        {"firmware", required_argument, nullptr, 'f'},
+        {"version", required_argument, nullptr, 'V'},
+        {"serial", required_argument, nullptr, 's'},
+        {"model", required_argument, nullptr, 'm'},
+        {"model-number", required_argument, nullptr, 'M'},
+        {"description", required_argument, nullptr, 'd'},
+        {"serial-location", required_argument, nullptr, 'S'},
+        {"descriptor-location", required_argument, nullptr, 'D'},
+        {"start", required_argument, nullptr, 'a'},
+        {"level", required_argument, nullptr, 'z'},
+        {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0},
+    };
+    std::string output;
+    std::vector<std::pair<uint8, std::string>> images;
+    BirdIdentity identity{"", "", "00000000", ""};
+    bool withIdentity = false, withLocations = false;
+    uint32 serialLocation = 0, descriptorLocation = 0, start = 0;
+    bool withStart = false;
+    int level = 9;
+    int c;
+    while ((c = getopt_long(argc, argv, "+o:l:f:V:s:m:M:d:S:D:a:z:h", options, nullptr)) != -1) {
+        std::string arg = optarg ? optarg : "";
+        switch (c) {
+        case 'o':
+            output = arg;
+            break;
+        case 'l':
+            images.emplace_back(birdLoaderImage, arg);
+            break;
+        case 'f':
+            images.emplace_back(birdFirmwareImage, arg);
+            break;
+        case 'V':
+            identity.version = arg, withIdentity = true;
+            break;
+        case 's': {
+            char digits[9];
+            std::snprintf(digits, sizeof digits, "%08X", parseNumber(arg, "serial number", 0xFFFFFFFFu, 16));
+            identity.serial = digits;
+            withIdentity = true;
+            break;
+        }
+        case 'm':
+            identity.model = arg, withIdentity = true;
+            break;
+        case 'M': {
+            const char* name = aDefs_GetModelName(parseNumber(arg, "model number"));
+            if (std::strcmp(name, "Unknown") == 0) throw UsageError("unknown model number " + arg);
+            identity.model = name;
+            withIdentity = true;
+            break;
+        }
+        case 'd':
+            identity.first = arg, withIdentity = true;
+            break;
+        case 'S':
+            serialLocation = parseNumber(arg, "serial-number location"), withLocations = true;
+            break;
+        case 'D':
+            descriptorLocation = parseNumber(arg, "descriptor location"), withLocations = true;
+            break;
+        case 'a':
+            start = parseNumber(arg, "start address"), withStart = true;
+            break;
+        case 'z':
+            level = int(parseNumber(arg, "compression level", 9));
+            break;
+        case 'h':
+            std::fputs(usageText, stdout);
+            return 0;
+        default:
+            throw UsageError("");
+        }
+    }
+    if (optind != argc) throw UsageError(std::string("unexpected argument '") + argv[optind] + "'");
+    if (output.empty()) throw UsageError("pack needs -o OUT");
+
+    BirdWriter writer;
+    try {
+        if (withIdentity) writer.addIdentity(identity);
+    } catch (const std::invalid_argument& e) {
+        throw UsageError(e.what());
+    }
+    if (withLocations) writer.addSerialLocations(serialLocation, descriptorLocation);
+    if (withStart) writer.addStartAddress(start);
+    for (const auto& [type, spec] : images)
+        addImage(writer, type, spec);
+    writer.writeFile(output, level);
+    return 0;
+}
+
+const char* typeName(uint8 type) {
+    switch (type) {
+    case birdLoaderImage:
+        return "loader image";
+    case birdFirmwareImage:
+        return "firmware image";
+    case birdSerialLocations:
+        return "serial locations";
+    case birdIdentity:
+        return "identity";
+    case birdStartAddress:
+        return "start address";
+    default:
+        return "unknown";
+    }
+}
+
+std::vector<std::string>& loaderLines() {
+    static std::vector<std::string> lines;
+    return lines;
+}
+
+void collectLine(uint32, const char* line) {
+    loaderLines().push_back(line);
+}
+
+void printIdentity(const BirdFile& file) {
+    if (!file.hasIdentity()) {
+        std::printf("Identity:          none\n");
+        return;
+    }
+    std::printf("Identity:\n");
+    std::printf("  Description:     %s\n", file.description().c_str());
+    std::printf("  Version:         %s\n", file.version().c_str());
+    std::printf("  Target serial:   %08X\n", file.targetSerialNumber());
+    std::printf("  Model name:      %s\n", file.modelName().c_str());
+    // The module models whose name the file accepts.
+    std::string fits;
+    for (uint32 model = 0; model < 256; ++model) {
+        const char* name = aDefs_GetModelName(model);
+        if (std::strcmp(name, "Unknown") != 0 && file.matchesModelName(name))
+            fits += (fits.empty() ? "" : ", ") + std::string(name) + " (" + std::to_string(model) + ")";
+    }
+    std::printf("  Fits models:     %s\n", fits.empty() ? "none" : fits.c_str());
+}
+
+int info(int argc, char** argv) {
+    static const option options[] = {{"verbose", no_argument, nullptr, 'v'},
+                                     {"help", no_argument, nullptr, 'h'},
+                                     {nullptr, 0, nullptr, 0}};
+    bool verbose = false;
+    int c;
+    while ((c = getopt_long(argc, argv, "+vh", options, nullptr)) != -1) {
+        if (c == 'v')
+            verbose = true;
+        else if (c == 'h') {
+            std::fputs(usageText, stdout);
+            return 0;
+        } else
+            throw UsageError("");
+    }
+    if (argc - optind != 1) throw UsageError("info takes one FILE");
+    const std::string path = argv[optind];
+
+    setBirdLogSink(&collectLine);
+    auto flushLog = [&](bool always) {
+        if (verbose || always)
+            for (const std::string& line : loaderLines())
+                std::fputs(line.c_str(), stderr);
+        loaderLines().clear();
+    };
+    if (!isBirdFile(path)) {
+        flushLog(true);
+        std::fprintf(stderr, "birdtool: %s is not a BIRD file\n", path.c_str());
+        return exitFailure;
+    }
+    BirdFile file;
+    try {
+        file = BirdFile(path);
+    } catch (const std::runtime_error& e) {
+        flushLog(true);
+        std::fprintf(stderr, "birdtool: %s: %s\n", path.c_str(), e.what());
+        return exitFailure;
+    }
+    flushLog(false);
+
+    std::printf("File:              %s\n", file.filename().c_str());
+    char magic[5];
+    for (int i = 0; i < 4; ++i) {
+        char c = char(file.magic() >> (24 - 8 * i));
+        magic[i] = std::isprint(static_cast<unsigned char>(c)) ? c : '.';
+    }
+    magic[4] = '\0';
+    std::printf("Magic:             %08X (%s)\n", file.magic(), magic);
+    std::printf("Format:            %u.%u\n", unsigned(file.format() >> 8), unsigned(file.format() & 0xFF));
+    std::printf("Body:              %zu bytes\n", file.bodyLength());
+    std::printf("Checksum:          %08X\n", file.checksum());
+    printIdentity(file);
+    if (file.hasSerialLocations())
+        std::printf("Serial locations:  serial number 0x%08X, descriptor 0x%08X\n", file.serialLocation(),
+                    file.descriptorLocation());
+    else
+        std::printf("Serial locations:  none\n");
+    if (auto start = file.startAddress())
+        std::printf("Start address:     0x%08X\n", *start);
+    else
+        std::printf("Start address:     none\n");
+    std::printf("Blocks:            %d\n", file.blockCount());
+    std::printf("  #    Type  Flags  Length      Address     Kind\n");
+    int index = 0;
+    for (const BirdBlock& block : file.blocks()) {
+        std::printf("  %-4d %-5u %-6u %-11u ", ++index, unsigned(block.type), unsigned(block.flags),
+                    block.length);
+        if (block.isImage())
+            std::printf("0x%08X  ", block.address);
+        else
+            std::printf("%-12s", "-");
+        std::printf("%s\n", typeName(block.type));
+    }
+    flushLog(false);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fputs(usageText, stderr);
+        return exitUsage;
+    }
+    const std::string command = argv[1];
+    try {
+        if (command == "-h" || command == "--help" || command == "help") {
+            std::fputs(usageText, stdout);
+            return 0;
+        }
+        // The subcommand's own options start after its name.
+        if (command == "info") return info(argc - 1, argv + 1);
+        if (command == "pack") return pack(argc - 1, argv + 1);
+        throw UsageError("unknown command '" + command + "'");
+    } catch (const UsageError& e) {
+        if (*e.what()) std::fprintf(stderr, "birdtool: %s\n", e.what());
+        std::fputs("Run 'birdtool --help' for usage.\n", stderr);
+        return exitUsage;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "birdtool: %s\n", e.what());
+        return exitFailure;
+    }
+}
