@@ -10,10 +10,10 @@ bool SystemArea::handle(VirtualModule& module, const ModuleFrame& frame) {
     if (!request || request->command != kCommand || !request->get || request->index != 0) return false;
     const ModuleIdentity& id = module.identity();
     switch (request->option) {
-    case kModule: module.send(ueiReply8(id.address, *request, id.address)); break;
-    case kVersion: module.send(ueiReply32(id.address, *request, id.version)); break;
-    case kModel: module.send(ueiReply8(id.address, *request, id.model)); break;
-    case kSerialNumber: module.send(ueiReply32(id.address, *request, id.serialNumber)); break;
+    case kModule: module.send(ueiReplyValue(id.address, *request, id.address, 1)); break;
+    case kVersion: module.send(ueiReplyValue(id.address, *request, id.version, 4)); break;
+    case kModel: module.send(ueiReplyValue(id.address, *request, id.model, 1)); break;
+    case kSerialNumber: module.send(ueiReplyValue(id.address, *request, id.serialNumber, 4)); break;
     default: return false;
     }
     ++answered_;

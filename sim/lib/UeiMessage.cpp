@@ -39,21 +39,9 @@ std::optional<UeiRequest> UeiRequest::parse(const ModuleFrame& frame) {
 
 ModuleFrame ueiReplyEmpty(uint8_t address, const UeiRequest& request) { return replyHead(address, request); }
 
-ModuleFrame ueiReply8(uint8_t address, const UeiRequest& request, uint8_t value) {
+ModuleFrame ueiReplyValue(uint8_t address, const UeiRequest& request, uint32_t value, int width) {
     ModuleFrame frame = replyHead(address, request);
-    appendBigEndian(frame.data, value, 1);
-    return frame;
-}
-
-ModuleFrame ueiReply16(uint8_t address, const UeiRequest& request, uint16_t value) {
-    ModuleFrame frame = replyHead(address, request);
-    appendBigEndian(frame.data, value, 2);
-    return frame;
-}
-
-ModuleFrame ueiReply32(uint8_t address, const UeiRequest& request, uint32_t value) {
-    ModuleFrame frame = replyHead(address, request);
-    appendBigEndian(frame.data, value, 4);
+    appendBigEndian(frame.data, value, width);
     return frame;
 }
 

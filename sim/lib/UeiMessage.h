@@ -26,9 +26,8 @@ struct UeiRequest {
 
 // Reply frames from the module at `address` to `request`.
 ModuleFrame ueiReplyEmpty(uint8_t address, const UeiRequest& request);
-ModuleFrame ueiReply8(uint8_t address, const UeiRequest& request, uint8_t value);
-ModuleFrame ueiReply16(uint8_t address, const UeiRequest& request, uint16_t value);
-ModuleFrame ueiReply32(uint8_t address, const UeiRequest& request, uint32_t value);
+// A reply carrying value in width bytes (1, 2 or 4), big-endian.
+ModuleFrame ueiReplyValue(uint8_t address, const UeiRequest& request, uint32_t value, int width);
 ModuleFrame ueiReplyError(uint8_t address, const UeiRequest& request, uint8_t error);
 
 } // namespace Veltrano::Sim

@@ -5,22 +5,20 @@
 #include <algorithm>
 
 #include "UeiMessage.h"
+#include "aUEI.h"
 
 namespace Veltrano::Sim {
 
 namespace {
 constexpr uint8_t kErrUnimplemented = 21;
 
-// Commands whose packets do not follow the entity convention: they are never
-// answered with an entity error.
-bool isPlainCommand(uint8_t command) {
-    switch (command) {
-    case 0: case 1: case 2: case 4: case 8: case 9: case 23: case 24:
-    case 73: case 94: case 95: case 173: case 175:
-        return true;
-    default:
-        return false;
-    }
+// Commands whose packets do not follow the entity convention are never answered
+// with an entity error.
+bool isEntityCommand(const ModuleFrame& frame) {
+    aPacket* packet = aPacket_CreateWithData(frame.address, static_cast<uint8>(frame.data.size()), frame.data.data());
+    bool entity = packet && aUEI_isUEIPayload(packet);
+    aPacket_Destroy(&packet);
+    return entity;
 }
 } // namespace
 
@@ -78,7 +76,7 @@ void VirtualModule::handleFrame(const ModuleFrame& frame) {
 }
 
 void VirtualModule::answerUnknownRequest(const ModuleFrame& frame) {
-    if (frame.address != identity_.address || frame.data.empty() || isPlainCommand(frame.data[0])) return;
+    if (frame.address != identity_.address || frame.data.empty() || !isEntityCommand(frame)) return;
     std::optional<UeiRequest> request = UeiRequest::parse(frame);
     if (request) send(ueiReplyError(identity_.address, *request, kErrUnimplemented));
 }
