@@ -24,6 +24,7 @@ struct aStream {
     uint32 pushBackRead;
     uint32 pushBackWrite;
     uint16 check;
+    aStreamAwaitInputProc awaitInput;
 };
 
 namespace {
@@ -84,6 +85,19 @@ aErr sReadText(aStream* stream, char* buffer, uint32 size, const uint8* terminat
 } // namespace
 
 extern "C" {
+
+aErr aStream_SetAwaitInput(aStream* stream, aStreamAwaitInputProc awaitInput) {
+    if (!sValid(stream)) return aErrParam;
+    stream->awaitInput = awaitInput;
+    return aErrNone;
+}
+
+aErr aStream_AwaitInput(aStream* stream, uint32 timeoutMs) {
+    if (!sValid(stream)) return aErrParam;
+    if (stream->pushBackCount > 0) return aErrNone;
+    if (!stream->awaitInput) return aErrUnimplemented;
+    return stream->awaitInput(timeoutMs, stream->ref);
+}
 
 aStream* aStream_Create(aStreamGetByteProc getByte, aStreamPutByteProc putByte,
                         aStreamWriteBufferProc writeBuffer, aStreamDestroyProc destroy, void* ref) {

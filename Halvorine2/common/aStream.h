@@ -95,6 +95,20 @@ aErr aStream_WriteCStringRecord(aStream* stream, const char* text, const char* t
  * answered. aErrMode when input has no byte reader or output no byte writer. */
 aErr aStream_Flush(aStream* input, aStream* output);
 
+/* Optional fifth operation: waits up to timeoutMs until the byte reader may have a
+ * byte. aErrNone when one may be there (a following read can still find none, for
+ * example after the peer closed), aErrTimeout when the time passed first. It lets a
+ * reader whose transport answers aErrNotReady at once wait instead of spinning. */
+typedef aErr (*aStreamAwaitInputProc)(uint32 timeoutMs, void* ref);
+
+/* Gives the stream its input wait. aErrParam for an invalid stream. */
+aErr aStream_SetAwaitInput(aStream* stream, aStreamAwaitInputProc awaitInput);
+
+/* Waits for input: aErrNone at once when pushed-back bytes wait, else the
+ * transport's wait; aErrUnimplemented when the transport has none (the caller then
+ * paces itself), aErrParam for an invalid stream. */
+aErr aStream_AwaitInput(aStream* stream, uint32 timeoutMs);
+
 /* Calls the transport's destroy (its result is the answer), frees the stream and sets
  * *stream to NULL. An invalid stream answers aErrParam and *stream is still cleared. */
 aErr aStream_Destroy(aStream** stream);
@@ -171,15 +185,15 @@ aErr aStream_CreateFileInput(const char* path, aStream** stream);
 aErr aStream_CreateFileOutput(const char* path, aStream** stream);
 
 /* Linux addition: a stream over an already open, connected descriptor (one end of a
- * socketpair, a pseudo-terminal master, a pipe used for both directions...). The stream
- * takes the descriptor over, switches it to non-blocking mode and closes it on destroy.
+ * socketpair, a pseudo-terminal master...). The stream takes the descriptor over,
+ * switches it to non-blocking mode and closes it on destroy.
  * Reading: aErrNotReady when nothing waits, aErrEOF once the peer has closed, aErrIO on
  * other failures. Writing: every byte, waiting at most aSTREAM_DESCRIPTOR_WRITE_TIMEOUT ms
- * for room, else aErrIO (also when the peer has gone; no SIGPIPE is raised).
+ * for room, else aErrIO; also aErrIO when the peer has gone (a socket raises no SIGPIPE).
  * aErrParam for a negative descriptor or NULL output (the descriptor is then left
  * open); aErrIO when it cannot be switched to non-blocking mode; aErrMemory or
- * aErrResource when memory runs out. On any failure after the checks, the
- * descriptor is closed. */
+ * aErrResource when memory runs out. On any failure after those checks the descriptor
+ * is closed. */
 aErr aStream_CreateDescriptor(int fd, aStream** stream);
 
 /* How long a descriptor stream's write waits for room, in milliseconds. */

@@ -31,6 +31,12 @@ aErr sWriteBuffer(const uint8* bytes, uint32 count, void* ref) {
     return aStreamDescriptor_WriteAll(r->fd, bytes, count, aSTREAM_DESCRIPTOR_WRITE_TIMEOUT);
 }
 
+aErr sAwaitInput(uint32 timeoutMs, void* ref) {
+    DescriptorRecord* r = sRecord(ref);
+    if (!r) return aErrParam;
+    return aStreamInBuffer_AwaitInput(&r->in, r->fd, timeoutMs);
+}
+
 aErr sPutByte(const uint8* byte, void* ref) { return sWriteBuffer(byte, 1, ref); }
 
 aErr sDestroy(void* ref) {
@@ -63,5 +69,6 @@ extern "C" aErr aStream_CreateDescriptor(int fd, aStream** stream) {
         sDestroy(r);
         return aErrResource;
     }
+    aStream_SetAwaitInput(*stream, sAwaitInput);
     return aErrNone;
 }

@@ -43,6 +43,15 @@ aErr aStreamInBuffer_ReadByte(aStreamInBuffer* buffer, int fd, uint8* byte, aErr
     return errno == EAGAIN || errno == EWOULDBLOCK ? aErrNotReady : aErrIO;
 }
 
+aErr aStreamInBuffer_AwaitInput(const aStreamInBuffer* buffer, int fd, uint32 timeoutMs) {
+    if (buffer->position < buffer->count) return aErrNone;
+    pollfd p = {fd, POLLIN, 0};
+    int ready = poll(&p, 1, static_cast<int>(timeoutMs));
+    if (ready > 0) return aErrNone;
+    if (ready == 0) return aErrTimeout;
+    return errno == EINTR ? aErrNone : aErrIO;
+}
+
 aErr aStreamDescriptor_WriteAll(int fd, const uint8* bytes, uint32 count, uint32 timeoutMs) {
     uint32 start = aTime_GetMSTicks();
     while (count > 0) {

@@ -28,6 +28,10 @@ ssize_t aStreamInBuffer_Fill(aStreamInBuffer* buffer, int fd);
  * waits, atEnd when the descriptor reports the end of data, aErrIO on a failure. */
 aErr aStreamInBuffer_ReadByte(aStreamInBuffer* buffer, int fd, uint8* byte, aErr atEnd);
 
+/* Waits up to timeoutMs until a byte is buffered or fd is readable (or closed):
+ * aErrNone then, aErrTimeout when the time passed, aErrIO when fd cannot be polled. */
+aErr aStreamInBuffer_AwaitInput(const aStreamInBuffer* buffer, int fd, uint32 timeoutMs);
+
 /* Writes all count bytes to a non-blocking fd, waiting for room at most timeoutMs in all.
  * Sockets are written without raising SIGPIPE. aErrNone when every byte went out; aErrIO
  * on a failure or when the time ran out (errno tells which). */

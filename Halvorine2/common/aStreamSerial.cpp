@@ -58,6 +58,12 @@ aErr sWriteBuffer(const uint8* bytes, uint32 count, void* ref) {
     return aStreamDescriptor_WriteAll(r->fd, bytes, count, timeout > 0x7FFFFFFF ? 0x7FFFFFFF : uint32(timeout));
 }
 
+aErr sAwaitInput(uint32 timeoutMs, void* ref) {
+    SerialRecord* r = sRecord(ref);
+    if (!r) return aErrParam;
+    return aStreamInBuffer_AwaitInput(&r->in, r->fd, timeoutMs);
+}
+
 aErr sPutByte(const uint8* byte, void* ref) { return sWriteBuffer(byte, 1, ref); }
 
 aErr sDestroy(void* ref) {
@@ -143,5 +149,6 @@ extern "C" aErr aStream_CreateSerial(const char* portName, uint32 baudIndex, int
         sDestroy(r);
         return aErrResource;
     }
+    aStream_SetAwaitInput(*stream, sAwaitInput);
     return aErrNone;
 }

@@ -130,6 +130,20 @@ aErr sGetByte(uint8* byte, void* ref) {
     return err != aErrNone ? err : sReadAfterReconnect(r, byte);
 }
 
+// The handle is taken under the lock but polled without it, so a waiting reader never
+// holds up the writer; a reconnection meanwhile at worst ends the wait early.
+aErr sAwaitInput(uint32 timeoutMs, void* ref) {
+    SocketRecord* r = sRecord(ref);
+    if (!r) return aErrParam;
+    int fd;
+    {
+        std::lock_guard<std::mutex> guard(r->lock);
+        if (!r->connected) return aErrNone;
+        fd = r->fd;
+    }
+    return aStreamInBuffer_AwaitInput(&r->in, fd, timeoutMs);
+}
+
 // One send of what remains. Answers false when the write must end at once.
 struct WritePass {
     int attempts = 0;
@@ -218,5 +232,6 @@ extern "C" aErr aStream_CreateSocket(uint32 address, uint16 port, aStream** stre
         sDestroy(r);
         return aErrResource;
     }
+    aStream_SetAwaitInput(*stream, sAwaitInput);
     return aErrNone;
 }

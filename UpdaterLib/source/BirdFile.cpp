@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <stdexcept>
 #include <utility>
 
@@ -135,7 +136,16 @@ void BirdFile::load() {
         birdLog("BIRDFILE: Error (%d) getting bird file size from %s\n", err, path);
         sFail();
     }
-    std::unique_ptr<uint8[]> contents(new uint8[size ? size : 1]);
+    if (size > maxFileSize) {
+        // No zlib stream this long inflates to a body within the limit.
+        sLogDecompressError(Z_BUF_ERROR);
+        sFail();
+    }
+    std::unique_ptr<uint8[]> contents(new (std::nothrow) uint8[size ? size : 1]);
+    if (!contents) {
+        sLogDecompressError(Z_MEM_ERROR);
+        sFail();
+    }
     uint32 got = 0;
     err = aFile_Read(closer.file, contents.get(), size, &got);
     if (err != aErrNone) {
@@ -166,6 +176,10 @@ void BirdFile::loadBytes(const uint8* data, size_t size) {
 // buffer error, as zlib's one-shot uncompress reports them.
 void BirdFile::inflateBody(const uint8* compressed, size_t length) {
     mBodyLength = 0;
+    if (length > maxFileSize - headerSize) {
+        sLogDecompressError(Z_BUF_ERROR);
+        sFail();
+    }
     if (length == 0) {
         // Nothing to inflate: no body is allocated.
         sLogDecompressError(Z_BUF_ERROR);

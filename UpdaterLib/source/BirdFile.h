@@ -24,6 +24,9 @@ class BirdFile {
   public:
     // Largest inflated body accepted; anything bigger fails as a decompression error.
     static constexpr size_t maxBodySize = size_t(64) << 20;
+    // Longest file that can hold such a body: stored deflate blocks add five bytes per
+    // 64 KiB; header, zlib framing and slack stay well under 64 KiB.
+    static constexpr size_t maxFileSize = maxBodySize + maxBodySize / 8192 + (size_t(64) << 10);
 
     // An empty file: no path, no blocks, block count 0.
     BirdFile() = default;

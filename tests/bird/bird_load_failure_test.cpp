@@ -177,6 +177,14 @@ TEST(BirdLoadLimits, BodyUpToTheCapLoadsOneMoreByteFails) {
                       decompressError(Z_BUF_ERROR));
 }
 
+// A file longer than any stream inflating within the limit is refused unread.
+TEST(BirdLoadLimits, OversizedFileIsRefused) {
+    TempDir dir;
+    std::string path = dir.write("huge.bird", header() + std::string("\x78\x9c", 2));
+    std::filesystem::resize_file(path, BirdFile::maxFileSize + 1); // sparse
+    expectLoadFailure(path, decompressError(Z_BUF_ERROR));
+}
+
 TEST(BirdBlockList, CountZeroWithOnlyChecksumLoads) {
     TempDir dir;
     std::vector<uint8> body;

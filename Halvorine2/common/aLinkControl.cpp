@@ -1,0 +1,171 @@
+/* Starting, stopping and synchronising a link, and its control exchanges. */
+#include "aLinkInternal.h"
+#include "aTime.h"
+
+namespace {
+
+constexpr uint32 kStartPollMs = 1;
+constexpr uint32 kStartLimitMs = 2000;
+constexpr uint32 kSyncPollMs = 10;
+constexpr uint32 kSyncLimitMs = 2000;
+constexpr uint32 kSyncSettleMs = 100;
+constexpr uint32 kJoinLimitMs = 5000;
+constexpr uint32 kReplyWaitMs = 1000;
+
+bool sAll(const aPacket*, void*) { return true; }
+
+template <class Ready>
+bool sPoll(uint32 intervalMs, uint32 limitMs, Ready ready) {
+    for (uint32 waited = 0;; waited += intervalMs) {
+        if (ready()) return true;
+        if (waited >= limitMs) return false;
+        aTime_MSSleep(intervalMs);
+    }
+}
+
+} // namespace
+
+aLink::~aLink() {
+    aPacketLog_Destroy(&packetLog);
+    aPacket_Destroy(&framer.packet);
+}
+
+aErr aLink_Init(aLink* link, uint32 linkRef, aStream* stream) {
+    link->check = aLINK_CHECK;
+    link->linkRef = linkRef;
+    link->running = false;
+    link->status = stream ? STOPPED : INVALID_LINK_STREAM;
+    link->stream = stream;
+    link->inFifo = aPacketFifo_Create();
+    link->outFifo = aPacketFifo_Create();
+    if (!link->framer.packet) link->framer.packet = aPacket_Create();
+    aPacket_Reset(link->framer.packet);
+    link->framer.syncState = kSyncStateIdle;
+    {
+        std::lock_guard<std::mutex> lock(link->logMutex);
+        link->logging = false;
+        aPacketLog_Destroy(&link->packetLog);
+        link->packetLogSize = 0;
+    }
+    {
+        std::lock_guard<std::recursive_mutex> lock(link->filterMutex);
+        link->userFilter = nullptr;
+        link->userFilterRef = nullptr;
+    }
+    link->pooled = false;
+    if (!link->inFifo || !link->outFifo || !link->framer.packet) return aErrMemory;
+    return aErrNone;
+}
+
+aErr aLink_ForceRoute(aLink* link, bool on) {
+    const uint8 state = on ? 1 : 0;
+    return sQueue(link, aPACKET_ADDRESS_ROUTE, 1, &state);
+}
+
+aErr aLink_Start(aLink* link) {
+    std::lock_guard<std::recursive_mutex> lock(link->lifecycle);
+    if (link->running) return aErrNone;
+    link->running = true;
+    link->status = INITIALIZING;
+    link->heartbeatState = 0;
+    link->inReady = false;
+    link->outReady = false;
+    if (!link->inThread.start([link] { sInPipeProcess(link); })) {
+        link->running = false;
+        link->status = STOPPED;
+        return aErrResource;
+    }
+    if (!link->outThread.start([link] { sOutPipeProcess(link); })) {
+        link->running = false;
+        link->inThread.join(kJoinLimitMs);
+        link->status = STOPPED;
+        return aErrResource;
+    }
+    bool ready = sPoll(kStartPollMs, kStartLimitMs,
+                       [link] { return link->inReady && link->outReady && link->status == RUNNING; });
+    if (!ready) return aErrIndexRange;
+    return aLink_ForceRoute(link, true);
+}
+
+aErr aLink_Stop(aLink* link) {
+    std::lock_guard<std::recursive_mutex> lock(link->lifecycle);
+    int status = link->status;
+    if (status == STOPPING || status == STOPPED) return aErrNone;
+    link->status = STOPPING;
+    aErr err = aErrNone;
+    if (link->inThread.started() || link->outThread.started()) {
+        /* Queued before the flag drops, so the writer's last pass sends it. */
+        err = aLink_ForceRoute(link, false);
+        link->running = false;
+        link->inThread.join(kJoinLimitMs);
+        link->outThread.join(kJoinLimitMs);
+        link->inReady = false;
+        link->outReady = false;
+        aPacket_Reset(link->framer.packet);
+    }
+    link->running = false;
+    link->heartbeatState = 0;
+    link->status = link->stream ? STOPPED : INVALID_LINK_STREAM;
+    return err;
+}
+
+aErr aLink_Sync(aLink* link) {
+    link->status = SYNCING;
+    bool synced = sPoll(kSyncPollMs, kSyncLimitMs, [link] { return link->status == RUNNING; });
+    aPacketFifo_DrainPackets(link->outFifo, sAll, nullptr);
+    aTime_MSSleep(kSyncSettleMs);
+    aPacketFifo_DrainPackets(link->inFifo, sAll, nullptr);
+    return synced ? aErrNone : aErrNotReady;
+}
+
+aErr aLink_GetModuleAddress(aLink* link, uint8* address) {
+    if (!address) return aErrParam;
+    aErr err = sQueue(link, aPACKET_ADDRESS_SYNC, 0, nullptr);
+    if (err != aErrNone) return err;
+    aPacket* reply = aPacketFifo_Await(link->inFifo, kReplyWaitMs);
+    if (!reply) return aErrTimeout;
+    err = reply->dataSize == 0 && reply->address != 0 ? aErrNone : aErrIO;
+    if (err == aErrNone) *address = reply->address;
+    aPacket_Destroy(&reply);
+    return err;
+}
+
+aErr aLink_GetModel(aLink* link, uint8 moduleAddress, uint8* model) {
+    if (!model) return aErrParam;
+    /* The system entity's model get. */
+    const uint8 query[3] = {0x03, 0x48, 0x20};
+    aErr err = sQueue(link, moduleAddress, sizeof query, query);
+    if (err != aErrNone) return err;
+    aPacket* reply = aPacketFifo_Await(link->inFifo, kReplyWaitMs);
+    if (!reply) return aErrTimeout;
+    err = reply->address == moduleAddress && reply->dataSize == 4 && reply->data[0] == 0x03 ? aErrNone : aErrIO;
+    if (err == aErrNone) *model = reply->data[3];
+    aPacket_Destroy(&reply);
+    return err;
+}
+
+aErr aLink_Teardown(aLink* link) {
+    std::lock_guard<std::recursive_mutex> lock(link->lifecycle);
+    {
+        std::lock_guard<std::recursive_mutex> filterLock(link->filterMutex);
+        link->userFilter = nullptr;
+        link->userFilterRef = nullptr;
+    }
+    aLink_Stop(link);
+    uint64 inFifo = link->inFifo.exchange(0);
+    uint64 outFifo = link->outFifo.exchange(0);
+    if (inFifo) aPacketFifo_Destroy(&inFifo);
+    aErr err = outFifo ? aPacketFifo_Destroy(&outFifo) : aErrNone;
+    {
+        std::lock_guard<std::mutex> lock(link->logMutex);
+        link->logging = false;
+        aPacketLog_Destroy(&link->packetLog);
+    }
+    {
+        std::lock_guard<std::mutex> writing(link->writeMutex);
+        if (link->stream) aStream_Destroy(&link->stream);
+    }
+    link->status = INVALID_LINK_STREAM;
+    link->check = 0;
+    return err;
+}

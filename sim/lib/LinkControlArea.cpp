@@ -1,0 +1,23 @@
+#include "LinkControlArea.h"
+
+#include "VirtualModule.h"
+
+namespace Veltrano::Sim {
+
+bool LinkControlArea::handle(VirtualModule& module, const ModuleFrame& frame) {
+    if (frame.address == kSyncAddress && frame.data.empty()) {
+        ++syncs_;
+        module.send(ModuleFrame{module.identity().address, {}});
+        return true;
+    }
+    if (frame.address == kForceRouteAddress && frame.data.size() == 1) {
+        ++routeRequests_;
+        routeForced_ = frame.data[0] != 0;
+        return true;
+    }
+    return false;
+}
+
+void LinkControlArea::reset() { routeForced_ = false; }
+
+} // namespace Veltrano::Sim

@@ -1,0 +1,37 @@
+// Carries a virtual module over one file descriptor (socket, socketpair end,
+// pseudo-terminal master) until the peer closes, the module's fault plan closes
+// the connection, or the stop flag is raised (noticed within 50 ms).
+#pragma once
+
+#include <atomic>
+#include <thread>
+
+#include "VirtualModule.h"
+
+namespace Veltrano::Sim {
+
+enum class SessionEnd { PeerClosed, FaultClose, Stopped, Error };
+
+// Runs on the calling thread. The descriptor is switched to non-blocking mode and
+// stays open (the caller owns it).
+SessionEnd runModuleSession(VirtualModule& module, int fd, const std::atomic<bool>& stop);
+
+// A module served on one descriptor by a thread of its own (for socketpairs).
+// Takes the descriptor over and closes it when the session ends or on stop().
+class ModuleRunner {
+public:
+    ModuleRunner(VirtualModule& module, int fd);
+    ~ModuleRunner();
+    ModuleRunner(const ModuleRunner&) = delete;
+    ModuleRunner& operator=(const ModuleRunner&) = delete;
+
+    void stop();
+
+private:
+    VirtualModule& module_;
+    int fd_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+} // namespace Veltrano::Sim

@@ -1,0 +1,136 @@
+// The vmodule program: reachable where its first line says, until SIGTERM.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "LinkFixtures.h"
+#include "ModuleCarrier.h"
+
+extern char** environ;
+
+using namespace LinkTest;
+
+namespace {
+
+// The program running with its standard output on a pipe.
+class Program {
+public:
+    explicit Program(std::vector<std::string> args, bool quiet = false) {
+        args.insert(args.begin(), std::string(VELTRANO_BIN_DIR) + "/vmodule");
+        int out[2];
+        if (::pipe(out) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        if (quiet) posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        out_ = out[0];
+    }
+    ~Program() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0) ::close(out_);
+    }
+
+    // The first line of output, waiting at most 5 s.
+    std::string firstLine() {
+        std::string line;
+        char c;
+        while (line.find('\n') == std::string::npos) {
+            pollfd p{out_, POLLIN, 0};
+            if (::poll(&p, 1, 5000) <= 0 || ::read(out_, &c, 1) != 1) break;
+            line += c;
+        }
+        if (!line.empty() && line.back() == '\n') line.pop_back();
+        return line;
+    }
+
+    // Sends the signal and answers the exit status (-1 when it does not end within 5 s).
+    int terminate(int signal = SIGTERM) {
+        ::kill(pid_, signal);
+        return awaitExit();
+    }
+
+    int awaitExit() {
+        for (int i = 0; i < 500; ++i) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            aTime_MSSleep(10);
+        }
+        return -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+};
+
+TEST(VmoduleProgram, ServesOverTcp) {
+    Program program({"--tcp", "0", "--serial", "0A0B0C0D", "--address", "8", "--heartbeat", "25"});
+    std::string line = program.firstLine();
+    ASSERT_EQ(line.rfind("tcp 127.0.0.1:", 0), 0u) << line;
+    uint16 port = static_cast<uint16>(std::stoi(line.substr(line.find(':') + 1)));
+    uint32 ref = aLink_CreateTCPIP(loopback(), port);
+    ASSERT_NE(ref, 0u);
+    EXPECT_EQ(entityGet(ref, 8, 3, 9), (Bytes{3, 9, 0, 0x0A, 0x0B, 0x0C, 0x0D}));
+    aTime_MSSleep(100);
+    EXPECT_TRUE(takeReceived(ref, 10).empty()) << "heartbeats are answered by the link, not delivered";
+    aLink_Destroy(&ref);
+    EXPECT_EQ(program.terminate(), 0);
+}
+
+TEST(VmoduleProgram, ServesOnPseudoTerminal) {
+    Program program({"--pty", "--model", "27"});
+    std::string line = program.firstLine();
+    ASSERT_EQ(line.rfind("pty /dev/", 0), 0u) << line;
+    uint32 ref = aLink_CreateSerial(0x40F5849A, line.substr(4).c_str(), 115200);
+    ASSERT_NE(ref, 0u);
+    EXPECT_EQ(entityGet(ref, 4, 3, 8), (Bytes{3, 8, 0, 27}));
+    aLink_Destroy(&ref);
+    EXPECT_EQ(program.terminate(SIGINT), 0);
+}
+
+TEST(VmoduleProgram, ClosesAfterChosenPacketCount) {
+    // Force route and one request: the connection ends after the reply.
+    Program program({"--tcp", "0", "--close-after", "2"});
+    std::string line = program.firstLine();
+    ASSERT_EQ(line.rfind("tcp 127.0.0.1:", 0), 0u) << line;
+    uint16 port = static_cast<uint16>(std::stoi(line.substr(line.find(':') + 1)));
+    uint32 ref = aLink_CreateTCPIP(loopback(), port);
+    ASSERT_NE(ref, 0u);
+    EXPECT_EQ(entityGet(ref, 4, 3, 8), (Bytes{3, 8, 0, 4}));
+    EXPECT_TRUE(entityGet(ref, 4, 3, 8, 300).empty());
+    aLink_Destroy(&ref);
+    EXPECT_EQ(program.terminate(), 0);
+}
+
+TEST(VmoduleProgram, RefusesBadOptions) {
+    const std::vector<std::vector<std::string>> cases = {
+        {}, {"--tcp", "0", "--pty"}, {"--pty", "--address", "5"}, {"--tcp", "x"}, {"--bogus"}};
+    for (const auto& args : cases) {
+        Program program(args, true);
+        EXPECT_EQ(program.awaitExit(), 2);
+    }
+}
+
+}  // namespace

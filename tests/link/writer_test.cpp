@@ -1,0 +1,158 @@
+// The writer thread: pooled and single writes, and what a stop still sends.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "LinkFixtures.h"
+
+using namespace LinkTest;
+
+namespace {
+
+const Bytes kRouteOn = {0xAF, 0x01, 0x01};
+const Bytes kRouteOff = {0xAF, 0x01, 0x00};
+
+aPacket* fullPacket(uint8 tag) {
+    uint8 data[aPACKET_MAX_DATA];
+    for (uint8 i = 0; i < sizeof data; ++i) data[i] = tag;
+    return aPacket_CreateWithData(0x04, sizeof data, data);
+}
+
+void put(uint32 ref, aPacket* packet) {
+    ASSERT_EQ(aLink_PutPacket(ref, packet), aErrNone);
+    aPacket_Destroy(&packet);
+}
+
+// A first packet held inside its stream write, so that what follows piles up in
+// the queue. It is put from a thread of its own: an unpooled packet may be written
+// on the putting thread when nothing is queued.
+class HeldWrite {
+public:
+    explicit HeldWrite(ScriptedLink& link) : link_(link) {
+        link.stream->clearWrites();
+        link.stream->closeGate();
+        putter_ = std::thread([&link] { put(link.ref, fullPacket(0xEE)); });
+        EXPECT_TRUE(link.stream->awaitHeldAtGate());
+    }
+    ~HeldWrite() { release(); }
+    void release() {
+        link_.stream->openGate();
+        if (putter_.joinable()) putter_.join();
+    }
+
+private:
+    ScriptedLink& link_;
+    std::thread putter_;
+};
+
+// Answers the write sizes recorded after the held one.
+std::vector<size_t> writeSizesAfterPileUp(ScriptedLink& link, bool pooled, int count) {
+    EXPECT_TRUE(link.stream->awaitWritten(kRouteOn));
+    EXPECT_EQ(aLink_EnablePooledPackets(link.ref, pooled), aErrNone);
+    HeldWrite held(link);
+    for (int i = 0; i < count; ++i) put(link.ref, fullPacket(static_cast<uint8>(i)));
+    held.release();
+    EXPECT_TRUE(eventually([&] {
+        size_t total = 0;
+        for (const Bytes& w : link.stream->writes()) total += w.size();
+        return total == (count + 1) * 30u;
+    }));
+    std::vector<size_t> sizes;
+    for (const Bytes& w : link.stream->writes()) sizes.push_back(w.size());
+    sizes.erase(sizes.begin());
+    return sizes;
+}
+
+TEST(LinkWriter, PooledPacketsShareWritesOfAtMost4096Bytes) {
+    ScriptedLink link;
+    EXPECT_EQ(writeSizesAfterPileUp(link, true, 200), (std::vector<size_t>{136 * 30, 64 * 30}));
+}
+
+TEST(LinkWriter, UnpooledPacketsGoOutOneWriteEach) {
+    ScriptedLink link;
+    EXPECT_EQ(writeSizesAfterPileUp(link, false, 20), std::vector<size_t>(20, 30));
+}
+
+TEST(LinkWriter, PooledBatchKeepsPacketOrder) {
+    ScriptedLink link;
+    writeSizesAfterPileUp(link, true, 150);
+    Bytes all = link.stream->written();
+    ASSERT_EQ(all.size(), 151u * 30);
+    for (size_t i = 1; i < 151; ++i) EXPECT_EQ(all[i * 30 + 2], static_cast<uint8>(i - 1)) << "packet " << i;
+}
+
+TEST(LinkWriter, StopSendsWhatIsStillQueuedWithRouteOffLast) {
+    ScriptedLink link;
+    ASSERT_TRUE(link.stream->awaitWritten(kRouteOn));
+    HeldWrite held(link);
+    for (int i = 0; i < 50; ++i) put(link.ref, fullPacket(static_cast<uint8>(i)));
+
+    std::thread opener([&] {
+        aTime_MSSleep(100);
+        held.release();
+    });
+    uint32 start = aTime_GetMSTicks();
+    EXPECT_EQ(aLink_Destroy(&link.ref), aErrNone);
+    uint32 took = aTime_GetMSTicks() - start;
+    opener.join();
+
+    EXPECT_EQ(link.ref, 0u);
+    EXPECT_LT(took, 1000u) << "the threads end by themselves, well before the last resort";
+    std::vector<Bytes> writes = link.stream->writes();
+    ASSERT_EQ(writes.size(), 52u);
+    for (int i = 0; i < 50; ++i) EXPECT_EQ(writes[i + 1][2], static_cast<uint8>(i));
+    EXPECT_EQ(writes.back(), kRouteOff);
+    EXPECT_TRUE(link.stream->destroyed());
+}
+
+TEST(LinkWriter, DestroyOfIdleLinkIsQuick) {
+    ScriptedLink link;
+    ASSERT_TRUE(link.stream->awaitWritten(kRouteOn));
+    uint32 start = aTime_GetMSTicks();
+    EXPECT_EQ(aLink_Destroy(&link.ref), aErrNone);
+    EXPECT_LT(aTime_GetMSTicks() - start, 500u);
+    EXPECT_EQ(link.stream->writes().back(), kRouteOff);
+}
+
+}  // namespace
+
+namespace {
+
+// Several threads put tagged packets at once; each thread's packets must go out
+// in the order it put them, whether they were queued or written on its thread.
+TEST(LinkWriter, ConcurrentPutsKeepEachThreadsOrder) {
+    for (bool pooled : {false, true}) {
+        SCOPED_TRACE(pooled ? "pooled" : "unpooled");
+        ScriptedLink link;
+        ASSERT_TRUE(link.stream->awaitWritten(kRouteOn));
+        ASSERT_EQ(aLink_EnablePooledPackets(link.ref, pooled), aErrNone);
+        constexpr int kThreads = 4, kEach = 200;
+        std::vector<std::thread> putters;
+        for (int t = 0; t < kThreads; ++t) {
+            putters.emplace_back([&link, t] {
+                for (int i = 0; i < kEach; ++i) {
+                    const uint8 data[] = {0x63, static_cast<uint8>(t), static_cast<uint8>(i >> 8),
+                                          static_cast<uint8>(i)};
+                    aPacket* packet = aPacket_CreateWithData(0x04, sizeof data, data);
+                    aLink_PutPacket(link.ref, packet);
+                    aPacket_Destroy(&packet);
+                    if (i % 50 == 0) aTime_MSSleep(1);  // let the queue run empty now and then
+                }
+            });
+        }
+        for (std::thread& p : putters) p.join();
+        ASSERT_TRUE(eventually([&] { return link.stream->countWritten({0x04, 0x04, 0x63}) == kThreads * kEach; }));
+        Bytes all = link.stream->written();
+        int next[kThreads] = {0};
+        for (size_t i = 0; i + 5 < all.size(); ++i) {
+            if (all[i] != 0x04 || all[i + 1] != 0x04 || all[i + 2] != 0x63) continue;
+            int t = all[i + 3], seq = all[i + 4] << 8 | all[i + 5];
+            ASSERT_LT(t, kThreads);
+            EXPECT_EQ(seq, next[t]++) << "thread " << t;
+            i += 5;
+        }
+        for (int t = 0; t < kThreads; ++t) EXPECT_EQ(next[t], kEach);
+    }
+}
+
+}  // namespace
