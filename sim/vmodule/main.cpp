@@ -115,6 +115,10 @@ void awaitTermination(const sigset_t& signals) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     Options options;
     try {
         options = parse(argc, argv);
