@@ -61,8 +61,8 @@ aErr aStream_Write(aStream* stream, const uint8* bytes, uint32 count);
  * - aErrNone: *length (when length is not NULL) receives the byte count.
  * - aErrEOF: the data ended before any byte was stored (*length 0); data that ends
  *   after some stored bytes completes the record instead.
- * - aErrNotReady: the record is not complete yet; its stored bytes go back to the
- *   push-back ring (matched terminator bytes do not) and the next call starts afresh.
+ * - aErrNotReady: the record is not complete yet; every byte taken (matched terminator
+ *   bytes included) goes back to the push-back ring and the next call starts afresh.
  * - other failures are answered as is; nothing is copied.
  * aErrParam for a NULL stream, buffer or terminator, a terminatorLength of 0 or a
  * capacity of 0; aErrResource when the work buffer cannot be allocated. */
