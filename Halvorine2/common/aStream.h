@@ -156,7 +156,8 @@ aErr aStream_CreateSerial(const char* portName, uint32 baudIndex, int parity, in
  * an unexpected socket failure. A connection reset found while reading triggers one
  * reconnection to the same address and port (its failure is answered).
  * Writing: sends every byte, pausing 60 ms whenever the connection takes no more; a
- * reset or broken connection triggers a reconnection. It gives up after ten passes
+ * reset or broken connection triggers a reconnection, and a write that the connection
+ * renewal interrupted starts again from its first byte over the new one. It gives up after ten passes
  * without progress (aErrBusy, or aErrConnection when reconnecting failed, or aErrIO for
  * other send failures); aErrConnection at once when no longer connected. */
 aErr aStream_CreateSocket(uint32 address, uint16 port, aStream** stream);
