@@ -1,6 +1,124 @@
 // -G: download of a build into the store.
-#include "UpdaterApp.h"
+#include <chrono>
+#include <future>
+#include <thread>
 
-uint32_t UpdaterApp::Download_Firmware(uint32_t, const std::string&, bool, bool) {
-    throw CommandUnavailable("Firmware download (-G) is not available yet in this build of Updater");
+#include "Base64.h"
+#include "ServerCommClass.h"
+#include "Timestamp.h"
+#include "UpdaterApp.h"
+#include "UpdaterLog.h"
+#include "UpdaterStore.h"
+
+namespace {
+
+struct DownloadResult {
+    bool ok = false;
+    std::string payload;
+};
+
+// Runs the build request on a worker thread while the display shows the activity
+// indicator every 100 ms; the transfer's own time-outs bound the wait.
+DownloadResult downloadWithActivity(UpdaterDisplayInterface* display, const std::string& url,
+                                    uint32_t serialNumber, const std::string& firmwareId,
+                                    const std::string& build, bool noCal) {
+    std::promise<DownloadResult> promise;
+    std::future<DownloadResult> future = promise.get_future();
+    std::thread worker([&] {
+        DownloadResult result;
+        try {
+            ServerCommClass server;
+            result.ok = server.GetBuild(serialNumber, firmwareId, build, noCal, result.payload, url.c_str());
+        } catch (const std::exception&) {
+            result = DownloadResult();
+        }
+        promise.set_value(std::move(result));
+    });
+    display->showActivity(true, "Downloading");
+    while (future.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
+        display->showActivity(true, "Downloading");
+    display->showActivity(false, "Downloading");
+    DownloadResult result = future.get();
+    worker.join();
+    return result;
+}
+
+} // namespace
+
+uint32_t UpdaterApp::Download_Firmware(uint32_t serialNumber, const std::string& buildText, bool override,
+                                       bool noCal) {
+    UpdaterDisplayInterface* display = m_display;
+    uint32_t build = 0;
+    if (!buildText.empty() && !readBuildNumber(buildText, build)) {
+        displayPrintf(display, 1, "Build number '%s' must be an number", buildText.c_str());
+        return 0;
+    }
+    if (serialNumber == 0) {
+        displayPrintf(display, 1, "Serial Number must be non-zero");
+        return 0;
+    }
+    ServerCommClass server;
+    const char* url = m_serverEndpoint.c_str();
+    if (!server.ping(url)) {
+        displayPrintf(display, 1, "Server request failed for %s", url);
+        return 0;
+    }
+    std::unique_ptr<UpdaterStore> store = openStore(display, m_storeRoot, "Download_Firmware");
+    if (!store) return 0;
+
+    DeviceRecord record;
+    if (!store->FindDevice(serialNumber, &record)) {
+        updaterLog(DEBUG_APP, "Could not find device in our update history.\n");
+        try {
+            record = store->makeDevice(serialNumber);
+        } catch (const std::runtime_error&) {
+            displayPrintf(display, 1, "Could not create directory for storing BIRD file");
+            return 0;
+        }
+    }
+
+    std::string latestBuild, firmwareId;
+    if (!server.QueryBuild(serialNumber, latestBuild, firmwareId, url)) {
+        displayPrintf(display, 1, "No build information for device");
+        return 0;
+    }
+    if (build == 0 && !readBuildNumber(latestBuild, build)) {
+        updaterLog(DEBUG_Updater, "Error: Could not convert %s to int.\n", latestBuild.c_str());
+        build = 0;
+    }
+
+    displayPrintf(display, 0, "Retrieving build %u", build);
+    if (override) {
+        displayPrintf(display, 0, "Override specified, skipping validation of build %u", build);
+    } else {
+        displayPrintf(display, 0, "Validating build %u with server", build);
+        if (!server.isValidBuild(serialNumber, build, url)) {
+            displayPrintf(display, 1, "No valid build %u", build);
+            return 0;
+        }
+        displayPrintf(display, 0, "Build %u is valid", build);
+    }
+
+    const std::string fileBuild = std::to_string(build);
+    const DownloadResult download =
+        downloadWithActivity(display, m_serverEndpoint, serialNumber, firmwareId, fileBuild, noCal);
+    if (!download.ok) displayPrintf(display, 1, "Download failed");
+    if (download.payload.empty()) {
+        displayPrintf(display, 1, "Failed to retrieve a valid BIRD file");
+        return 0;
+    }
+
+    std::vector<uint8_t> bytes;
+    if (!Base64::decode(download.payload, bytes)) return build;
+
+    const std::string fileName = fileBuild + ".bird";
+    const std::string timestamp = currentTimestamp();
+    const aErr written =
+        store->writeFile(record, fileName, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    if (written != aErrNone) displayPrintf(display, 1, "Failed to write file with %d", written);
+
+    record.attributes.setText("LATEST_DOWNLOAD", fileName);
+    record.attributes.setText("LAST_DOWNLOAD_DATE", timestamp);
+    record.attributes.write();
+    return build;
 }

@@ -9,6 +9,7 @@
 #include "UpdaterLog.h"
 #include "UpdaterOptions.h"
 #include "Usage.h"
+#include "BirdLog.h"
 #include "aDirectory.h"
 
 namespace {
@@ -166,6 +167,7 @@ int updaterMain(int argc, const char* const* argv) {
     UpdaterOptions options;
     CLI_Display display;
     updaterLog_SetStream(stderr);
+    setBirdLogSink([](uint32 mask, const char* line) { updaterLog(mask, "%s", line); });
     char home[2048];
     if (aDirectory_GetHomeDirectory(home, sizeof home) == aErrNone) options.homeDirectory = home;
 

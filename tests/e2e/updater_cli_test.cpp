@@ -214,14 +214,6 @@ TEST_F(UpdaterRun, CommandsNotYetAvailableFail) {
         {{"-U", "-d", "40F5849A"}, kBanner},
         {{"-U", "-t", "RECOVER", "-s", "/dev/ttyUSB0"}, kBanner},
         {{"-N", "-s", "/dev/ttyUSB0"}, kBanner},
-        {{"-G", "-d", "40F5849A"},
-         kBanner + "Retrieving firmware for device with serial number 40F5849A\nNo build specified\nUsing "
-                   "Latest build\n"},
-        {{"-G", "-d", "40F5849A", "-b", "007"},
-         kBanner +
-             "Retrieving firmware for device with serial number 40F5849A\nRetrieving firmware build 7\n"},
-        {{"-B", "-d", "40F5849A"}, kBanner},
-        {{"-L", "-d", "40F5849A"}, kBanner},
     };
     for (const Case& c : cases) {
         SubprocessResult r = run(c.args);

@@ -1,0 +1,353 @@
+// -G, -B and -L run as the built Updater against the reference update server (and
+// against scripted servers that fail on purpose): console output, exit status, what
+// lands in the store, and the exact queries sent.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <map>
+
+#include "BirdWriter.h"
+#include "ReferenceServer.h"
+#include "ScriptedHttpServer.h"
+#include "Subprocess.h"
+#include "TempDir.h"
+
+namespace {
+
+const std::string kUpdater = VELTRANO_BIN_DIR "/Updater";
+const std::string kBanner = "Updater (Version: 2.11.2 Apr 29 2025)\n";
+const std::string kGetLatest = kBanner + "Retrieving firmware for device with serial number 40F5849A\n"
+                                         "No build specified\n"
+                                         "Using Latest build\n";
+
+// What -G -b BUILD prints up to the build check.
+std::string getChosen(const std::string& build) {
+    return kBanner +
+           "Retrieving firmware for device with serial number 40F5849A\nRetrieving firmware build " + build +
+           "\nRetrieving build " + build + "\n";
+}
+
+bool exists(const std::string& path) {
+    struct stat status;
+    return stat(path.c_str(), &status) == 0;
+}
+
+void makeDirectories(const std::string& path) {
+    for (size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1))
+        mkdir(path.substr(0, at).c_str(), 0755);
+    mkdir(path.c_str(), 0755);
+}
+
+// A BIRD file with an identity record and a small firmware image.
+std::string birdBytes(const std::string& version, uint32_t serial, const std::string& model) {
+    BirdWriter writer;
+    writer.addIdentity(version, serial, model);
+    writer.addFirmwareImage(0x1000, std::vector<uint8>(300, static_cast<uint8>(version.size())));
+    const std::vector<uint8> bytes = writer.file();
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// The attributes file as a map.
+std::map<std::string, std::string> attributes(const std::string& path) {
+    std::map<std::string, std::string> values;
+    const std::string text = TempDir::read(path);
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = text.substr(start, end - start);
+        values[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
+    }
+    return values;
+}
+
+class Retrieval : public ::testing::Test {
+  protected:
+    Retrieval() {
+        makeDirectories(dir / "catalogue/serial/40F5849A");
+        makeDirectories(dir / "catalogue/model/MTM-Router");
+        dir.write("catalogue/devices.txt", "# serial model\n40F5849A MTM-Router\n");
+        build27 =
+            dir.write("catalogue/serial/40F5849A/27.bird", birdBytes("1.2.3", 0x40F5849A, "MTM-Router"));
+        build28 = dir.write("catalogue/model/MTM-Router/28.bird", birdBytes("1.10.0", 0, "MTM-Router"));
+        dir.write("catalogue/model/MTM-Router/26.bird", birdBytes("0.9.0", 0, "MTM-Router"));
+    }
+
+    SubprocessResult updater(std::vector<std::string> args, const std::string& url) {
+        args.insert(args.end(), {"-u", url, "-i", dir / "store"});
+        SubprocessOptions options;
+        options.setEnv["HOME"] = dir / "home";
+        options.timeoutMs = 30000;
+        SubprocessResult result = runSubprocess(kUpdater, args, options);
+        EXPECT_TRUE(result.started);
+        EXPECT_FALSE(result.timedOut);
+        return result;
+    }
+
+    std::string device(const std::string& name = "") const {
+        return dir / ("store/updater/40F5849A" + (name.empty() ? "" : "/" + name));
+    }
+
+    TempDir dir;
+    std::string build27, build28;
+};
+
+} // namespace
+
+TEST_F(Retrieval, GetStoresTheLatestBuildAndRecordsIt) {
+    ReferenceServer server(dir / "catalogue", dir / "server.log");
+    SubprocessResult r = updater({"-G", "-d", "40F5849A"}, server.url());
+    EXPECT_EQ(r.out, kGetLatest + "Retrieving build 28\n"
+                                  "Validating build 28 with server\n"
+                                  "Build 28 is valid\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(TempDir::read(device("28.bird")), TempDir::read(build28));
+    const auto values = attributes(device(".settings"));
+    EXPECT_EQ(values.at("LATEST_DOWNLOAD"), "28.bird");
+    EXPECT_EQ(values.at("LAST_DOWNLOAD_DATE").size(), 24u);
+    EXPECT_EQ(values.count("CREATED_TIME"), 1u);
+    EXPECT_EQ(values.count("UPDATED_TIME"), 1u);
+    EXPECT_EQ(server.requests(), (std::vector<std::string>{
+                                     "/cgi/u?op=hi&rv=2&",
+                                     "/cgi/u?op=qu&sn=40F5849A&",
+                                     "/cgi/u?op=builds&sn=40F5849A&",
+                                     "/cgi/u?bld=28&fw=MTM-Router&no_cal=false&op=bird&sn=40F5849A&",
+                                 }));
+}
+
+TEST_F(Retrieval, GetChosenBuild) {
+    ReferenceServer server(dir / "catalogue", dir / "server.log");
+    // "-b 027" reads as build 27; "-b 0" means the latest.
+    SubprocessResult chosen = updater({"-G", "-d", "40F5849A", "-b", "027"}, server.url());
+    EXPECT_EQ(chosen.out, getChosen("27") +
+
+                              "Validating build 27 with server\n"
+                              "Build 27 is valid\n");
+    EXPECT_EQ(chosen.exitStatus, 0);
+    EXPECT_EQ(TempDir::read(device("27.bird")), TempDir::read(build27));
+    EXPECT_EQ(server.requests().back(), "/cgi/u?bld=27&fw=MTM-Router&no_cal=false&op=bird&sn=40F5849A&");
+
+    SubprocessResult latest = updater({"-G", "-d", "40F5849A", "-b", "0"}, server.url());
+    EXPECT_NE(latest.out.find("Retrieving firmware build 0\nRetrieving build 28\n"), std::string::npos);
+    EXPECT_EQ(latest.exitStatus, 0);
+    EXPECT_EQ(attributes(device(".settings")).at("LATEST_DOWNLOAD"), "28.bird");
+    EXPECT_TRUE(exists(device("27.bird")));
+}
+
+TEST_F(Retrieval, OverrideSkipsTheBuildCheck) {
+    ReferenceServer server(dir / "catalogue", dir / "server.log");
+    SubprocessResult r = updater({"-G", "-d", "40F5849A", "-b", "27", "-OVERRIDE"}, server.url());
+    EXPECT_EQ(r.out, getChosen("27") +
+
+                         "Override specified, skipping validation of build 27\n");
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_TRUE(exists(device("27.bird")));
+    for (const std::string& request : server.requests())
+        EXPECT_EQ(request.find("op=builds"), std::string::npos);
+}
+
+TEST_F(Retrieval, BuildTheServerDoesNotListIsRefused) {
+    ReferenceServer server(dir / "catalogue", dir / "server.log");
+    SubprocessResult r = updater({"-G", "-d", "40F5849A", "-b", "99"}, server.url());
+    EXPECT_EQ(r.out, getChosen("99") +
+
+                         "Validating build 99 with server\n");
+    EXPECT_EQ(r.err, "No valid build 99\n");
+    EXPECT_EQ(r.exitStatus, 1);
+    // The device's record was made before asking; nothing else is stored.
+    EXPECT_TRUE(exists(device(".settings")));
+    EXPECT_FALSE(exists(device("99.bird")));
+    EXPECT_EQ(attributes(device(".settings")).count("LATEST_DOWNLOAD"), 0u);
+    EXPECT_EQ(server.requests().size(), 3u);
+}
+
+TEST_F(Retrieval, DeviceWithoutBuildsGetsItsRecordButNoFile) {
+    ReferenceServer server(dir / "catalogue", dir / "server.log");
+    SubprocessResult r = updater({"-G", "-d", "1234ABCD", "-X", "0x10000"}, server.url());
+    EXPECT_EQ(r.out, kBanner + "Retrieving firmware for device with serial number 1234ABCD\n"
+                               "No build specified\n"
+                               "Using Latest build\n");
+    const std::string tail =
+        "Could not find device in our update history.\nNo build information for device\n";
+    ASSERT_GE(r.err.size(), tail.size());
+    EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail) << r.err;
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_TRUE(exists(dir / "store/updater/1234ABCD/.settings"));
+}
+
+TEST_F(Retrieval, ServerListingNewestFirst) {
+    ReferenceServer server(dir / "catalogue", dir / "server.log");
+    SubprocessResult r = updater({"-B", "-d", "40F5849A"}, server.url());
+    EXPECT_EQ(r.out, kBanner + "Build List for device [40F5849A]:\n\n"
+                               "Build          \tVersion        \n"
+                               "28             \t1.10.0         \n"
+                               "27             \t1.2.3          \n"
+                               "26             \t0.9.0          \n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(server.requests(),
+              (std::vector<std::string>{"/cgi/u?op=hi&rv=2&", "/cgi/u?op=builds&sn=40F5849A&"}));
+    // -B writes nothing.
+    EXPECT_FALSE(exists(device()));
+
+    SubprocessResult unknown = updater({"-B", "-d", "1234ABCD"}, server.url());
+    EXPECT_EQ(unknown.out, kBanner + "No builds found for device [1234ABCD]\n");
+    EXPECT_EQ(unknown.exitStatus, 0);
+}
+
+TEST_F(Retrieval, LocalListingOfStoredFiles) {
+    makeDirectories(device());
+    dir.write("store/updater/40F5849A/7.bird", birdBytes("1.2.3", 0, "MTM-Router"));
+    dir.write("store/updater/40F5849A/9.bird", birdBytes("2.0.0", 0, "MTM-Router"));
+    dir.write("store/updater/40F5849A/12.bird", birdBytes("1.2.3-abcdefghij", 0, "MTM-Router"));
+    dir.write("store/updater/40F5849A/notes.txt", "not firmware");
+    dir.write("store/updater/40F5849A/old.bird.bak", "not firmware either");
+    dir.write("store/updater/40F5849A/.hidden.bird", birdBytes("3.0.0", 0, "MTM-Router"));
+    // No server is needed: the URL is never asked.
+    SubprocessResult r = updater({"-L", "-d", "40F5849A"}, "http://127.0.0.1:1/cgi/u");
+    // Newest first; versions that compare equal or not at all keep their key order;
+    // columns are cut after 15 characters.
+    EXPECT_EQ(r.out, kBanner + "Build List for device [40F5849A]:\n\n"
+                               "Build          \tVersion        \n"
+                               "9              \t2.0.0          \n"
+                               "12             \t1.2.3-abcdefghi\n"
+                               "7              \t1.2.3          \n"
+                               "notes.txt      \t               \n"
+                               "old            \t               \n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.exitStatus, 0);
+
+    SubprocessResult unknown = updater({"-L", "-d", "1234ABCD"}, "http://127.0.0.1:1/cgi/u");
+    EXPECT_EQ(unknown.out, kBanner + "No builds found for device [1234ABCD]\n");
+    EXPECT_EQ(unknown.exitStatus, 0);
+    EXPECT_FALSE(exists(dir / "store/updater/1234ABCD"));
+}
+
+TEST_F(Retrieval, GetWhenTheFileCannotBeWritten) {
+    ReferenceServer server(dir / "catalogue", dir / "server.log");
+    // A directory where the build should go: the file cannot replace it.
+    makeDirectories(device("28.bird"));
+    SubprocessResult r = updater({"-G", "-d", "40F5849A"}, server.url());
+    EXPECT_EQ(r.err.rfind("Failed to write file with ", 0), 0u) << r.err;
+    EXPECT_EQ(r.exitStatus, 0);
+    // The attributes are still updated.
+    EXPECT_EQ(attributes(device(".settings")).at("LATEST_DOWNLOAD"), "28.bird");
+}
+
+namespace {
+
+// Answers each operation with a scripted reply; operations not given get a valid one.
+ScriptedHttpServer::Script failingAt(std::map<std::string, ScriptedResponse> replies) {
+    return [replies](const std::string& target) {
+        const std::map<std::string, std::string> good = {{"op=hi", "ok\n"},
+                                                         {"op=qu", "ok\n28\nfw\n"},
+                                                         {"op=builds", "ok\n28;1.0.0\n"},
+                                                         {"op=bird", "ok\nYmlyZA==\n"}};
+        for (const auto& reply : replies)
+            if (target.find(reply.first + "&") != std::string::npos) return reply.second;
+        for (const auto& reply : good)
+            if (target.find(reply.first + "&") != std::string::npos)
+                return ScriptedResponse::http(200, reply.second);
+        return ScriptedResponse::http(404, "");
+    };
+}
+
+} // namespace
+
+TEST_F(Retrieval, FailingServers) {
+    const std::string validated = kGetLatest + "Retrieving build 28\n"
+                                               "Validating build 28 with server\n"
+                                               "Build 28 is valid\n";
+    const struct Case {
+        const char* what;
+        std::map<std::string, ScriptedResponse> replies;
+        std::string out, err;
+        int status;
+        bool stored;
+    } cases[] = {
+        {"ping refused",
+         {{"op=hi", ScriptedResponse::http(500, "down")}},
+         kGetLatest,
+         "Server request failed for URL\n",
+         1,
+         false},
+        {"ping not ok",
+         {{"op=hi", ScriptedResponse::http(200, "maintenance\n")}},
+         kGetLatest,
+         "Server request failed for URL\n",
+         1,
+         false},
+        {"no latest build",
+         {{"op=qu", ScriptedResponse::http(200, "error\n")}},
+         kGetLatest,
+         "No build information for device\n",
+         1,
+         false},
+        {"build list fails",
+         {{"op=builds", ScriptedResponse::hangUp()}},
+         kGetLatest + "Retrieving build 28\nValidating build 28 with server\n",
+         "No valid build 28\n",
+         1,
+         false},
+        {"download fails",
+         {{"op=bird", ScriptedResponse::http(503, "busy")}},
+         validated,
+         "Download failed\nFailed to retrieve a valid BIRD file\n",
+         1,
+         false},
+        {"empty payload",
+         {{"op=bird", ScriptedResponse::http(200, "ok\n")}},
+         validated,
+         "Failed to retrieve a valid BIRD file\n",
+         1,
+         false},
+        // Not Base64: the build number is still the result, but nothing is stored.
+        {"payload not Base64",
+         {{"op=bird", ScriptedResponse::http(200, "ok\nYmlyZA=?\n")}},
+         validated,
+         "",
+         0,
+         false},
+        {"valid payload", {}, validated, "", 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir store;
+        ScriptedHttpServer server(failingAt(c.replies));
+        SubprocessOptions options;
+        options.setEnv["HOME"] = store / "home";
+        SubprocessResult r = runSubprocess(
+            kUpdater, {"-G", "-d", "40F5849A", "-u", server.url(), "-i", store.path()}, options);
+        std::string err = c.err;
+        if (err.find("URL") != std::string::npos) err.replace(err.find("URL"), 3, server.url());
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, err);
+        EXPECT_EQ(r.exitStatus, c.status);
+        EXPECT_EQ(TempDir::read(store / "updater/40F5849A/28.bird"), c.stored ? "bird" : "");
+        EXPECT_EQ(attributes(store / "updater/40F5849A/.settings").count("LATEST_DOWNLOAD"),
+                  c.stored ? 1u : 0u);
+    }
+}
+
+TEST_F(Retrieval, ServerListingFailures) {
+    // Nobody listening, an error status, and a reply that is not "ok".
+    ScriptedHttpServer broken([](const std::string& target) {
+        return target.find("op=hi&") != std::string::npos ? ScriptedResponse::http(200, "ok\n")
+                                                          : ScriptedResponse::http(200, "error\n");
+    });
+    ScriptedHttpServer down([](const std::string&) { return ScriptedResponse::http(500, ""); });
+    const std::string none = kBanner + "No builds found for device [40F5849A]\n";
+    const struct {
+        std::string url, err;
+    } cases[] = {
+        {"http://127.0.0.1:1/cgi/u", "Server request failed for http://127.0.0.1:1/cgi/u\n"},
+        {down.url(), "Server request failed for " + down.url() + "\n"},
+        {broken.url(), "Failed to retrieve builds for 40F5849A\n"},
+    };
+    for (const auto& c : cases) {
+        SubprocessResult r = updater({"-B", "-d", "40F5849A"}, c.url);
+        EXPECT_EQ(r.out, none) << c.url;
+        EXPECT_EQ(r.err, c.err) << c.url;
+        EXPECT_EQ(r.exitStatus, 0) << c.url;
+    }
+}

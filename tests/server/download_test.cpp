@@ -1,0 +1,105 @@
+// The download command in process: the activity indicator driven while the build
+// request runs on its worker thread, and the checks made before any request.
+#include <gtest/gtest.h>
+
+#include "../updater/LogCapture.h"
+#include "../updater/RecordingDisplay.h"
+#include "ScriptedHttpServer.h"
+#include "TempDir.h"
+#include "UpdaterApp.h"
+
+namespace {
+
+// Counts indicator frames as well as messages.
+class ActivityDisplay : public RecordingDisplay {
+  public:
+    void showActivity(bool active, const char* label) override {
+        (active ? activeFrames : endings)++;
+        labels.emplace_back(label ? label : "");
+    }
+    int activeFrames = 0;
+    int endings = 0;
+    std::vector<std::string> labels;
+};
+
+ScriptedHttpServer::Script slowBuildServer() {
+    return [](const std::string& target) {
+        if (target.find("op=hi&") != std::string::npos) return ScriptedResponse::http(200, "ok\n");
+        if (target.find("op=qu&") != std::string::npos) return ScriptedResponse::http(200, "ok\n5\nfw\n");
+        if (target.find("op=builds&") != std::string::npos)
+            return ScriptedResponse::http(200, "ok\n5;1.0.0\n");
+        // The build arrives in pieces over about 600 ms.
+        return ScriptedResponse::chunked(200, {"ok\n", "Ymly", "ZA==", "\n"}, 200);
+    };
+}
+
+} // namespace
+
+TEST(Download, IndicatorRunsWhileTheBuildArrives) {
+    TempDir dir;
+    ScriptedHttpServer server(slowBuildServer());
+    ActivityDisplay display;
+    UpdaterApp app(server.url(), dir.path(), &display);
+    EXPECT_EQ(app.Download_Firmware(0x40F5849A, "", false, false), 5u);
+    // One frame before the wait and one per 100 ms slice, then a single ending.
+    EXPECT_GE(display.activeFrames, 4);
+    EXPECT_EQ(display.endings, 1);
+    for (const std::string& label : display.labels)
+        EXPECT_EQ(label, "Downloading");
+    EXPECT_EQ(TempDir::read(dir / "40F5849A/5.bird"), "bird");
+    EXPECT_TRUE(display.errors.empty());
+}
+
+TEST(Download, ArgumentsAreCheckedBeforeAnyRequest) {
+    TempDir dir;
+    ScriptedHttpServer server(slowBuildServer());
+    const struct {
+        uint32_t serial;
+        const char* build;
+        const char* error;
+    } cases[] = {
+        {0x40F5849A, "abc", "Build number 'abc' must be an number"},
+        {0x40F5849A, "4294967296", "Build number '4294967296' must be an number"},
+        {0, "5", "Serial Number must be non-zero"},
+        {0, "", "Serial Number must be non-zero"},
+    };
+    for (const auto& c : cases) {
+        RecordingDisplay display;
+        UpdaterApp app(server.url(), dir.path(), &display);
+        EXPECT_EQ(app.Download_Firmware(c.serial, c.build, false, false), 0u) << c.build;
+        EXPECT_EQ(display.errors, std::vector<std::string>{c.error}) << c.build;
+    }
+    EXPECT_TRUE(server.targets().empty());
+}
+
+TEST(Download, StoreThatCannotBeOpened) {
+    TempDir dir;
+    ScriptedHttpServer server(slowBuildServer());
+    const std::string root = dir.write("store", "a file, not a directory");
+    RecordingDisplay display;
+    UpdaterApp app(server.url(), root, &display);
+    EXPECT_EQ(app.Download_Firmware(0x40F5849A, "", false, false), 0u);
+    EXPECT_EQ(display.errors,
+              std::vector<std::string>{"Failed to Create UpdaterStore in: Download_Firmware - "
+                                       "Exception: UpdaterStore: " +
+                                       root + " exists and is a file"});
+    // Only the ping went out.
+    EXPECT_EQ(server.targets(), std::vector<std::string>{"/cgi/u?op=hi&rv=2&"});
+}
+
+TEST(Download, UnreadableLatestBuildIsLoggedAndCountsAsZero) {
+    TempDir dir;
+    LogCapture log(DEBUG_Updater);
+    ScriptedHttpServer server([](const std::string& target) {
+        if (target.find("op=qu&") != std::string::npos)
+            return ScriptedResponse::http(200, "ok\nlatest\nfw\n");
+        if (target.find("op=builds&") != std::string::npos)
+            return ScriptedResponse::http(200, "ok\n7;1.0.0\n");
+        return ScriptedResponse::http(200, "ok\n");
+    });
+    RecordingDisplay display;
+    UpdaterApp app(server.url(), dir.path(), &display);
+    EXPECT_EQ(app.Download_Firmware(0x40F5849A, "", false, false), 0u);
+    EXPECT_EQ(display.errors, std::vector<std::string>{"No valid build 0"});
+    EXPECT_NE(log.text().find("Error: Could not convert latest to int.\n"), std::string::npos);
+}

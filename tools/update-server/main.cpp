@@ -1,0 +1,148 @@
+// Reference update server: answers the Updater's queries from a catalogue directory,
+// for labs without access to the maker's server. See UpdateService.h for the
+// queries and Catalogue.h for the catalogue layout.
+#include <httplib.h>
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "Catalogue.h"
+#include "UpdateService.h"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: update-server [--catalogue DIR] [--address ADDR] [--port N]\n"
+    "\n"
+    "Serves firmware builds to the Updater tool (its -u option) from a catalogue\n"
+    "directory. Queries go to /cgi/u; every request is logged on one line.\n"
+    "\n"
+    "  -c, --catalogue DIR  catalogue directory (default: the current directory)\n"
+    "  -a, --address ADDR   address to listen on (default: 127.0.0.1, this machine only)\n"
+    "  -p, --port N         TCP port; 0 picks a free one (default: 8080). The address\n"
+    "                       and port in use are printed once the server listens.\n"
+    "  -h, --help           this text\n"
+    "\n"
+    "Catalogue layout (serial numbers and fingerprint words in hexadecimal):\n"
+    "  DIR/devices.txt              lines \"SERIAL MODEL NAME\": the model of a module\n"
+    "  DIR/fingerprints.txt         lines \"FP1 FP2 FP3 FP4 SERIAL BUILD\": recovery lookups\n"
+    "  DIR/serial/SERIAL/N.bird     build N made for one module\n"
+    "  DIR/model/MODEL NAME/N.bird  build N for every module of that model\n"
+    "Versions are read from each file's identity record. Lines starting with \"#\" are\n"
+    "comments. Files can be added or removed while the server runs.\n"
+    "\n"
+    "Stop it with Ctrl+C (SIGINT) or SIGTERM.\n";
+
+struct Options {
+    std::string catalogue = ".";
+    std::string address = "127.0.0.1";
+    int port = 8080;
+};
+
+// 0: run, 1: bad arguments, 2: help shown.
+int parseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; i++) {
+        const std::string arg = argv[i];
+        auto value = [&](const char* name) -> const char* {
+            if (i + 1 >= argc) {
+                fprintf(stderr, "update-server: %s needs a value\n", name);
+                return nullptr;
+            }
+            return argv[++i];
+        };
+        if (arg == "-h" || arg == "--help") {
+            fputs(kUsage, stdout);
+            return 2;
+        } else if (arg == "-c" || arg == "--catalogue") {
+            const char* v = value("--catalogue");
+            if (!v) return 1;
+            options.catalogue = v;
+        } else if (arg == "-a" || arg == "--address") {
+            const char* v = value("--address");
+            if (!v) return 1;
+            options.address = v;
+        } else if (arg == "-p" || arg == "--port") {
+            const char* v = value("--port");
+            char* end = nullptr;
+            long port = v ? strtol(v, &end, 10) : -1;
+            if (!v || *end != '\0' || port < 0 || port > 65535) {
+                fprintf(stderr, "update-server: --port needs a number from 0 to 65535\n");
+                return 1;
+            }
+            options.port = static_cast<int>(port);
+        } else {
+            fprintf(stderr, "update-server: unknown argument '%s' (see --help)\n", arg.c_str());
+            return 1;
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    const int parsed = parseOptions(argc, argv, options);
+    if (parsed != 0) return parsed == 2 ? 0 : 1;
+
+    struct stat status;
+    if (stat(options.catalogue.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+        fprintf(stderr, "update-server: catalogue '%s' is not a directory\n", options.catalogue.c_str());
+        return 1;
+    }
+
+    // Signals are taken by the main thread alone, with sigwait; the server's threads
+    // inherit the blocked mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    Catalogue catalogue(options.catalogue);
+    UpdateService service(catalogue);
+    httplib::Server server;
+    // Every request, whatever its method, is answered and logged here, before the
+    // reply goes out, so the log lists requests in the order the client sent them.
+    server.set_pre_routing_handler([&service](const httplib::Request& request, httplib::Response& response) {
+        const ServiceAnswer answer = request.method == "GET"
+                                         ? service.answer(request.target)
+                                         : ServiceAnswer{405, "error: only GET requests are served\n"};
+        response.status = answer.status;
+        response.set_content(answer.body, "text/plain");
+        fprintf(stdout, "%s %s %s %d %zu\n", request.remote_addr.c_str(), request.method.c_str(),
+                request.target.c_str(), answer.status, answer.body.size());
+        fflush(stdout);
+        return httplib::Server::HandlerResponse::Handled;
+    });
+
+    const int port = options.port == 0
+                         ? server.bind_to_any_port(options.address)
+                         : (server.bind_to_port(options.address, options.port) ? options.port : -1);
+    if (port < 0) {
+        fprintf(stderr, "update-server: cannot listen on %s port %d\n", options.address.c_str(),
+                options.port);
+        return 1;
+    }
+    printf("update-server: serving %s on http://%s:%d%s\n", options.catalogue.c_str(),
+           options.address.c_str(), port, UpdateService::path);
+    fflush(stdout);
+
+    std::thread listener([&server] {
+        server.listen_after_bind();
+        // However listening ends, wake the main thread.
+        kill(getpid(), SIGTERM);
+    });
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    server.stop();
+    listener.join();
+    return 0;
+}
