@@ -141,7 +141,7 @@ BENCHMARK(BM_LinkRoundTrip)->MinTime(2.0)->UseRealTime();
 
 // A loopback TCP peer that only counts the bytes it receives.
 class CountingSink {
-public:
+  public:
     CountingSink() {
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
@@ -156,7 +156,8 @@ public:
             int fd = ::accept(listener_, nullptr, nullptr);
             uint8 buffer[65536];
             ssize_t n;
-            while ((n = ::read(fd, buffer, sizeof buffer)) > 0) bytes_ += static_cast<uint64_t>(n);
+            while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+                bytes_ += static_cast<uint64_t>(n);
             ::close(fd);
         });
     }
@@ -167,7 +168,7 @@ public:
     uint16 port() const { return port_; }
     uint64_t bytes() const { return bytes_; }
 
-private:
+  private:
     int listener_;
     uint16 port_;
     std::atomic<uint64_t> bytes_{0};
@@ -177,7 +178,7 @@ private:
 // Packets of 30 wire bytes through a link to a peer that only reads.
 void BM_LinkPacketsPerSecond(benchmark::State& state) {
     const bool pooled = state.range(0) != 0;
-    const uint64_t batch = 500;  // well inside a FIFO's 1000 packets
+    const uint64_t batch = 500; // well inside a FIFO's 1000 packets
     CountingSink sink;
     uint32 ref = aLink_CreateTCPIP(htonl(INADDR_LOOPBACK), sink.port());
     if (!ref) {
@@ -187,9 +188,10 @@ void BM_LinkPacketsPerSecond(benchmark::State& state) {
     aLink_EnablePooledPackets(ref, pooled);
     uint8 data[28] = {0x63};
     aPacket* packet = aPacket_CreateWithData(kAddress, sizeof data, data);
-    uint64_t target = 3;  // the force route that opened the link
+    uint64_t target = 3; // the force route that opened the link
     for (auto _ : state) {
-        for (uint64_t i = 0; i < batch; ++i) aLink_PutPacket(ref, packet);
+        for (uint64_t i = 0; i < batch; ++i)
+            aLink_PutPacket(ref, packet);
         target += batch * 30;
         uint32 start = aTime_GetMSTicks();
         while (sink.bytes() < target) {
@@ -206,7 +208,7 @@ void BM_LinkPacketsPerSecond(benchmark::State& state) {
 }
 BENCHMARK(BM_LinkPacketsPerSecond)->Arg(0)->Arg(1)->ArgName("pooled")->MinTime(2.0)->UseRealTime();
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -55,6 +54,14 @@ bool fingerprintParameter(const Query& query, uint32_t words[4]) {
         words[count++] = static_cast<uint32_t>(strtoul(word.c_str(), nullptr, 16));
     }
     return count == 4;
+}
+
+bool readWholeFile(const std::string& path, std::string& bytes) {
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    if (!file) return false;
+    bytes.resize(static_cast<size_t>(file.tellg()));
+    file.seekg(0);
+    return static_cast<bool>(file.read(&bytes[0], static_cast<std::streamsize>(bytes.size())));
 }
 
 std::string hex8(uint32_t value) {
@@ -110,9 +117,10 @@ ServiceAnswer UpdateService::answer(const std::string& target) const {
     const auto build = builds.find(static_cast<uint32_t>(strtoul(bld->second.c_str(), nullptr, 10)));
     if (bld->second.size() > 10 || build == builds.end())
         return error(404, "no build " + bld->second + " for device " + hex8(serialNumber));
-    std::ifstream file(build->second.path, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (!file.good() && !file.eof()) return error(500, "cannot read " + build->second.path);
-    return {200,
-            "ok\n" + Base64::encode(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()) + "\n"};
+    std::string bytes;
+    if (!readWholeFile(build->second.path, bytes)) return error(500, "cannot read " + build->second.path);
+    ServiceAnswer answer{200, "ok\n"};
+    answer.body += Base64::encode(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    answer.body += "\n";
+    return answer;
 }
