@@ -16,6 +16,7 @@ namespace {
 struct Receiver {
     Http::Reply* reply;
     CURL* handle;
+    size_t maxBodyBytes;
 };
 
 // Appends each chunk to the reply body; the whole chunk is always taken.
@@ -23,11 +24,13 @@ size_t rcv_data(char* data, size_t size, size_t count, void* userData) {
     const Receiver* receiver = static_cast<Receiver*>(userData);
     Http::Reply* reply = receiver->reply;
     const size_t length = size * count;
+    // Refusing the chunk makes libcurl end the transfer with a write error.
+    if (length > receiver->maxBodyBytes - reply->body.size()) return 0;
     if (reply->body.empty()) {
         curl_off_t announced = -1;
         // Builds run to megabytes: one allocation instead of repeated growth.
         if (curl_easy_getinfo(receiver->handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
-            announced > 0 && announced <= (curl_off_t(256) << 20))
+            announced > 0 && static_cast<size_t>(announced) <= receiver->maxBodyBytes)
             reply->body.reserve(static_cast<size_t>(announced));
     }
     // The chunk is not NUL-terminated: never show more of it than arrived.
@@ -93,7 +96,7 @@ Reply get(const char* baseUrl, const Parameters& parameters, const Limits& limit
     reply.url = requestUrl(baseUrl ? baseUrl : "", parameters);
     EasyHandle curl;
     curl.set(CURLOPT_WRITEFUNCTION, rcv_data);
-    Receiver receiver{&reply, curl.handle()};
+    Receiver receiver{&reply, curl.handle(), limits.maxBodyBytes};
     curl.set(CURLOPT_WRITEDATA, static_cast<void*>(&receiver));
     curl.set(CURLOPT_URL, reply.url.c_str());
     // Firmware must come from the server it claims to come from.

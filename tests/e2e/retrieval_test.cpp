@@ -229,9 +229,9 @@ TEST_F(Retrieval, GetWhenTheFileCannotBeWritten) {
     makeDirectories(device("28.bird"));
     SubprocessResult r = updater({"-G", "-d", "40F5849A"}, server.url());
     EXPECT_EQ(r.err.rfind("Failed to write file with ", 0), 0u) << r.err;
-    EXPECT_EQ(r.exitStatus, 0);
-    // The attributes are still updated.
-    EXPECT_EQ(attributes(device(".settings")).at("LATEST_DOWNLOAD"), "28.bird");
+    // Nothing was stored, so nothing is recorded and the download fails.
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(attributes(device(".settings")).count("LATEST_DOWNLOAD"), 0u);
 }
 
 namespace {
@@ -301,12 +301,12 @@ TEST_F(Retrieval, FailingServers) {
          "Failed to retrieve a valid BIRD file\n",
          1,
          false},
-        // Not Base64: the build number is still the result, but nothing is stored.
+        // Not Base64: nothing is stored, and the download fails.
         {"payload not Base64",
          {{"op=bird", ScriptedResponse::http(200, "ok\nYmlyZA=?\n")}},
          validated,
-         "",
-         0,
+         "Failed to retrieve a valid BIRD file\n",
+         1,
          false},
         {"valid payload", {}, validated, "", 0, true},
     };

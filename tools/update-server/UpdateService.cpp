@@ -1,5 +1,6 @@
 #include "UpdateService.h"
 
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -64,6 +65,14 @@ bool readWholeFile(const std::string& path, std::string& bytes) {
     return static_cast<bool>(file.read(&bytes[0], static_cast<std::streamsize>(bytes.size())));
 }
 
+// The identifier the client sends back with op=bird. It travels unencoded in a query,
+// so only characters that need no escaping are kept.
+std::string firmwareIdentifier(std::string origin) {
+    for (char& c : origin)
+        if (!isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '_') c = '_';
+    return origin;
+}
+
 std::string hex8(uint32_t value) {
     char text[9];
     snprintf(text, sizeof text, "%08X", value);
@@ -98,7 +107,8 @@ ServiceAnswer UpdateService::answer(const std::string& target) const {
     if (op->second == "qu") {
         const std::optional<CatalogueBuild> latest = catalogue_.latest(serialNumber);
         if (!latest) return error(404, "no builds for device " + hex8(serialNumber));
-        return {200, "ok\n" + std::to_string(latest->number) + "\n" + latest->origin + "\n"};
+        return {200,
+                "ok\n" + std::to_string(latest->number) + "\n" + firmwareIdentifier(latest->origin) + "\n"};
     }
 
     const std::map<uint32_t, CatalogueBuild> builds = catalogue_.builds(serialNumber);
