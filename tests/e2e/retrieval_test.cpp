@@ -200,6 +200,8 @@ TEST_F(Retrieval, LocalListingOfStoredFiles) {
     dir.write("store/updater/40F5849A/7.bird", birdBytes("1.2.3", 0, "MTM-Router"));
     dir.write("store/updater/40F5849A/9.bird", birdBytes("2.0.0", 0, "MTM-Router"));
     dir.write("store/updater/40F5849A/12.bird", birdBytes("1.2.3-abcdefghij", 0, "MTM-Router"));
+    // Passes the header check but does not inflate: listed without a version.
+    dir.write("store/updater/40F5849A/13.bird", std::string("bird\1\1garbage"));
     dir.write("store/updater/40F5849A/notes.txt", "not firmware");
     dir.write("store/updater/40F5849A/old.bird.bak", "not firmware either");
     dir.write("store/updater/40F5849A/.hidden.bird", birdBytes("3.0.0", 0, "MTM-Router"));
@@ -211,6 +213,7 @@ TEST_F(Retrieval, LocalListingOfStoredFiles) {
                                "Build          \tVersion        \n"
                                "9              \t2.0.0          \n"
                                "12             \t1.2.3-abcdefghi\n"
+                               "13             \t               \n"
                                "7              \t1.2.3          \n"
                                "notes.txt      \t               \n"
                                "old            \t               \n");
@@ -350,4 +353,19 @@ TEST_F(Retrieval, ServerListingFailures) {
         EXPECT_EQ(r.err, c.err) << c.url;
         EXPECT_EQ(r.exitStatus, 0) << c.url;
     }
+}
+
+TEST_F(Retrieval, LocalListingReadsWhatBirdtoolPacks) {
+    makeDirectories(device());
+    // 1 MiB of erased flash compresses far beyond 8:1 and must still load.
+    const std::string image = dir.write("image.bin", std::string(1 << 20, '\xFF'));
+    SubprocessResult pack =
+        runSubprocess(VELTRANO_BIN_DIR "/birdtool", {"pack", "-o", device("99528558.bird"), "-f",
+                                                     "0x1000=" + image, "-V", "2.11.4", "-m", "MTM-Router"});
+    ASSERT_EQ(pack.exitStatus, 0) << pack.err;
+    SubprocessResult r = updater({"-L", "-d", "40F5849A"}, "http://127.0.0.1:1/cgi/u");
+    EXPECT_EQ(r.out, kBanner + "Build List for device [40F5849A]:\n\n"
+                               "Build          \tVersion        \n"
+                               "99528558       \t2.11.4         \n");
+    EXPECT_EQ(r.exitStatus, 0);
 }
