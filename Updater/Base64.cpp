@@ -33,42 +33,48 @@ bool decode(const std::string& text, std::vector<uint8_t>& bytes) {
     if (padding == 1 && text[length - 1] != '=') return false;
 
     std::vector<uint8_t> out(length / 4 * 3 - padding);
-    size_t o = 0;
-    for (size_t i = 0; i < length; i += 4) {
-        uint32_t group = 0;
-        const size_t digits = i + 4 <= length - padding ? 4 : 4 - padding;
-        for (size_t k = 0; k < digits; k++) {
-            const uint8_t value = kTable[static_cast<uint8_t>(text[i + k])];
-            if (value == kInvalid) return false;
-            group |= uint32_t(value) << (18 - 6 * k);
-        }
-        out[o++] = static_cast<uint8_t>(group >> 16);
-        if (digits > 2) out[o++] = static_cast<uint8_t>(group >> 8);
-        if (digits > 3) out[o++] = static_cast<uint8_t>(group);
+    const unsigned char* in = reinterpret_cast<const unsigned char*>(text.data());
+    uint8_t* o = out.data();
+    // Whole groups: four lookups, one test (an invalid character has the top bits set).
+    const size_t whole = padding > 0 ? length - 4 : length;
+    for (size_t i = 0; i < whole; i += 4, o += 3) {
+        const uint8_t a = kTable[in[i]], b = kTable[in[i + 1]], c = kTable[in[i + 2]], d = kTable[in[i + 3]];
+        if ((a | b | c | d) & 0xC0) return false;
+        const uint32_t group = (uint32_t(a) << 18) | (uint32_t(b) << 12) | (uint32_t(c) << 6) | d;
+        o[0] = static_cast<uint8_t>(group >> 16);
+        o[1] = static_cast<uint8_t>(group >> 8);
+        o[2] = static_cast<uint8_t>(group);
+    }
+    if (padding > 0) {
+        const size_t i = length - 4;
+        const uint8_t a = kTable[in[i]], b = kTable[in[i + 1]];
+        const uint8_t c = padding == 1 ? kTable[in[i + 2]] : 0;
+        if ((a | b | c) & 0xC0) return false;
+        const uint32_t group = (uint32_t(a) << 18) | (uint32_t(b) << 12) | (uint32_t(c) << 6);
+        o[0] = static_cast<uint8_t>(group >> 16);
+        if (padding == 1) o[1] = static_cast<uint8_t>(group >> 8);
     }
     bytes.swap(out);
     return true;
 }
 
 std::string encode(const uint8_t* bytes, size_t length) {
-    std::string text;
-    text.reserve((length + 2) / 3 * 4);
+    std::string text((length + 2) / 3 * 4, '=');
+    char* out = &text[0];
     size_t i = 0;
-    for (; i + 3 <= length; i += 3) {
+    for (; i + 3 <= length; i += 3, out += 4) {
         const uint32_t group = (uint32_t(bytes[i]) << 16) | (uint32_t(bytes[i + 1]) << 8) | bytes[i + 2];
-        text += kAlphabet[group >> 18];
-        text += kAlphabet[(group >> 12) & 0x3F];
-        text += kAlphabet[(group >> 6) & 0x3F];
-        text += kAlphabet[group & 0x3F];
+        out[0] = kAlphabet[group >> 18];
+        out[1] = kAlphabet[(group >> 12) & 0x3F];
+        out[2] = kAlphabet[(group >> 6) & 0x3F];
+        out[3] = kAlphabet[group & 0x3F];
     }
     const size_t rest = length - i;
     if (rest > 0) {
-        uint32_t group = uint32_t(bytes[i]) << 16;
-        if (rest == 2) group |= uint32_t(bytes[i + 1]) << 8;
-        text += kAlphabet[group >> 18];
-        text += kAlphabet[(group >> 12) & 0x3F];
-        text += rest == 2 ? kAlphabet[(group >> 6) & 0x3F] : '=';
-        text += '=';
+        const uint32_t group = (uint32_t(bytes[i]) << 16) | (rest == 2 ? uint32_t(bytes[i + 1]) << 8 : 0);
+        out[0] = kAlphabet[group >> 18];
+        out[1] = kAlphabet[(group >> 12) & 0x3F];
+        if (rest == 2) out[2] = kAlphabet[(group >> 6) & 0x3F];
     }
     return text;
 }

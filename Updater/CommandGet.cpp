@@ -29,7 +29,8 @@ DownloadResult downloadWithActivity(UpdaterDisplayInterface* display, const std:
         try {
             ServerCommClass server;
             result.ok = server.GetBuild(serialNumber, firmwareId, build, noCal, result.payload, url.c_str());
-        } catch (const std::exception&) {
+        } catch (...) {
+            // The promise is always fulfilled, or the waiting thread would never end.
             result = DownloadResult();
         }
         promise.set_value(std::move(result));
@@ -108,14 +109,22 @@ uint32_t UpdaterApp::Download_Firmware(uint32_t serialNumber, const std::string&
         return 0;
     }
 
+    // A payload that is not Base64, or a file that could not be stored, is a failed
+    // download: nothing is recorded and the command fails.
     std::vector<uint8_t> bytes;
-    if (!Base64::decode(download.payload, bytes)) return build;
+    if (!Base64::decode(download.payload, bytes)) {
+        displayPrintf(display, 1, "Failed to retrieve a valid BIRD file");
+        return 0;
+    }
 
     const std::string fileName = fileBuild + ".bird";
     const std::string timestamp = currentTimestamp();
     const aErr written =
         store->writeFile(record, fileName, bytes.data(), static_cast<uint32_t>(bytes.size()));
-    if (written != aErrNone) displayPrintf(display, 1, "Failed to write file with %d", written);
+    if (written != aErrNone) {
+        displayPrintf(display, 1, "Failed to write file with %d", written);
+        return 0;
+    }
 
     record.attributes.setText("LATEST_DOWNLOAD", fileName);
     record.attributes.setText("LAST_DOWNLOAD_DATE", timestamp);

@@ -11,10 +11,28 @@
 
 namespace {
 
+// What the write callback needs: the record it fills and the transfer, whose
+// announced length sizes the body once.
+struct Receiver {
+    Http::Reply* reply;
+    CURL* handle;
+    size_t maxBodyBytes;
+};
+
 // Appends each chunk to the reply body; the whole chunk is always taken.
 size_t rcv_data(char* data, size_t size, size_t count, void* userData) {
-    Http::Reply* reply = static_cast<Http::Reply*>(userData);
+    const Receiver* receiver = static_cast<Receiver*>(userData);
+    Http::Reply* reply = receiver->reply;
     const size_t length = size * count;
+    // Refusing the chunk makes libcurl end the transfer with a write error.
+    if (length > receiver->maxBodyBytes - reply->body.size()) return 0;
+    if (reply->body.empty()) {
+        curl_off_t announced = -1;
+        // Builds run to megabytes: one allocation instead of repeated growth.
+        if (curl_easy_getinfo(receiver->handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
+            announced > 0 && static_cast<size_t>(announced) <= receiver->maxBodyBytes)
+            reply->body.reserve(static_cast<size_t>(announced));
+    }
     // The chunk is not NUL-terminated: never show more of it than arrived.
     const int shown = static_cast<int>(std::min<size_t>(length, 100));
     updaterLog(DEBUG_ServerComm, "rcv_data called (..., %d, %d, %08X) [%100.*s]\n", static_cast<int>(size),
@@ -42,6 +60,7 @@ class EasyHandle {
     template <typename T> void set(CURLoption option, T value) {
         check(curl_easy_setopt(handle_, option, value));
     }
+    CURL* handle() const { return handle_; }
     void perform() { check(curl_easy_perform(handle_)); }
     long responseCode() {
         long code = 0;
@@ -77,7 +96,8 @@ Reply get(const char* baseUrl, const Parameters& parameters, const Limits& limit
     reply.url = requestUrl(baseUrl ? baseUrl : "", parameters);
     EasyHandle curl;
     curl.set(CURLOPT_WRITEFUNCTION, rcv_data);
-    curl.set(CURLOPT_WRITEDATA, static_cast<void*>(&reply));
+    Receiver receiver{&reply, curl.handle(), limits.maxBodyBytes};
+    curl.set(CURLOPT_WRITEDATA, static_cast<void*>(&receiver));
     curl.set(CURLOPT_URL, reply.url.c_str());
     // Firmware must come from the server it claims to come from.
     curl.set(CURLOPT_SSL_VERIFYHOST, 2L);
@@ -86,6 +106,8 @@ Reply get(const char* baseUrl, const Parameters& parameters, const Limits& limit
     // No request may hang: bounded connect, and a stalled transfer is abandoned.
     // No signals, so the time-outs are safe on the download worker thread.
     curl.set(CURLOPT_NOSIGNAL, 1L);
+    // Builds run to megabytes: take them in large pieces.
+    curl.set(CURLOPT_BUFFERSIZE, 256L * 1024);
     curl.set(CURLOPT_CONNECTTIMEOUT_MS, limits.connectTimeoutMs);
     curl.set(CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytesPerSecond);
     curl.set(CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds);

@@ -121,7 +121,7 @@ bool ServerCommClass::GetBuild(uint32_t serialNumber, const std::string& firmwar
                                          {"op", "bird"},
                                          {"sn", serialText(serialNumber)}};
     if (!request("GetBuild", baseUrl, parameters, lines)) return false;
-    payload = ServerCommReply::buildPayload(lines);
+    payload = ServerCommReply::buildPayload(std::move(lines));
     return true;
 }
 

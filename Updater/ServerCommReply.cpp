@@ -20,13 +20,20 @@ uint32_t toU32Saturated(const std::string& text, int base) {
 namespace ServerCommReply {
 
 std::vector<std::string> tokens(const std::string& text, const char* delimiters) {
+    // One table lookup per character: build payloads run to megabytes.
+    bool isDelimiter[256] = {};
+    for (const char* d = delimiters; *d; d++)
+        isDelimiter[static_cast<unsigned char>(*d)] = true;
     std::vector<std::string> pieces;
-    size_t start = text.find_first_not_of(delimiters);
-    while (start != std::string::npos) {
-        size_t end = text.find_first_of(delimiters, start);
-        if (end == std::string::npos) end = text.size();
-        pieces.emplace_back(text, start, end - start);
-        start = text.find_first_not_of(delimiters, end);
+    const size_t length = text.size();
+    size_t i = 0;
+    while (i < length) {
+        while (i < length && isDelimiter[static_cast<unsigned char>(text[i])])
+            i++;
+        const size_t start = i;
+        while (i < length && !isDelimiter[static_cast<unsigned char>(text[i])])
+            i++;
+        if (i > start) pieces.emplace_back(text, start, i - start);
     }
     return pieces;
 }
@@ -55,8 +62,8 @@ void buildList(const std::vector<std::string>& lines, BuildList& builds) {
     }
 }
 
-std::string buildPayload(const std::vector<std::string>& lines) {
-    return lines.size() > 1 ? lines[1] : std::string();
+std::string buildPayload(std::vector<std::string> lines) {
+    return lines.size() > 1 ? std::move(lines[1]) : std::string();
 }
 
 void recoveryInfo(const std::vector<std::string>& lines, uint32_t& serialNumber, uint32_t& buildNumber) {

@@ -28,7 +28,7 @@ void latestBuild(const std::vector<std::string>& lines, std::string& build, std:
 void buildList(const std::vector<std::string>& lines, BuildList& builds);
 
 // Build reply: line 2, or "" when there is none.
-std::string buildPayload(const std::vector<std::string>& lines);
+std::string buildPayload(std::vector<std::string> lines);
 
 // Recovery reply: line 2 the serial number in hexadecimal, line 3 the build number
 // (0x prefix hexadecimal, leading 0 octal, else decimal). Each written only when

@@ -20,8 +20,10 @@ bool isDirectory(const char* path) {
     return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// A level that exists counts only when it is a directory: a file in its place must
+// not pass for one.
 bool makeLevel(const std::string& path) {
-    return ::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
+    return ::mkdir(path.c_str(), 0755) == 0 || (errno == EEXIST && isDirectory(path.c_str()));
 }
 
 aErr copyText(char* buffer, uint32 size, const char* text) {

@@ -62,14 +62,23 @@ bool aFile_Exists(const char* path) {
 }
 
 aFile* aFile_Open(const char* path, int mode) {
-    if (!path || std::strlen(path) > aFILE_MAXPATH) return nullptr;
+    // errno tells callers why, as it does for a failed system open.
+    if (!path || std::strlen(path) > aFILE_MAXPATH) {
+        errno = path ? ENAMETOOLONG : EINVAL;
+        return nullptr;
+    }
     int flags = openFlags(mode);
-    if (flags < 0) return nullptr;
+    if (flags < 0) {
+        errno = EINVAL;
+        return nullptr;
+    }
     int fd = ::open(path, flags | O_CLOEXEC, 0644);
     if (fd < 0) return nullptr;
     struct stat st;
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    int error = ::fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+    if (error != 0) {
         ::close(fd);
+        errno = error;
         return nullptr;
     }
     if (mode == aFileModeAppend && ::lseek(fd, 0, SEEK_END) < 0) {

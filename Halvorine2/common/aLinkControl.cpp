@@ -12,10 +12,11 @@ constexpr uint32 kSyncSettleMs = 100;
 constexpr uint32 kJoinLimitMs = 5000;
 constexpr uint32 kReplyWaitMs = 1000;
 
-bool sAll(const aPacket*, void*) { return true; }
+bool sAll(const aPacket*, void*) {
+    return true;
+}
 
-template <class Ready>
-bool sPoll(uint32 intervalMs, uint32 limitMs, Ready ready) {
+template <class Ready> bool sPoll(uint32 intervalMs, uint32 limitMs, Ready ready) {
     for (uint32 waited = 0;; waited += intervalMs) {
         if (ready()) return true;
         if (waited >= limitMs) return false;
@@ -138,7 +139,8 @@ aErr aLink_GetModel(aLink* link, uint8 moduleAddress, uint8* model) {
     if (err != aErrNone) return err;
     aPacket* reply = aPacketFifo_Await(link->inFifo, kReplyWaitMs);
     if (!reply) return aErrTimeout;
-    err = reply->address == moduleAddress && reply->dataSize == 4 && reply->data[0] == 0x03 ? aErrNone : aErrIO;
+    err =
+        reply->address == moduleAddress && reply->dataSize == 4 && reply->data[0] == 0x03 ? aErrNone : aErrIO;
     if (err == aErrNone) *model = reply->data[3];
     aPacket_Destroy(&reply);
     return err;

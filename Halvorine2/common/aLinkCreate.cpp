@@ -50,9 +50,12 @@ aErr sInitAndStart(const aLinkEntryPtr& entry, aStream* stream) {
 /* A fresh stream to where the entry's link leads. */
 aErr sOpenStream(const aLinkEntry& entry, aStream** stream) {
     switch (entry.type) {
-    case kLinkTypeUSB: return aStream_CreateUSB(entry.key, stream);
-    case kLinkTypeTCPIP: return aStream_CreateSocket(entry.key, entry.port, stream);
-    default: return aErrParam; /* serial ports and callers' streams are not reopened */
+    case kLinkTypeUSB:
+        return aStream_CreateUSB(entry.key, stream);
+    case kLinkTypeTCPIP:
+        return aStream_CreateSocket(entry.key, entry.port, stream);
+    default:
+        return aErrParam; /* serial ports and callers' streams are not reopened */
     }
 }
 

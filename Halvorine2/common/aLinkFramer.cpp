@@ -35,4 +35,6 @@ void aLinkFramer_BeginBurst(aLinkFramer* framer) {
     aPacket_Reset(framer->packet);
 }
 
-void aLinkFramer_BurstQueued(aLinkFramer* framer) { framer->syncState = kSyncStateByte1; }
+void aLinkFramer_BurstQueued(aLinkFramer* framer) {
+    framer->syncState = kSyncStateByte1;
+}

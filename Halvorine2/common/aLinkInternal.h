@@ -15,13 +15,7 @@
 #define aLINK_CHECK 0xCEED
 
 /* What a registry entry reaches: 0 a caller's stream, else the link types. */
-enum {
-    kLinkTypeStream = 0,
-    kLinkTypeUSB = 1,
-    kLinkTypeTCPIP = 2,
-    kLinkTypeSerial = 3,
-    kLinkTypeClient = 4
-};
+enum { kLinkTypeStream = 0, kLinkTypeUSB = 1, kLinkTypeTCPIP = 2, kLinkTypeSerial = 3, kLinkTypeClient = 4 };
 
 struct aLink {
     uint32 check = 0;
@@ -34,12 +28,12 @@ struct aLink {
     std::atomic<bool> inReady{false}, outReady{false};
     aStream* stream = nullptr; /* used by the two threads only while they run */
     std::atomic<int> heartbeatState{0};
-    aLinkFramer framer;        /* the receive packet and the sync machine: reader thread only */
-    uint32 lastBurstMs = 0;    /* reader thread only */
+    aLinkFramer framer;     /* the receive packet and the sync machine: reader thread only */
+    uint32 lastBurstMs = 0; /* reader thread only */
 
-    std::mutex logMutex;       /* guards the three fields below */
+    std::mutex logMutex; /* guards the three fields below */
     aPacketLog* packetLog = nullptr;
-    uint32 packetLogSize = 0;  /* 0: the default */
+    uint32 packetLogSize = 0;         /* 0: the default */
     std::atomic<bool> logging{false}; /* a ring exists and records: lets the threads skip the lock */
 
     std::recursive_mutex filterMutex; /* held around every filter call */
@@ -69,7 +63,7 @@ struct aLinkEntry {
     uint32 linkedRef = 0; /* another link destroyed with this one, or 0 */
     void* server = nullptr;
     aLinkServerRelease serverRelease = nullptr;
-    uint32 key = 0;       /* serial number, IPv4 address (network order) or 0xFFFFFFFF */
+    uint32 key = 0; /* serial number, IPv4 address (network order) or 0xFFFFFFFF */
     uint16 port = 0;
     uint32 instance = 0;
     int type = kLinkTypeStream;

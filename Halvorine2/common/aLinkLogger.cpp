@@ -18,7 +18,9 @@ struct aLogger {
     std::thread thread;
 };
 
-static bool sValid(const aLogger* logger) { return logger && logger->check == kLoggerCheck; }
+static bool sValid(const aLogger* logger) {
+    return logger && logger->check == kLoggerCheck;
+}
 
 aLogger* aLogger_Create(uint32 ref, aLoggerCallback callback, const char* path) {
     if (!path || !callback || std::strlen(path) > aFILE_MAXPATH) return nullptr;
@@ -41,7 +43,8 @@ aErr aLogger_Enable(aLogger* logger) {
     logger->running = true;
     try {
         logger->thread = std::thread([logger] {
-            while (logger->running) logger->callback(logger->file, logger->ref);
+            while (logger->running)
+                logger->callback(logger->file, logger->ref);
         });
     } catch (...) {
         logger->running = false;

@@ -15,7 +15,8 @@ aErr aLink_PacketDebug_Enable(uint32 linkRef) {
     if (!link) return aErrParam;
     std::lock_guard<std::mutex> lock(link->logMutex);
     if (!link->packetLog) {
-        link->packetLog = aPacketLog_Create(link->packetLogSize ? link->packetLogSize : aLINK_PACKETLOG_DEFAULT_SIZE);
+        link->packetLog =
+            aPacketLog_Create(link->packetLogSize ? link->packetLogSize : aLINK_PACKETLOG_DEFAULT_SIZE);
         if (!link->packetLog) return aErrResource;
     }
     link->packetLog->enabled = 1;

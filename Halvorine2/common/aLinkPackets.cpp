@@ -24,7 +24,9 @@ aErr aLink_PutPacket(uint32 linkRef, const aPacket* packet) {
     return aPacketFifo_Put(link->outFifo, packet);
 }
 
-aPacket* aLink_GetPacket(uint32 linkRef) { return aPacketFifo_Get(sInFifo(linkRef)); }
+aPacket* aLink_GetPacket(uint32 linkRef) {
+    return aPacketFifo_Get(sInFifo(linkRef));
+}
 
 aPacket* aLink_AwaitPacket(uint32 linkRef, uint32 timeoutMs) {
     return aPacketFifo_Await(sInFifo(linkRef), timeoutMs);

@@ -33,7 +33,8 @@ void sSetStatus(aLink* link, int status) {
 void syncStart(aLink* link) {
     sSetStatus(link, SYNCING);
     aLinkFramer_BeginBurst(&link->framer);
-    for (int i = 0; i < kSyncBurst; ++i) sQueue(link, aPACKET_ADDRESS_SYNC, 0, nullptr);
+    for (int i = 0; i < kSyncBurst; ++i)
+        sQueue(link, aPACKET_ADDRESS_SYNC, 0, nullptr);
     aLinkFramer_BurstQueued(&link->framer);
     link->lastBurstMs = aTime_GetMSTicks();
 }
@@ -68,22 +69,28 @@ aErr sHandlePacket(aLink* link) {
 void sHandleByte(aLink* link, uint8 byte) {
     if (link->status == SYNCING) {
         switch (aLinkFramer_Resync(&link->framer, byte)) {
-        case kFrameResync: syncStart(link); break;
+        case kFrameResync:
+            syncStart(link);
+            break;
         case kFrameSynced: {
             int syncing = SYNCING;
             link->status.compare_exchange_strong(syncing, RUNNING);
             break;
         }
-        default: break;
+        default:
+            break;
         }
         return;
     }
     switch (aLinkFramer_Assemble(&link->framer, byte)) {
-    case kFrameResync: syncStart(link); break;
+    case kFrameResync:
+        syncStart(link);
+        break;
     case kFramePacket:
         if (sHandlePacket(link) != aErrNone) sSetStatus(link, UNKNOWN_ERROR);
         break;
-    default: break;
+    default:
+        break;
     }
 }
 
@@ -109,7 +116,8 @@ bool sClaim(const aPacket*, void* ref) {
 
 uint32 sAppendWire(uint8* batch, uint32 size, const aPacket* packet) {
     const uint8* wire = &packet->address;
-    for (uint32 i = 0; i < packet->dataSize + 2u; ++i) batch[size++] = wire[i];
+    for (uint32 i = 0; i < packet->dataSize + 2u; ++i)
+        batch[size++] = wire[i];
     return size;
 }
 

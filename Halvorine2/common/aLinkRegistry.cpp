@@ -16,8 +16,7 @@ Registry& sRegistry() {
     return *registry;
 }
 
-template <class Match>
-aLinkEntryPtr sFind(Match match) {
+template <class Match> aLinkEntryPtr sFind(Match match) {
     Registry& registry = sRegistry();
     std::lock_guard<std::mutex> lock(registry.mutex);
     for (const aLinkEntryPtr& entry : registry.entries)

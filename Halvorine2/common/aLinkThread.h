@@ -10,7 +10,7 @@
 #include "aDefs.h"
 
 class aLinkThread {
-public:
+  public:
     aLinkThread() = default;
     ~aLinkThread();
     aLinkThread(const aLinkThread&) = delete;
@@ -23,7 +23,7 @@ public:
      * running then is cancelled as a last resort; answers false in that case. */
     bool join(uint32 limitMs);
 
-private:
+  private:
     std::thread thread_;
     std::mutex mutex_;
     std::condition_variable ended_;

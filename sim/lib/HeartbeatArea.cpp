@@ -39,7 +39,9 @@ void HeartbeatArea::tick(VirtualModule& module, uint64_t nowMs) {
     nextMs_ = nowMs + interval;
 }
 
-uint64_t HeartbeatArea::dueMs() const { return intervalMs_ == 0 || nextMs_ == 0 ? kNever : nextMs_; }
+uint64_t HeartbeatArea::dueMs() const {
+    return intervalMs_ == 0 || nextMs_ == 0 ? kNever : nextMs_;
+}
 
 void HeartbeatArea::reset() {
     nextMs_ = 0;
@@ -47,6 +49,8 @@ void HeartbeatArea::reset() {
     pending_ = false;
 }
 
-HeartbeatCounts HeartbeatArea::counts() const { return {sent_, answered_, wrong_, missed_}; }
+HeartbeatCounts HeartbeatArea::counts() const {
+    return {sent_, answered_, wrong_, missed_};
+}
 
 } // namespace Veltrano::Sim

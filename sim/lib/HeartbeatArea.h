@@ -11,13 +11,13 @@ namespace Veltrano::Sim {
 
 struct HeartbeatCounts {
     uint64_t sent = 0;
-    uint64_t answered = 0;  // right answer in time
-    uint64_t wrong = 0;     // an answer with the wrong state, or none pending
-    uint64_t missed = 0;    // no answer before the next heartbeat
+    uint64_t answered = 0; // right answer in time
+    uint64_t wrong = 0;    // an answer with the wrong state, or none pending
+    uint64_t missed = 0;   // no answer before the next heartbeat
 };
 
 class HeartbeatArea : public ModuleArea {
-public:
+  public:
     explicit HeartbeatArea(uint32_t intervalMs) : intervalMs_(intervalMs) {}
 
     bool handle(VirtualModule& module, const ModuleFrame& frame) override;
@@ -29,7 +29,7 @@ public:
     void setInterval(uint32_t intervalMs) { intervalMs_ = intervalMs; }
     HeartbeatCounts counts() const;
 
-private:
+  private:
     std::atomic<uint32_t> intervalMs_;
     uint64_t nextMs_ = 0;
     uint8_t nextState_ = 0;

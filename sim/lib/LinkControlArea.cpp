@@ -18,6 +18,8 @@ bool LinkControlArea::handle(VirtualModule& module, const ModuleFrame& frame) {
     return false;
 }
 
-void LinkControlArea::reset() { routeForced_ = false; }
+void LinkControlArea::reset() {
+    routeForced_ = false;
+}
 
 } // namespace Veltrano::Sim

@@ -10,7 +10,7 @@
 namespace Veltrano::Sim {
 
 class LinkControlArea : public ModuleArea {
-public:
+  public:
     bool handle(VirtualModule& module, const ModuleFrame& frame) override;
     void reset() override;
 
@@ -18,7 +18,7 @@ public:
     bool routeForced() const { return routeForced_; }
     uint64_t routeRequests() const { return routeRequests_; }
 
-private:
+  private:
     std::atomic<uint64_t> syncs_{0};
     std::atomic<bool> routeForced_{false};
     std::atomic<uint64_t> routeRequests_{0};

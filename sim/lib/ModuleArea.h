@@ -13,7 +13,7 @@ namespace Veltrano::Sim {
 class VirtualModule;
 
 class ModuleArea {
-public:
+  public:
     static constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
 
     virtual ~ModuleArea() = default;

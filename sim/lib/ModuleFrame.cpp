@@ -42,6 +42,8 @@ bool ModuleFramer::feed(uint8_t byte) {
     return false;
 }
 
-ModuleFrame ModuleFramer::take() { return std::move(frame_); }
+ModuleFrame ModuleFramer::take() {
+    return std::move(frame_);
+}
 
 } // namespace Veltrano::Sim

@@ -23,13 +23,13 @@ struct ModuleFrame {
 // Assembles frames from the host's bytes. A size byte above 28 cannot start a
 // frame: the framer drops the pair and starts again at the next byte.
 class ModuleFramer {
-public:
+  public:
     // Feeds one byte; true when it completed a frame (then taken with take()).
     bool feed(uint8_t byte);
     ModuleFrame take();
     size_t rejectedBytes() const { return rejected_; }
 
-private:
+  private:
     enum class Stage { Address, Size, Data };
     Stage stage_ = Stage::Address;
     ModuleFrame frame_;

@@ -44,7 +44,9 @@ ModulePty::ModulePty(VirtualModule& module) : module_(module) {
     });
 }
 
-ModulePty::~ModulePty() { stop(); }
+ModulePty::~ModulePty() {
+    stop();
+}
 
 void ModulePty::stop() {
     stop_ = true;

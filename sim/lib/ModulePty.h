@@ -12,7 +12,7 @@
 namespace Veltrano::Sim {
 
 class ModulePty {
-public:
+  public:
     // Throws std::runtime_error when no pseudo-terminal can be made.
     explicit ModulePty(VirtualModule& module);
     ~ModulePty();
@@ -24,7 +24,7 @@ public:
     bool closed() const { return closed_; }
     void stop();
 
-private:
+  private:
     VirtualModule& module_;
     int masterFd_ = -1;
     int slaveFd_ = -1;

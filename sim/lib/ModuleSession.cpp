@@ -58,7 +58,8 @@ SessionEnd runModuleSession(VirtualModule& module, int fd, const std::atomic<boo
         if (ready > 0) {
             ssize_t n = ::read(fd, buffer, sizeof buffer);
             if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-                end = n == 0 || errno == EIO || errno == ECONNRESET ? SessionEnd::PeerClosed : SessionEnd::Error;
+                end = n == 0 || errno == EIO || errno == ECONNRESET ? SessionEnd::PeerClosed
+                                                                    : SessionEnd::Error;
                 break;
             }
             if (n > 0) module.receive(buffer, static_cast<size_t>(n));
@@ -80,7 +81,9 @@ ModuleRunner::ModuleRunner(VirtualModule& module, int fd) : module_(module), fd_
     });
 }
 
-ModuleRunner::~ModuleRunner() { stop(); }
+ModuleRunner::~ModuleRunner() {
+    stop();
+}
 
 void ModuleRunner::stop() {
     stop_ = true;

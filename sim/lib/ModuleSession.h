@@ -19,7 +19,7 @@ SessionEnd runModuleSession(VirtualModule& module, int fd, const std::atomic<boo
 // A module served on one descriptor by a thread of its own (for socketpairs).
 // Takes the descriptor over and closes it when the session ends or on stop().
 class ModuleRunner {
-public:
+  public:
     ModuleRunner(VirtualModule& module, int fd);
     ~ModuleRunner();
     ModuleRunner(const ModuleRunner&) = delete;
@@ -27,7 +27,7 @@ public:
 
     void stop();
 
-private:
+  private:
     VirtualModule& module_;
     int fd_;
     std::atomic<bool> stop_{false};

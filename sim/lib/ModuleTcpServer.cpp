@@ -42,7 +42,9 @@ ModuleTcpServer::ModuleTcpServer(VirtualModule& module, uint16_t port, const std
     thread_ = std::thread([this] { serve(); });
 }
 
-ModuleTcpServer::~ModuleTcpServer() { stop(); }
+ModuleTcpServer::~ModuleTcpServer() {
+    stop();
+}
 
 void ModuleTcpServer::stop() {
     stop_ = true;

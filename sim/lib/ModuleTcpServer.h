@@ -12,7 +12,7 @@
 namespace Veltrano::Sim {
 
 class ModuleTcpServer {
-public:
+  public:
     // port 0 takes any free port. Throws std::runtime_error when it cannot listen.
     ModuleTcpServer(VirtualModule& module, uint16_t port = 0, const std::string& bindAddress = "127.0.0.1");
     ~ModuleTcpServer();
@@ -24,7 +24,7 @@ public:
     uint64_t connections() const { return connections_; }
     void stop();
 
-private:
+  private:
     void serve();
 
     VirtualModule& module_;

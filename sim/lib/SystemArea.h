@@ -9,14 +9,14 @@
 namespace Veltrano::Sim {
 
 class SystemArea : public ModuleArea {
-public:
+  public:
     static constexpr uint8_t kCommand = 3;
     enum Option : uint8_t { kModule = 1, kVersion = 7, kModel = 8, kSerialNumber = 9 };
 
     bool handle(VirtualModule& module, const ModuleFrame& frame) override;
     uint64_t requestsAnswered() const { return answered_; }
 
-private:
+  private:
     std::atomic<uint64_t> answered_{0};
 };
 

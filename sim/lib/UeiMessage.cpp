@@ -37,7 +37,9 @@ std::optional<UeiRequest> UeiRequest::parse(const ModuleFrame& frame) {
     return request;
 }
 
-ModuleFrame ueiReplyEmpty(uint8_t address, const UeiRequest& request) { return replyHead(address, request); }
+ModuleFrame ueiReplyEmpty(uint8_t address, const UeiRequest& request) {
+    return replyHead(address, request);
+}
 
 ModuleFrame ueiReplyValue(uint8_t address, const UeiRequest& request, uint32_t value, int width) {
     ModuleFrame frame = replyHead(address, request);

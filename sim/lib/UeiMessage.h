@@ -14,11 +14,11 @@ namespace Veltrano::Sim {
 
 struct UeiRequest {
     uint8_t command = 0;
-    uint8_t option = 0;  // the plain option code, 0..63
+    uint8_t option = 0; // the plain option code, 0..63
     bool get = false;
     bool set = false;
     uint8_t index = 0;
-    std::vector<uint8_t> tail;  // bytes after the specifier: subindex and/or value
+    std::vector<uint8_t> tail; // bytes after the specifier: subindex and/or value
 
     // Empty when the frame is not an entity request.
     static std::optional<UeiRequest> parse(const ModuleFrame& frame);

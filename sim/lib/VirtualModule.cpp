@@ -15,7 +15,8 @@ constexpr uint8_t kErrUnimplemented = 21;
 // Commands whose packets do not follow the entity convention are never answered
 // with an entity error.
 bool isEntityCommand(const ModuleFrame& frame) {
-    aPacket* packet = aPacket_CreateWithData(frame.address, static_cast<uint8>(frame.data.size()), frame.data.data());
+    aPacket* packet =
+        aPacket_CreateWithData(frame.address, static_cast<uint8>(frame.data.size()), frame.data.data());
     bool entity = packet && aUEI_isUEIPayload(packet);
     aPacket_Destroy(&packet);
     return entity;
@@ -47,7 +48,8 @@ void VirtualModule::connect(Output output) {
     hostSpoke_ = false;
     connectionPackets_ = 0;
     connectionBytesOut_ = 0;
-    for (auto& area : areas_) area->reset();
+    for (auto& area : areas_)
+        area->reset();
 }
 
 void VirtualModule::disconnect() {
@@ -84,14 +86,16 @@ void VirtualModule::answerUnknownRequest(const ModuleFrame& frame) {
 void VirtualModule::tick(uint64_t nowMs) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!hostSpoke_) return;
-    for (auto& area : areas_) area->tick(*this, nowMs);
+    for (auto& area : areas_)
+        area->tick(*this, nowMs);
 }
 
 uint64_t VirtualModule::dueMs() const {
     std::lock_guard<std::mutex> lock(mutex_);
     uint64_t due = ModuleArea::kNever;
     if (!hostSpoke_) return due;
-    for (const auto& area : areas_) due = std::min(due, area->dueMs());
+    for (const auto& area : areas_)
+        due = std::min(due, area->dueMs());
     return due;
 }
 
@@ -108,7 +112,8 @@ bool VirtualModule::wantsClose() const {
 
 void VirtualModule::send(const ModuleFrame& frame) {
     if (!output_ || silent()) return;
-    if (faults_.closeAfterPackets >= 0 && connectionPackets_ > static_cast<uint64_t>(faults_.closeAfterPackets))
+    if (faults_.closeAfterPackets >= 0 &&
+        connectionPackets_ > static_cast<uint64_t>(faults_.closeAfterPackets))
         return;
     std::vector<uint8_t> wire = frame.wire();
     std::vector<uint8_t> out;

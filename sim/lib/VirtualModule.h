@@ -27,12 +27,12 @@ struct ModuleIdentity {
     uint8_t address = 4;
     uint32_t serialNumber = 0x40F5849A;
     uint8_t model = 4;
-    uint32_t version = 0x2F020F03;  // 2.15.3, current packing
+    uint32_t version = 0x2F020F03; // 2.15.3, current packing
     uint32_t heartbeatIntervalMs = 0;
 };
 
 class VirtualModule {
-public:
+  public:
     using Output = std::function<void(const uint8_t* bytes, size_t count)>;
 
     explicit VirtualModule(ModuleIdentity identity = {});
@@ -63,7 +63,7 @@ public:
     uint64_t packetsReceived() const;
     uint64_t bytesSent() const;
 
-private:
+  private:
     void handleFrame(const ModuleFrame& frame);
     void answerUnknownRequest(const ModuleFrame& frame);
     bool silent() const;

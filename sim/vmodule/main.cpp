@@ -22,26 +22,26 @@ using namespace Veltrano::Sim;
 
 namespace {
 
-const char* kUsage =
-    "usage: vmodule (--tcp PORT | --pty) [options]\n"
-    "  --tcp PORT          serve over TCP (0: any free port)\n"
-    "  --bind ADDRESS      interface to listen on (default 127.0.0.1)\n"
-    "  --pty               serve on a pseudo-terminal\n"
-    "  --address A         module address (even, default 4)\n"
-    "  --serial S          serial number (hexadecimal)\n"
-    "  --model M           model number\n"
-    "  --version V         packed firmware version (hexadecimal)\n"
-    "  --heartbeat MS      heartbeat interval (0: none)\n"
-    "  --drop I,J,...      leave out these output bytes (counted from 0)\n"
-    "  --garble I,J,...    invert these output bytes\n"
-    "  --silent-after N    answer nothing after N received packets\n"
-    "  --close-after N     close the connection after N received packets\n";
+const char* kUsage = "usage: vmodule (--tcp PORT | --pty) [options]\n"
+                     "  --tcp PORT          serve over TCP (0: any free port)\n"
+                     "  --bind ADDRESS      interface to listen on (default 127.0.0.1)\n"
+                     "  --pty               serve on a pseudo-terminal\n"
+                     "  --address A         module address (even, default 4)\n"
+                     "  --serial S          serial number (hexadecimal)\n"
+                     "  --model M           model number\n"
+                     "  --version V         packed firmware version (hexadecimal)\n"
+                     "  --heartbeat MS      heartbeat interval (0: none)\n"
+                     "  --drop I,J,...      leave out these output bytes (counted from 0)\n"
+                     "  --garble I,J,...    invert these output bytes\n"
+                     "  --silent-after N    answer nothing after N received packets\n"
+                     "  --close-after N     close the connection after N received packets\n";
 
 unsigned long number(const char* text, int base) {
     char* end = nullptr;
     errno = 0;
     unsigned long value = std::strtoul(text, &end, base);
-    if (errno != 0 || end == text || *end != '\0') throw std::invalid_argument(std::string("bad number: ") + text);
+    if (errno != 0 || end == text || *end != '\0')
+        throw std::invalid_argument(std::string("bad number: ") + text);
     return value;
 }
 
@@ -49,7 +49,8 @@ std::set<uint64_t> indices(const char* text) {
     std::set<uint64_t> result;
     std::stringstream list(text);
     std::string item;
-    while (std::getline(list, item, ',')) result.insert(number(item.c_str(), 10));
+    while (std::getline(list, item, ','))
+        result.insert(number(item.c_str(), 10));
     return result;
 }
 
@@ -79,7 +80,8 @@ Options parse(int argc, char** argv) {
             options.bind = value();
         } else if (arg == "--address") {
             unsigned long a = number(value(), 0);
-            if (a == 0 || a > 0xFE || (a & 1)) throw std::invalid_argument("the address must be even, 2 to 254");
+            if (a == 0 || a > 0xFE || (a & 1))
+                throw std::invalid_argument("the address must be even, 2 to 254");
             options.identity.address = static_cast<uint8_t>(a);
         } else if (arg == "--serial") {
             options.identity.serialNumber = static_cast<uint32_t>(number(value(), 16));

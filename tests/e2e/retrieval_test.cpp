@@ -200,6 +200,8 @@ TEST_F(Retrieval, LocalListingOfStoredFiles) {
     dir.write("store/updater/40F5849A/7.bird", birdBytes("1.2.3", 0, "MTM-Router"));
     dir.write("store/updater/40F5849A/9.bird", birdBytes("2.0.0", 0, "MTM-Router"));
     dir.write("store/updater/40F5849A/12.bird", birdBytes("1.2.3-abcdefghij", 0, "MTM-Router"));
+    // Passes the header check but does not inflate: listed without a version.
+    dir.write("store/updater/40F5849A/13.bird", std::string("bird\1\1garbage"));
     dir.write("store/updater/40F5849A/notes.txt", "not firmware");
     dir.write("store/updater/40F5849A/old.bird.bak", "not firmware either");
     dir.write("store/updater/40F5849A/.hidden.bird", birdBytes("3.0.0", 0, "MTM-Router"));
@@ -211,6 +213,7 @@ TEST_F(Retrieval, LocalListingOfStoredFiles) {
                                "Build          \tVersion        \n"
                                "9              \t2.0.0          \n"
                                "12             \t1.2.3-abcdefghi\n"
+                               "13             \t               \n"
                                "7              \t1.2.3          \n"
                                "notes.txt      \t               \n"
                                "old            \t               \n");
@@ -229,9 +232,9 @@ TEST_F(Retrieval, GetWhenTheFileCannotBeWritten) {
     makeDirectories(device("28.bird"));
     SubprocessResult r = updater({"-G", "-d", "40F5849A"}, server.url());
     EXPECT_EQ(r.err.rfind("Failed to write file with ", 0), 0u) << r.err;
-    EXPECT_EQ(r.exitStatus, 0);
-    // The attributes are still updated.
-    EXPECT_EQ(attributes(device(".settings")).at("LATEST_DOWNLOAD"), "28.bird");
+    // Nothing was stored, so nothing is recorded and the download fails.
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(attributes(device(".settings")).count("LATEST_DOWNLOAD"), 0u);
 }
 
 namespace {
@@ -301,12 +304,12 @@ TEST_F(Retrieval, FailingServers) {
          "Failed to retrieve a valid BIRD file\n",
          1,
          false},
-        // Not Base64: the build number is still the result, but nothing is stored.
+        // Not Base64: nothing is stored, and the download fails.
         {"payload not Base64",
          {{"op=bird", ScriptedResponse::http(200, "ok\nYmlyZA=?\n")}},
          validated,
-         "",
-         0,
+         "Failed to retrieve a valid BIRD file\n",
+         1,
          false},
         {"valid payload", {}, validated, "", 0, true},
     };
@@ -350,4 +353,19 @@ TEST_F(Retrieval, ServerListingFailures) {
         EXPECT_EQ(r.err, c.err) << c.url;
         EXPECT_EQ(r.exitStatus, 0) << c.url;
     }
+}
+
+TEST_F(Retrieval, LocalListingReadsWhatBirdtoolPacks) {
+    makeDirectories(device());
+    // 1 MiB of erased flash compresses far beyond 8:1 and must still load.
+    const std::string image = dir.write("image.bin", std::string(1 << 20, '\xFF'));
+    SubprocessResult pack =
+        runSubprocess(VELTRANO_BIN_DIR "/birdtool", {"pack", "-o", device("99528558.bird"), "-f",
+                                                     "0x1000=" + image, "-V", "2.11.4", "-m", "MTM-Router"});
+    ASSERT_EQ(pack.exitStatus, 0) << pack.err;
+    SubprocessResult r = updater({"-L", "-d", "40F5849A"}, "http://127.0.0.1:1/cgi/u");
+    EXPECT_EQ(r.out, kBanner + "Build List for device [40F5849A]:\n\n"
+                               "Build          \tVersion        \n"
+                               "99528558       \t2.11.4         \n");
+    EXPECT_EQ(r.exitStatus, 0);
 }

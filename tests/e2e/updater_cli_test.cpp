@@ -176,6 +176,12 @@ TEST_F(UpdaterRun, StoreRootThatCannotBeCreatedFails) {
     expectRun(
         *this,
         {{"-I", "-i", blocker}, kBanner, "Could not find updater directory at " + blocker + "/updater\n", 1});
+    // A file where the store root should be is no store root either.
+    std::string base = dir / "base";
+    ASSERT_EQ(mkdir(base.c_str(), 0755), 0);
+    dir.write("base/updater", "x");
+    expectRun(*this,
+              {{"-I", "-i", base}, kBanner, "Could not find updater directory at " + base + "/updater\n", 1});
 }
 
 TEST_F(UpdaterRun, StartupLogListsTheArguments) {

@@ -14,13 +14,13 @@ void check(bool condition) {
     if (!condition) std::abort();
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     aLinkFramer framer;
     framer.packet = aPacket_Create();
-    bool syncing = data[0] & 1;  // start in step or in the middle of a resync
+    bool syncing = data[0] & 1; // start in step or in the middle of a resync
     if (syncing) {
         aLinkFramer_BeginBurst(&framer);
         aLinkFramer_BurstQueued(&framer);
@@ -32,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         last[1] = last[2];
         last[2] = last[3];
         last[3] = byte;
-        aLinkFrameAction action = syncing ? aLinkFramer_Resync(&framer, byte) : aLinkFramer_Assemble(&framer, byte);
+        aLinkFrameAction action =
+            syncing ? aLinkFramer_Resync(&framer, byte) : aLinkFramer_Assemble(&framer, byte);
         check(framer.syncState >= kSyncStateIdle && framer.syncState <= kSyncStateByte4);
         switch (action) {
         case kFrameResync:

@@ -71,14 +71,16 @@ void ScriptedStream::feed(const Bytes& bytes) {
 
 bool ScriptedStream::awaitWrites(size_t count, uint32_t timeoutMs) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return writes_.size() >= count; });
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                             [&] { return writes_.size() >= count; });
 }
 
 bool ScriptedStream::awaitWritten(const Bytes& needle, uint32_t timeoutMs) {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
         Bytes all;
-        for (const Bytes& w : writes_) all.insert(all.end(), w.begin(), w.end());
+        for (const Bytes& w : writes_)
+            all.insert(all.end(), w.begin(), w.end());
         return occurrences(all, needle) > 0;
     });
 }
@@ -91,7 +93,8 @@ std::vector<Bytes> ScriptedStream::writes() {
 Bytes ScriptedStream::written() {
     std::lock_guard<std::mutex> lock(mutex_);
     Bytes all;
-    for (const Bytes& w : writes_) all.insert(all.end(), w.begin(), w.end());
+    for (const Bytes& w : writes_)
+        all.insert(all.end(), w.begin(), w.end());
     return all;
 }
 
@@ -100,7 +103,9 @@ void ScriptedStream::clearWrites() {
     writes_.clear();
 }
 
-size_t ScriptedStream::countWritten(const Bytes& packet) { return occurrences(written(), packet); }
+size_t ScriptedStream::countWritten(const Bytes& packet) {
+    return occurrences(written(), packet);
+}
 
 void ScriptedStream::closeGate() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -132,7 +137,8 @@ Bytes wire(uint8_t address, const Bytes& data) {
 size_t occurrences(const Bytes& haystack, const Bytes& needle) {
     size_t found = 0;
     if (needle.empty() || haystack.size() < needle.size()) return 0;
-    for (auto it = haystack.begin(); (it = std::search(it, haystack.end(), needle.begin(), needle.end())) != haystack.end(); ++it)
+    for (auto it = haystack.begin();
+         (it = std::search(it, haystack.end(), needle.begin(), needle.end())) != haystack.end(); ++it)
         ++found;
     return found;
 }
@@ -156,4 +162,4 @@ std::vector<Bytes> takeReceived(uint32 ref, uint32 waitMs) {
     return packets;
 }
 
-}  // namespace LinkTest
+} // namespace LinkTest

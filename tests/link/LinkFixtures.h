@@ -19,7 +19,7 @@ using Bytes = std::vector<uint8_t>;
 // entry per write call. Writes can be held at a gate to keep the writer thread
 // busy while packets pile up behind it.
 class ScriptedStream {
-public:
+  public:
     // The stream to hand to aLink_Create; the state stays shared with it.
     static std::shared_ptr<ScriptedStream> make(aStream** stream);
 
@@ -39,7 +39,7 @@ public:
     bool awaitHeldAtGate(uint32_t timeoutMs = 2000);
     bool destroyed();
 
-private:
+  private:
     static aErr getByte(uint8* byte, void* ref);
     static aErr awaitInput(uint32 timeoutMs, void* ref);
     static aErr putByte(const uint8* byte, void* ref);
@@ -54,7 +54,7 @@ private:
     bool gateClosed_ = false;
     bool heldAtGate_ = false;
     bool destroyed_ = false;
-    std::shared_ptr<ScriptedStream> self_;  // the stream's reference until destroy
+    std::shared_ptr<ScriptedStream> self_; // the stream's reference until destroy
 };
 
 // Builds a packet's wire bytes.
@@ -64,8 +64,7 @@ Bytes wire(uint8_t address, const Bytes& data);
 size_t occurrences(const Bytes& haystack, const Bytes& needle);
 
 // Polls the condition every millisecond for at most timeoutMs.
-template <class Condition>
-bool eventually(Condition condition, uint32_t timeoutMs = 2000) {
+template <class Condition> bool eventually(Condition condition, uint32_t timeoutMs = 2000) {
     for (uint32_t waited = 0; !condition(); ++waited) {
         if (waited >= timeoutMs) return false;
         aTime_MSSleep(1);
@@ -84,4 +83,4 @@ struct ScriptedLink {
 // Packets the link hands to callers, taken until none arrives within waitMs.
 std::vector<Bytes> takeReceived(uint32 ref, uint32 waitMs = 50);
 
-}  // namespace LinkTest
+} // namespace LinkTest

@@ -17,7 +17,7 @@ enum class Carrier { Socketpair, Tcp, Pty };
 std::string carrierName(Carrier carrier);
 
 class ModuleCarrier {
-public:
+  public:
     ModuleCarrier(Carrier carrier, Veltrano::Sim::ModuleIdentity identity = {});
     ~ModuleCarrier();
 
@@ -26,7 +26,7 @@ public:
     Veltrano::Sim::VirtualModule& module() { return module_; }
     Veltrano::Sim::ModuleTcpServer* tcp() { return tcp_.get(); }
 
-private:
+  private:
     Carrier carrier_;
     Veltrano::Sim::VirtualModule module_;
     std::unique_ptr<Veltrano::Sim::ModuleRunner> runner_;
@@ -44,4 +44,4 @@ uint32 loopback();
 std::vector<uint8_t> entityGet(uint32 ref, uint8_t address, uint8_t command, uint8_t option,
                                uint32 timeoutMs = 1000);
 
-}  // namespace LinkTest
+} // namespace LinkTest

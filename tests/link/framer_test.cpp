@@ -28,16 +28,24 @@ struct ResyncCase {
 
 TEST(LinkFramer, ResynchronisationMachine) {
     const ResyncCase cases[] = {
-        {"two empty packets from one module", {0x04, 0x00, 0x04, 0x00},
-         {kFrameNone, kFrameNone, kFrameNone, kFrameSynced}, kSyncStateIdle},
-        {"second address differs: back to start", {0x04, 0x00, 0x06}, {kFrameNone, kFrameNone, kFrameNone},
+        {"two empty packets from one module",
+         {0x04, 0x00, 0x04, 0x00},
+         {kFrameNone, kFrameNone, kFrameNone, kFrameSynced},
+         kSyncStateIdle},
+        {"second address differs: back to start",
+         {0x04, 0x00, 0x06},
+         {kFrameNone, kFrameNone, kFrameNone},
          kSyncStateStart},
-        {"start state asks for a new burst on any byte", {0x04, 0x00, 0x06, 0x04},
-         {kFrameNone, kFrameNone, kFrameNone, kFrameResync}, kSyncStateByte1},
+        {"start state asks for a new burst on any byte",
+         {0x04, 0x00, 0x06, 0x04},
+         {kFrameNone, kFrameNone, kFrameNone, kFrameResync},
+         kSyncStateByte1},
         {"odd first byte", {0x05}, {kFrameResync}, kSyncStateByte1},
         {"zero first byte", {0x00}, {kFrameResync}, kSyncStateByte1},
         {"size byte not zero", {0x04, 0x01}, {kFrameNone, kFrameNone}, kSyncStateStart},
-        {"fourth byte not zero", {0x04, 0x00, 0x04, 0x02}, {kFrameNone, kFrameNone, kFrameNone, kFrameNone},
+        {"fourth byte not zero",
+         {0x04, 0x00, 0x04, 0x02},
+         {kFrameNone, kFrameNone, kFrameNone, kFrameNone},
          kSyncStateStart},
     };
     for (const ResyncCase& c : cases) {
@@ -83,4 +91,4 @@ TEST(LinkFramer, BurstDropsPartialPacket) {
     EXPECT_EQ(f.framer.syncState, kSyncStateStart);
 }
 
-}  // namespace
+} // namespace

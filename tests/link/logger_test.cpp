@@ -41,7 +41,8 @@ TEST(LinkLogger, CallsBackWhileEnabledAndAppends) {
     gCalls = 0;
     ASSERT_EQ(aLogger_Enable(logger), aErrNone);
     EXPECT_EQ(aLogger_Enable(logger), aErrNone);
-    for (int i = 0; i < 2000 && gCalls < 3; ++i) aTime_MSSleep(1);
+    for (int i = 0; i < 2000 && gCalls < 3; ++i)
+        aTime_MSSleep(1);
     EXPECT_EQ(aLogger_Disable(logger), aErrNone);
     int calls = gCalls;
     EXPECT_GE(calls, 3);
@@ -57,9 +58,10 @@ TEST(LinkLogger, CallsBackWhileEnabledAndAppends) {
     aFile_ReadLine(file, line, sizeof line, &length);
     aFile_Close(&file);
     std::string expected;
-    for (int i = 0; i < calls; ++i) expected += "7;";
+    for (int i = 0; i < calls; ++i)
+        expected += "7;";
     EXPECT_EQ(std::string(line), expected);
     aFile_Delete(path.c_str());
 }
 
-}  // namespace
+} // namespace

@@ -72,7 +72,7 @@ TEST_P(ModuleLink, HeartbeatsAreAnsweredByTheLink) {
 TEST_P(ModuleLink, GarbledReplyIsRecoveredByResync) {
     ModuleCarrier carrier(GetParam(), identity());
     ModuleFaults faults;
-    faults.garbleBytes = {0};  // the address of the module's first reply turns odd
+    faults.garbleBytes = {0}; // the address of the module's first reply turns odd
     carrier.module().setFaults(faults);
     uint32 ref = carrier.open();
     ASSERT_NE(ref, 0u);
@@ -86,7 +86,7 @@ TEST_P(ModuleLink, GarbledReplyIsRecoveredByResync) {
 TEST_P(ModuleLink, DroppedBytesAreRecoveredByResync) {
     ModuleCarrier carrier(GetParam(), identity());
     ModuleFaults faults;
-    faults.dropBytes = {1};  // the size byte of the first reply goes missing
+    faults.dropBytes = {1}; // the size byte of the first reply goes missing
     carrier.module().setFaults(faults);
     uint32 ref = carrier.open();
     ASSERT_NE(ref, 0u);
@@ -116,7 +116,10 @@ TEST_P(ModuleLink, SilentModuleTimesOut) {
     aLink_Destroy(&ref);
 }
 
-INSTANTIATE_TEST_SUITE_P(Carriers, ModuleLink, ::testing::Values(Carrier::Socketpair, Carrier::Tcp, Carrier::Pty),
-                         [](const ::testing::TestParamInfo<Carrier>& info) { return carrierName(info.param); });
+INSTANTIATE_TEST_SUITE_P(Carriers, ModuleLink,
+                         ::testing::Values(Carrier::Socketpair, Carrier::Tcp, Carrier::Pty),
+                         [](const ::testing::TestParamInfo<Carrier>& info) {
+                             return carrierName(info.param);
+                         });
 
-}  // namespace
+} // namespace

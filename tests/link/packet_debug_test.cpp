@@ -55,8 +55,8 @@ TEST(LinkPacketDebug, RecordsSentReceivedAndText) {
     ASSERT_EQ(takeReceived(link.ref).size(), 1u);
 
     EXPECT_EQ(readAll(link.ref), (std::vector<Entry>{{3, Bytes(start, start + sizeof start)},
-                                                      {1, wire(0x04, {0x03, 0x49, 0x20})},
-                                                      {2, wire(0x04, {0x03, 0x09, 0x00, 0x01})}}));
+                                                     {1, wire(0x04, {0x03, 0x49, 0x20})},
+                                                     {2, wire(0x04, {0x03, 0x09, 0x00, 0x01})}}));
 
     // Disabled: nothing more is recorded, the ring stays.
     ASSERT_EQ(aLink_PacketDebug_Disable(link.ref), aErrNone);
@@ -83,4 +83,4 @@ TEST(LinkPacketDebug, ShortBufferLeavesEntry) {
     EXPECT_EQ(Bytes(buffer, buffer + length), Bytes(text, text + sizeof text));
 }
 
-}  // namespace
+} // namespace

@@ -100,7 +100,8 @@ TEST(LinkReader, HeartbeatsAreAnsweredAndNotDelivered) {
 TEST(LinkReader, PacketsReachCallersInOrderAndByFilter) {
     ScriptedLink link;
     started(link);
-    for (uint8 i = 1; i <= 5; ++i) link.stream->feed(wire(0x04, {0x03, i}));
+    for (uint8 i = 1; i <= 5; ++i)
+        link.stream->feed(wire(0x04, {0x03, i}));
     aPacketFilter third = [](const aPacket* p, void*) { return p->dataSize == 2 && p->data[1] == 3; };
     aPacket* found = aLink_AwaitFirst(link.ref, third, nullptr, 1000);
     ASSERT_NE(found, nullptr);
@@ -139,7 +140,7 @@ TEST(LinkReader, UserFilterSeesPacketsFirst) {
     started(link);
     FilterLog log;
     ASSERT_EQ(aLink_InstallUserPacketFilter(link.ref, takeEverything, &log), aErrNone);
-    link.stream->feed(wire(0x04, {0x00, 0x00}));  // a heartbeat
+    link.stream->feed(wire(0x04, {0x00, 0x00})); // a heartbeat
     link.stream->feed(wire(0x04, {0x03, 0x01}));
     ASSERT_TRUE(eventually([&] { return log.seen == 2; }));
     EXPECT_TRUE(takeReceived(link.ref).empty());
@@ -152,7 +153,7 @@ TEST(LinkReader, UserFilterSeesPacketsFirst) {
     EXPECT_EQ(log.seen, 2);
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -163,7 +164,9 @@ aErr quietGetByte(uint8*, void*) {
     return aErrNotReady;
 }
 
-aErr quietWrite(const uint8*, uint32, void*) { return aErrNone; }
+aErr quietWrite(const uint8*, uint32, void*) {
+    return aErrNone;
+}
 
 // A caller's stream that answers at once and cannot wait for input: the reader
 // pauses between reads instead of spinning.
@@ -182,4 +185,4 @@ TEST(LinkReader, QuietStreamWithoutInputWaitIsNotSpunOn) {
     EXPECT_LT(aTime_GetMSTicks() - start, 500u);
 }
 
-}  // namespace
+} // namespace

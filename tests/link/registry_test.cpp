@@ -50,7 +50,8 @@ TEST(LinkRegistry, UsbWithoutModuleLeavesNothingBehind) {
     EXPECT_EQ(aLink_CreateUSB(0x40F5849A), 0u) << "no half-made entry is found the second time";
     uint32 after = streamLink();
     ASSERT_NE(after, 0u);
-    for (uint32 ref = before + 1; ref < after; ++ref) EXPECT_EQ(aLink_GetStatus(ref), INVALID_LINK_STREAM);
+    for (uint32 ref = before + 1; ref < after; ++ref)
+        EXPECT_EQ(aLink_GetStatus(ref), INVALID_LINK_STREAM);
     aLink_Destroy(&before);
     aLink_Destroy(&after);
 }
@@ -100,7 +101,7 @@ TEST(LinkRegistry, SerialNeedsAKnownRateAndSharesBySerialNumber) {
     ModuleCarrier carrier(Carrier::Pty);
     const std::string path = "/nonexistent/tty";
     EXPECT_EQ(aLink_CreateSerial(carrier.module().identity().serialNumber, path.c_str(), 9600), 0u);
-    uint32 ref = carrier.open();  // 115200 on the module's terminal
+    uint32 ref = carrier.open(); // 115200 on the module's terminal
     ASSERT_NE(ref, 0u);
     uint32 second = carrier.open();
     EXPECT_EQ(second, ref);
@@ -154,4 +155,4 @@ TEST(LinkRegistry, ResetOfCallersStreamCannotReopen) {
     EXPECT_EQ(aLink_Destroy(&ref), aErrNone) << "it stays registered until its users let go";
 }
 
-}  // namespace
+} // namespace

@@ -23,7 +23,7 @@ namespace {
 
 // The program running with its standard output on a pipe.
 class Program {
-public:
+  public:
     explicit Program(std::vector<std::string> args, bool quiet = false) {
         args.insert(args.begin(), std::string(VELTRANO_BIN_DIR) + "/vmodule");
         int out[2];
@@ -34,7 +34,8 @@ public:
         posix_spawn_file_actions_addclose(&actions, out[0]);
         if (quiet) posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
         std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
+        for (std::string& a : args)
+            argv.push_back(a.data());
         argv.push_back(nullptr);
         if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
@@ -80,7 +81,7 @@ public:
         return -1;
     }
 
-private:
+  private:
     pid_t pid_ = -1;
     int out_ = -1;
 };
@@ -133,4 +134,4 @@ TEST(VmoduleProgram, RefusesBadOptions) {
     }
 }
 
-}  // namespace
+} // namespace

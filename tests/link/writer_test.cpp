@@ -14,7 +14,8 @@ const Bytes kRouteOff = {0xAF, 0x01, 0x00};
 
 aPacket* fullPacket(uint8 tag) {
     uint8 data[aPACKET_MAX_DATA];
-    for (uint8 i = 0; i < sizeof data; ++i) data[i] = tag;
+    for (uint8 i = 0; i < sizeof data; ++i)
+        data[i] = tag;
     return aPacket_CreateWithData(0x04, sizeof data, data);
 }
 
@@ -27,7 +28,7 @@ void put(uint32 ref, aPacket* packet) {
 // the queue. It is put from a thread of its own: an unpooled packet may be written
 // on the putting thread when nothing is queued.
 class HeldWrite {
-public:
+  public:
     explicit HeldWrite(ScriptedLink& link) : link_(link) {
         link.stream->clearWrites();
         link.stream->closeGate();
@@ -40,7 +41,7 @@ public:
         if (putter_.joinable()) putter_.join();
     }
 
-private:
+  private:
     ScriptedLink& link_;
     std::thread putter_;
 };
@@ -50,15 +51,18 @@ std::vector<size_t> writeSizesAfterPileUp(ScriptedLink& link, bool pooled, int c
     EXPECT_TRUE(link.stream->awaitWritten(kRouteOn));
     EXPECT_EQ(aLink_EnablePooledPackets(link.ref, pooled), aErrNone);
     HeldWrite held(link);
-    for (int i = 0; i < count; ++i) put(link.ref, fullPacket(static_cast<uint8>(i)));
+    for (int i = 0; i < count; ++i)
+        put(link.ref, fullPacket(static_cast<uint8>(i)));
     held.release();
     EXPECT_TRUE(eventually([&] {
         size_t total = 0;
-        for (const Bytes& w : link.stream->writes()) total += w.size();
+        for (const Bytes& w : link.stream->writes())
+            total += w.size();
         return total == (count + 1) * 30u;
     }));
     std::vector<size_t> sizes;
-    for (const Bytes& w : link.stream->writes()) sizes.push_back(w.size());
+    for (const Bytes& w : link.stream->writes())
+        sizes.push_back(w.size());
     sizes.erase(sizes.begin());
     return sizes;
 }
@@ -78,14 +82,16 @@ TEST(LinkWriter, PooledBatchKeepsPacketOrder) {
     writeSizesAfterPileUp(link, true, 150);
     Bytes all = link.stream->written();
     ASSERT_EQ(all.size(), 151u * 30);
-    for (size_t i = 1; i < 151; ++i) EXPECT_EQ(all[i * 30 + 2], static_cast<uint8>(i - 1)) << "packet " << i;
+    for (size_t i = 1; i < 151; ++i)
+        EXPECT_EQ(all[i * 30 + 2], static_cast<uint8>(i - 1)) << "packet " << i;
 }
 
 TEST(LinkWriter, StopSendsWhatIsStillQueuedWithRouteOffLast) {
     ScriptedLink link;
     ASSERT_TRUE(link.stream->awaitWritten(kRouteOn));
     HeldWrite held(link);
-    for (int i = 0; i < 50; ++i) put(link.ref, fullPacket(static_cast<uint8>(i)));
+    for (int i = 0; i < 50; ++i)
+        put(link.ref, fullPacket(static_cast<uint8>(i)));
 
     std::thread opener([&] {
         aTime_MSSleep(100);
@@ -100,7 +106,8 @@ TEST(LinkWriter, StopSendsWhatIsStillQueuedWithRouteOffLast) {
     EXPECT_LT(took, 1000u) << "the threads end by themselves, well before the last resort";
     std::vector<Bytes> writes = link.stream->writes();
     ASSERT_EQ(writes.size(), 52u);
-    for (int i = 0; i < 50; ++i) EXPECT_EQ(writes[i + 1][2], static_cast<uint8>(i));
+    for (int i = 0; i < 50; ++i)
+        EXPECT_EQ(writes[i + 1][2], static_cast<uint8>(i));
     EXPECT_EQ(writes.back(), kRouteOff);
     EXPECT_TRUE(link.stream->destroyed());
 }
@@ -114,7 +121,7 @@ TEST(LinkWriter, DestroyOfIdleLinkIsQuick) {
     EXPECT_EQ(link.stream->writes().back(), kRouteOff);
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -136,12 +143,15 @@ TEST(LinkWriter, ConcurrentPutsKeepEachThreadsOrder) {
                     aPacket* packet = aPacket_CreateWithData(0x04, sizeof data, data);
                     aLink_PutPacket(link.ref, packet);
                     aPacket_Destroy(&packet);
-                    if (i % 50 == 0) aTime_MSSleep(1);  // let the queue run empty now and then
+                    if (i % 50 == 0) aTime_MSSleep(1); // let the queue run empty now and then
                 }
             });
         }
-        for (std::thread& p : putters) p.join();
-        ASSERT_TRUE(eventually([&] { return link.stream->countWritten({0x04, 0x04, 0x63}) == kThreads * kEach; }));
+        for (std::thread& p : putters)
+            p.join();
+        ASSERT_TRUE(eventually([&] {
+            return link.stream->countWritten({0x04, 0x04, 0x63}) == kThreads * kEach;
+        }));
         Bytes all = link.stream->written();
         int next[kThreads] = {0};
         for (size_t i = 0; i + 5 < all.size(); ++i) {
@@ -151,8 +161,9 @@ TEST(LinkWriter, ConcurrentPutsKeepEachThreadsOrder) {
             EXPECT_EQ(seq, next[t]++) << "thread " << t;
             i += 5;
         }
-        for (int t = 0; t < kThreads; ++t) EXPECT_EQ(next[t], kEach);
+        for (int t = 0; t < kThreads; ++t)
+            EXPECT_EQ(next[t], kEach);
     }
 }
 
-}  // namespace
+} // namespace

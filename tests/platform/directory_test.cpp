@@ -91,6 +91,9 @@ TEST(Directory, EnsureFailsBelowAFile) {
     TempDir dir;
     dir.write("file", "x");
     EXPECT_EQ(aDirectory_Ensure((dir / "file/sub").c_str(), 0755), aErrPermission);
+    // The last level itself being a file is no directory either.
+    EXPECT_EQ(aDirectory_Ensure((dir / "file").c_str(), 0755), aErrPermission);
+    EXPECT_FALSE(aDirectory_Exists((dir / "file").c_str()));
 }
 
 TEST(Directory, ListGivesEveryEntryWithSizes) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,8 +27,10 @@ TEST(File, OpenRefusesBadArguments) {
     EXPECT_EQ(aFile_Open((dir / "missing").c_str(), aFileModeRead), nullptr);
     EXPECT_EQ(aFile_Open((dir / "x").c_str(), 3), nullptr);
     EXPECT_EQ(aFile_Open(dir.path().c_str(), aFileModeRead), nullptr) << "a directory is not a file";
+    EXPECT_EQ(errno, EISDIR);
     std::string longPath = dir.path() + "/" + std::string(300, 'a');
     EXPECT_EQ(aFile_Open(longPath.c_str(), aFileModeWrite), nullptr);
+    EXPECT_EQ(errno, ENAMETOOLONG) << "callers log errno of a failed open";
 }
 
 TEST(File, CloseClearsHandleAndRefusesTwice) {

@@ -177,3 +177,14 @@ TEST(HttpGet, HttpsRefusesACertificateNoTrustedAuthoritySigned) {
     if (serverPid > 0) kill(serverPid, SIGTERM);
     system(("rm -rf " + dir).c_str());
 }
+
+TEST(HttpGet, OversizedReplyIsRefused) {
+    ScriptedHttpServer server([](const std::string&) {
+        return ScriptedResponse::chunked(200, {std::string(600, 'a'), std::string(600, 'b')}, 0);
+    });
+    Http::Limits limits = quickLimits();
+    limits.maxBodyBytes = 1000;
+    EXPECT_EQ(transportError(server.url(), limits), "Failed writing received data to disk/application");
+    limits.maxBodyBytes = 1200;
+    EXPECT_EQ(Http::get(server.url().c_str(), {}, limits).body.size(), 1200u);
+}

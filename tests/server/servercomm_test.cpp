@@ -2,6 +2,7 @@
 // and transport failures, the build check and the sorted build list.
 #include <gtest/gtest.h>
 
+#include "../updater/LogCapture.h"
 #include "ScriptedHttpServer.h"
 #include "ServerCommClass.h"
 
@@ -212,4 +213,31 @@ TEST(SortedBuildList, EqualOrIncomparableVersionsKeepKeyOrder) {
     const SortedBuildList sorted = ServerCommClass::sortedBuildList(builds);
     const SortedBuildList expected(builds.begin(), builds.end());
     EXPECT_EQ(sorted, expected);
+}
+
+TEST(ServerComm, FailuresAreLoggedWithTheOperationsName) {
+    LogCapture log(DEBUG_ServerComm);
+    ServerCommClass comm(quickLimits());
+    FixedServer notOk(200, "error\n");
+    EXPECT_FALSE(comm.ping(notOk.url()));
+    FixedServer down(500, "down");
+    EXPECT_FALSE(comm.ping(down.url()));
+    std::string a, b;
+    FixedServer missing(404, "gone");
+    EXPECT_FALSE(comm.QueryBuild(0x1A2B, a, b, missing.url()));
+    EXPECT_FALSE(comm.ping("http://127.0.0.1:1/cgi/u"));
+    EXPECT_FALSE(ServerCommClass::_sortVersion({"1", "1.2"}, {"2", "1.2.3"}));
+    EXPECT_FALSE(ServerCommClass::_sortVersion({"1", "1.x.3"}, {"2", "1.2.3"}));
+
+    const std::string text = log.text();
+    for (const std::string& line : {
+             "GET(" + std::string(notOk.url()) + "?op=hi&rv=2&)\n",
+             "ServerCommClass: ping failed [" + std::string(notOk.url()) + "?op=hi&rv=2&]\n",
+             std::string("PING ==> [500] [down]\n"),
+             std::string("QueryBuild ==> [404] [gone]\n"),
+             std::string("ping ==> [Couldn't connect to server]\n"),
+             std::string("_sortVersion: Exception converting version: invalid vector<T> subscript\n"),
+             std::string("_sortVersion: Exception converting version: stoi\n"),
+         })
+        EXPECT_NE(text.find(line), std::string::npos) << line << "\nin:\n" << text;
 }

@@ -15,6 +15,7 @@
 #include "LogCapture.h"
 #include "TempDir.h"
 #include "Timestamp.h"
+#include "aFile.h"
 
 namespace {
 
@@ -81,6 +82,37 @@ TEST(Attributes, MissingFileIsCreatedWithItsTimes) {
     EXPECT_EQ(attributes.getText("UPDATED_TIME"), created);
     EXPECT_EQ(TempDir::read(path), "CREATED_TIME=" + created + "\nUPDATED_TIME=" + created + "\n");
     EXPECT_EQ(log.text(), "Attibutes: Error - cannot open attributes file: '" + path + "' (2)\n");
+}
+
+// The platform layer opens no path longer than aFILE_MAXPATH; such a record cannot be
+// read, and must then not be replaced by a fresh one either.
+TEST(Attributes, OverlongPathLeavesTheRecordAlone) {
+    TempDir dir;
+    std::string directory = dir.path();
+    while (directory.size() <= aFILE_MAXPATH) {
+        directory += "/" + std::string(60, 'd');
+        ASSERT_EQ(mkdir(directory.c_str(), 0755), 0);
+    }
+    std::string path = directory + "/.settings";
+    std::string record = "LATEST_DOWNLOAD=12.bird\n";
+    {
+        FILE* file = fopen(path.c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        fputs(record.c_str(), file);
+        fclose(file);
+    }
+    LogCapture log(DEBUG_Attributes);
+    AttributesFile attributes(path);
+    attributes.setText("LATEST_DOWNLOAD", "13.bird");
+    EXPECT_NE(attributes.write(), aErrNone);
+    EXPECT_TRUE(attributes.isModified());
+    EXPECT_EQ(TempDir::read(path), record);
+    std::string tooLong = " (" + std::to_string(ENAMETOOLONG) + ")\n";
+    EXPECT_EQ(log.text(), "Attibutes: Error - cannot open attributes file: '" + path + "'" + tooLong +
+                              "Attibutes: Error - cannot open attributes file for writting: '" + path + "'" +
+                              tooLong +
+                              "Attibutes: Error - cannot open attributes file for writting: '" + path + "'" +
+                              tooLong);
 }
 
 TEST(Attributes, GetIntReadsLeadingDigitsAndAddsAbsentKeys) {

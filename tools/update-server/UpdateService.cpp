@@ -1,8 +1,8 @@
 #include "UpdateService.h"
 
+#include <cctype>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -57,6 +57,22 @@ bool fingerprintParameter(const Query& query, uint32_t words[4]) {
     return count == 4;
 }
 
+bool readWholeFile(const std::string& path, std::string& bytes) {
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    if (!file) return false;
+    bytes.resize(static_cast<size_t>(file.tellg()));
+    file.seekg(0);
+    return static_cast<bool>(file.read(&bytes[0], static_cast<std::streamsize>(bytes.size())));
+}
+
+// The identifier the client sends back with op=bird. It travels unencoded in a query,
+// so only characters that need no escaping are kept.
+std::string firmwareIdentifier(std::string origin) {
+    for (char& c : origin)
+        if (!isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '_') c = '_';
+    return origin;
+}
+
 std::string hex8(uint32_t value) {
     char text[9];
     snprintf(text, sizeof text, "%08X", value);
@@ -91,7 +107,8 @@ ServiceAnswer UpdateService::answer(const std::string& target) const {
     if (op->second == "qu") {
         const std::optional<CatalogueBuild> latest = catalogue_.latest(serialNumber);
         if (!latest) return error(404, "no builds for device " + hex8(serialNumber));
-        return {200, "ok\n" + std::to_string(latest->number) + "\n" + latest->origin + "\n"};
+        return {200,
+                "ok\n" + std::to_string(latest->number) + "\n" + firmwareIdentifier(latest->origin) + "\n"};
     }
 
     const std::map<uint32_t, CatalogueBuild> builds = catalogue_.builds(serialNumber);
@@ -110,9 +127,10 @@ ServiceAnswer UpdateService::answer(const std::string& target) const {
     const auto build = builds.find(static_cast<uint32_t>(strtoul(bld->second.c_str(), nullptr, 10)));
     if (bld->second.size() > 10 || build == builds.end())
         return error(404, "no build " + bld->second + " for device " + hex8(serialNumber));
-    std::ifstream file(build->second.path, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (!file.good() && !file.eof()) return error(500, "cannot read " + build->second.path);
-    return {200,
-            "ok\n" + Base64::encode(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()) + "\n"};
+    std::string bytes;
+    if (!readWholeFile(build->second.path, bytes)) return error(500, "cannot read " + build->second.path);
+    ServiceAnswer answer{200, "ok\n"};
+    answer.body += Base64::encode(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    answer.body += "\n";
+    return answer;
 }

@@ -1,0 +1,163 @@
+// The reference update server on its own: every query it answers, its errors, its
+// request log, parallel service and its help text.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "Base64.h"
+#include "BirdWriter.h"
+#include "Http.h"
+#include "ReferenceServer.h"
+#include "ServerCommClass.h"
+#include "Subprocess.h"
+#include "TempDir.h"
+
+namespace {
+
+const std::string kServer = VELTRANO_BIN_DIR "/update-server";
+
+class ReferenceServerTest : public ::testing::Test {
+  protected:
+    ReferenceServerTest() {
+        for (const char* sub : {"/catalogue", "/catalogue/serial", "/catalogue/serial/1234ABCD",
+                                "/catalogue/model", "/catalogue/model/VelStem USB"})
+            mkdir((dir.path() + sub).c_str(), 0755);
+        dir.write("catalogue/devices.txt", "1234abcd VelStem USB\n");
+        dir.write("catalogue/fingerprints.txt", "# fp serial build\n00000001 2 3 4 1234ABCD 0x1B\n"
+                                                "00000001 2 3 4 1234ABCD 27\nA B C D 00C0FFEE 5\n");
+        write("catalogue/serial/1234ABCD/5.bird", "1.0.0");
+        write("catalogue/model/VelStem USB/6.bird", "1.1.0");
+        write("catalogue/model/VelStem USB/7.bird", "1.1.0");
+        dir.write("catalogue/model/VelStem USB/18.bird", "not a BIRD file");
+        dir.write("catalogue/model/VelStem USB/notes.txt", "ignored");
+    }
+    void write(const std::string& name, const std::string& version) {
+        BirdWriter writer;
+        writer.addIdentity(version, 0, "VelStem USB");
+        writer.addFirmwareImage(0, std::vector<uint8>(16, 1));
+        writer.writeFile(dir / name);
+    }
+    Http::Reply get(const ReferenceServer& server, const std::string& query) {
+        return Http::get((server.url() + query).c_str(), {});
+    }
+    TempDir dir;
+};
+
+} // namespace
+
+TEST_F(ReferenceServerTest, AnswersEveryQuery) {
+    ReferenceServer server(dir / "catalogue", dir / "log");
+    ServerCommClass comm;
+    const char* url = server.url().c_str();
+    EXPECT_TRUE(comm.ping(url));
+
+    // Latest: the newest version, the higher build number on a tie.
+    std::string latest, firmwareId;
+    EXPECT_TRUE(comm.QueryBuild(0x1234ABCD, latest, firmwareId, url));
+    EXPECT_EQ(latest, "7");
+    // The model's name, made safe to travel unencoded in a query.
+    EXPECT_EQ(firmwareId, "VelStem_USB");
+
+    BuildList builds;
+    EXPECT_TRUE(comm.GetBuildList(0x1234ABCD, builds, url));
+    EXPECT_EQ(builds, (BuildList{{"18", ""}, {"5", "1.0.0"}, {"6", "1.1.0"}, {"7", "1.1.0"}}));
+
+    std::string payload;
+    EXPECT_TRUE(comm.GetBuild(0x1234ABCD, firmwareId, "5", false, payload, url));
+    const std::string file = TempDir::read(dir / "catalogue/serial/1234ABCD/5.bird");
+    EXPECT_EQ(payload, Base64::encode(reinterpret_cast<const uint8_t*>(file.data()), file.size()));
+
+    // Recovery: the first line with a valid build for the fingerprint.
+    const uint32_t fingerprint[4] = {1, 2, 3, 4};
+    uint32_t serial = 0, build = 0;
+    EXPECT_TRUE(comm.GetRecoveryInfo(fingerprint, serial, build, url));
+    EXPECT_EQ(serial, 0x1234ABCDu);
+    EXPECT_EQ(build, 27u);
+    const uint32_t other[4] = {0xA, 0xB, 0xC, 0xD};
+    EXPECT_TRUE(comm.GetRecoveryInfo(other, serial, build, url));
+    EXPECT_EQ(serial, 0x00C0FFEEu);
+    EXPECT_EQ(build, 5u);
+
+    // One log line per request: address, method, query as sent, status, reply size.
+    const std::vector<std::string> log = server.logLines();
+    ASSERT_EQ(log.size(), 6u);
+    EXPECT_EQ(log[0], "127.0.0.1 GET /cgi/u?op=hi&rv=2& 200 3");
+    EXPECT_EQ(log[4],
+              "127.0.0.1 GET /cgi/u?brief=true&fp=00000001%2000000002%2000000003%2000000004&op=fix& 200 15");
+}
+
+TEST_F(ReferenceServerTest, RefusesWhatItCannotAnswer) {
+    ReferenceServer server(dir / "catalogue", dir / "log");
+    const struct {
+        const char* query;
+        int status;
+        const char* body;
+    } cases[] = {
+        {"?op=zz&", 400, "error: unknown request op=zz\n"},
+        {"?sn=1234ABCD&", 400, "error: missing op parameter\n"},
+        {"?op=qu&", 400, "error: sn must be a hexadecimal serial number\n"},
+        {"?op=qu&sn=12G4&", 400, "error: sn must be a hexadecimal serial number\n"},
+        {"?op=qu&sn=00000042&", 404, "error: no builds for device 00000042\n"},
+        {"?op=builds&sn=00000042&", 200, "ok\n"},
+        {"?bld=9&op=bird&sn=1234ABCD&", 404, "error: no build 9 for device 1234ABCD\n"},
+        {"?bld=x&op=bird&sn=1234ABCD&", 400, "error: bld must be a decimal build number\n"},
+        {"?fp=1%202&op=fix&", 400, "error: fp must be four hexadecimal words\n"},
+        {"?fp=9%209%209%209&op=fix&", 404, "error: unknown fingerprint\n"},
+    };
+    for (const auto& c : cases) {
+        const Http::Reply reply = get(server, c.query);
+        EXPECT_EQ(reply.status, c.status) << c.query;
+        EXPECT_EQ(reply.body, c.body) << c.query;
+    }
+    const std::string base = server.url().substr(0, server.url().size() - 6);
+    const Http::Reply wrongPath = Http::get((base + "/index.html").c_str(), {});
+    EXPECT_EQ(wrongPath.status, 404);
+    EXPECT_EQ(wrongPath.body, "error: unknown path /index.html; queries go to /cgi/u\n");
+}
+
+TEST_F(ReferenceServerTest, ServesRequestsInParallel) {
+    ReferenceServer server(dir / "catalogue", dir / "log");
+    // A client that sends half a request and then nothing must not hold up others.
+    const int port = std::stoi(server.url().substr(server.url().rfind(':') + 1));
+    int stalled = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(stalled, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_GT(send(stalled, "GET /cgi/u?op=hi", 16, 0), 0);
+    Http::Limits quick;
+    quick.lowSpeedSeconds = 2;
+    EXPECT_EQ(Http::get(server.url().c_str(), {{"op", "hi"}}, quick).body, "ok\n");
+    close(stalled);
+}
+
+TEST_F(ReferenceServerTest, HelpAndBadArguments) {
+    SubprocessResult help = runSubprocess(kServer, {"--help"});
+    EXPECT_EQ(help.exitStatus, 0);
+    for (const char* text :
+         {"--catalogue DIR", "--address ADDR", "--port N", "127.0.0.1", "0 picks a free one", "devices.txt",
+          "fingerprints.txt", "serial/SERIAL/N.bird", "model/MODEL NAME/N.bird"})
+        EXPECT_NE(help.out.find(text), std::string::npos) << text;
+
+    const struct {
+        std::vector<std::string> args;
+        const char* err;
+    } cases[] = {
+        {{"--port", "70000"}, "update-server: --port needs a number from 0 to 65535\n"},
+        {{"--port"},
+         "update-server: --port needs a value\nupdate-server: --port needs a number from 0 to 65535\n"},
+        {{"--bogus"}, "update-server: unknown argument '--bogus' (see --help)\n"},
+        {{"--catalogue", "/nonexistent/dir", "--port", "0"},
+         "update-server: catalogue '/nonexistent/dir' is not a directory\n"},
+    };
+    for (const auto& c : cases) {
+        SubprocessResult r = runSubprocess(kServer, c.args);
+        EXPECT_EQ(r.err, c.err) << c.args[0];
+        EXPECT_EQ(r.exitStatus, 1) << c.args[0];
+    }
+}
