@@ -29,7 +29,8 @@ DownloadResult downloadWithActivity(UpdaterDisplayInterface* display, const std:
         try {
             ServerCommClass server;
             result.ok = server.GetBuild(serialNumber, firmwareId, build, noCal, result.payload, url.c_str());
-        } catch (const std::exception&) {
+        } catch (...) {
+            // The promise is always fulfilled, or the waiting thread would never end.
             result = DownloadResult();
         }
         promise.set_value(std::move(result));
