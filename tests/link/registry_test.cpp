@@ -105,10 +105,18 @@ TEST(LinkRegistry, SerialNeedsAKnownRateAndSharesBySerialNumber) {
     ASSERT_NE(ref, 0u);
     uint32 second = carrier.open();
     EXPECT_EQ(second, ref);
+    const uint32 shared = ref;
     EXPECT_EQ(entityGet(ref, 4, 3, 8), (Bytes{3, 8, 0, 4}));
     EXPECT_EQ(aLink_Destroy(&ref), aErrNone);
     EXPECT_EQ(aLink_GetStatus(second), RUNNING);
     EXPECT_EQ(aLink_Destroy(&second), aErrNone);
+
+    // The port is free again for a fresh link.
+    uint32 again = carrier.open();
+    ASSERT_NE(again, 0u);
+    EXPECT_NE(again, shared) << "a new link, not the destroyed one";
+    EXPECT_EQ(entityGet(again, 4, 3, 8), (Bytes{3, 8, 0, 4}));
+    EXPECT_EQ(aLink_Destroy(&again), aErrNone);
 }
 
 TEST(LinkRegistry, UnknownBaudRateFailsAndLeavesNoEntry) {
