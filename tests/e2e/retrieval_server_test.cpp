@@ -120,6 +120,8 @@ TEST_F(ReferenceServerTest, RefusesWhatItCannotAnswer) {
         {"?op=builds&sn=00000042&", 200, "ok\n"},
         {"?bld=9&op=bird&sn=1234ABCD&", 404, "error: no build 9 for device 1234ABCD\n"},
         {"?bld=x&op=bird&sn=1234ABCD&", 400, "error: bld must be a decimal build number\n"},
+        // 2^32 + 5 is not build 5.
+        {"?bld=4294967301&op=bird&sn=1234ABCD&", 404, "error: no build 4294967301 for device 1234ABCD\n"},
         {"?fp=1%202&op=fix&", 400, "error: fp must be four hexadecimal words\n"},
         {"?fp=9%209%209%209&op=fix&", 404, "error: unknown fingerprint\n"},
     };

@@ -124,8 +124,11 @@ ServiceAnswer UpdateService::answer(const std::string& target) const {
     if (bld == query.end() || bld->second.empty() ||
         bld->second.find_first_not_of("0123456789") != std::string::npos)
         return error(400, "bld must be a decimal build number");
-    const auto build = builds.find(static_cast<uint32_t>(strtoul(bld->second.c_str(), nullptr, 10)));
-    if (bld->second.size() > 10 || build == builds.end())
+    // A number beyond 32 bits names no build (it must not wrap onto a small one).
+    const unsigned long long number =
+        bld->second.size() > 10 ? ~0ull : strtoull(bld->second.c_str(), nullptr, 10);
+    const auto build = number > 0xFFFFFFFFull ? builds.end() : builds.find(static_cast<uint32_t>(number));
+    if (build == builds.end())
         return error(404, "no build " + bld->second + " for device " + hex8(serialNumber));
     std::string bytes;
     if (!readWholeFile(build->second.path, bytes)) return error(500, "cannot read " + build->second.path);
