@@ -123,7 +123,10 @@ BirdFile UpdaterStore::loadBird(const DeviceRecord& record, const std::string& f
 aErr UpdaterStore::writeFile(const DeviceRecord& record, const std::string& fileName, const uint8_t* bytes,
                              uint32_t length) {
     if (!bytes) return aErrNotFound;
-    return writeFileAtomically(pathJoin(record.directory, record.name, fileName), bytes, length);
+    const aErr result = writeFileAtomically(pathJoin(record.directory, record.name, fileName), bytes, length);
+    // A file that could not be opened or put in place under its name reports as not
+    // found, whatever the cause; only failing to write the bytes reports as a write error.
+    return result == aErrNone || result == aErrWrite ? result : aErrNotFound;
 }
 
 std::unique_ptr<UpdaterStore> openStore(UpdaterDisplayInterface* display, const std::string& root,

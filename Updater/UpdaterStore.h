@@ -46,7 +46,7 @@ class UpdaterStore {
     // Stores bytes as fileName inside the record's directory. The bytes go to a
     // temporary file that replaces fileName only once complete, so a failure never
     // leaves a partial file under that name. aErrNotFound without bytes or when the
-    // directory is missing; otherwise the write's result.
+    // file cannot be created or put in place; aErrWrite when the bytes cannot be written.
     aErr writeFile(const DeviceRecord& record, const std::string& fileName, const uint8_t* bytes,
                    uint32_t length);
 

@@ -231,7 +231,7 @@ TEST_F(Retrieval, GetWhenTheFileCannotBeWritten) {
     // A directory where the build should go: the file cannot replace it.
     makeDirectories(device("28.bird"));
     SubprocessResult r = updater({"-G", "-d", "40F5849A"}, server.url());
-    EXPECT_EQ(r.err.rfind("Failed to write file with ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err, "Failed to write file with 3\n");
     // Nothing was stored, so nothing is recorded and the download fails.
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(attributes(device(".settings")).count("LATEST_DOWNLOAD"), 0u);

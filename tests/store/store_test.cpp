@@ -3,6 +3,7 @@
 // stored files.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -32,6 +33,19 @@ std::vector<std::string> names(const DeviceRecordList& list) {
     for (const DeviceRecord& record : list)
         result.push_back(record.name);
     return result;
+}
+
+// Every entry of a directory but "." and "..", sorted.
+std::vector<std::string> listing(const std::string& path) {
+    std::vector<std::string> entries;
+    if (DIR* directory = opendir(path.c_str())) {
+        while (dirent* entry = readdir(directory))
+            if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..")
+                entries.push_back(entry->d_name);
+        closedir(directory);
+    }
+    std::sort(entries.begin(), entries.end());
+    return entries;
 }
 
 } // namespace
@@ -165,8 +179,14 @@ TEST(UpdaterStore, WriteFileReplacesWholeFilesOnly) {
     // A device directory that went away: an error, and nothing half-written anywhere.
     DeviceRecord gone = record;
     gone.name = "00000000";
-    EXPECT_NE(store.writeFile(gone, "5.bird", bytes, sizeof bytes), aErrNone);
+    EXPECT_EQ(store.writeFile(gone, "5.bird", bytes, sizeof bytes), aErrNotFound);
     EXPECT_FALSE(exists(dir / "00000000"));
+
+    // A directory where the file should go cannot be replaced: not found, as any file
+    // that cannot be opened for writing.
+    ASSERT_EQ(mkdir((dir / "40F5849A/6.bird").c_str(), 0755), 0);
+    EXPECT_EQ(store.writeFile(record, "6.bird", bytes, sizeof bytes), aErrNotFound);
+    EXPECT_EQ(listing(dir / "40F5849A"), (std::vector<std::string>{".settings", "5.bird", "6.bird"}));
 }
 
 TEST(UpdaterStore, LoadBirdNeedsABirdFile) {
