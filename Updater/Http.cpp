@@ -111,6 +111,7 @@ Reply get(const char* baseUrl, const Parameters& parameters, const Limits& limit
     curl.set(CURLOPT_CONNECTTIMEOUT_MS, limits.connectTimeoutMs);
     curl.set(CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytesPerSecond);
     curl.set(CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds);
+    curl.set(CURLOPT_TIMEOUT_MS, limits.totalTimeoutMs);
     updaterLog(DEBUG_ServerComm, "GET(%s)\n", reply.url.c_str());
     curl.perform();
     reply.status = static_cast<int>(curl.responseCode());

@@ -23,6 +23,9 @@ struct Limits {
     long connectTimeoutMs = 30000;
     long lowSpeedBytesPerSecond = 1; // a transfer slower than this ...
     long lowSpeedSeconds = 60;       // ... for this long is aborted
+    // A server trickling a few bytes a second passes the speed check for ever; this
+    // ends any transfer, far beyond what a build takes on a working link.
+    long totalTimeoutMs = 60L * 60 * 1000;
     // A reply body beyond this aborts the transfer: no server can make the tool
     // take unbounded memory. Builds are a few megabytes.
     size_t maxBodyBytes = size_t(256) << 20;

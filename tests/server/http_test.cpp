@@ -123,6 +123,18 @@ TEST(HttpGet, StalledTransferIsAbortedAsATransportError) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
+TEST(HttpGet, TricklingTransferEndsAtTheTotalLimit) {
+    // Ten bytes a second: fast enough for the speed check, yet it would never end.
+    ScriptedHttpServer server([](const std::string&) {
+        return ScriptedResponse::chunked(200, std::vector<std::string>(30, "a"), 100);
+    });
+    Http::Limits limits = quickLimits();
+    limits.totalTimeoutMs = 1000;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(transportError(server.url(), limits), "Timeout was reached");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+}
+
 TEST(HttpGet, ServerThatNeverAcceptsTimesOutOnConnect) {
     // A listener with a full accept queue drops further connection attempts, so the
     // client's handshake never completes.
