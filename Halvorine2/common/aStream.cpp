@@ -157,16 +157,26 @@ aErr aStream_ReadRecord(aStream* stream, uint8* buffer, uint32* length, uint32 c
     if (length) *length = 0;
     if (!sValid(stream) || !buffer || !terminator || terminatorLength == 0 || capacity == 0)
         return aErrParam;
+    // The record's bytes, and every byte taken in arrival order (terminator bytes too):
+    // an unfinished record goes back whole, so a terminator split across two arrivals
+    // still matches on the next call.
     uint8* work = static_cast<uint8*>(std::malloc(capacity));
-    if (!work) return aErrResource;
+    uint8* taken = static_cast<uint8*>(std::malloc(size_t(capacity) + terminatorLength));
+    if (!work || !taken) {
+        std::free(work);
+        std::free(taken);
+        return aErrResource;
+    }
 
     uint32 stored = 0;
     uint32 matched = 0;
+    uint32 takenCount = 0;
     aErr err = aErrNone;
     while (matched < terminatorLength && stored < capacity) {
         uint8 byte;
         err = aStream_Read(stream, &byte, 1);
         if (err != aErrNone) break;
+        taken[takenCount++] = byte;
         if (byte == terminator[matched])
             matched++;
         else
@@ -178,9 +188,10 @@ aErr aStream_ReadRecord(aStream* stream, uint8* buffer, uint32* length, uint32 c
         if (length) *length = stored;
         err = aErrNone;
     } else if (err == aErrNotReady) {
-        sPushBackAll(stream, work, stored);
+        sPushBackAll(stream, taken, takenCount);
     }
     std::free(work);
+    std::free(taken);
     return err;
 }
 

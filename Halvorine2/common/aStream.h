@@ -61,8 +61,8 @@ aErr aStream_Write(aStream* stream, const uint8* bytes, uint32 count);
  * - aErrNone: *length (when length is not NULL) receives the byte count.
  * - aErrEOF: the data ended before any byte was stored (*length 0); data that ends
  *   after some stored bytes completes the record instead.
- * - aErrNotReady: the record is not complete yet; its stored bytes go back to the
- *   push-back ring (matched terminator bytes do not) and the next call starts afresh.
+ * - aErrNotReady: the record is not complete yet; every byte taken (matched terminator
+ *   bytes included) goes back to the push-back ring and the next call starts afresh.
  * - other failures are answered as is; nothing is copied.
  * aErrParam for a NULL stream, buffer or terminator, a terminatorLength of 0 or a
  * capacity of 0; aErrResource when the work buffer cannot be allocated. */
@@ -156,7 +156,8 @@ aErr aStream_CreateSerial(const char* portName, uint32 baudIndex, int parity, in
  * an unexpected socket failure. A connection reset found while reading triggers one
  * reconnection to the same address and port (its failure is answered).
  * Writing: sends every byte, pausing 60 ms whenever the connection takes no more; a
- * reset or broken connection triggers a reconnection. It gives up after ten passes
+ * reset or broken connection triggers a reconnection, and a write that the connection
+ * renewal interrupted starts again from its first byte over the new one. It gives up after ten passes
  * without progress (aErrBusy, or aErrConnection when reconnecting failed, or aErrIO for
  * other send failures); aErrConnection at once when no longer connected. */
 aErr aStream_CreateSocket(uint32 address, uint16 port, aStream** stream);

@@ -27,6 +27,8 @@ struct SocketRecord {
     sockaddr_in address;
     int fd = -1;
     bool connected = false;
+    // Counts connections made; a writer that sees it change knows its peer is new.
+    uint32 generation = 0;
     uint16 check = kSocketCheck;
     std::mutex lock;
     aStreamInBuffer in = {};
@@ -102,6 +104,7 @@ aErr sConnect(SocketRecord* r) {
     }
     r->fd = fd;
     r->connected = true;
+    r->generation++;
     return aErrNone;
 }
 
@@ -146,8 +149,12 @@ aErr sAwaitInput(uint32 timeoutMs, void* ref) {
 
 // One send of what remains. Answers false when the write must end at once.
 struct WritePass {
+    const uint8* start;
+    uint32 count;
+    uint32 generation;
     int attempts = 0;
     int failures = 0;
+    int renewals = 0;
     aErr failure = aErrBusy;
 };
 
@@ -156,6 +163,14 @@ bool sSendPass(SocketRecord* r, const uint8*& bytes, uint32& remaining, WritePas
     if (!r->connected) {
         pass.failure = aErrConnection;
         return false;
+    }
+    if (r->generation != pass.generation) {
+        // The connection was renewed (by this writer or by the reader) part way: the
+        // new peer has seen none of these bytes, and must not start on a packet's tail.
+        pass.generation = r->generation;
+        pass.renewals++;
+        bytes = pass.start;
+        remaining = pass.count;
     }
     ssize_t n = send(r->fd, bytes, remaining, MSG_NOSIGNAL);
     if (n > 0) {
@@ -187,11 +202,18 @@ aErr sWriteBuffer(const uint8* bytes, uint32 count, void* ref) {
     SocketRecord* r = sRecord(ref);
     if (!r || !bytes) return aErrParam;
     WritePass pass;
+    pass.start = bytes;
+    pass.count = count;
+    {
+        std::lock_guard<std::mutex> guard(r->lock);
+        pass.generation = r->generation;
+    }
     uint32 remaining = count;
     while (remaining > 0) {
         if (!sSendPass(r, bytes, remaining, pass)) return pass.failure;
         if (remaining == 0) break;
-        if (pass.attempts >= kWriteAttempts || pass.failures >= kWriteAttempts) return pass.failure;
+        if (pass.attempts >= kWriteAttempts || pass.failures >= kWriteAttempts || pass.renewals >= kWriteAttempts)
+            return pass.failure;
         aTime_MSSleep(kWritePauseMs);
     }
     return aErrNone;

@@ -20,6 +20,21 @@ namespace {
 
 const std::string kServer = VELTRANO_BIN_DIR "/update-server";
 
+// A raw connection to the server behind url, for clients that misbehave.
+int connectTo(const std::string& url) {
+    const int port = std::stoi(url.substr(url.rfind(':') + 1));
+    int client = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(client);
+        return -1;
+    }
+    return client;
+}
+
 class ReferenceServerTest : public ::testing::Test {
   protected:
     ReferenceServerTest() {
@@ -122,18 +137,36 @@ TEST_F(ReferenceServerTest, RefusesWhatItCannotAnswer) {
 TEST_F(ReferenceServerTest, ServesRequestsInParallel) {
     ReferenceServer server(dir / "catalogue", dir / "log");
     // A client that sends half a request and then nothing must not hold up others.
-    const int port = std::stoi(server.url().substr(server.url().rfind(':') + 1));
-    int stalled = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(connect(stalled, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    int stalled = connectTo(server.url());
+    ASSERT_GE(stalled, 0);
     ASSERT_GT(send(stalled, "GET /cgi/u?op=hi", 16, 0), 0);
     Http::Limits quick;
     quick.lowSpeedSeconds = 2;
     EXPECT_EQ(Http::get(server.url().c_str(), {{"op", "hi"}}, quick).body, "ok\n");
     close(stalled);
+}
+
+TEST_F(ReferenceServerTest, ClientHangingUpMidReplyDoesNotStopIt) {
+    // A build far larger than the socket buffers, so the server is still sending.
+    BirdWriter writer;
+    writer.addIdentity("2.0.0", 0x1234ABCD, "VelStem USB");
+    std::vector<uint8> image(size_t(4) << 20);
+    for (size_t i = 0; i < image.size(); i++)
+        image[i] = static_cast<uint8>(i * 2654435761u >> 24);
+    writer.addFirmwareImage(0, image);
+    writer.writeFile(dir / "catalogue/serial/1234ABCD/9.bird", 0);
+    ReferenceServer server(dir / "catalogue", dir / "log");
+    for (int i = 0; i < 3; i++) {
+        int client = connectTo(server.url());
+        ASSERT_GE(client, 0);
+        const std::string request = "GET /cgi/u?bld=9&op=bird&sn=1234ABCD& HTTP/1.1\r\nHost: x\r\n\r\n";
+        ASSERT_EQ(send(client, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
+        char head[64];
+        ASSERT_GT(recv(client, head, sizeof head, 0), 0);
+        close(client);
+    }
+    ServerCommClass comm;
+    EXPECT_TRUE(comm.ping(server.url().c_str()));
 }
 
 TEST_F(ReferenceServerTest, HelpAndBadArguments) {

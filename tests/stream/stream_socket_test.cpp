@@ -144,6 +144,28 @@ TEST(SocketStream, ReaderAndWriterThreadsShareOneReconnection) {
     EXPECT_FALSE(LoopbackListener::receive(c.peer, 1).empty()) << "the writer goes on over the new connection";
 }
 
+// A write cut off part way by a reset goes out whole over the new connection: its peer
+// must not begin on the tail of what the old one received.
+TEST(SocketStream, WriteInterruptedByResetStartsAgainOnTheNewConnection) {
+    Connected c;
+    int small = 4096;
+    setsockopt(c.peer, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    std::string data;
+    for (int i = 0; i < 16 * 1024 * 1024; i++) data.push_back(static_cast<char>(i % 251));
+    aErr written = aErrUnknown;
+    std::thread writer([&] { written = writeText(c.stream, data); });
+    aTime_MSSleep(150); // the writer has filled the connection and waits for room
+    LoopbackListener::resetConnection(c.peer);
+    c.peer = c.listener.accept(2000);
+    std::string got;
+    if (c.peer >= 0) got = LoopbackListener::receive(c.peer, data.size(), 2000);
+    writer.join();
+    ASSERT_GE(c.peer, 0);
+    EXPECT_EQ(written, aErrNone);
+    ASSERT_EQ(got.size(), data.size());
+    EXPECT_TRUE(got == data) << "first byte received: " << int(static_cast<uint8>(got[0]));
+}
+
 TEST(SocketStream, FailedReconnectionLeavesStreamDisconnected) {
     Connected c;
     c.listener.stop();

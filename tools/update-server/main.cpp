@@ -98,6 +98,8 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // A client that hangs up mid-reply must not end the server.
+    signal(SIGPIPE, SIG_IGN);
     // Signals are taken by the main thread alone, with sigwait; the server's threads
     // inherit the blocked mask.
     sigset_t stopSignals;
@@ -140,8 +142,8 @@ int main(int argc, char** argv) {
         // However listening ends, wake the main thread.
         kill(getpid(), SIGTERM);
     });
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
+    int received = 0;
+    sigwait(&stopSignals, &received);
     server.stop();
     listener.join();
     return 0;
