@@ -1,0 +1,39 @@
+// Virtual modules as USB devices: a USB backend (the library's seam beneath the
+// USB stream and USB discovery) whose attached devices are virtual modules. Each
+// shows the maker's vendor id, product id 0x0100 | model, the module interface
+// with bulk endpoints, and its serial number as "%08X". Installed for the bus's
+// lifetime; one bus at a time.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "VirtualModule.h"
+#include "aStreamUSBBackend.h"
+
+namespace Veltrano::Sim {
+
+class ModuleUsbBus {
+  public:
+    ModuleUsbBus();
+    ~ModuleUsbBus();
+    ModuleUsbBus(const ModuleUsbBus&) = delete;
+    ModuleUsbBus& operator=(const ModuleUsbBus&) = delete;
+
+    void attach(VirtualModule& module);
+    // Another program holds the module: opening it answers aErrBusy.
+    void setHeldElsewhere(const VirtualModule& module, bool held);
+    // Times the module was opened so far.
+    uint64_t opens(const VirtualModule& module) const;
+
+    struct Slot;
+
+  private:
+    std::vector<Slot*> slots_;
+    mutable std::mutex mutex_;
+    friend struct UsbBackendAccess;
+};
+
+} // namespace Veltrano::Sim
