@@ -19,11 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "../tests/support/ReferenceServer.h"
 #include "BirdWriter.h"
-
-// The reference-server runner the tests use.
-#include "../tests/support/ReferenceServer.cpp"
+#include "ReferenceServer.h"
 
 extern char** environ;
 
