@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,11 +15,19 @@ namespace {
 constexpr int kStopCheckMs = 50;
 constexpr int kWriteWaitMs = 1000;
 
+// A socket whose peer has gone answers EPIPE instead of killing the process
+// with SIGPIPE; a pseudo-terminal is written plainly.
+ssize_t writeSome(int fd, const uint8_t* bytes, size_t count) {
+    ssize_t n = ::send(fd, bytes, count, MSG_NOSIGNAL);
+    if (n < 0 && errno == ENOTSOCK) n = ::write(fd, bytes, count);
+    return n;
+}
+
 // Writes everything, waiting at most kWriteWaitMs for room each time; a peer
 // that stops reading loses the rest.
 void writeAll(int fd, const uint8_t* bytes, size_t count) {
     while (count > 0) {
-        ssize_t n = ::write(fd, bytes, count);
+        ssize_t n = writeSome(fd, bytes, count);
         if (n > 0) {
             bytes += n;
             count -= static_cast<size_t>(n);
