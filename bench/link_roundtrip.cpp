@@ -67,18 +67,25 @@ void noDelay(int fd) {
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
+// A listening socket on a free loopback port; *address receives where it listens.
+int listenOnLoopback(sockaddr_in* address) {
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    address->sin_family = AF_INET;
+    address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address->sin_port = 0;
+    socklen_t length = sizeof *address;
+    ::bind(listener, reinterpret_cast<sockaddr*>(address), sizeof *address);
+    ::listen(listener, 1);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(address), &length);
+    return listener;
+}
+
 // A raw loopback TCP connection to a thread that answers each request with the reply.
 class RawEcho {
   public:
     RawEcho() {
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(listener_, 1);
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        sockaddr_in address = {};
+        listener_ = listenOnLoopback(&address);
         echo_ = std::thread([this] {
             int fd = ::accept(listener_, nullptr, nullptr);
             noDelay(fd);
@@ -178,14 +185,8 @@ BENCHMARK(BM_RoundTripLinkVsRaw)->MinTime(4.0)->UseRealTime();
 class CountingSink {
   public:
     CountingSink() {
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(listener_, 1);
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        sockaddr_in address = {};
+        listener_ = listenOnLoopback(&address);
         port_ = ntohs(address.sin_port);
         thread_ = std::thread([this] {
             int fd = ::accept(listener_, nullptr, nullptr);
