@@ -64,7 +64,7 @@ struct Fixture {
 
     Fixture() {
         BirdWriter writer;
-        writer.addIdentity("2.11.4", 0x40F5849A, "USBHub3p");
+        writer.addIdentity("2.11.4", 0x40F5849A, "VT-Hub4");
         writer.addSerialLocations(0x4010, 0x4020);
         writer.addLoaderImage(0x20000000, firmwareImage(64 << 10, 1));
         writer.addFirmwareImage(0x4000, firmwareImage(bodyTarget - (64 << 10) - 128, 2));

@@ -67,7 +67,7 @@ void setUp() {
     for (uint8& byte : image)
         byte = static_cast<uint8>(random());
     BirdWriter writer;
-    writer.addIdentity("2.11.4", 0x40F5849A, "MTM-Router");
+    writer.addIdentity("2.11.4", 0x40F5849A, "VT-Router");
     writer.addFirmwareImage(0x1000, image);
     writer.writeFile(catalogue + "/serial/40F5849A/99528558.bird", 1);
     fixture->server = std::make_unique<ReferenceServer>(catalogue, fixture->directory + "/server.log");

@@ -8,11 +8,10 @@ struct ModelName {
 };
 
 constexpr ModelName kModels[] = {
-    {4, "VelStem USB"},      {5, "VelStem Ethernet"},  {13, "MTM-PM-1"},      {14, "MTM-IO-Serial"},
-    {15, "MTM-USBStem"},     {16, "MTM-EtherStem"},    {17, "MTM-DAQ-1"},     {18, "MTM-Relay"},
-    {19, "USBHub2x4"},       {20, "USBHub3p"},         {21, "USBCSwitch"},    {22, "MTM-DAQ-2"},
-    {23, "MTM-Load-1"},      {24, "PowerStem"},        {25, "USBHub3c"},      {26, "USBExt3c"},
-    {27, "MTM-Router"},
+    {4, "VT-CoreUSB"},   {5, "VT-CoreNet"},  {13, "VT-Power"},   {14, "VT-Serial"},   {15, "VT-Base"},
+    {16, "VT-NetBase"},  {17, "VT-Acquire"}, {18, "VT-Relay"},   {19, "VT-Hub8"},     {20, "VT-Hub4"},
+    {21, "VT-Switch"},   {22, "VT-Sampler"}, {23, "VT-Load"},    {24, "VT-Supply"},   {25, "VT-HubC"},
+    {26, "VT-Extender"}, {27, "VT-Router"},
 };
 
 } // namespace

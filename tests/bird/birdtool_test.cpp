@@ -62,7 +62,7 @@ TEST(Birdtool, PackThenInfoAndLoad) {
     EXPECT_TRUE(isBirdFile(out));
     EXPECT_EQ(f.version(), "2.11.4");
     EXPECT_EQ(f.targetSerialNumber(), 0x40F5849Au);
-    EXPECT_EQ(f.modelName(), "USBHub3p");
+    EXPECT_EQ(f.modelName(), "VT-Hub4");
     EXPECT_EQ(f.description(), "Veltrano lab");
     EXPECT_EQ(f.serialLocation(), 0x4010u);
     EXPECT_EQ(f.descriptorLocation(), 0x4020u);
@@ -95,8 +95,8 @@ TEST(Birdtool, PackThenInfoAndLoad) {
                             "  Description:     Veltrano lab\n"
                             "  Version:         2.11.4\n"
                             "  Target serial:   40F5849A\n"
-                            "  Model name:      USBHub3p\n"
-                            "  Fits models:     USBHub3p (20)\n"
+                            "  Model name:      VT-Hub4\n"
+                            "  Fits models:     VT-Hub4 (20)\n"
                             "Serial locations:  serial number 0x00004010, descriptor 0x00004020\n"
                             "Start address:     0x20000400\n"
                             "Blocks:            5\n"
@@ -131,10 +131,10 @@ TEST(Birdtool, InfoNamesTheModelsAFileFits) {
     struct Case {
         std::string model, fits;
     } cases[] = {
-        {"USBHub3p-rev2", "USBHub3p (20)\n"},
-        {"USBHub", "none\n"},
+        {"VT-Hub4-rev2", "VT-Hub4 (20)\n"},
+        {"VT-Hub", "none\n"},
         {"", "none\n"},
-        {"MTM-DAQ-12", "MTM-DAQ-1 (17)\n"},
+        {"VT-Acquire2", "VT-Acquire (17)\n"},
     };
     for (const Case& c : cases) {
         SubprocessResult pack = birdtool({"pack", "-o", dir / "g.bird", "-V", "1.0", "-m", c.model});

@@ -25,16 +25,16 @@ TEST(ReferenceServerWithCurl, RepliesMatchTheUpdatersOwnTransfer) {
     TempDir dir;
     for (const char* sub : {"/catalogue", "/catalogue/serial", "/catalogue/serial/0BADCAFE"})
         ASSERT_EQ(::mkdir((dir.path() + sub).c_str(), 0755), 0);
-    dir.write("catalogue/devices.txt", "0BADCAFE MTM-Router\n");
+    dir.write("catalogue/devices.txt", "0BADCAFE VT-Router\n");
     BirdWriter writer;
-    writer.addIdentity("2.11.4", 0x0BADCAFE, "MTM-Router");
+    writer.addIdentity("2.11.4", 0x0BADCAFE, "VT-Router");
     writer.addFirmwareImage(0x1000, std::vector<uint8>(4096, 0xA5));
     writer.writeFile(dir / "catalogue/serial/0BADCAFE/42.bird");
     const std::string file = TempDir::read(dir / "catalogue/serial/0BADCAFE/42.bird");
 
     ReferenceServer server(dir / "catalogue", dir / "log");
     for (const std::string query : {"?op=hi&rv=2&", "?op=builds&sn=0BADCAFE&", "?op=qu&sn=0BADCAFE&",
-                                    "?bld=42&fw=MTM-Router&no_cal=false&op=bird&sn=0BADCAFE&"}) {
+                                    "?bld=42&fw=VT-Router&no_cal=false&op=bird&sn=0BADCAFE&"}) {
         const std::string url = server.url() + query;
         SubprocessResult curl = runSubprocess(kCurl, {"-sS", "--max-time", "10", url});
         ASSERT_EQ(curl.exitStatus, 0) << query << ": " << curl.err;
@@ -44,7 +44,7 @@ TEST(ReferenceServerWithCurl, RepliesMatchTheUpdatersOwnTransfer) {
         EXPECT_EQ(curl.out.rfind("ok", 0), 0u) << query << ": " << curl.out;
     }
     SubprocessResult build = runSubprocess(
-        kCurl, {"-sS", "--max-time", "10", server.url() + "?bld=42&fw=MTM-Router&no_cal=false&op=bird&sn=0BADCAFE&"});
+        kCurl, {"-sS", "--max-time", "10", server.url() + "?bld=42&fw=VT-Router&no_cal=false&op=bird&sn=0BADCAFE&"});
     EXPECT_NE(build.out.find(Base64::encode(reinterpret_cast<const uint8_t*>(file.data()), file.size())),
               std::string::npos)
         << "the build travels as the Base64 text of the stored file";

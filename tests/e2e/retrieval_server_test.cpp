@@ -39,20 +39,20 @@ class ReferenceServerTest : public ::testing::Test {
   protected:
     ReferenceServerTest() {
         for (const char* sub : {"/catalogue", "/catalogue/serial", "/catalogue/serial/1234ABCD",
-                                "/catalogue/model", "/catalogue/model/VelStem USB"})
+                                "/catalogue/model", "/catalogue/model/VT-CoreUSB rev B"})
             mkdir((dir.path() + sub).c_str(), 0755);
-        dir.write("catalogue/devices.txt", "1234abcd VelStem USB\n");
+        dir.write("catalogue/devices.txt", "1234abcd VT-CoreUSB rev B\n");
         dir.write("catalogue/fingerprints.txt", "# fp serial build\n00000001 2 3 4 1234ABCD 0x1B\n"
                                                 "00000001 2 3 4 1234ABCD 27\nA B C D 00C0FFEE 5\n");
         write("catalogue/serial/1234ABCD/5.bird", "1.0.0");
-        write("catalogue/model/VelStem USB/6.bird", "1.1.0");
-        write("catalogue/model/VelStem USB/7.bird", "1.1.0");
-        dir.write("catalogue/model/VelStem USB/18.bird", "not a BIRD file");
-        dir.write("catalogue/model/VelStem USB/notes.txt", "ignored");
+        write("catalogue/model/VT-CoreUSB rev B/6.bird", "1.1.0");
+        write("catalogue/model/VT-CoreUSB rev B/7.bird", "1.1.0");
+        dir.write("catalogue/model/VT-CoreUSB rev B/18.bird", "not a BIRD file");
+        dir.write("catalogue/model/VT-CoreUSB rev B/notes.txt", "ignored");
     }
     void write(const std::string& name, const std::string& version) {
         BirdWriter writer;
-        writer.addIdentity(version, 0, "VelStem USB");
+        writer.addIdentity(version, 0, "VT-CoreUSB rev B");
         writer.addFirmwareImage(0, std::vector<uint8>(16, 1));
         writer.writeFile(dir / name);
     }
@@ -75,7 +75,7 @@ TEST_F(ReferenceServerTest, AnswersEveryQuery) {
     EXPECT_TRUE(comm.QueryBuild(0x1234ABCD, latest, firmwareId, url));
     EXPECT_EQ(latest, "7");
     // The model's name, made safe to travel unencoded in a query.
-    EXPECT_EQ(firmwareId, "VelStem_USB");
+    EXPECT_EQ(firmwareId, "VT-CoreUSB_rev_B");
 
     BuildList builds;
     EXPECT_TRUE(comm.GetBuildList(0x1234ABCD, builds, url));
@@ -151,7 +151,7 @@ TEST_F(ReferenceServerTest, ServesRequestsInParallel) {
 TEST_F(ReferenceServerTest, ClientHangingUpMidReplyDoesNotStopIt) {
     // A build far larger than the socket buffers, so the server is still sending.
     BirdWriter writer;
-    writer.addIdentity("2.0.0", 0x1234ABCD, "VelStem USB");
+    writer.addIdentity("2.0.0", 0x1234ABCD, "VT-CoreUSB rev B");
     std::vector<uint8> image(size_t(4) << 20);
     for (size_t i = 0; i < image.size(); i++)
         image[i] = static_cast<uint8>(i * 2654435761u >> 24);

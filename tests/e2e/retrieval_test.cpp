@@ -64,12 +64,12 @@ class Retrieval : public ::testing::Test {
   protected:
     Retrieval() {
         makeDirectories(dir / "catalogue/serial/40F5849A");
-        makeDirectories(dir / "catalogue/model/MTM-Router");
-        dir.write("catalogue/devices.txt", "# serial model\n40F5849A MTM-Router\n");
+        makeDirectories(dir / "catalogue/model/VT-Router");
+        dir.write("catalogue/devices.txt", "# serial model\n40F5849A VT-Router\n");
         build27 =
-            dir.write("catalogue/serial/40F5849A/27.bird", birdBytes("1.2.3", 0x40F5849A, "MTM-Router"));
-        build28 = dir.write("catalogue/model/MTM-Router/28.bird", birdBytes("1.10.0", 0, "MTM-Router"));
-        dir.write("catalogue/model/MTM-Router/26.bird", birdBytes("0.9.0", 0, "MTM-Router"));
+            dir.write("catalogue/serial/40F5849A/27.bird", birdBytes("1.2.3", 0x40F5849A, "VT-Router"));
+        build28 = dir.write("catalogue/model/VT-Router/28.bird", birdBytes("1.10.0", 0, "VT-Router"));
+        dir.write("catalogue/model/VT-Router/26.bird", birdBytes("0.9.0", 0, "VT-Router"));
     }
 
     SubprocessResult updater(std::vector<std::string> args, const std::string& url) {
@@ -111,7 +111,7 @@ TEST_F(Retrieval, GetStoresTheLatestBuildAndRecordsIt) {
                                      "/cgi/u?op=hi&rv=2&",
                                      "/cgi/u?op=qu&sn=40F5849A&",
                                      "/cgi/u?op=builds&sn=40F5849A&",
-                                     "/cgi/u?bld=28&fw=MTM-Router&no_cal=false&op=bird&sn=40F5849A&",
+                                     "/cgi/u?bld=28&fw=VT-Router&no_cal=false&op=bird&sn=40F5849A&",
                                  }));
 }
 
@@ -125,7 +125,7 @@ TEST_F(Retrieval, GetChosenBuild) {
                               "Build 27 is valid\n");
     EXPECT_EQ(chosen.exitStatus, 0);
     EXPECT_EQ(TempDir::read(device("27.bird")), TempDir::read(build27));
-    EXPECT_EQ(server.requests().back(), "/cgi/u?bld=27&fw=MTM-Router&no_cal=false&op=bird&sn=40F5849A&");
+    EXPECT_EQ(server.requests().back(), "/cgi/u?bld=27&fw=VT-Router&no_cal=false&op=bird&sn=40F5849A&");
 
     SubprocessResult latest = updater({"-G", "-d", "40F5849A", "-b", "0"}, server.url());
     EXPECT_NE(latest.out.find("Retrieving firmware build 0\nRetrieving build 28\n"), std::string::npos);
@@ -197,14 +197,14 @@ TEST_F(Retrieval, ServerListingNewestFirst) {
 
 TEST_F(Retrieval, LocalListingOfStoredFiles) {
     makeDirectories(device());
-    dir.write("store/updater/40F5849A/7.bird", birdBytes("1.2.3", 0, "MTM-Router"));
-    dir.write("store/updater/40F5849A/9.bird", birdBytes("2.0.0", 0, "MTM-Router"));
-    dir.write("store/updater/40F5849A/12.bird", birdBytes("1.2.3-abcdefghij", 0, "MTM-Router"));
+    dir.write("store/updater/40F5849A/7.bird", birdBytes("1.2.3", 0, "VT-Router"));
+    dir.write("store/updater/40F5849A/9.bird", birdBytes("2.0.0", 0, "VT-Router"));
+    dir.write("store/updater/40F5849A/12.bird", birdBytes("1.2.3-abcdefghij", 0, "VT-Router"));
     // Passes the header check but does not inflate: listed without a version.
     dir.write("store/updater/40F5849A/13.bird", std::string("bird\1\1garbage"));
     dir.write("store/updater/40F5849A/notes.txt", "not firmware");
     dir.write("store/updater/40F5849A/old.bird.bak", "not firmware either");
-    dir.write("store/updater/40F5849A/.hidden.bird", birdBytes("3.0.0", 0, "MTM-Router"));
+    dir.write("store/updater/40F5849A/.hidden.bird", birdBytes("3.0.0", 0, "VT-Router"));
     // No server is needed: the URL is never asked.
     SubprocessResult r = updater({"-L", "-d", "40F5849A"}, "http://127.0.0.1:1/cgi/u");
     // Newest first; versions that compare equal or not at all keep their key order;
@@ -361,7 +361,7 @@ TEST_F(Retrieval, LocalListingReadsWhatBirdtoolPacks) {
     const std::string image = dir.write("image.bin", std::string(1 << 20, '\xFF'));
     SubprocessResult pack =
         runSubprocess(VELTRANO_BIN_DIR "/birdtool", {"pack", "-o", device("99528558.bird"), "-f",
-                                                     "0x1000=" + image, "-V", "2.11.4", "-m", "MTM-Router"});
+                                                     "0x1000=" + image, "-V", "2.11.4", "-m", "VT-Router"});
     ASSERT_EQ(pack.exitStatus, 0) << pack.err;
     SubprocessResult r = updater({"-L", "-d", "40F5849A"}, "http://127.0.0.1:1/cgi/u");
     EXPECT_EQ(r.out, kBanner + "Build List for device [40F5849A]:\n\n"

@@ -19,7 +19,7 @@ static void exercise(BirdFile& file) {
     (void)file.version();
     (void)file.description();
     (void)file.targetSerialNumber();
-    (void)file.matchesModelName("USBHub3p");
+    (void)file.matchesModelName("VT-Hub4");
     (void)file.matchesModelName("");
     (void)file.startAddress();
     file.patchSerialNumber(0x40F5849A);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "aDefs.h"
 #include "aError.h"
@@ -86,6 +88,25 @@ TEST(Version, Features) {
 }
 
 TEST(ModelName, KnownAndUnknown) {
-    for (uint32 m : {4u, 5u, 13u, 20u, 27u}) EXPECT_STRNE(aDefs_GetModelName(m), "Unknown") << m;
     for (uint32 m : {0u, 6u, 12u, 28u, 0xFFFFFFFFu}) EXPECT_STREQ(aDefs_GetModelName(m), "Unknown") << m;
+}
+
+// Firmware files fit a module whose model name is a prefix of theirs, so no
+// known name may begin another one; all follow the line's one scheme.
+TEST(ModelName, OneSchemeAndNoNameBeginsAnother) {
+    std::vector<std::string> names;
+    for (uint32 m = 0; m < 64; ++m) {
+        std::string name = aDefs_GetModelName(m);
+        bool known = m == 4 || m == 5 || (m >= 13 && m <= 27);
+        EXPECT_EQ(name != "Unknown", known) << m;
+        if (!known) continue;
+        EXPECT_EQ(name.rfind("VT-", 0), 0u) << name;
+        EXPECT_LE(name.size(), 12u) << name; // the discovery listing's column
+        names.push_back(name);
+    }
+    for (const std::string& a : names)
+        for (const std::string& b : names)
+            if (&a != &b) {
+                EXPECT_NE(b.rfind(a, 0), 0u) << a << " begins " << b;
+            }
 }

@@ -194,7 +194,7 @@ TEST(UpdaterStore, LoadBirdNeedsABirdFile) {
     UpdaterStore store(dir.path());
     DeviceRecord record = store.makeDevice(0x40F5849A);
     BirdWriter writer;
-    writer.addIdentity("1.2.3", 0x40F5849A, "MTM-Router");
+    writer.addIdentity("1.2.3", 0x40F5849A, "VT-Router");
     writer.addFirmwareImage(0x1000, std::vector<uint8>(64, 0xAA));
     writer.writeFile(dir / "40F5849A/7.bird");
     EXPECT_EQ(store.loadBird(record, "7.bird").version(), "1.2.3");

@@ -62,7 +62,7 @@ const char* const usageText =
     "fields hold at most 16 characters. Numbers are decimal, or hexadecimal with 0x.\n"
     "\n"
     "Example:\n"
-    "  birdtool pack -o 42.bird -V 2.11.4 -m USBHub3p -S 0x4010 -D 0x4020 \\\n"
+    "  birdtool pack -o 42.bird -V 2.11.4 -m VT-Hub4 -S 0x4010 -D 0x4020 \\\n"
     "      -l 0x20000000=loader.bin -f 0x4000:1=app.bin\n";
 
 struct UsageError : std::runtime_error {
