@@ -1,6 +1,6 @@
 #include "aMutex.h"
 
-#include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -11,27 +11,34 @@ constexpr uint32 kMutexCheck = 0x5EED;
 constexpr size_t kMaxName = 255;
 } // namespace
 
-// A recursive mutex that knows its owner, so another thread's hold can be told
-// apart from the caller's own (TryLock and Destroy answer aErrBusy for it).
+// A recursive mutex that knows its owner and the threads waiting to take it. One
+// internal lock guards all of it, so Destroy checks that nobody else holds or is taking
+// the mutex and retires it in one step that no Lock can slip into.
 struct aMutex {
     uint32 check = kMutexCheck;
-    std::recursive_mutex mutex;
-    std::atomic<std::thread::id> owner{};
-    uint32 depth = 0; // touched only by the owner
+    std::mutex state;
+    std::condition_variable released;
+    std::thread::id owner{};
+    uint32 depth = 0;
+    uint32 takers = 0; // threads blocked in aMutex_Lock
     char name[kMaxName + 1] = {};
 };
 
 namespace {
 
-bool isValid(const aMutex* m) { return m && m->check == kMutexCheck; }
-
-void taken(aMutex* m) {
-    if (m->depth++ == 0) m->owner.store(std::this_thread::get_id());
+bool isValid(const aMutex* m) {
+    return m && m->check == kMutexCheck;
 }
 
-bool heldByAnother(const aMutex* m) {
-    std::thread::id owner = m->owner.load();
-    return owner != std::thread::id() && owner != std::this_thread::get_id();
+// Called with state held.
+bool freeFor(const aMutex* m, std::thread::id self) {
+    return m->depth == 0 || m->owner == self;
+}
+
+// Called with state held.
+void take(aMutex* m, std::thread::id self) {
+    m->owner = self;
+    ++m->depth;
 }
 
 } // namespace
@@ -46,37 +53,51 @@ aMutex* aMutex_Create(const char* name) {
     return m;
 }
 
-const char* aMutex_Identifier(aMutex* mutex) { return isValid(mutex) ? mutex->name : nullptr; }
+const char* aMutex_Identifier(aMutex* mutex) {
+    return isValid(mutex) ? mutex->name : nullptr;
+}
 
 aErr aMutex_Lock(aMutex* mutex) {
     if (!isValid(mutex)) return aErrParam;
-    mutex->mutex.lock();
-    taken(mutex);
+    const std::thread::id self = std::this_thread::get_id();
+    std::unique_lock<std::mutex> lock(mutex->state);
+    ++mutex->takers;
+    mutex->released.wait(lock, [&] { return freeFor(mutex, self); });
+    --mutex->takers;
+    take(mutex, self);
     return aErrNone;
 }
 
 aErr aMutex_TryLock(aMutex* mutex) {
     if (!isValid(mutex)) return aErrParam;
-    if (!mutex->mutex.try_lock()) return aErrBusy;
-    taken(mutex);
+    const std::thread::id self = std::this_thread::get_id();
+    std::lock_guard<std::mutex> lock(mutex->state);
+    if (!freeFor(mutex, self)) return aErrBusy;
+    take(mutex, self);
     return aErrNone;
 }
 
 aErr aMutex_Unlock(aMutex* mutex) {
     if (!isValid(mutex)) return aErrParam;
+    std::lock_guard<std::mutex> lock(mutex->state);
     // Only the owner releases; unlocking a mutex one does not hold is a caller error.
-    if (mutex->owner.load() != std::this_thread::get_id() || mutex->depth == 0) return aErrParam;
-    if (--mutex->depth == 0) mutex->owner.store(std::thread::id());
-    mutex->mutex.unlock();
+    if (mutex->depth == 0 || mutex->owner != std::this_thread::get_id()) return aErrParam;
+    if (--mutex->depth == 0) {
+        mutex->owner = std::thread::id();
+        // Under the lock: once it is released a Destroy may free the record.
+        mutex->released.notify_one();
+    }
     return aErrNone;
 }
 
 aErr aMutex_Destroy(aMutex** mutex) {
     if (!mutex || !isValid(*mutex)) return aErrParam;
     aMutex* m = *mutex;
-    if (heldByAnother(m)) return aErrBusy;
-    while (m->depth > 0) aMutex_Unlock(m);
-    m->check = 0;
+    {
+        std::lock_guard<std::mutex> lock(m->state);
+        if (!freeFor(m, std::this_thread::get_id()) || m->takers > 0) return aErrBusy;
+        m->check = 0;
+    }
     delete m;
     *mutex = nullptr;
     return aErrNone;

@@ -18,7 +18,8 @@ aErr aMutex_Lock(aMutex* mutex);
 /* aErrBusy when another thread holds it. */
 aErr aMutex_TryLock(aMutex* mutex);
 aErr aMutex_Unlock(aMutex* mutex);
-/* aErrBusy (nothing destroyed) when another thread holds it; clears *mutex. */
+/* Frees the mutex (also when the caller holds it) and clears *mutex. aErrBusy, with
+ * nothing destroyed, when another thread holds it or waits in aMutex_Lock for it. */
 aErr aMutex_Destroy(aMutex** mutex);
 
 #ifdef __cplusplus

@@ -4,7 +4,10 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,12 +26,12 @@ using namespace Veltrano::Sim;
 namespace {
 
 const char* kUsage = "usage: vmodule (--tcp PORT | --pty) [options]\n"
-                     "  --tcp PORT          serve over TCP (0: any free port)\n"
+                     "  --tcp PORT          serve over TCP, port 0 to 65535 (0: any free port)\n"
                      "  --bind ADDRESS      interface to listen on (default 127.0.0.1)\n"
                      "  --pty               serve on a pseudo-terminal\n"
-                     "  --address A         module address (even, default 4)\n"
+                     "  --address A         module address (even, 2 to 254, default 4)\n"
                      "  --serial S          serial number (hexadecimal)\n"
-                     "  --model M           model number\n"
+                     "  --model M           model number (0 to 255)\n"
                      "  --version V         packed firmware version (hexadecimal)\n"
                      "  --heartbeat MS      heartbeat interval (0: none)\n"
                      "  --drop I,J,...      leave out these output bytes (counted from 0)\n"
@@ -36,22 +39,61 @@ const char* kUsage = "usage: vmodule (--tcp PORT | --pty) [options]\n"
                      "  --silent-after N    answer nothing after N received packets\n"
                      "  --close-after N     close the connection after N received packets\n";
 
-unsigned long number(const char* text, int base) {
-    char* end = nullptr;
+// How an option writes its number.
+enum class Form { Decimal, DecimalOrHex, Hex };
+
+const char* formName(Form form) {
+    switch (form) {
+    case Form::Decimal:
+        return "a decimal number";
+    case Form::DecimalOrHex:
+        return "a decimal number, or hexadecimal with 0x";
+    default:
+        return "a hexadecimal number";
+    }
+}
+
+// The number in text, written in the option's form: digits only (no sign, spaces or
+// trailing text; a leading 0 is no octal prefix). A value above max is refused rather
+// than cut down to the option's type.
+uint64_t number(const std::string& option, const std::string& text, Form form, uint64_t max) {
+    bool hex = form == Form::Hex;
+    std::string digits = text;
+    if (form != Form::Decimal && digits.size() > 1 && digits[0] == '0' &&
+        (digits[1] == 'x' || digits[1] == 'X')) {
+        digits.erase(0, 2);
+        hex = true;
+    }
+    const auto isDigit = [hex](unsigned char c) {
+        return hex ? std::isxdigit(c) != 0 : std::isdigit(c) != 0;
+    };
+    if (digits.empty() || !std::all_of(digits.begin(), digits.end(), isDigit))
+        throw std::invalid_argument(option + " '" + text + "': not " + formName(form));
     errno = 0;
-    unsigned long value = std::strtoul(text, &end, base);
-    if (errno != 0 || end == text || *end != '\0')
-        throw std::invalid_argument(std::string("bad number: ") + text);
+    const unsigned long long value = std::strtoull(digits.c_str(), nullptr, hex ? 16 : 10);
+    if (errno == ERANGE || value > max) {
+        std::ostringstream range;
+        range << option << " '" << text << "': out of range, 0 to " << (hex ? std::hex : std::dec)
+              << (hex ? std::uppercase : std::nouppercase) << max;
+        throw std::invalid_argument(range.str());
+    }
     return value;
 }
 
-std::set<uint64_t> indices(const char* text) {
+// Comma-separated byte indices: "I,J,..." with no empty entry.
+std::set<uint64_t> indices(const std::string& option, const std::string& text) {
     std::set<uint64_t> result;
-    std::stringstream list(text);
-    std::string item;
-    while (std::getline(list, item, ','))
-        result.insert(number(item.c_str(), 10));
-    return result;
+    for (size_t start = 0;;) {
+        const size_t comma = text.find(',', start);
+        try {
+            result.insert(number(option, text.substr(start, comma - start), Form::Decimal, UINT64_MAX));
+        } catch (const std::invalid_argument&) {
+            throw std::invalid_argument(option + " '" + text +
+                                        "': not a list of decimal byte indices I,J,...");
+        }
+        if (comma == std::string::npos) return result;
+        start = comma + 1;
+    }
 }
 
 struct Options {
@@ -73,32 +115,38 @@ Options parse(int argc, char** argv) {
         };
         if (arg == "--tcp") {
             options.tcp = true;
-            options.port = static_cast<uint16_t>(number(value(), 10));
+            options.port = static_cast<uint16_t>(number(arg, value(), Form::Decimal, UINT16_MAX));
         } else if (arg == "--pty") {
             options.pty = true;
         } else if (arg == "--bind") {
             options.bind = value();
         } else if (arg == "--address") {
-            unsigned long a = number(value(), 0);
+            const std::string text = value();
+            const uint64_t a = number(arg, text, Form::DecimalOrHex, UINT8_MAX);
             if (a == 0 || a > 0xFE || (a & 1))
-                throw std::invalid_argument("the address must be even, 2 to 254");
+                throw std::invalid_argument(arg + " '" + text + "': must be even, 2 to 254");
             options.identity.address = static_cast<uint8_t>(a);
         } else if (arg == "--serial") {
-            options.identity.serialNumber = static_cast<uint32_t>(number(value(), 16));
+            options.identity.serialNumber =
+                static_cast<uint32_t>(number(arg, value(), Form::Hex, UINT32_MAX));
         } else if (arg == "--model") {
-            options.identity.model = static_cast<uint8_t>(number(value(), 0));
+            options.identity.model =
+                static_cast<uint8_t>(number(arg, value(), Form::DecimalOrHex, UINT8_MAX));
         } else if (arg == "--version") {
-            options.identity.version = static_cast<uint32_t>(number(value(), 16));
+            options.identity.version = static_cast<uint32_t>(number(arg, value(), Form::Hex, UINT32_MAX));
         } else if (arg == "--heartbeat") {
-            options.identity.heartbeatIntervalMs = static_cast<uint32_t>(number(value(), 10));
+            options.identity.heartbeatIntervalMs =
+                static_cast<uint32_t>(number(arg, value(), Form::Decimal, UINT32_MAX));
         } else if (arg == "--drop") {
-            options.faults.dropBytes = indices(value());
+            options.faults.dropBytes = indices(arg, value());
         } else if (arg == "--garble") {
-            options.faults.garbleBytes = indices(value());
+            options.faults.garbleBytes = indices(arg, value());
         } else if (arg == "--silent-after") {
-            options.faults.silentAfterPackets = static_cast<int64_t>(number(value(), 10));
+            options.faults.silentAfterPackets =
+                static_cast<int64_t>(number(arg, value(), Form::Decimal, INT64_MAX));
         } else if (arg == "--close-after") {
-            options.faults.closeAfterPackets = static_cast<int64_t>(number(value(), 10));
+            options.faults.closeAfterPackets =
+                static_cast<int64_t>(number(arg, value(), Form::Decimal, INT64_MAX));
         } else {
             throw std::invalid_argument("unknown option " + arg);
         }

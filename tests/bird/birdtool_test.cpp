@@ -206,3 +206,73 @@ TEST(Birdtool, HelpDescribesBothCommands) {
         EXPECT_NE(help.out.find(text), std::string::npos) << text;
     EXPECT_EQ(birdtool({"pack", "--help"}).out, help.out);
 }
+
+// Numbers are decimal or 0x hexadecimal: a leading zero is no octal prefix, so -S 010
+// puts the serial number at address 10 and the patch writes the image bytes there.
+TEST(Birdtool, NumbersAreDecimalOrHexadecimal) {
+    TempDir dir;
+    dir.write("app.bin", std::string(32, '\0'));
+    const std::string out = dir / "n.bird";
+    struct Case {
+        std::string text;
+        uint32 location;
+    } cases[] = {
+        {"010", 10}, {"0x10", 16}, {"0X1f", 31}, {"16", 16}, {"0", 0}, {"4294967295", 0xFFFFFFFF},
+    };
+    for (const Case& c : cases) {
+        SubprocessResult pack = birdtool({"pack", "-o", out, "-S", c.text, "-M", "020", "-z", "09"});
+        ASSERT_EQ(pack.exitStatus, 0) << c.text << ": " << pack.err;
+        BirdFile f(out);
+        EXPECT_EQ(f.serialLocation(), c.location) << c.text;
+        EXPECT_EQ(f.modelName(), "VT-Hub4") << "model number 020 is 20";
+    }
+
+    SubprocessResult pack = birdtool({"pack", "-o", out, "-S", "010", "-f", "0x0=" + (dir / "app.bin")});
+    ASSERT_EQ(pack.exitStatus, 0) << pack.err;
+    BirdFile f(out);
+    ASSERT_TRUE(f.patchSerialNumber(0x11223344));
+    const BirdBlock image = f.blocksOfType(birdFirmwareImage).at(0);
+    std::string expected(32, '\0');
+    expected.replace(10, 4, "\x44\x33\x22\x11");
+    EXPECT_EQ(std::string(image.image(), image.image() + image.imageLength()), expected);
+}
+
+TEST(Birdtool, RefusesNumbersThatAreNeitherOrTooLarge) {
+    TempDir dir;
+    dir.write("a.bin", "abc");
+    const std::string out = dir / "o";
+    const std::string neither = "not decimal, or hexadecimal with 0x";
+    struct Case {
+        std::string option, text, message;
+    } cases[] = {
+        {"-S", "08x", "bad serial-number location '08x': " + neither},
+        {"-S", "0x", "bad serial-number location '0x': " + neither},
+        {"-S", "", "bad serial-number location '': " + neither},
+        {"-S", " 16", neither},
+        {"-S", "16 ", neither},
+        {"-S", "+16", neither},
+        {"-S", "-16", neither},
+        {"-S", "1e3", neither},
+        {"-S", "0b101", neither},
+        {"-S", "0x100000000", "bad serial-number location '0x100000000': at most 4294967295"},
+        {"-S", "99999999999999999999999", "at most 4294967295"},
+        {"-D", "0o17", "bad descriptor location '0o17': " + neither},
+        {"-a", "12h", "bad start address '12h': " + neither},
+        {"-z", "10", "bad compression level '10': at most 9"},
+        {"-z", "010", "bad compression level '010': at most 9"},
+        {"-M", "256", "bad model number '256': at most 255"},
+        {"-M", "0x", neither},
+        {"-s", "0x", "bad serial number '0x': not hexadecimal"},
+        {"-s", "-1", "bad serial number '-1': not hexadecimal"},
+        {"-s", "123456789", "bad serial number '123456789': at most 4294967295"},
+        {"-f", "0x1g=" + (dir / "a.bin"), "bad image address '0x1g': " + neither},
+        {"-l", "0x10:010=" + (dir / "a.bin"), "bad block flags '010': at most 7"},
+    };
+    for (const Case& c : cases) {
+        SubprocessResult run = birdtool({"pack", "-o", out, c.option, c.text});
+        EXPECT_EQ(run.exitStatus, 2) << c.option << " '" << c.text << "'";
+        EXPECT_NE(run.err.find(c.message), std::string::npos)
+            << c.option << " '" << c.text << "': " << run.err;
+    }
+    EXPECT_FALSE(std::ifstream(out).good()) << "nothing written on a refused command";
+}

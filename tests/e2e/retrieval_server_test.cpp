@@ -196,3 +196,105 @@ TEST_F(ReferenceServerTest, HelpAndBadArguments) {
         EXPECT_EQ(r.exitStatus, 1) << c.args[0];
     }
 }
+
+namespace {
+
+// Sends raw bytes on a new connection and answers the first part of the reply (its
+// status line at least), waiting at most 5 s.
+std::string exchange(const std::string& url, const std::string& request) {
+    int client = connectTo(url);
+    if (client < 0) return "";
+    timeval limit{5, 0};
+    setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    std::string reply;
+    if (send(client, request.data(), request.size(), 0) == static_cast<ssize_t>(request.size())) {
+        char buffer[512];
+        const ssize_t got = recv(client, buffer, sizeof buffer, 0);
+        if (got > 0) reply.assign(buffer, static_cast<size_t>(got));
+    }
+    close(client);
+    return reply;
+}
+
+} // namespace
+
+// A directory or a FIFO named like a build is no build: it is neither listed nor
+// served (a directory was listed and then failed with a 500 that left no log line).
+TEST_F(ReferenceServerTest, ServesOnlyRegularFiles) {
+    ASSERT_EQ(mkdir((dir / "catalogue/serial/1234ABCD/30.bird").c_str(), 0755), 0);
+    ASSERT_EQ(mkfifo((dir / "catalogue/model/VT-CoreUSB rev B/31.bird").c_str(), 0644), 0);
+    ReferenceServer server(dir / "catalogue", dir / "log");
+    Http::Limits quick;
+    quick.lowSpeedSeconds = 5; // a server stuck on the FIFO must not stall the test
+    const auto ask = [&](const std::string& query) {
+        return Http::get((server.url() + query).c_str(), {}, quick);
+    };
+
+    const Http::Reply list = ask("?op=builds&sn=1234ABCD&");
+    EXPECT_EQ(list.status, 200);
+    EXPECT_EQ(list.body, "ok\n5;1.0.0\n6;1.1.0\n7;1.1.0\n18;\n");
+    for (const char* build : {"30", "31"}) {
+        const Http::Reply reply = ask(std::string("?bld=") + build + "&op=bird&sn=1234ABCD&");
+        EXPECT_EQ(reply.status, 404) << build;
+        EXPECT_EQ(reply.body, std::string("error: no build ") + build + " for device 1234ABCD\n");
+    }
+    const std::vector<std::string> log = server.logLines();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[1], "127.0.0.1 GET /cgi/u?bld=30&op=bird&sn=1234ABCD& 404 39");
+}
+
+// Two files for one build in one folder make the catalogue ambiguous: the server
+// refuses to start and names them; clashes that appear later fail the requests that
+// meet them, the same way whatever order the directory lists its files in.
+TEST_F(ReferenceServerTest, BuildNamedTwiceIsACatalogueError) {
+    write("catalogue/model/VT-CoreUSB rev B/07.bird", "1.2.0");
+    write("catalogue/model/VT-CoreUSB rev B/007.bird", "1.3.0");
+    write("catalogue/serial/1234ABCD/05.bird", "1.4.0");
+    SubprocessOptions bounded;
+    bounded.timeoutMs = 5000;
+    const SubprocessResult start =
+        runSubprocess(kServer, {"--catalogue", dir / "catalogue", "--port", "0"}, bounded);
+    EXPECT_EQ(start.exitStatus, 1);
+    EXPECT_EQ(start.out, "");
+    EXPECT_EQ(start.err,
+              "update-server: catalogue error: serial/1234ABCD: build 5 is named by 05.bird and 5.bird\n"
+              "update-server: catalogue error: model/VT-CoreUSB rev B: build 7 is named by 007.bird, "
+              "07.bird and 7.bird\n");
+
+    unlink((dir / "catalogue/model/VT-CoreUSB rev B/07.bird").c_str());
+    unlink((dir / "catalogue/model/VT-CoreUSB rev B/007.bird").c_str());
+    rename((dir / "catalogue/serial/1234ABCD/05.bird").c_str(), (dir / "05.bird").c_str());
+    ReferenceServer server(dir / "catalogue", dir / "log");
+    rename((dir / "05.bird").c_str(), (dir / "catalogue/serial/1234ABCD/05.bird").c_str());
+    const std::string clash = "error: catalogue: serial/1234ABCD: build 5 is named by 05.bird and 5.bird\n";
+    for (const char* query :
+         {"?op=qu&sn=1234ABCD&", "?op=builds&sn=1234ABCD&", "?bld=5&op=bird&sn=1234ABCD&"}) {
+        const Http::Reply reply = get(server, query);
+        EXPECT_EQ(reply.status, 500) << query;
+        EXPECT_EQ(reply.body, clash) << query;
+    }
+    EXPECT_EQ(server.logLines().size(), 3u);
+}
+
+// Requests the HTTP layer refuses before they are read as queries get a log line too.
+TEST_F(ReferenceServerTest, LogsEveryRequestFailuresIncluded) {
+    ReferenceServer server(dir / "catalogue", dir / "log");
+    const struct {
+        std::string request, status, logLine;
+    } cases[] = {
+        {"BLAH\r\n\r\n", "HTTP/1.1 400", "- BLAH - 400 25"},
+        {"GET /cgi/u?" + std::string(10000, 'a') + " HTTP/1.1\r\nHost: x\r\n\r\n", "HTTP/1.1 414",
+         "- - - 414 31"},
+        {"GET /cgi/u?op=hi& HTTP/1.1\r\nHost: x\r\nRange: bytes=zz\r\n\r\n", "HTTP/1.1 416",
+         "127.0.0.1 GET /cgi/u?op=hi& 416 23"},
+        {"POST /cgi/u?op=hi& HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n", "HTTP/1.1 405",
+         "127.0.0.1 POST /cgi/u?op=hi& 405 36"},
+    };
+    for (const auto& c : cases) {
+        const std::string reply = exchange(server.url(), c.request);
+        EXPECT_EQ(reply.rfind(c.status, 0), 0u) << c.logLine << ": " << reply;
+        const std::vector<std::string> log = server.logLines();
+        EXPECT_TRUE(!log.empty() && log.back() == c.logLine) << (log.empty() ? "no log" : log.back());
+    }
+    EXPECT_EQ(server.logLines().size(), 4u);
+}

@@ -14,6 +14,7 @@
 
 #include "LinkFixtures.h"
 #include "ModuleCarrier.h"
+#include "Subprocess.h"
 
 extern char** environ;
 
@@ -132,6 +133,59 @@ TEST(VmoduleProgram, RefusesBadOptions) {
         Program program(args, true);
         EXPECT_EQ(program.awaitExit(), 2);
     }
+}
+
+// A number is taken whole or refused: values out of range, negative or with trailing
+// text used to be cut down to the option's type (--tcp 70000 served on port 4464).
+TEST(VmoduleProgram, RefusesNumbersOutOfRangeOrMalformed) {
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"--tcp", "70000"}, "--tcp '70000': out of range, 0 to 65535"},
+        {{"--tcp", "-1"}, "--tcp '-1': not a decimal number"},
+        {{"--tcp", "80x"}, "--tcp '80x': not a decimal number"},
+        {{"--tcp", " 80"}, "--tcp ' 80': not a decimal number"},
+        {{"--tcp", "0x50"}, "--tcp '0x50': not a decimal number"},
+        {{"--pty", "--model", "300"}, "--model '300': out of range, 0 to 255"},
+        {{"--pty", "--model", "0x100"}, "--model '0x100': out of range, 0 to FF"},
+        {{"--pty", "--model", "+3"}, "--model '+3': not a decimal number, or hexadecimal with 0x"},
+        {{"--pty", "--address", "260"}, "--address '260': out of range, 0 to 255"},
+        {{"--pty", "--address", "0x"}, "--address '0x': not a decimal number, or hexadecimal with 0x"},
+        {{"--pty", "--serial", "123456789"}, "--serial '123456789': out of range, 0 to FFFFFFFF"},
+        {{"--pty", "--serial", "-1"}, "--serial '-1': not a hexadecimal number"},
+        {{"--pty", "--version", "0x1FFFFFFFF"}, "--version '0x1FFFFFFFF': out of range, 0 to FFFFFFFF"},
+        {{"--pty", "--heartbeat", "4294967296"}, "--heartbeat '4294967296': out of range, 0 to 4294967295"},
+        {{"--pty", "--heartbeat", "-5"}, "--heartbeat '-5': not a decimal number"},
+        {{"--pty", "--drop", "1,,2"}, "--drop '1,,2': not a list of decimal byte indices"},
+        {{"--pty", "--garble", "3,"}, "--garble '3,': not a list of decimal byte indices"},
+        {{"--pty", "--garble", "18446744073709551616"}, "--garble '18446744073709551616': not a list"},
+        {{"--pty", "--silent-after", "9223372036854775808"},
+         "--silent-after '9223372036854775808': out of range, 0 to 9223372036854775807"},
+        {{"--pty", "--close-after", "-1"}, "--close-after '-1': not a decimal number"},
+    };
+    SubprocessOptions bounded;
+    bounded.timeoutMs = 5000; // a value taken by mistake starts serving: killed then
+    for (const auto& c : cases) {
+        const SubprocessResult run =
+            runSubprocess(std::string(VELTRANO_BIN_DIR) + "/vmodule", c.args, bounded);
+        const std::string shown = c.args[c.args.size() - 2] + " " + c.args.back();
+        EXPECT_EQ(run.exitStatus, 2) << shown;
+        EXPECT_EQ(run.out, "") << shown;
+        EXPECT_EQ(run.err.rfind("vmodule: " + c.message, 0), 0u) << shown << ": " << run.err;
+    }
+}
+
+// A leading zero is no octal prefix; 0x is hexadecimal.
+TEST(VmoduleProgram, NumbersAreDecimalOrHexadecimal) {
+    Program program({"--pty", "--model", "010", "--address", "0x0A"});
+    std::string line = program.firstLine();
+    ASSERT_EQ(line.rfind("pty /dev/", 0), 0u) << line;
+    uint32 ref = aLink_CreateSerial(0x40F5849A, line.substr(4).c_str(), 115200);
+    ASSERT_NE(ref, 0u);
+    EXPECT_EQ(entityGet(ref, 10, 3, 8), (Bytes{3, 8, 0, 10}));
+    aLink_Destroy(&ref);
+    EXPECT_EQ(program.terminate(), 0);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -23,12 +24,72 @@ TEST(ErrorText, OutOfRangeIsUnknown) {
     }
 }
 
+// Every code's value, name and description, as users read them; then the answers
+// outside the table.
+TEST(ErrorText, EveryCodeHasItsNameAndDescription) {
+    struct Row {
+        int value;
+        aErr code;
+        const char* name;
+        const char* description;
+    } rows[] = {
+        {0, aErrNone, "aErrNone", "Success, no error"},
+        {1, aErrMemory, "aErrMemory", "Memory allocation"},
+        {2, aErrParam, "aErrParam", "Invalid parameter"},
+        {3, aErrNotFound, "aErrNotFound", "Not found"},
+        {4, aErrFileNameLength, "aErrFileNameLength", "File name too long"},
+        {5, aErrBusy, "aErrBusy", "Resource busy"},
+        {6, aErrIO, "aErrIO", "Input/Output error"},
+        {7, aErrMode, "aErrMode", "Invalid Mode"},
+        {8, aErrWrite, "aErrWrite", "Write error"},
+        {9, aErrRead, "aErrRead", "Read error"},
+        {10, aErrEOF, "aErrEOF", "End of file"},
+        {11, aErrNotReady, "aErrNotReady", "Not ready, no bytes available"},
+        {12, aErrPermission, "aErrPermission", "Insufficient permissions"},
+        {13, aErrRange, "aErrRange", "Value out of range"},
+        {14, aErrSize, "aErrSize", "Invalid Size"},
+        {15, aErrOverrun, "aErrOverrun", "Buffer/queue overrun"},
+        {16, aErrParse, "aErrParse", "Parse error"},
+        {17, aErrConfiguration, "aErrConfiguration", "Configuration error"},
+        {18, aErrTimeout, "aErrTimeout", "Timeout occurred"},
+        {19, aErrInitialization, "aErrInitialization", "Initialization error"},
+        {20, aErrVersion, "aErrVersion", "Invalid version"},
+        {21, aErrUnimplemented, "aErrUnimplemented", "Functionality unimplemented"},
+        {22, aErrDuplicate, "aErrDuplicate", "Duplicate request"},
+        {23, aErrCancel, "aErrCancel", "Cancellation occurred, or did not complete"},
+        {24, aErrPacket, "aErrPacket", "Packet byte invalid"},
+        {25, aErrConnection, "aErrConnection", "Connection error"},
+        {26, aErrIndexRange, "aErrIndexRange", "Index out of range"},
+        {27, aErrShortCommand, "aErrShortCommand", "Halvorine command to short"},
+        {28, aErrInvalidEntity, "aErrInvalidEntity", "Invalid entity error"},
+        {29, aErrInvalidOption, "aErrInvalidOption", "Invalid option code"},
+        {30, aErrResource, "aErrResource", "Resource unavailable"},
+        {31, aErrMedia, "aErrMedia", "Media error"},
+        {32, aErrAsyncReturn, "aErrAsyncReturn", "Asynchronous return error"},
+        {33, aErrStreamStale, "aErrStreamStale", "Stream value is stale"},
+        {34, aErrUnknown, "aErrUnknown", "Unknown error"},
+    };
+    ASSERT_EQ(sizeof rows / sizeof rows[0], 35u);
+    for (const Row& row : rows) {
+        EXPECT_EQ(row.code, row.value) << row.name;
+        EXPECT_STREQ(aError_GetErrorText(row.code), row.name) << row.value;
+        EXPECT_STREQ(aError_GetErrorDescription(row.code), row.description) << row.value;
+    }
+    for (aErr outside : {35, 36, -1, INT_MAX, INT_MIN}) {
+        EXPECT_STREQ(aError_GetErrorText(outside), "aErrUnknown") << outside;
+        EXPECT_STREQ(aError_GetErrorDescription(outside), "Unknown error") << outside;
+    }
+}
+
 TEST(Version, PackPicksLayout) {
     struct Case {
         uint8 major, minor, patch;
         uint32 packed;
     } cases[] = {
-        {2, 14, 7, 0x2E000007}, {2, 15, 0, 0x2F020F00}, {3, 0, 1, 0x2F030001}, {1, 10, 255, 0x1A0000FF},
+        {2, 14, 7, 0x2E000007},
+        {2, 15, 0, 0x2F020F00},
+        {3, 0, 1, 0x2F030001},
+        {1, 10, 255, 0x1A0000FF},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(aVersion_Pack(c.major, c.minor, c.patch), c.packed);
@@ -88,7 +149,8 @@ TEST(Version, Features) {
 }
 
 TEST(ModelName, KnownAndUnknown) {
-    for (uint32 m : {0u, 6u, 12u, 28u, 0xFFFFFFFFu}) EXPECT_STREQ(aDefs_GetModelName(m), "Unknown") << m;
+    for (uint32 m : {0u, 6u, 12u, 28u, 0xFFFFFFFFu})
+        EXPECT_STREQ(aDefs_GetModelName(m), "Unknown") << m;
 }
 
 // Firmware files fit a module whose model name is a prefix of theirs, so no

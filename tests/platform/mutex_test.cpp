@@ -50,16 +50,52 @@ TEST(Mutex, DestroyRefusedWhileAnotherThreadHolds) {
     std::thread holder([&] {
         aMutex_Lock(m);
         locked = true;
-        for (int i = 0; i < 5000 && !release; ++i) aTime_MSSleep(1);
+        for (int i = 0; i < 5000 && !release; ++i)
+            aTime_MSSleep(1);
         aMutex_Unlock(m);
     });
-    for (int i = 0; i < 5000 && !locked; ++i) aTime_MSSleep(1);
+    for (int i = 0; i < 5000 && !locked; ++i)
+        aTime_MSSleep(1);
     ASSERT_TRUE(locked);
     EXPECT_EQ(aMutex_Destroy(&m), aErrBusy);
     EXPECT_NE(m, nullptr);
     release = true;
     holder.join();
     EXPECT_EQ(aMutex_Destroy(&m), aErrNone);
+}
+
+// A thread waiting in Lock keeps the mutex alive: the owner's Destroy is refused (it
+// used to release the lock to the waiter and free the record under it).
+TEST(Mutex, DestroyRefusedWhileAnotherThreadIsTaking) {
+    aMutex* m = aMutex_Create("taken");
+    ASSERT_EQ(aMutex_Lock(m), aErrNone);
+    ASSERT_EQ(aMutex_Lock(m), aErrNone);
+    std::atomic<bool> calling{false}, holding{false}, release{false};
+    std::thread taker([&] {
+        calling = true;
+        if (aMutex_Lock(m) != aErrNone) return;
+        holding = true;
+        for (int i = 0; i < 5000 && !release; ++i)
+            aTime_MSSleep(1);
+        aMutex_Unlock(m);
+    });
+    for (int i = 0; i < 5000 && !calling; ++i)
+        aTime_MSSleep(1);
+    aTime_MSSleep(100); // time to block inside Lock
+
+    EXPECT_EQ(aMutex_Destroy(&m), aErrBusy) << "another thread is taking it";
+    ASSERT_NE(m, nullptr);
+    EXPECT_FALSE(holding);
+    EXPECT_EQ(aMutex_Unlock(m), aErrNone);
+    EXPECT_EQ(aMutex_Unlock(m), aErrNone);
+    for (int i = 0; i < 5000 && !holding; ++i)
+        aTime_MSSleep(1);
+    EXPECT_TRUE(holding) << "the waiter takes it once released";
+    EXPECT_EQ(aMutex_Destroy(&m), aErrBusy) << "another thread holds it";
+    release = true;
+    taker.join();
+    EXPECT_EQ(aMutex_Destroy(&m), aErrNone);
+    EXPECT_EQ(m, nullptr);
 }
 
 TEST(Mutex, LockExcludesOtherThreads) {

@@ -59,7 +59,8 @@ const char* const usageText =
     "      -z, --level N          zlib compression level 0-9 (default 9)\n"
     "\n"
     "The identity record is written when any identity option is given; its text\n"
-    "fields hold at most 16 characters. Numbers are decimal, or hexadecimal with 0x.\n"
+    "fields hold at most 16 characters. Numbers are decimal, or hexadecimal with 0x\n"
+    "(a leading 0 does not make them octal); others, and numbers out of range, are refused.\n"
     "\n"
     "Example:\n"
     "  birdtool pack -o 42.bird -V 2.11.4 -m VT-Hub4 -S 0x4010 -D 0x4020 \\\n"
@@ -69,15 +70,21 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Decimal, or hexadecimal with 0x (base 0); base 16 takes hexadecimal with or without 0x.
-uint32 parseNumber(const std::string& text, const char* what, uint64 max = 0xFFFFFFFFu, int base = 0) {
-    if (text.empty() || text[0] == '-' || text[0] == '+')
-        throw UsageError(std::string("bad ") + what + ": '" + text + "'");
-    char* end = nullptr;
+// Decimal, or hexadecimal after 0x; hexadecimal with or without 0x where hexOnly (the
+// serial number). Nothing else: no sign, no spaces, and a leading 0 is no octal prefix.
+uint32 parseNumber(const std::string& text, const char* what, uint32 max = 0xFFFFFFFFu,
+                   bool hexOnly = false) {
+    const bool prefixed = text.size() > 1 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = prefixed ? text.substr(2) : text;
+    const bool hex = prefixed || hexOnly;
+    const char* const form = hexOnly ? "hexadecimal" : "decimal, or hexadecimal with 0x";
+    if (digits.empty() ||
+        digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos)
+        throw UsageError(std::string("bad ") + what + " '" + text + "': not " + form);
     errno = 0;
-    unsigned long long value = std::strtoull(text.c_str(), &end, base);
-    if (errno != 0 || *end != '\0' || value > max)
-        throw UsageError(std::string("bad ") + what + ": '" + text + "'");
+    const unsigned long long value = std::strtoull(digits.c_str(), nullptr, hex ? 16 : 10);
+    if (errno == ERANGE || value > max)
+        throw UsageError(std::string("bad ") + what + " '" + text + "': at most " + std::to_string(max));
     return uint32(value);
 }
 
@@ -151,7 +158,8 @@ int pack(int argc, char** argv) {
             break;
         case 's': {
             char digits[9];
-            std::snprintf(digits, sizeof digits, "%08X", parseNumber(arg, "serial number", 0xFFFFFFFFu, 16));
+            std::snprintf(digits, sizeof digits, "%08X",
+                          parseNumber(arg, "serial number", 0xFFFFFFFFu, true));
             identity.serial = digits;
             withIdentity = true;
             break;
@@ -160,7 +168,7 @@ int pack(int argc, char** argv) {
             identity.model = arg, withIdentity = true;
             break;
         case 'M': {
-            const char* name = aDefs_GetModelName(parseNumber(arg, "model number"));
+            const char* name = aDefs_GetModelName(parseNumber(arg, "model number", 255));
             if (std::strcmp(name, "Unknown") == 0) throw UsageError("unknown model number " + arg);
             identity.model = name;
             withIdentity = true;

@@ -33,6 +33,62 @@ long long modifiedNs(const struct stat& status) {
     return status.st_mtim.tv_sec * 1000000000LL + status.st_mtim.tv_nsec;
 }
 
+// Names of the entries of a directory, sorted; "." and ".." left out.
+std::vector<std::string> entryNames(const std::string& path) {
+    std::vector<std::string> names;
+    DIR* directory = opendir(path.c_str());
+    if (!directory) return names;
+    while (const dirent* entry = readdir(directory)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(directory);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool isRegularFile(const std::string& path) {
+    struct stat status;
+    return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat status;
+    return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// The build number a name "N.bird" gives; none for any other name.
+std::optional<uint32_t> buildNumber(const std::string& name) {
+    uint32_t number = 0;
+    const size_t suffix = name.size() > 5 ? name.size() - 5 : std::string::npos;
+    if (suffix == std::string::npos || name.compare(suffix, 5, ".bird") != 0 ||
+        !parseDecimal(name.substr(0, suffix), number))
+        return std::nullopt;
+    return number;
+}
+
+// The build files of one folder (relative to directory) by number. Only regular files
+// count: a directory or a FIFO named N.bird cannot be served.
+std::map<uint32_t, std::string> buildFiles(const std::string& directory, const std::string& folder) {
+    std::map<uint32_t, std::vector<std::string>> named;
+    for (const std::string& name : entryNames(directory + "/" + folder)) {
+        const std::optional<uint32_t> number = buildNumber(name);
+        if (number && isRegularFile(directory + "/" + folder + "/" + name)) named[*number].push_back(name);
+    }
+    std::map<uint32_t, std::string> files;
+    std::string clashes;
+    for (const auto& [number, names] : named) {
+        files[number] = directory + "/" + folder + "/" + names.front();
+        if (names.size() < 2) continue;
+        clashes +=
+            (clashes.empty() ? folder + ": " : "; ") + "build " + std::to_string(number) + " is named by ";
+        for (size_t i = 0; i < names.size(); i++)
+            clashes += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    }
+    if (!clashes.empty()) throw CatalogueError(clashes);
+    return files;
+}
+
 std::string serialText(uint32_t serialNumber) {
     char text[9];
     snprintf(text, sizeof text, "%08X", serialNumber);
@@ -105,28 +161,31 @@ std::string Catalogue::versionOf(const std::string& path) const {
 
 void Catalogue::addBuilds(const std::string& folder, const std::string& origin,
                           std::map<uint32_t, CatalogueBuild>& builds) const {
-    DIR* directory = opendir(folder.c_str());
-    if (!directory) return;
-    while (dirent* entry = readdir(directory)) {
-        const std::string name = entry->d_name;
-        const size_t suffix = name.size() > 5 ? name.size() - 5 : std::string::npos;
-        uint32_t number = 0;
-        if (suffix == std::string::npos || name.compare(suffix, 5, ".bird") != 0 ||
-            !parseDecimal(name.substr(0, suffix), number) || builds.count(number))
-            continue;
-        const std::string path = folder + "/" + name;
-        builds[number] = {number, versionOf(path), origin, path};
-    }
-    closedir(directory);
+    for (const auto& [number, path] : buildFiles(directory_, folder))
+        if (!builds.count(number)) builds[number] = {number, versionOf(path), origin, path};
+}
+
+std::vector<std::string> Catalogue::problems() const {
+    std::vector<std::string> found;
+    for (const std::string kind : {"serial", "model"})
+        for (const std::string& name : entryNames(directory_ + "/" + kind)) {
+            if (!isDirectory(directory_ + "/" + kind + "/" + name)) continue;
+            try {
+                buildFiles(directory_, kind + "/" + name);
+            } catch (const CatalogueError& e) {
+                found.push_back(e.what());
+            }
+        }
+    return found;
 }
 
 std::map<uint32_t, CatalogueBuild> Catalogue::builds(uint32_t serialNumber) const {
     std::map<uint32_t, CatalogueBuild> builds;
     const std::string serial = serialText(serialNumber);
-    addBuilds(directory_ + "/serial/" + serial, serial, builds);
+    addBuilds("serial/" + serial, serial, builds);
     const std::string model = modelOf(serialNumber);
     if (!model.empty() && model.find('/') == std::string::npos && model != "." && model != "..")
-        addBuilds(directory_ + "/model/" + model, model, builds);
+        addBuilds("model/" + model, model, builds);
     return builds;
 }
 

@@ -6,8 +6,10 @@
 //   DIR/model/MODEL NAME/N.bird build N for every module of that model
 //
 // Serial numbers and fingerprint words are hexadecimal, builds decimal; "#" starts
-// a comment line. The directory is read at every request, so builds can be added
-// or removed while the server runs. Versions come from each file's identity record.
+// a comment line. Only regular files (or links to them) are builds. Two files that
+// name one build in one folder (7.bird and 07.bird) are a catalogue error. The
+// directory is read at every request, so builds can be added or removed while the
+// server runs. Versions come from each file's identity record.
 #ifndef UPDATESERVER_CATALOGUE_H
 #define UPDATESERVER_CATALOGUE_H
 
@@ -15,8 +17,14 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
+
+// A catalogue that cannot be read one way only, such as two files for one build.
+struct CatalogueError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
 
 struct CatalogueBuild {
     uint32_t number = 0;
@@ -35,16 +43,23 @@ class Catalogue {
     explicit Catalogue(std::string directory) : directory_(std::move(directory)) {}
 
     // The module's own builds and its model's, by build number; a module's own build
-    // wins over a generic one with the same number.
+    // wins over a generic one with the same number. Throws CatalogueError when a folder
+    // names a build twice.
     std::map<uint32_t, CatalogueBuild> builds(uint32_t serialNumber) const;
-    // The newest version (ties: the higher build number); none without builds.
+    // The newest version (ties: the higher build number); none without builds. Throws
+    // as builds() does.
     std::optional<CatalogueBuild> latest(uint32_t serialNumber) const;
     std::optional<RecoveryEntry> recovery(const uint32_t fingerprint[4]) const;
+
+    // Every catalogue error in the serial and model folders, one text each, in name
+    // order; empty when there is none.
+    std::vector<std::string> problems() const;
 
     const std::string& directory() const { return directory_; }
 
   private:
     std::string modelOf(uint32_t serialNumber) const;
+    // folder is relative to the catalogue directory.
     void addBuilds(const std::string& folder, const std::string& origin,
                    std::map<uint32_t, CatalogueBuild>& builds) const;
     std::string versionOf(const std::string& path) const;

@@ -59,8 +59,9 @@ bool fingerprintParameter(const Query& query, uint32_t words[4]) {
 
 bool readWholeFile(const std::string& path, std::string& bytes) {
     std::ifstream file(path, std::ios::binary | std::ios::ate);
-    if (!file) return false;
-    bytes.resize(static_cast<size_t>(file.tellg()));
+    const std::streamoff size = file ? static_cast<std::streamoff>(file.tellg()) : -1;
+    if (size < 0) return false;
+    bytes.resize(static_cast<size_t>(size));
     file.seekg(0);
     return static_cast<bool>(file.read(&bytes[0], static_cast<std::streamsize>(bytes.size())));
 }
@@ -82,6 +83,14 @@ std::string hex8(uint32_t value) {
 } // namespace
 
 ServiceAnswer UpdateService::answer(const std::string& target) const {
+    try {
+        return answerQuery(target);
+    } catch (const CatalogueError& e) {
+        return error(500, std::string("catalogue: ") + e.what());
+    }
+}
+
+ServiceAnswer UpdateService::answerQuery(const std::string& target) const {
     const size_t mark = target.find('?');
     const std::string requestPath = target.substr(0, mark);
     if (requestPath != path) return error(404, "unknown path " + requestPath + "; queries go to " + path);

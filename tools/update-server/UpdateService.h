@@ -4,7 +4,8 @@
 //   op=builds&sn=SERIAL            "ok", one "build;version" line per build
 //   op=bird&sn=SERIAL&bld=N&fw=..  "ok", the BIRD file in Base64
 //   op=fix&fp=W1%20W2%20W3%20W4    "ok", serial number, build
-// Anything else gets a 4xx status with a one-line "error: ..." text.
+// Anything else gets a 4xx status with a one-line "error: ..." text; a catalogue error
+// met on the way (see Catalogue.h) a 500 with "error: catalogue: ...".
 #ifndef UPDATESERVER_UPDATESERVICE_H
 #define UPDATESERVER_UPDATESERVICE_H
 
@@ -27,6 +28,8 @@ class UpdateService {
     ServiceAnswer answer(const std::string& target) const;
 
   private:
+    ServiceAnswer answerQuery(const std::string& target) const;
+
     const Catalogue& catalogue_;
 };
 

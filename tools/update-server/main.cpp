@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "Catalogue.h"
 #include "UpdateService.h"
@@ -36,7 +37,10 @@ const char kUsage[] =
     "  DIR/serial/SERIAL/N.bird     build N made for one module\n"
     "  DIR/model/MODEL NAME/N.bird  build N for every module of that model\n"
     "Versions are read from each file's identity record. Lines starting with \"#\" are\n"
-    "comments. Files can be added or removed while the server runs.\n"
+    "comments. Files can be added or removed while the server runs. Only regular files\n"
+    "are builds. Two files for one build in one folder (7.bird and 07.bird) are an\n"
+    "error: the server does not start, and a clash made later fails the requests that\n"
+    "meet it with status 500.\n"
     "\n"
     "Stop it with Ctrl+C (SIGINT) or SIGTERM.\n";
 
@@ -85,6 +89,26 @@ int parseOptions(int argc, char** argv, Options& options) {
     return 0;
 }
 
+// One line per request: address, method, target as sent, status, reply size; "-" for
+// what a request too malformed to read does not tell.
+void logRequest(const httplib::Request& request, int status, size_t bytes) {
+    const auto field = [](const std::string& text) { return text.empty() ? "-" : text.c_str(); };
+    fprintf(stdout, "%s %s %s %d %zu\n", field(request.remote_addr), field(request.method),
+            field(request.target), status, bytes);
+    fflush(stdout);
+}
+
+const char* refusalText(int status) {
+    switch (status) {
+    case 400:
+        return "error: malformed request\n";
+    case 414:
+        return "error: request target too long\n";
+    default:
+        return "error: request refused\n";
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -98,6 +122,12 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    Catalogue catalogue(options.catalogue);
+    const std::vector<std::string> problems = catalogue.problems();
+    for (const std::string& problem : problems)
+        fprintf(stderr, "update-server: catalogue error: %s\n", problem.c_str());
+    if (!problems.empty()) return 1;
+
     // A client that hangs up mid-reply must not end the server.
     signal(SIGPIPE, SIG_IGN);
     // Signals are taken by the main thread alone, with sigwait; the server's threads
@@ -108,22 +138,34 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    Catalogue catalogue(options.catalogue);
     UpdateService service(catalogue);
     httplib::Server server;
     // Every request, whatever its method, is answered and logged here, before the
     // reply goes out, so the log lists requests in the order the client sent them.
     server.set_pre_routing_handler([&service](const httplib::Request& request, httplib::Response& response) {
-        const ServiceAnswer answer = request.method == "GET"
-                                         ? service.answer(request.target)
-                                         : ServiceAnswer{405, "error: only GET requests are served\n"};
+        ServiceAnswer answer{500, ""};
+        try {
+            answer = request.method == "GET" ? service.answer(request.target)
+                                             : ServiceAnswer{405, "error: only GET requests are served\n"};
+        } catch (const std::exception& e) {
+            answer.body = std::string("error: ") + e.what() + "\n";
+        }
         response.status = answer.status;
         response.set_content(answer.body, "text/plain");
-        fprintf(stdout, "%s %s %s %d %zu\n", request.remote_addr.c_str(), request.method.c_str(),
-                request.target.c_str(), answer.status, answer.body.size());
-        fflush(stdout);
+        logRequest(request, answer.status, answer.body.size());
         return httplib::Server::HandlerResponse::Handled;
     });
+    // Requests that the HTTP layer refuses before the handler above (a malformed
+    // request, a target too long) come only here: they get a text and a log line too.
+    // The handler's own failures pass by with their text, logged already.
+    const httplib::Server::HandlerWithResponse refused = [](const httplib::Request& request,
+                                                            httplib::Response& response) {
+        if (!response.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+        response.set_content(refusalText(response.status), "text/plain");
+        logRequest(request, response.status, response.body.size());
+        return httplib::Server::HandlerResponse::Handled;
+    };
+    server.set_error_handler(refused);
 
     const int port = options.port == 0
                          ? server.bind_to_any_port(options.address)
