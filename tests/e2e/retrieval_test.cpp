@@ -7,6 +7,7 @@
 
 #include <map>
 
+#include "AsNobody.h"
 #include "BirdWriter.h"
 #include "ReferenceServer.h"
 #include "ScriptedHttpServer.h"
@@ -66,8 +67,7 @@ class Retrieval : public ::testing::Test {
         makeDirectories(dir / "catalogue/serial/40F5849A");
         makeDirectories(dir / "catalogue/model/VT-Router");
         dir.write("catalogue/devices.txt", "# serial model\n40F5849A VT-Router\n");
-        build27 =
-            dir.write("catalogue/serial/40F5849A/27.bird", birdBytes("1.2.3", 0x40F5849A, "VT-Router"));
+        build27 = dir.write("catalogue/serial/40F5849A/27.bird", birdBytes("1.2.3", 0x40F5849A, "VT-Router"));
         build28 = dir.write("catalogue/model/VT-Router/28.bird", birdBytes("1.10.0", 0, "VT-Router"));
         dir.write("catalogue/model/VT-Router/26.bird", birdBytes("0.9.0", 0, "VT-Router"));
     }
@@ -224,6 +224,27 @@ TEST_F(Retrieval, LocalListingOfStoredFiles) {
     EXPECT_EQ(unknown.out, kBanner + "No builds found for device [1234ABCD]\n");
     EXPECT_EQ(unknown.exitStatus, 0);
     EXPECT_FALSE(exists(dir / "store/updater/1234ABCD"));
+}
+
+// Another user may list the store without being able to read a device's record:
+// the listing goes on, and the record stays as it is.
+TEST_F(Retrieval, LocalListingAsAnotherUserLeavesAnUnreadableRecord) {
+    makeDirectories(device());
+    dir.write("store/updater/40F5849A/7.bird", birdBytes("1.2.3", 0, "VT-Router"));
+    const std::string record = "LATEST_DOWNLOAD=7.bird\nLATEST_TRANSFER=7.bird\n";
+    const std::string settings = dir.write("store/updater/40F5849A/.settings", record);
+    for (const std::string& path : {dir.path(), dir / "store", dir / "store/updater", device()})
+        ASSERT_EQ(chmod(path.c_str(), 0777), 0);
+    ASSERT_EQ(chmod(settings.c_str(), 0), 0);
+    const int failures = asNobody([&] {
+        SubprocessResult r = updater({"-L", "-d", "40F5849A"}, "http://127.0.0.1:1/cgi/u");
+        return (r.out != kBanner + "Build List for device [40F5849A]:\n\n"
+                                   "Build          \tVersion        \n"
+                                   "7              \t1.2.3          \n") +
+               (r.err != "") + (r.exitStatus != 0);
+    });
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(TempDir::read(settings), record);
 }
 
 TEST_F(Retrieval, GetWhenTheFileCannotBeWritten) {
