@@ -86,11 +86,8 @@ aErr AttributesFile::write(const std::string& path) {
     std::string content;
     for (const auto& [key, value] : m_values)
         content += key + "=" + value + "\n";
-    int error = ENAMETOOLONG;
-    // A name too long to open for reading must not be written either: the rewrite
-    // would replace a record that could never be read back.
-    aErr result = m_fileName.size() > aFILE_MAXPATH ? aErrFileNameLength
-                                                    : writeFileAtomically(m_fileName, content, &error);
+    int error = 0;
+    const aErr result = writeFileAtomically(m_fileName, content, &error);
     if (result != aErrNone) {
         updaterLog(DEBUG_Attributes,
                    "Attibutes: Error - cannot open attributes file for writting: '%s' (%d)\n",

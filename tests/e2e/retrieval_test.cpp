@@ -258,6 +258,26 @@ TEST_F(Retrieval, GetWhenTheFileCannotBeWritten) {
     EXPECT_EQ(attributes(device(".settings")).count("LATEST_DOWNLOAD"), 0u);
 }
 
+// A store so deep that the device's files would pass the path limit: nothing is
+// stored, and the download fails instead of reporting a build it cannot keep.
+TEST_F(Retrieval, GetIntoAStoreBeyondThePathLimitFails) {
+    ReferenceServer server(dir / "catalogue", dir / "server.log");
+    // The device directory, base + "/updater/40F5849A", takes 255 characters.
+    const std::string base = dir / std::string(255 - 17 - dir.path().size() - 1, 'b');
+    SubprocessOptions options;
+    options.setEnv["HOME"] = dir / "home";
+    SubprocessResult r =
+        runSubprocess(kUpdater, {"-G", "-d", "40F5849A", "-u", server.url(), "-i", base}, options);
+    EXPECT_EQ(r.out, kGetLatest + "Retrieving build 28\n"
+                                  "Validating build 28 with server\n"
+                                  "Build 28 is valid\n");
+    EXPECT_EQ(r.err, "Failed to write file with 4\n");
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_TRUE(exists(base + "/updater/40F5849A"));
+    EXPECT_FALSE(exists(base + "/updater/40F5849A/28.bird"));
+    EXPECT_FALSE(exists(base + "/updater/40F5849A/.settings"));
+}
+
 namespace {
 
 // Answers each operation with a scripted reply; operations not given get a valid one.

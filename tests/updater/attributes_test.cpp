@@ -308,6 +308,10 @@ TEST(AtomicFile, FailuresReportTheSystemError) {
     EXPECT_EQ(writeFileAtomically(dir / "no/such/dir/file", std::string("x"), &error), aErrNotFound);
     EXPECT_EQ(error, ENOENT);
     EXPECT_EQ(writeFileAtomically("", std::string("x"), &error), aErrParam);
+    // Longer than the file layer opens: it could never be read back.
+    EXPECT_EQ(writeFileAtomically(dir / std::string(aFILE_MAXPATH, 'n'), std::string("x"), &error),
+              aErrFileNameLength);
+    EXPECT_EQ(error, ENAMETOOLONG);
     ASSERT_EQ(mkdir((dir / "a-directory").c_str(), 0755), 0);
     EXPECT_NE(writeFileAtomically(dir / "a-directory", std::string("x"), &error), aErrNone);
     EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"a-directory"});
