@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "Base64.h"
+#include "BirdFile.h"
 #include "ServerCommClass.h"
 #include "Timestamp.h"
 #include "UpdaterApp.h"
@@ -42,6 +43,21 @@ DownloadResult downloadWithActivity(UpdaterDisplayInterface* display, const std:
     DownloadResult result = future.get();
     worker.join();
     return result;
+}
+
+// Whether bytes are a BIRD file that loads: what the update command will need.
+bool holdsBirdFile(const std::string& name, const std::vector<uint8_t>& bytes) {
+    if (!isBirdHeader(bytes.data(), bytes.size())) {
+        updaterLog(DEBUG_Updater, "Download_Firmware: %s is no BIRD file\n", name.c_str());
+        return false;
+    }
+    try {
+        BirdFile::fromMemory(name, bytes.data(), bytes.size());
+        return true;
+    } catch (const std::runtime_error& error) {
+        updaterLog(DEBUG_Updater, "Download_Firmware: %s does not load: %s\n", name.c_str(), error.what());
+        return false;
+    }
 }
 
 } // namespace
@@ -109,10 +125,10 @@ uint32_t UpdaterApp::Download_Firmware(uint32_t serialNumber, const std::string&
         return 0;
     }
 
-    // A payload that is not Base64, or a file that could not be stored, is a failed
-    // download: nothing is recorded and the command fails.
+    // A payload that is not Base64 or not a BIRD file that loads, or a file that could
+    // not be stored, is a failed download: nothing is recorded and the command fails.
     std::vector<uint8_t> bytes;
-    if (!Base64::decode(download.payload, bytes)) {
+    if (!Base64::decode(download.payload, bytes) || !holdsBirdFile(fileBuild + ".bird", bytes)) {
         displayPrintf(display, 1, "Failed to retrieve a valid BIRD file");
         return 0;
     }

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "AsNobody.h"
+#include "Base64.h"
 #include "BirdWriter.h"
 #include "ReferenceServer.h"
 #include "ScriptedHttpServer.h"
@@ -47,6 +48,16 @@ std::string birdBytes(const std::string& version, uint32_t serial, const std::st
     writer.addFirmwareImage(0x1000, std::vector<uint8>(300, static_cast<uint8>(version.size())));
     const std::vector<uint8> bytes = writer.file();
     return std::string(bytes.begin(), bytes.end());
+}
+
+// The build every scripted server sends, and its Base64 form as sent.
+const std::string& servedBuild() {
+    static const std::string bytes = birdBytes("1.0.0", 0x40F5849A, "VT-Router");
+    return bytes;
+}
+
+std::string base64(const std::string& bytes) {
+    return Base64::encode(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
 // The attributes file as a map.
@@ -286,7 +297,7 @@ ScriptedHttpServer::Script failingAt(std::map<std::string, ScriptedResponse> rep
         const std::map<std::string, std::string> good = {{"op=hi", "ok\n"},
                                                          {"op=qu", "ok\n28\nfw\n"},
                                                          {"op=builds", "ok\n28;1.0.0\n"},
-                                                         {"op=bird", "ok\nYmlyZA==\n"}};
+                                                         {"op=bird", "ok\n" + base64(servedBuild()) + "\n"}};
         for (const auto& reply : replies)
             if (target.find(reply.first + "&") != std::string::npos) return reply.second;
         for (const auto& reply : good)
@@ -352,6 +363,21 @@ TEST_F(Retrieval, FailingServers) {
          "Failed to retrieve a valid BIRD file\n",
          1,
          false},
+        // Base64, but not of a BIRD file that loads: nothing is stored either.
+        {"payload no BIRD file",
+         {{"op=bird", ScriptedResponse::http(200, "ok\n" + base64("firmware") + "\n")}},
+         validated,
+         "Failed to retrieve a valid BIRD file\n",
+         1,
+         false},
+        // Wrapped at 76 characters, the first line alone arrives: it holds the header
+        // but only the start of the body.
+        {"line-wrapped Base64",
+         {{"op=bird", ScriptedResponse::http(200, "ok\n" + base64(servedBuild()).insert(76, "\n") + "\n")}},
+         validated,
+         "Failed to retrieve a valid BIRD file\n",
+         1,
+         false},
         {"valid payload", {}, validated, "", 0, true},
     };
     for (const Case& c : cases) {
@@ -367,7 +393,7 @@ TEST_F(Retrieval, FailingServers) {
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.err, err);
         EXPECT_EQ(r.exitStatus, c.status);
-        EXPECT_EQ(TempDir::read(store / "updater/40F5849A/28.bird"), c.stored ? "bird" : "");
+        EXPECT_EQ(TempDir::read(store / "updater/40F5849A/28.bird"), c.stored ? servedBuild() : "");
         EXPECT_EQ(attributes(store / "updater/40F5849A/.settings").count("LATEST_DOWNLOAD"),
                   c.stored ? 1u : 0u);
     }

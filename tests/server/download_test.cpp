@@ -4,6 +4,8 @@
 
 #include "../updater/LogCapture.h"
 #include "../updater/RecordingDisplay.h"
+#include "Base64.h"
+#include "BirdWriter.h"
 #include "ScriptedHttpServer.h"
 #include "TempDir.h"
 #include "UpdaterApp.h"
@@ -22,6 +24,18 @@ class ActivityDisplay : public RecordingDisplay {
     std::vector<std::string> labels;
 };
 
+// The build the servers here send, a small BIRD file.
+const std::string& servedBuild() {
+    static const std::string bytes = [] {
+        BirdWriter writer;
+        writer.addIdentity("1.0.0", 0x40F5849A, "VT-Router");
+        writer.addFirmwareImage(0x1000, std::vector<uint8>(64, 0x5A));
+        const std::vector<uint8> file = writer.file();
+        return std::string(file.begin(), file.end());
+    }();
+    return bytes;
+}
+
 ScriptedHttpServer::Script slowBuildServer() {
     return [](const std::string& target) {
         if (target.find("op=hi&") != std::string::npos) return ScriptedResponse::http(200, "ok\n");
@@ -29,7 +43,9 @@ ScriptedHttpServer::Script slowBuildServer() {
         if (target.find("op=builds&") != std::string::npos)
             return ScriptedResponse::http(200, "ok\n5;1.0.0\n");
         // The build arrives in pieces over about 600 ms.
-        return ScriptedResponse::chunked(200, {"ok\n", "Ymly", "ZA==", "\n"}, 200);
+        const std::string payload =
+            Base64::encode(reinterpret_cast<const uint8_t*>(servedBuild().data()), servedBuild().size());
+        return ScriptedResponse::chunked(200, {"ok\n", payload.substr(0, 8), payload.substr(8), "\n"}, 200);
     };
 }
 
@@ -46,7 +62,7 @@ TEST(Download, IndicatorRunsWhileTheBuildArrives) {
     EXPECT_EQ(display.endings, 1);
     for (const std::string& label : display.labels)
         EXPECT_EQ(label, "Downloading");
-    EXPECT_EQ(TempDir::read(dir / "40F5849A/5.bird"), "bird");
+    EXPECT_EQ(TempDir::read(dir / "40F5849A/5.bird"), servedBuild());
     EXPECT_TRUE(display.errors.empty());
 }
 
