@@ -1,6 +1,7 @@
 // -G: download of a build into the store.
 #include <chrono>
 #include <future>
+#include <system_error>
 #include <thread>
 
 #include "Base64.h"
@@ -19,23 +20,31 @@ struct DownloadResult {
 };
 
 // Runs the build request on a worker thread while the display shows the activity
-// indicator every 100 ms; the transfer's own time-outs bound the wait.
+// indicator every 100 ms; the transfer's own time-outs bound the wait. A worker that
+// cannot be started is a failed download.
 DownloadResult downloadWithActivity(UpdaterDisplayInterface* display, const std::string& url,
                                     uint32_t serialNumber, const std::string& firmwareId,
                                     const std::string& build, bool noCal) {
     std::promise<DownloadResult> promise;
     std::future<DownloadResult> future = promise.get_future();
-    std::thread worker([&] {
-        DownloadResult result;
-        try {
-            ServerCommClass server;
-            result.ok = server.GetBuild(serialNumber, firmwareId, build, noCal, result.payload, url.c_str());
-        } catch (...) {
-            // The promise is always fulfilled, or the waiting thread would never end.
-            result = DownloadResult();
-        }
-        promise.set_value(std::move(result));
-    });
+    std::thread worker;
+    try {
+        worker = std::thread([&] {
+            DownloadResult result;
+            try {
+                ServerCommClass server;
+                result.ok =
+                    server.GetBuild(serialNumber, firmwareId, build, noCal, result.payload, url.c_str());
+            } catch (...) {
+                // The promise is always fulfilled, or the waiting thread would never end.
+                result = DownloadResult();
+            }
+            promise.set_value(std::move(result));
+        });
+    } catch (const std::system_error& error) {
+        updaterLog(DEBUG_APP, "Download_Firmware: cannot start the download: %s\n", error.what());
+        return DownloadResult();
+    }
     display->showActivity(true, "Downloading");
     while (future.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
         display->showActivity(true, "Downloading");

@@ -189,8 +189,10 @@ int updaterMain(int argc, const char* const* argv) {
     UpdaterApp app(options.serverEndpoint, storeRoot, &display);
     try {
         return runCommands(app, options);
-    } catch (const CommandUnavailable& unavailable) {
-        displayPrintf(&display, 1, "%s", unavailable.what());
+    } catch (const std::exception& error) {
+        // A command not available in this build, or a failure no command caught:
+        // its text, and the run fails.
+        displayPrintf(&display, 1, "%s", error.what());
         return 1;
     }
 }

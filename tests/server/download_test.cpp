@@ -2,8 +2,12 @@
 // request runs on its worker thread, and the checks made before any request.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 #include "../updater/LogCapture.h"
 #include "../updater/RecordingDisplay.h"
+#include "AsNobody.h"
 #include "Base64.h"
 #include "BirdWriter.h"
 #include "ScriptedHttpServer.h"
@@ -118,4 +122,27 @@ TEST(Download, UnreadableLatestBuildIsLoggedAndCountsAsZero) {
     EXPECT_EQ(app.Download_Firmware(0x40F5849A, "", false, false), 0u);
     EXPECT_EQ(display.errors, std::vector<std::string>{"No valid build 0"});
     EXPECT_NE(log.text().find("Error: Could not convert latest to int.\n"), std::string::npos);
+}
+
+// A worker thread that cannot be started is a failed download, never an exception
+// past the command.
+TEST(Download, NoThreadForTheDownloadFailsTheCommand) {
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    ScriptedHttpServer server(slowBuildServer());
+    const int failures = asNobody([&] {
+        // No further process or thread for this user.
+        const struct rlimit none = {1, 1};
+        if (setrlimit(RLIMIT_NPROC, &none) != 0) return 50;
+        RecordingDisplay display;
+        UpdaterApp app(server.url(), dir.path(), &display);
+        int bad = app.Download_Firmware(0x40F5849A, "", false, false) != 0u;
+        bad += display.errors !=
+               std::vector<std::string>{"Download failed", "Failed to retrieve a valid BIRD file"};
+        return bad;
+    });
+    EXPECT_EQ(failures, 0);
+    // The device's record was made, the build request never went out.
+    EXPECT_EQ(server.targets().size(), 3u);
+    EXPECT_EQ(TempDir::read(dir / "40F5849A/5.bird"), "");
 }

@@ -11,13 +11,18 @@
 // Calls body in a child process running as nobody (uid and gid 65534) and returns
 // the child's exit status, which body's result becomes: by convention the number of
 // failed checks. 100 when the child could not drop its privileges, 101 when it did
-// not exit normally, 102 when it ran longer than timeoutMs and was killed. The child
-// leaves with _exit, so no exit handlers run twice.
+// not exit normally, 102 when it ran longer than timeoutMs and was killed, 103 when
+// body threw. The child leaves with _exit, so no exit handlers run twice.
 template <class Body> int asNobody(Body body, int timeoutMs = 20000) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(100);
-        ::_exit(body());
+        // An exception must not carry the child back into the test runner.
+        try {
+            ::_exit(body());
+        } catch (...) {
+            ::_exit(103);
+        }
     }
     if (pid < 0) return 101;
     int status = 0;
