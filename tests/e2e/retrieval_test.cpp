@@ -23,6 +23,13 @@ const std::string kGetLatest = kBanner + "Retrieving firmware for device with se
                                          "No build specified\n"
                                          "Using Latest build\n";
 
+// What -B prints for the catalogue of the Retrieval tests.
+const std::string kServerListing = "Build List for device [40F5849A]:\n\n"
+                                   "Build          \tVersion        \n"
+                                   "28             \t1.10.0         \n"
+                                   "27             \t1.2.3          \n"
+                                   "26             \t0.9.0          \n";
+
 // What -G -b BUILD prints up to the build check.
 std::string getChosen(const std::string& build) {
     return kBanner +
@@ -189,11 +196,7 @@ TEST_F(Retrieval, DeviceWithoutBuildsGetsItsRecordButNoFile) {
 TEST_F(Retrieval, ServerListingNewestFirst) {
     ReferenceServer server(dir / "catalogue", dir / "server.log");
     SubprocessResult r = updater({"-B", "-d", "40F5849A"}, server.url());
-    EXPECT_EQ(r.out, kBanner + "Build List for device [40F5849A]:\n\n"
-                               "Build          \tVersion        \n"
-                               "28             \t1.10.0         \n"
-                               "27             \t1.2.3          \n"
-                               "26             \t0.9.0          \n");
+    EXPECT_EQ(r.out, kBanner + kServerListing);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(server.requests(),
@@ -204,6 +207,20 @@ TEST_F(Retrieval, ServerListingNewestFirst) {
     SubprocessResult unknown = updater({"-B", "-d", "1234ABCD"}, server.url());
     EXPECT_EQ(unknown.out, kBanner + "No builds found for device [1234ABCD]\n");
     EXPECT_EQ(unknown.exitStatus, 0);
+}
+
+// The usage says "-u <host:port>": the queries then go to /cgi/u on that server.
+TEST_F(Retrieval, ServerNamedByHostAndPort) {
+    ReferenceServer server(dir / "catalogue", dir / "server.log");
+    const std::string url = server.url();
+    ASSERT_EQ(url.rfind("http://", 0), 0u);
+    const std::string hostPort = url.substr(7, url.size() - 7 - std::string("/cgi/u").size());
+    SubprocessResult r = updater({"-B", "-d", "40F5849A"}, hostPort);
+    EXPECT_EQ(r.out, kBanner + kServerListing);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(server.requests(),
+              (std::vector<std::string>{"/cgi/u?op=hi&rv=2&", "/cgi/u?op=builds&sn=40F5849A&"}));
 }
 
 TEST_F(Retrieval, LocalListingOfStoredFiles) {
