@@ -47,8 +47,9 @@ class UpdaterApp {
     bool Get_Fingerprint(uint32_t result[4], const std::string& serialPort, uint32_t serialNumber,
                          const std::string& birdFilePath, uint32_t baudRate, bool flag);
 
-    // -B: the builds the server offers for a device.
-    BuildList Get_BuildList(uint32_t serialNumber);
+    // -B: the builds the server offers for a device (none is an answer too); false,
+    // with builds empty, when the server could not be asked.
+    bool Get_BuildList(uint32_t serialNumber, BuildList& builds);
     // -L: the builds stored for a device.
     BuildList Get_BuildListLocal(uint32_t serialNumber);
 

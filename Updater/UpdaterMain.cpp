@@ -137,8 +137,11 @@ int runListing(UpdaterApp& app, const UpdaterOptions& options, bool local) {
         printUsage(options.extendedUsage, false);
         return 1;
     }
-    BuildList list =
-        local ? app.Get_BuildListLocal(options.serialNumber) : app.Get_BuildList(options.serialNumber);
+    BuildList list;
+    if (local)
+        list = app.Get_BuildListLocal(options.serialNumber);
+    else if (!app.Get_BuildList(options.serialNumber, list))
+        return 1; // an unreachable server is no empty list
     printBuildList(display, list, options.serialNumber);
     return 0;
 }

@@ -416,6 +416,8 @@ TEST_F(Retrieval, FailingServers) {
     }
 }
 
+// A server that cannot be asked is a failure, not an empty list; one that answers
+// with no builds is an empty list.
 TEST_F(Retrieval, ServerListingFailures) {
     // Nobody listening, an error status, and a reply that is not "ok".
     ScriptedHttpServer broken([](const std::string& target) {
@@ -423,19 +425,21 @@ TEST_F(Retrieval, ServerListingFailures) {
                                                           : ScriptedResponse::http(200, "error\n");
     });
     ScriptedHttpServer down([](const std::string&) { return ScriptedResponse::http(500, ""); });
-    const std::string none = kBanner + "No builds found for device [40F5849A]\n";
+    ScriptedHttpServer empty([](const std::string&) { return ScriptedResponse::http(200, "ok\n"); });
     const struct {
-        std::string url, err;
+        std::string url, out, err;
+        int status;
     } cases[] = {
-        {"http://127.0.0.1:1/cgi/u", "Server request failed for http://127.0.0.1:1/cgi/u\n"},
-        {down.url(), "Server request failed for " + down.url() + "\n"},
-        {broken.url(), "Failed to retrieve builds for 40F5849A\n"},
+        {"http://127.0.0.1:1/cgi/u", kBanner, "Server request failed for http://127.0.0.1:1/cgi/u\n", 1},
+        {down.url(), kBanner, "Server request failed for " + down.url() + "\n", 1},
+        {broken.url(), kBanner, "Failed to retrieve builds for 40F5849A\n", 1},
+        {empty.url(), kBanner + "No builds found for device [40F5849A]\n", "", 0},
     };
     for (const auto& c : cases) {
         SubprocessResult r = updater({"-B", "-d", "40F5849A"}, c.url);
-        EXPECT_EQ(r.out, none) << c.url;
+        EXPECT_EQ(r.out, c.out) << c.url;
         EXPECT_EQ(r.err, c.err) << c.url;
-        EXPECT_EQ(r.exitStatus, 0) << c.url;
+        EXPECT_EQ(r.exitStatus, c.status) << c.url;
     }
 }
 
