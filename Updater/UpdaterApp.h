@@ -53,6 +53,13 @@ class UpdaterApp {
     // -L: the builds stored for a device.
     BuildList Get_BuildListLocal(uint32_t serialNumber);
 
+    // -I: shows a device's stored record (its attributes and stored builds); false,
+    // with the reason shown, when the store does not hold the device.
+    bool Show_DeviceInfo(uint32_t serialNumber);
+    // -C: loads a BIRD file and shows its identity and blocks; false, with the
+    // reason shown, when it does not load.
+    bool Check_BirdFile(const std::string& path);
+
   private:
     std::string m_serverEndpoint;
     std::string m_storeRoot;

@@ -9,15 +9,15 @@
 
 #include "AsNobody.h"
 #include "Base64.h"
-#include "BirdWriter.h"
+#include "BirdBytes.h"
 #include "ReferenceServer.h"
 #include "ScriptedHttpServer.h"
 #include "Subprocess.h"
+#include "UpdaterProcess.h"
 #include "TempDir.h"
 
 namespace {
 
-const std::string kUpdater = VELTRANO_BIN_DIR "/Updater";
 const std::string kBanner = "Updater (Version: 2.11.2 Apr 29 2025)\n";
 const std::string kGetLatest = kBanner + "Retrieving firmware for device with serial number 40F5849A\n"
                                          "No build specified\n"
@@ -48,18 +48,9 @@ void makeDirectories(const std::string& path) {
     mkdir(path.c_str(), 0755);
 }
 
-// A BIRD file with an identity record and a small firmware image.
-std::string birdBytes(const std::string& version, uint32_t serial, const std::string& model) {
-    BirdWriter writer;
-    writer.addIdentity(version, serial, model);
-    writer.addFirmwareImage(0x1000, std::vector<uint8>(300, static_cast<uint8>(version.size())));
-    const std::vector<uint8> bytes = writer.file();
-    return std::string(bytes.begin(), bytes.end());
-}
-
 // The build every scripted server sends, and its Base64 form as sent.
 const std::string& servedBuild() {
-    static const std::string bytes = birdBytes("1.0.0", 0x40F5849A, "VT-Router");
+    static const std::string bytes = birdFileBytes("1.0.0", 0x40F5849A, "VT-Router");
     return bytes;
 }
 
@@ -85,17 +76,15 @@ class Retrieval : public ::testing::Test {
         makeDirectories(dir / "catalogue/serial/40F5849A");
         makeDirectories(dir / "catalogue/model/VT-Router");
         dir.write("catalogue/devices.txt", "# serial model\n40F5849A VT-Router\n");
-        build27 = dir.write("catalogue/serial/40F5849A/27.bird", birdBytes("1.2.3", 0x40F5849A, "VT-Router"));
-        build28 = dir.write("catalogue/model/VT-Router/28.bird", birdBytes("1.10.0", 0, "VT-Router"));
-        dir.write("catalogue/model/VT-Router/26.bird", birdBytes("0.9.0", 0, "VT-Router"));
+        build27 =
+            dir.write("catalogue/serial/40F5849A/27.bird", birdFileBytes("1.2.3", 0x40F5849A, "VT-Router"));
+        build28 = dir.write("catalogue/model/VT-Router/28.bird", birdFileBytes("1.10.0", 0, "VT-Router"));
+        dir.write("catalogue/model/VT-Router/26.bird", birdFileBytes("0.9.0", 0, "VT-Router"));
     }
 
     SubprocessResult updater(std::vector<std::string> args, const std::string& url) {
         args.insert(args.end(), {"-u", url, "-i", dir / "store"});
-        SubprocessOptions options;
-        options.setEnv["HOME"] = dir / "home";
-        options.timeoutMs = 30000;
-        SubprocessResult result = runSubprocess(kUpdater, args, options);
+        SubprocessResult result = runUpdater(args, dir / "home");
         EXPECT_TRUE(result.started);
         EXPECT_FALSE(result.timedOut);
         return result;
@@ -225,14 +214,14 @@ TEST_F(Retrieval, ServerNamedByHostAndPort) {
 
 TEST_F(Retrieval, LocalListingOfStoredFiles) {
     makeDirectories(device());
-    dir.write("store/updater/40F5849A/7.bird", birdBytes("1.2.3", 0, "VT-Router"));
-    dir.write("store/updater/40F5849A/9.bird", birdBytes("2.0.0", 0, "VT-Router"));
-    dir.write("store/updater/40F5849A/12.bird", birdBytes("1.2.3-abcdefghij", 0, "VT-Router"));
+    dir.write("store/updater/40F5849A/7.bird", birdFileBytes("1.2.3", 0, "VT-Router"));
+    dir.write("store/updater/40F5849A/9.bird", birdFileBytes("2.0.0", 0, "VT-Router"));
+    dir.write("store/updater/40F5849A/12.bird", birdFileBytes("1.2.3-abcdefghij", 0, "VT-Router"));
     // Passes the header check but does not inflate: listed without a version.
     dir.write("store/updater/40F5849A/13.bird", std::string("bird\1\1garbage"));
     dir.write("store/updater/40F5849A/notes.txt", "not firmware");
     dir.write("store/updater/40F5849A/old.bird.bak", "not firmware either");
-    dir.write("store/updater/40F5849A/.hidden.bird", birdBytes("3.0.0", 0, "VT-Router"));
+    dir.write("store/updater/40F5849A/.hidden.bird", birdFileBytes("3.0.0", 0, "VT-Router"));
     // No server is needed: the URL is never asked.
     SubprocessResult r = updater({"-L", "-d", "40F5849A"}, "http://127.0.0.1:1/cgi/u");
     // Newest first; versions that compare equal or not at all keep their key order;
@@ -258,7 +247,7 @@ TEST_F(Retrieval, LocalListingOfStoredFiles) {
 // the listing goes on, and the record stays as it is.
 TEST_F(Retrieval, LocalListingAsAnotherUserLeavesAnUnreadableRecord) {
     makeDirectories(device());
-    dir.write("store/updater/40F5849A/7.bird", birdBytes("1.2.3", 0, "VT-Router"));
+    dir.write("store/updater/40F5849A/7.bird", birdFileBytes("1.2.3", 0, "VT-Router"));
     const std::string record = "LATEST_DOWNLOAD=7.bird\nLATEST_TRANSFER=7.bird\n";
     const std::string settings = dir.write("store/updater/40F5849A/.settings", record);
     for (const std::string& path : {dir.path(), dir / "store", dir / "store/updater", device()})
@@ -295,7 +284,7 @@ TEST_F(Retrieval, GetIntoAStoreBeyondThePathLimitFails) {
     SubprocessOptions options;
     options.setEnv["HOME"] = dir / "home";
     SubprocessResult r =
-        runSubprocess(kUpdater, {"-G", "-d", "40F5849A", "-u", server.url(), "-i", base}, options);
+        runSubprocess(kUpdaterProgram, {"-G", "-d", "40F5849A", "-u", server.url(), "-i", base}, options);
     EXPECT_EQ(r.out, kGetLatest + "Retrieving build 28\n"
                                   "Validating build 28 with server\n"
                                   "Build 28 is valid\n");
@@ -404,7 +393,7 @@ TEST_F(Retrieval, FailingServers) {
         SubprocessOptions options;
         options.setEnv["HOME"] = store / "home";
         SubprocessResult r = runSubprocess(
-            kUpdater, {"-G", "-d", "40F5849A", "-u", server.url(), "-i", store.path()}, options);
+            kUpdaterProgram, {"-G", "-d", "40F5849A", "-u", server.url(), "-i", store.path()}, options);
         std::string err = c.err;
         if (err.find("URL") != std::string::npos) err.replace(err.find("URL"), 3, server.url());
         EXPECT_EQ(r.out, c.out);

@@ -9,7 +9,7 @@
 #include "../updater/RecordingDisplay.h"
 #include "AsNobody.h"
 #include "Base64.h"
-#include "BirdWriter.h"
+#include "BirdBytes.h"
 #include "ScriptedHttpServer.h"
 #include "TempDir.h"
 #include "UpdaterApp.h"
@@ -30,13 +30,7 @@ class ActivityDisplay : public RecordingDisplay {
 
 // The build the servers here send, a small BIRD file.
 const std::string& servedBuild() {
-    static const std::string bytes = [] {
-        BirdWriter writer;
-        writer.addIdentity("1.0.0", 0x40F5849A, "VT-Router");
-        writer.addFirmwareImage(0x1000, std::vector<uint8>(64, 0x5A));
-        const std::vector<uint8> file = writer.file();
-        return std::string(file.begin(), file.end());
-    }();
+    static const std::string bytes = birdFileBytes("1.0.0", 0x40F5849A, "VT-Router", 64);
     return bytes;
 }
 
