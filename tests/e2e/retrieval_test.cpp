@@ -198,6 +198,42 @@ TEST_F(Retrieval, ServerListingNewestFirst) {
     EXPECT_EQ(unknown.exitStatus, 0);
 }
 
+// -G runs first, then the one listing asked for (-B before -L); a listing's status
+// is the run's, whatever -G did.
+TEST_F(Retrieval, CommandOrder) {
+    ReferenceServer server(dir / "catalogue", dir / "server.log");
+    const struct {
+        std::vector<std::string> args;
+        std::string out, err;
+    } cases[] = {
+        {{"-G", "-L"},
+         kGetLatest + "Retrieving build 28\nValidating build 28 with server\nBuild 28 is valid\n"
+                      "Build List for device [40F5849A]:\n\n"
+                      "Build          \tVersion        \n"
+                      "28             \t1.10.0         \n",
+         ""},
+        {{"-G", "-B", "-b", "99"},
+         getChosen("99") + "Validating build 99 with server\n" + kServerListing,
+         "No valid build 99\n"},
+        {{"-B", "-L"}, kBanner + kServerListing, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+        TempDir store;
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"-d", "40F5849A", "-u", server.url(), "-i", store.path()});
+        SubprocessResult r = runUpdater(args, dir / "home");
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.exitStatus, 0);
+    }
+    // -B -L asked the server for its list and nothing else.
+    const std::vector<std::string> requests = server.requests();
+    ASSERT_GE(requests.size(), 2u);
+    EXPECT_EQ(std::vector<std::string>(requests.end() - 2, requests.end()),
+              (std::vector<std::string>{"/cgi/u?op=hi&rv=2&", "/cgi/u?op=builds&sn=40F5849A&"}));
+}
+
 // The usage says "-u <host:port>": the queries then go to /cgi/u on that server.
 TEST_F(Retrieval, ServerNamedByHostAndPort) {
     ReferenceServer server(dir / "catalogue", dir / "server.log");
