@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "aFile.h"
+
 namespace {
 
 std::atomic<unsigned> sTemporaryCounter{0};
@@ -66,6 +68,7 @@ aErr fail(aErr result, int error, int* systemError) {
 
 aErr writeFileAtomically(const std::string& path, const void* bytes, size_t length, int* systemError) {
     if (path.empty() || (!bytes && length > 0)) return fail(aErrParam, EINVAL, systemError);
+    if (path.size() > aFILE_MAXPATH) return fail(aErrFileNameLength, ENAMETOOLONG, systemError);
     std::string temporary = temporaryPathFor(path);
     int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {

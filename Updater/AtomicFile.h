@@ -10,8 +10,10 @@
 
 #include "aError.h"
 
-// aErrNone, or: aErrNotFound (directory missing), aErrPermission, aErrWrite (the
-// bytes could not be written, as on a full disk) or aErrIO. On failure the target is
+// aErrNone, or: aErrFileNameLength (a path longer than the platform's file layer
+// opens, aFILE_MAXPATH: what could never be read back is not written), aErrNotFound
+// (directory missing), aErrPermission, aErrWrite (the bytes could not be written, as
+// on a full disk) or aErrIO. On failure the target is
 // untouched, no temporary file remains and, when systemError is given, it receives
 // the system error number of the step that failed. A new file gets the usual
 // permissions (0666 less the umask); a replaced file keeps its own.

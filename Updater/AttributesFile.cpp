@@ -31,11 +31,19 @@ AttributesFile::AttributesFile(const std::string& path) {
 
 aErr AttributesFile::read(const std::string& path) {
     aFile* file = aFile_Open(path.c_str(), aFileModeRead);
+    m_unreadable = false;
     if (!file) {
+        const int error = errno;
         updaterLog(DEBUG_Attributes, "Attibutes: Error - cannot open attributes file: '%s' (%d)\n",
-                   path.c_str(), errno);
-        setText("CREATED_TIME", currentTimestamp());
-        write(path);
+                   path.c_str(), error);
+        // Only a file that is not there is started afresh. One that is there but cannot
+        // be read (no permission, an I/O error) still holds the device's history.
+        if (error == ENOENT) {
+            setText("CREATED_TIME", currentTimestamp());
+            write(path);
+        } else {
+            m_unreadable = true;
+        }
     }
     m_fileName = path;
     m_modified = false;
@@ -67,17 +75,19 @@ aErr AttributesFile::write() {
 }
 
 aErr AttributesFile::write(const std::string& path) {
+    if (m_unreadable && path == m_fileName) {
+        // Writing what was gathered here would replace pairs that were never read.
+        updaterLog(DEBUG_Attributes, "Attibutes: not rewriting '%s': it could not be read\n", path.c_str());
+        return aErrRead;
+    }
     m_fileName = path;
     if (m_modified) setText("UPDATED_TIME", currentTimestamp());
 
     std::string content;
     for (const auto& [key, value] : m_values)
         content += key + "=" + value + "\n";
-    int error = ENAMETOOLONG;
-    // A name too long to open for reading must not be written either: the rewrite
-    // would replace a record that could never be read back.
-    aErr result = m_fileName.size() > aFILE_MAXPATH ? aErrFileNameLength
-                                                    : writeFileAtomically(m_fileName, content, &error);
+    int error = 0;
+    const aErr result = writeFileAtomically(m_fileName, content, &error);
     if (result != aErrNone) {
         updaterLog(DEBUG_Attributes,
                    "Attibutes: Error - cannot open attributes file for writting: '%s' (%d)\n",

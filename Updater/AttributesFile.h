@@ -21,15 +21,19 @@ class AttributesFile {
     // Reads path at once (see read).
     explicit AttributesFile(const std::string& path);
 
-    // Names the file and merges its pairs into memory. A missing file is created at
-    // once holding CREATED_TIME and UPDATED_TIME. Failures are only logged; the
-    // result (that of closing the file) may be ignored.
+    // Names the file and merges its pairs into memory. A file that does not exist is
+    // created at once holding CREATED_TIME and UPDATED_TIME. A file that exists but
+    // cannot be opened (no permission, an I/O error, a directory in its place) is left
+    // as it is. Failures are only logged; the result (that of closing the file) may be
+    // ignored.
     aErr read(const std::string& path);
 
     // Writes every pair to the file, replacing it in one step: a failed write
     // leaves the previous file intact. UPDATED_TIME is set first when something
     // changed. Without a path the current name is used (".settings" when none).
-    // Failures are only logged and leave the values and the modified flag as they are.
+    // A file whose last read failed for any reason but its absence is never
+    // replaced (aErrRead). Failures are only logged and leave the values and the
+    // modified flag as they are.
     aErr write();
     aErr write(const std::string& path);
 
@@ -55,6 +59,7 @@ class AttributesFile {
     std::string m_fileName;
     std::map<std::string, std::string> m_values;
     bool m_modified = false;
+    bool m_unreadable = false; // the named file exists but its last read failed
 };
 
 #endif

@@ -2,17 +2,19 @@
 #include "ServerCommClass.h"
 #include "UpdaterApp.h"
 
-BuildList UpdaterApp::Get_BuildList(uint32_t serialNumber) {
+bool UpdaterApp::Get_BuildList(uint32_t serialNumber, BuildList& builds) {
     ServerCommClass server;
     const char* url = m_serverEndpoint.c_str();
-    BuildList builds;
+    builds.clear();
     if (!server.ping(url)) {
         displayPrintf(m_display, 1, "Server request failed for %s", url);
-        return builds;
+        return false;
     }
-    if (!server.GetBuildList(serialNumber, builds, url))
+    if (!server.GetBuildList(serialNumber, builds, url)) {
         displayPrintf(m_display, 1, "Failed to retrieve builds for %08X", serialNumber);
-    return builds;
+        return false;
+    }
+    return true;
 }
 
 void printBuildList(UpdaterDisplayInterface* display, const BuildList& list, uint32_t serialNumber) {

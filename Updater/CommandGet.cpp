@@ -1,9 +1,11 @@
 // -G: download of a build into the store.
 #include <chrono>
 #include <future>
+#include <system_error>
 #include <thread>
 
 #include "Base64.h"
+#include "BirdFile.h"
 #include "ServerCommClass.h"
 #include "Timestamp.h"
 #include "UpdaterApp.h"
@@ -18,23 +20,31 @@ struct DownloadResult {
 };
 
 // Runs the build request on a worker thread while the display shows the activity
-// indicator every 100 ms; the transfer's own time-outs bound the wait.
+// indicator every 100 ms; the transfer's own time-outs bound the wait. A worker that
+// cannot be started is a failed download.
 DownloadResult downloadWithActivity(UpdaterDisplayInterface* display, const std::string& url,
                                     uint32_t serialNumber, const std::string& firmwareId,
                                     const std::string& build, bool noCal) {
     std::promise<DownloadResult> promise;
     std::future<DownloadResult> future = promise.get_future();
-    std::thread worker([&] {
-        DownloadResult result;
-        try {
-            ServerCommClass server;
-            result.ok = server.GetBuild(serialNumber, firmwareId, build, noCal, result.payload, url.c_str());
-        } catch (...) {
-            // The promise is always fulfilled, or the waiting thread would never end.
-            result = DownloadResult();
-        }
-        promise.set_value(std::move(result));
-    });
+    std::thread worker;
+    try {
+        worker = std::thread([&] {
+            DownloadResult result;
+            try {
+                ServerCommClass server;
+                result.ok =
+                    server.GetBuild(serialNumber, firmwareId, build, noCal, result.payload, url.c_str());
+            } catch (...) {
+                // The promise is always fulfilled, or the waiting thread would never end.
+                result = DownloadResult();
+            }
+            promise.set_value(std::move(result));
+        });
+    } catch (const std::system_error& error) {
+        updaterLog(DEBUG_APP, "Download_Firmware: cannot start the download: %s\n", error.what());
+        return DownloadResult();
+    }
     display->showActivity(true, "Downloading");
     while (future.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
         display->showActivity(true, "Downloading");
@@ -42,6 +52,21 @@ DownloadResult downloadWithActivity(UpdaterDisplayInterface* display, const std:
     DownloadResult result = future.get();
     worker.join();
     return result;
+}
+
+// Whether bytes are a BIRD file that loads: what the update command will need.
+bool holdsBirdFile(const std::string& name, const std::vector<uint8_t>& bytes) {
+    if (!isBirdHeader(bytes.data(), bytes.size())) {
+        updaterLog(DEBUG_Updater, "Download_Firmware: %s is no BIRD file\n", name.c_str());
+        return false;
+    }
+    try {
+        BirdFile::fromMemory(name, bytes.data(), bytes.size());
+        return true;
+    } catch (const std::runtime_error& error) {
+        updaterLog(DEBUG_Updater, "Download_Firmware: %s does not load: %s\n", name.c_str(), error.what());
+        return false;
+    }
 }
 
 } // namespace
@@ -109,10 +134,10 @@ uint32_t UpdaterApp::Download_Firmware(uint32_t serialNumber, const std::string&
         return 0;
     }
 
-    // A payload that is not Base64, or a file that could not be stored, is a failed
-    // download: nothing is recorded and the command fails.
+    // A payload that is not Base64 or not a BIRD file that loads, or a file that could
+    // not be stored, is a failed download: nothing is recorded and the command fails.
     std::vector<uint8_t> bytes;
-    if (!Base64::decode(download.payload, bytes)) {
+    if (!Base64::decode(download.payload, bytes) || !holdsBirdFile(fileBuild + ".bird", bytes)) {
         displayPrintf(display, 1, "Failed to retrieve a valid BIRD file");
         return 0;
     }

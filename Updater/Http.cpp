@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
+#include <new>
 #include <stdexcept>
 
 #include "UpdaterLog.h"
@@ -12,16 +14,17 @@
 namespace {
 
 // What the write callback needs: the record it fills and the transfer, whose
-// announced length sizes the body once.
+// announced length sizes the body once; and why it refused a chunk, when an
+// exception stopped it.
 struct Receiver {
     Http::Reply* reply;
     CURL* handle;
     size_t maxBodyBytes;
+    char failure[128];
 };
 
-// Appends each chunk to the reply body; the whole chunk is always taken.
-size_t rcv_data(char* data, size_t size, size_t count, void* userData) {
-    const Receiver* receiver = static_cast<Receiver*>(userData);
+// Appends a chunk to the reply body; the whole chunk is always taken.
+size_t receive(Receiver* receiver, const char* data, size_t size, size_t count) {
     Http::Reply* reply = receiver->reply;
     const size_t length = size * count;
     // Refusing the chunk makes libcurl end the transfer with a write error.
@@ -43,6 +46,23 @@ size_t rcv_data(char* data, size_t size, size_t count, void* userData) {
     return length;
 }
 
+// libcurl's write callback. No exception may cross libcurl's C code: one that stops
+// the chunk (memory for the body running out) ends the transfer, and get() then
+// raises its text.
+size_t rcv_data(char* data, size_t size, size_t count, void* userData) {
+    Receiver* receiver = static_cast<Receiver*>(userData);
+    try {
+        return receive(receiver, data, size, count);
+    } catch (const std::bad_alloc&) {
+        snprintf(receiver->failure, sizeof receiver->failure, "%s", curl_easy_strerror(CURLE_OUT_OF_MEMORY));
+    } catch (const std::exception& error) {
+        snprintf(receiver->failure, sizeof receiver->failure, "%s", error.what());
+    } catch (...) {
+        snprintf(receiver->failure, sizeof receiver->failure, "%s", curl_easy_strerror(CURLE_WRITE_ERROR));
+    }
+    return 0;
+}
+
 // Owns one easy handle; any failing libcurl call releases it and raises the
 // library's text for the result.
 class EasyHandle {
@@ -61,7 +81,12 @@ class EasyHandle {
         check(curl_easy_setopt(handle_, option, value));
     }
     CURL* handle() const { return handle_; }
-    void perform() { check(curl_easy_perform(handle_)); }
+    // A transfer the write callback stopped fails with the callback's reason.
+    void perform(const Receiver& receiver) {
+        const CURLcode result = curl_easy_perform(handle_);
+        if (result != CURLE_OK && receiver.failure[0] != '\0') throw std::runtime_error(receiver.failure);
+        check(result);
+    }
     long responseCode() {
         long code = 0;
         check(curl_easy_getinfo(handle_, CURLINFO_RESPONSE_CODE, &code));
@@ -96,7 +121,7 @@ Reply get(const char* baseUrl, const Parameters& parameters, const Limits& limit
     reply.url = requestUrl(baseUrl ? baseUrl : "", parameters);
     EasyHandle curl;
     curl.set(CURLOPT_WRITEFUNCTION, rcv_data);
-    Receiver receiver{&reply, curl.handle(), limits.maxBodyBytes};
+    Receiver receiver{&reply, curl.handle(), limits.maxBodyBytes, ""};
     curl.set(CURLOPT_WRITEDATA, static_cast<void*>(&receiver));
     curl.set(CURLOPT_URL, reply.url.c_str());
     // Firmware must come from the server it claims to come from.
@@ -113,7 +138,7 @@ Reply get(const char* baseUrl, const Parameters& parameters, const Limits& limit
     curl.set(CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds);
     curl.set(CURLOPT_TIMEOUT_MS, limits.totalTimeoutMs);
     updaterLog(DEBUG_ServerComm, "GET(%s)\n", reply.url.c_str());
-    curl.perform();
+    curl.perform(receiver);
     reply.status = static_cast<int>(curl.responseCode());
     return reply;
 }

@@ -37,7 +37,8 @@ std::string requestUrl(const std::string& baseUrl, const Parameters& parameters)
 
 // Runs the GET on a fresh easy handle. Every HTTP status is returned, never raised.
 // Transport failures (no connection, time-out, TLS failure ...) throw
-// std::runtime_error with libcurl's error text. HTTPS verifies the server's
+// std::runtime_error with libcurl's error text ("Out of memory" when there is no
+// room for the reply body). HTTPS verifies the server's
 // certificate chain against the system's CA store and its host name.
 Reply get(const char* baseUrl, const Parameters& parameters, const Limits& limits = Limits());
 

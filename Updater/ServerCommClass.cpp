@@ -4,11 +4,9 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "ServerEndpoint.h"
 #include "UpdaterLog.h"
 #include "aVersion.h"
-
-#define STRINGIFY2(x) #x
-#define STRINGIFY(x) STRINGIFY2(x)
 
 namespace {
 
@@ -63,7 +61,8 @@ void mergeSort(SortedBuildList& list, size_t begin, size_t end, SortedBuildList&
 } // namespace
 
 const char* ServerCommClass::defaultBaseUrl() {
-    return "http://" VELTRANO_DEFAULT_SERVER_HOST ":" STRINGIFY(VELTRANO_DEFAULT_SERVER_PORT) "/cgi/u";
+    static const std::string url = defaultServerEndpoint();
+    return url.c_str();
 }
 
 bool ServerCommClass::request(const char* name, const char* baseUrl, const Http::Parameters& parameters,

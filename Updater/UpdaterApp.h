@@ -47,10 +47,18 @@ class UpdaterApp {
     bool Get_Fingerprint(uint32_t result[4], const std::string& serialPort, uint32_t serialNumber,
                          const std::string& birdFilePath, uint32_t baudRate, bool flag);
 
-    // -B: the builds the server offers for a device.
-    BuildList Get_BuildList(uint32_t serialNumber);
+    // -B: the builds the server offers for a device (none is an answer too); false,
+    // with builds empty, when the server could not be asked.
+    bool Get_BuildList(uint32_t serialNumber, BuildList& builds);
     // -L: the builds stored for a device.
     BuildList Get_BuildListLocal(uint32_t serialNumber);
+
+    // -I: shows a device's stored record (its attributes and stored builds); false,
+    // with the reason shown, when the store does not hold the device.
+    bool Show_DeviceInfo(uint32_t serialNumber);
+    // -C: loads a BIRD file and shows its identity and blocks; false, with the
+    // reason shown, when it does not load.
+    bool Check_BirdFile(const std::string& path);
 
   private:
     std::string m_serverEndpoint;

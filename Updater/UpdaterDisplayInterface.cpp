@@ -16,3 +16,7 @@ void displayPrintf(UpdaterDisplayInterface* display, int level, const char* form
     else
         display->showMessage(text);
 }
+
+void displayField(UpdaterDisplayInterface* display, const char* label, const char* value) {
+    displayPrintf(display, 0, "%-19s%s", label, value);
+}

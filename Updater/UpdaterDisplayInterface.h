@@ -34,4 +34,8 @@ class UpdaterDisplayInterface {
 void displayPrintf(UpdaterDisplayInterface* display, int level, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
+// One "Label:   value" message whose value starts in column 20, the layout of the
+// record and file summaries (-I, -C) and of birdtool info.
+void displayField(UpdaterDisplayInterface* display, const char* label, const char* value);
+
 #endif

@@ -73,11 +73,16 @@ int runFingerprint(UpdaterApp& app, const UpdaterOptions& options) {
     return 1;
 }
 
+// A command without the option it needs: its message and where to read more.
+void printMissingOption(UpdaterDisplayInterface* display, const char* message) {
+    displayPrintf(display, 1, "%s", message);
+    displayPrintf(display, 1, "--help for usage information");
+}
+
 int runGet(UpdaterApp& app, UpdaterOptions& options) {
     UpdaterDisplayInterface* display = app.display();
     if (options.serialNumber == 0) {
-        displayPrintf(display, 1, "-G must specify a specific device via -d");
-        displayPrintf(display, 1, "--help for usage information");
+        printMissingOption(display, "-G must specify a specific device via -d");
         return kStopRun;
     }
     displayPrintf(display, 0, "Retrieving firmware for device with serial number %08X", options.serialNumber);
@@ -137,13 +142,32 @@ int runListing(UpdaterApp& app, const UpdaterOptions& options, bool local) {
         printUsage(options.extendedUsage, false);
         return 1;
     }
-    BuildList list =
-        local ? app.Get_BuildListLocal(options.serialNumber) : app.Get_BuildList(options.serialNumber);
+    BuildList list;
+    if (local)
+        list = app.Get_BuildListLocal(options.serialNumber);
+    else if (!app.Get_BuildList(options.serialNumber, list))
+        return 1; // an unreachable server is no empty list
     printBuildList(display, list, options.serialNumber);
     return 0;
 }
 
-// -N, then -G, then the first of -D, -U, -B, -L.
+int runInfo(UpdaterApp& app, const UpdaterOptions& options) {
+    if (options.serialNumber == 0) {
+        printMissingOption(app.display(), "-I must specify a specific device via -d");
+        return 1;
+    }
+    return app.Show_DeviceInfo(options.serialNumber) ? 0 : 1;
+}
+
+int runCheck(UpdaterApp& app, const UpdaterOptions& options) {
+    if (options.birdFilePath.empty()) {
+        printMissingOption(app.display(), "-C must specify a BIRD file via -f");
+        return 1;
+    }
+    return app.Check_BirdFile(options.birdFilePath) ? 0 : 1;
+}
+
+// -N, then -G, then the first of -D, -U, -B, -L, -I, -C. -Z does nothing.
 int runCommands(UpdaterApp& app, UpdaterOptions& options) {
     int status = 0;
     if (options.has(CMD_FINGERPRINT)) {
@@ -158,6 +182,8 @@ int runCommands(UpdaterApp& app, UpdaterOptions& options) {
     if (options.has(CMD_UPDATE)) return runUpdate(app, options);
     if (options.has(CMD_BUILDS)) return runListing(app, options, false);
     if (options.has(CMD_LOCAL_BUILDS)) return runListing(app, options, true);
+    if (options.has(CMD_INFO)) return runInfo(app, options);
+    if (options.has(CMD_CHECK)) return runCheck(app, options);
     return status;
 }
 
@@ -189,8 +215,10 @@ int updaterMain(int argc, const char* const* argv) {
     UpdaterApp app(options.serverEndpoint, storeRoot, &display);
     try {
         return runCommands(app, options);
-    } catch (const CommandUnavailable& unavailable) {
-        displayPrintf(&display, 1, "%s", unavailable.what());
+    } catch (const std::exception& error) {
+        // A command not available in this build, or a failure no command caught:
+        // its text, and the run fails.
+        displayPrintf(&display, 1, "%s", error.what());
         return 1;
     }
 }

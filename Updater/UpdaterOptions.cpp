@@ -6,18 +6,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "ServerEndpoint.h"
 #include "UpdaterLog.h"
-
-#define VELTRANO_STR2(x) #x
-#define VELTRANO_STR(x) VELTRANO_STR2(x)
-
-std::string defaultServerHostPort() {
-    return VELTRANO_DEFAULT_SERVER_HOST ":" VELTRANO_STR(VELTRANO_DEFAULT_SERVER_PORT);
-}
-
-std::string defaultServerEndpoint() {
-    return "http://" + defaultServerHostPort() + "/cgi/u";
-}
 
 namespace {
 
@@ -154,6 +144,11 @@ bool handleOverride(const SwitchUse& use) {
     return true;
 }
 
+bool handleServer(const SwitchUse& use) {
+    use.options.serverEndpoint = serverEndpointFor(use.value);
+    return true;
+}
+
 bool handleUnhandled(const SwitchUse& use) {
     displayPrintf(use.display, 1, "Unhandled command: [%s]", use.arg);
     return false;
@@ -188,7 +183,7 @@ const Switch kSwitches[] = {
     {"-e", Kind::Parameter, false, 0, handleEcho},
     {"-l", Kind::Parameter, true, 0, keepValue<&UpdaterOptions::historyMessage>},
     {"-k", Kind::Parameter, true, 0, keepValue<&UpdaterOptions::logFileName>},
-    {"-u", Kind::Parameter, true, 0, keepValue<&UpdaterOptions::serverEndpoint>},
+    {"-u", Kind::Parameter, true, 0, handleServer},
     {"--help", Kind::Help, false, 0, nullptr},
 };
 

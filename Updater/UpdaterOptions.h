@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "ServerEndpoint.h"
 #include "UpdaterDisplayInterface.h"
 
 // Command flags, one bit per command switch.
@@ -27,11 +28,6 @@ enum UpdaterTransport : uint32_t {
     TRANSPORT_RECOVER = 255,
 };
 
-// The endpoint used when -u is not given.
-std::string defaultServerEndpoint();
-// "host:port" of the default endpoint, as the usage text shows it.
-std::string defaultServerHostPort();
-
 struct UpdaterOptions {
     uint32_t commands = 0;
     uint32_t serialNumber = 0;
@@ -45,7 +41,7 @@ struct UpdaterOptions {
     std::string historyMessage;
     std::string build; // empty: the latest build
     bool echo = false;
-    std::string serverEndpoint = defaultServerEndpoint();
+    std::string serverEndpoint = defaultServerEndpoint(); // see serverEndpointFor for -u
     bool nFlag = false;
     std::string storeBase; // empty: home directory + ".veltrano"
     std::string programName;

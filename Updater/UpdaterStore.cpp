@@ -9,8 +9,15 @@
 #include "PathJoin.h"
 #include "UpdaterLog.h"
 #include "aDirectory.h"
+#include "aFile.h"
 
 namespace {
+
+// The platform's listing names an entry only when its path fits aFILE_MAXPATH bytes
+// with the closing NUL.
+bool fitsListing(const std::string& path) {
+    return path.size() < aFILE_MAXPATH;
+}
 
 std::string serialName(uint32_t serialNumber) {
     char name[9];
@@ -45,7 +52,7 @@ bool _find_item(const aDirectoryEntry* entry, void* ref) {
         context->record->directory = directory;
         context->record->name = name;
         context->record->isDirectory = entry->isDirectory != 0;
-        context->record->attributes.read(pathJoin(directory, name, ".settings"));
+        context->record->attributes.read(pathJoin(directory, name, AttributesFile::kDefaultFileName));
     }
     return false;
 }
@@ -58,7 +65,7 @@ bool _find_items(const aDirectoryEntry* entry, void* ref) {
     splitPath(entry->path, record.directory, record.name);
     if (record.name.empty() || record.name[0] == '.') return true;
     record.isDirectory = entry->isDirectory != 0;
-    record.attributes.read(pathJoin(entry->path, ".settings"));
+    record.attributes.read(pathJoin(entry->path, AttributesFile::kDefaultFileName));
     list->push_back(record);
     return true;
 }
@@ -91,7 +98,7 @@ DeviceRecord UpdaterStore::makeDevice(uint32_t serialNumber) {
     record.directory = m_root;
     record.name = name;
     record.isDirectory = true;
-    record.attributes.read(pathJoin(m_root, name, ".settings"));
+    record.attributes.read(pathJoin(m_root, name, AttributesFile::kDefaultFileName));
     return record;
 }
 
@@ -123,7 +130,13 @@ BirdFile UpdaterStore::loadBird(const DeviceRecord& record, const std::string& f
 aErr UpdaterStore::writeFile(const DeviceRecord& record, const std::string& fileName, const uint8_t* bytes,
                              uint32_t length) {
     if (!bytes) return aErrNotFound;
-    const aErr result = writeFileAtomically(pathJoin(record.directory, record.name, fileName), bytes, length);
+    const std::string path = pathJoin(record.directory, record.name, fileName);
+    // A file the listing could not name, or kept where the device's attributes could
+    // not be recorded beside it, would be stored but never found again.
+    if (!fitsListing(path) ||
+        !fitsListing(pathJoin(record.directory, record.name, AttributesFile::kDefaultFileName)))
+        return aErrFileNameLength;
+    const aErr result = writeFileAtomically(path, bytes, length);
     // A file that could not be opened or put in place under its name reports as not
     // found, whatever the cause; only failing to write the bytes reports as a write error.
     return result == aErrNone || result == aErrWrite ? result : aErrNotFound;

@@ -46,7 +46,10 @@ class UpdaterStore {
     // Stores bytes as fileName inside the record's directory. The bytes go to a
     // temporary file that replaces fileName only once complete, so a failure never
     // leaves a partial file under that name. aErrNotFound without bytes or when the
-    // file cannot be created or put in place; aErrWrite when the bytes cannot be written.
+    // file cannot be created or put in place; aErrWrite when the bytes cannot be
+    // written; aErrFileNameLength, with nothing written, when the file's path or the
+    // record's attributes path is too long for the store to list or read back
+    // (aFILE_MAXPATH bytes with the closing NUL).
     aErr writeFile(const DeviceRecord& record, const std::string& fileName, const uint8_t* bytes,
                    uint32_t length);
 

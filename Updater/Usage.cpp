@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "UpdaterOptions.h"
+#include "ServerEndpoint.h"
 
 namespace {
 

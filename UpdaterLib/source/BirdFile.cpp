@@ -69,6 +69,11 @@ struct IdentityField {
 
 } // namespace
 
+bool isBirdHeader(const uint8* data, size_t size) {
+    return data && size >= headerSize && std::memcmp(data, magic, sizeof magic) == 0 && data[4] != 0 &&
+           data[5] != 0;
+}
+
 bool isBirdFile(const std::string& path) {
     aFile* file = aFile_Open(path.c_str(), aFileModeRead);
     if (!file) {
@@ -78,8 +83,8 @@ bool isBirdFile(const std::string& path) {
     FileCloser closer{file};
     uint8 header[headerSize];
     uint32 got = 0;
-    if (aFile_Read(file, header, sizeof header, &got) != aErrNone || got != headerSize) return false;
-    return std::memcmp(header, magic, sizeof magic) == 0 && header[4] != 0 && header[5] != 0;
+    if (aFile_Read(file, header, sizeof header, &got) != aErrNone) return false;
+    return isBirdHeader(header, got);
 }
 
 BirdFile::BirdFile(const std::string& path) : mFilename(path) {

@@ -19,6 +19,8 @@
 
 // True when the file at path starts with "bird" and two non-zero format bytes.
 bool isBirdFile(const std::string& path);
+// The same check on a file image in memory.
+bool isBirdHeader(const uint8* data, size_t size);
 
 class BirdFile {
   public:

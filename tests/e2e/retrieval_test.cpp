@@ -7,19 +7,28 @@
 
 #include <map>
 
-#include "BirdWriter.h"
+#include "AsNobody.h"
+#include "Base64.h"
+#include "BirdBytes.h"
 #include "ReferenceServer.h"
 #include "ScriptedHttpServer.h"
 #include "Subprocess.h"
+#include "UpdaterProcess.h"
 #include "TempDir.h"
 
 namespace {
 
-const std::string kUpdater = VELTRANO_BIN_DIR "/Updater";
 const std::string kBanner = "Updater (Version: 2.11.2 Apr 29 2025)\n";
 const std::string kGetLatest = kBanner + "Retrieving firmware for device with serial number 40F5849A\n"
                                          "No build specified\n"
                                          "Using Latest build\n";
+
+// What -B prints for the catalogue of the Retrieval tests.
+const std::string kServerListing = "Build List for device [40F5849A]:\n\n"
+                                   "Build          \tVersion        \n"
+                                   "28             \t1.10.0         \n"
+                                   "27             \t1.2.3          \n"
+                                   "26             \t0.9.0          \n";
 
 // What -G -b BUILD prints up to the build check.
 std::string getChosen(const std::string& build) {
@@ -39,13 +48,14 @@ void makeDirectories(const std::string& path) {
     mkdir(path.c_str(), 0755);
 }
 
-// A BIRD file with an identity record and a small firmware image.
-std::string birdBytes(const std::string& version, uint32_t serial, const std::string& model) {
-    BirdWriter writer;
-    writer.addIdentity(version, serial, model);
-    writer.addFirmwareImage(0x1000, std::vector<uint8>(300, static_cast<uint8>(version.size())));
-    const std::vector<uint8> bytes = writer.file();
-    return std::string(bytes.begin(), bytes.end());
+// The build every scripted server sends, and its Base64 form as sent.
+const std::string& servedBuild() {
+    static const std::string bytes = birdFileBytes("1.0.0", 0x40F5849A, "VT-Router");
+    return bytes;
+}
+
+std::string base64(const std::string& bytes) {
+    return Base64::encode(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
 // The attributes file as a map.
@@ -67,17 +77,14 @@ class Retrieval : public ::testing::Test {
         makeDirectories(dir / "catalogue/model/VT-Router");
         dir.write("catalogue/devices.txt", "# serial model\n40F5849A VT-Router\n");
         build27 =
-            dir.write("catalogue/serial/40F5849A/27.bird", birdBytes("1.2.3", 0x40F5849A, "VT-Router"));
-        build28 = dir.write("catalogue/model/VT-Router/28.bird", birdBytes("1.10.0", 0, "VT-Router"));
-        dir.write("catalogue/model/VT-Router/26.bird", birdBytes("0.9.0", 0, "VT-Router"));
+            dir.write("catalogue/serial/40F5849A/27.bird", birdFileBytes("1.2.3", 0x40F5849A, "VT-Router"));
+        build28 = dir.write("catalogue/model/VT-Router/28.bird", birdFileBytes("1.10.0", 0, "VT-Router"));
+        dir.write("catalogue/model/VT-Router/26.bird", birdFileBytes("0.9.0", 0, "VT-Router"));
     }
 
     SubprocessResult updater(std::vector<std::string> args, const std::string& url) {
         args.insert(args.end(), {"-u", url, "-i", dir / "store"});
-        SubprocessOptions options;
-        options.setEnv["HOME"] = dir / "home";
-        options.timeoutMs = 30000;
-        SubprocessResult result = runSubprocess(kUpdater, args, options);
+        SubprocessResult result = runUpdater(args, dir / "home");
         EXPECT_TRUE(result.started);
         EXPECT_FALSE(result.timedOut);
         return result;
@@ -178,11 +185,7 @@ TEST_F(Retrieval, DeviceWithoutBuildsGetsItsRecordButNoFile) {
 TEST_F(Retrieval, ServerListingNewestFirst) {
     ReferenceServer server(dir / "catalogue", dir / "server.log");
     SubprocessResult r = updater({"-B", "-d", "40F5849A"}, server.url());
-    EXPECT_EQ(r.out, kBanner + "Build List for device [40F5849A]:\n\n"
-                               "Build          \tVersion        \n"
-                               "28             \t1.10.0         \n"
-                               "27             \t1.2.3          \n"
-                               "26             \t0.9.0          \n");
+    EXPECT_EQ(r.out, kBanner + kServerListing);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(server.requests(),
@@ -195,16 +198,66 @@ TEST_F(Retrieval, ServerListingNewestFirst) {
     EXPECT_EQ(unknown.exitStatus, 0);
 }
 
+// -G runs first, then the one listing asked for (-B before -L); a listing's status
+// is the run's, whatever -G did.
+TEST_F(Retrieval, CommandOrder) {
+    ReferenceServer server(dir / "catalogue", dir / "server.log");
+    const struct {
+        std::vector<std::string> args;
+        std::string out, err;
+    } cases[] = {
+        {{"-G", "-L"},
+         kGetLatest + "Retrieving build 28\nValidating build 28 with server\nBuild 28 is valid\n"
+                      "Build List for device [40F5849A]:\n\n"
+                      "Build          \tVersion        \n"
+                      "28             \t1.10.0         \n",
+         ""},
+        {{"-G", "-B", "-b", "99"},
+         getChosen("99") + "Validating build 99 with server\n" + kServerListing,
+         "No valid build 99\n"},
+        {{"-B", "-L"}, kBanner + kServerListing, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+        TempDir store;
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"-d", "40F5849A", "-u", server.url(), "-i", store.path()});
+        SubprocessResult r = runUpdater(args, dir / "home");
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.exitStatus, 0);
+    }
+    // -B -L asked the server for its list and nothing else.
+    const std::vector<std::string> requests = server.requests();
+    ASSERT_GE(requests.size(), 2u);
+    EXPECT_EQ(std::vector<std::string>(requests.end() - 2, requests.end()),
+              (std::vector<std::string>{"/cgi/u?op=hi&rv=2&", "/cgi/u?op=builds&sn=40F5849A&"}));
+}
+
+// The usage says "-u <host:port>": the queries then go to /cgi/u on that server.
+TEST_F(Retrieval, ServerNamedByHostAndPort) {
+    ReferenceServer server(dir / "catalogue", dir / "server.log");
+    const std::string url = server.url();
+    ASSERT_EQ(url.rfind("http://", 0), 0u);
+    const std::string hostPort = url.substr(7, url.size() - 7 - std::string("/cgi/u").size());
+    SubprocessResult r = updater({"-B", "-d", "40F5849A"}, hostPort);
+    EXPECT_EQ(r.out, kBanner + kServerListing);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(server.requests(),
+              (std::vector<std::string>{"/cgi/u?op=hi&rv=2&", "/cgi/u?op=builds&sn=40F5849A&"}));
+}
+
 TEST_F(Retrieval, LocalListingOfStoredFiles) {
     makeDirectories(device());
-    dir.write("store/updater/40F5849A/7.bird", birdBytes("1.2.3", 0, "VT-Router"));
-    dir.write("store/updater/40F5849A/9.bird", birdBytes("2.0.0", 0, "VT-Router"));
-    dir.write("store/updater/40F5849A/12.bird", birdBytes("1.2.3-abcdefghij", 0, "VT-Router"));
+    dir.write("store/updater/40F5849A/7.bird", birdFileBytes("1.2.3", 0, "VT-Router"));
+    dir.write("store/updater/40F5849A/9.bird", birdFileBytes("2.0.0", 0, "VT-Router"));
+    dir.write("store/updater/40F5849A/12.bird", birdFileBytes("1.2.3-abcdefghij", 0, "VT-Router"));
     // Passes the header check but does not inflate: listed without a version.
     dir.write("store/updater/40F5849A/13.bird", std::string("bird\1\1garbage"));
     dir.write("store/updater/40F5849A/notes.txt", "not firmware");
     dir.write("store/updater/40F5849A/old.bird.bak", "not firmware either");
-    dir.write("store/updater/40F5849A/.hidden.bird", birdBytes("3.0.0", 0, "VT-Router"));
+    dir.write("store/updater/40F5849A/.hidden.bird", birdFileBytes("3.0.0", 0, "VT-Router"));
     // No server is needed: the URL is never asked.
     SubprocessResult r = updater({"-L", "-d", "40F5849A"}, "http://127.0.0.1:1/cgi/u");
     // Newest first; versions that compare equal or not at all keep their key order;
@@ -226,6 +279,27 @@ TEST_F(Retrieval, LocalListingOfStoredFiles) {
     EXPECT_FALSE(exists(dir / "store/updater/1234ABCD"));
 }
 
+// Another user may list the store without being able to read a device's record:
+// the listing goes on, and the record stays as it is.
+TEST_F(Retrieval, LocalListingAsAnotherUserLeavesAnUnreadableRecord) {
+    makeDirectories(device());
+    dir.write("store/updater/40F5849A/7.bird", birdFileBytes("1.2.3", 0, "VT-Router"));
+    const std::string record = "LATEST_DOWNLOAD=7.bird\nLATEST_TRANSFER=7.bird\n";
+    const std::string settings = dir.write("store/updater/40F5849A/.settings", record);
+    for (const std::string& path : {dir.path(), dir / "store", dir / "store/updater", device()})
+        ASSERT_EQ(chmod(path.c_str(), 0777), 0);
+    ASSERT_EQ(chmod(settings.c_str(), 0), 0);
+    const int failures = asNobody([&] {
+        SubprocessResult r = updater({"-L", "-d", "40F5849A"}, "http://127.0.0.1:1/cgi/u");
+        return (r.out != kBanner + "Build List for device [40F5849A]:\n\n"
+                                   "Build          \tVersion        \n"
+                                   "7              \t1.2.3          \n") +
+               (r.err != "") + (r.exitStatus != 0);
+    });
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(TempDir::read(settings), record);
+}
+
 TEST_F(Retrieval, GetWhenTheFileCannotBeWritten) {
     ReferenceServer server(dir / "catalogue", dir / "server.log");
     // A directory where the build should go: the file cannot replace it.
@@ -237,6 +311,26 @@ TEST_F(Retrieval, GetWhenTheFileCannotBeWritten) {
     EXPECT_EQ(attributes(device(".settings")).count("LATEST_DOWNLOAD"), 0u);
 }
 
+// A store so deep that the device's files would pass the path limit: nothing is
+// stored, and the download fails instead of reporting a build it cannot keep.
+TEST_F(Retrieval, GetIntoAStoreBeyondThePathLimitFails) {
+    ReferenceServer server(dir / "catalogue", dir / "server.log");
+    // The device directory, base + "/updater/40F5849A", takes 255 characters.
+    const std::string base = dir / std::string(255 - 17 - dir.path().size() - 1, 'b');
+    SubprocessOptions options;
+    options.setEnv["HOME"] = dir / "home";
+    SubprocessResult r =
+        runSubprocess(kUpdaterProgram, {"-G", "-d", "40F5849A", "-u", server.url(), "-i", base}, options);
+    EXPECT_EQ(r.out, kGetLatest + "Retrieving build 28\n"
+                                  "Validating build 28 with server\n"
+                                  "Build 28 is valid\n");
+    EXPECT_EQ(r.err, "Failed to write file with 4\n");
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_TRUE(exists(base + "/updater/40F5849A"));
+    EXPECT_FALSE(exists(base + "/updater/40F5849A/28.bird"));
+    EXPECT_FALSE(exists(base + "/updater/40F5849A/.settings"));
+}
+
 namespace {
 
 // Answers each operation with a scripted reply; operations not given get a valid one.
@@ -245,7 +339,7 @@ ScriptedHttpServer::Script failingAt(std::map<std::string, ScriptedResponse> rep
         const std::map<std::string, std::string> good = {{"op=hi", "ok\n"},
                                                          {"op=qu", "ok\n28\nfw\n"},
                                                          {"op=builds", "ok\n28;1.0.0\n"},
-                                                         {"op=bird", "ok\nYmlyZA==\n"}};
+                                                         {"op=bird", "ok\n" + base64(servedBuild()) + "\n"}};
         for (const auto& reply : replies)
             if (target.find(reply.first + "&") != std::string::npos) return reply.second;
         for (const auto& reply : good)
@@ -311,6 +405,21 @@ TEST_F(Retrieval, FailingServers) {
          "Failed to retrieve a valid BIRD file\n",
          1,
          false},
+        // Base64, but not of a BIRD file that loads: nothing is stored either.
+        {"payload no BIRD file",
+         {{"op=bird", ScriptedResponse::http(200, "ok\n" + base64("firmware") + "\n")}},
+         validated,
+         "Failed to retrieve a valid BIRD file\n",
+         1,
+         false},
+        // Wrapped at 76 characters, the first line alone arrives: it holds the header
+        // but only the start of the body.
+        {"line-wrapped Base64",
+         {{"op=bird", ScriptedResponse::http(200, "ok\n" + base64(servedBuild()).insert(76, "\n") + "\n")}},
+         validated,
+         "Failed to retrieve a valid BIRD file\n",
+         1,
+         false},
         {"valid payload", {}, validated, "", 0, true},
     };
     for (const Case& c : cases) {
@@ -320,18 +429,20 @@ TEST_F(Retrieval, FailingServers) {
         SubprocessOptions options;
         options.setEnv["HOME"] = store / "home";
         SubprocessResult r = runSubprocess(
-            kUpdater, {"-G", "-d", "40F5849A", "-u", server.url(), "-i", store.path()}, options);
+            kUpdaterProgram, {"-G", "-d", "40F5849A", "-u", server.url(), "-i", store.path()}, options);
         std::string err = c.err;
         if (err.find("URL") != std::string::npos) err.replace(err.find("URL"), 3, server.url());
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.err, err);
         EXPECT_EQ(r.exitStatus, c.status);
-        EXPECT_EQ(TempDir::read(store / "updater/40F5849A/28.bird"), c.stored ? "bird" : "");
+        EXPECT_EQ(TempDir::read(store / "updater/40F5849A/28.bird"), c.stored ? servedBuild() : "");
         EXPECT_EQ(attributes(store / "updater/40F5849A/.settings").count("LATEST_DOWNLOAD"),
                   c.stored ? 1u : 0u);
     }
 }
 
+// A server that cannot be asked is a failure, not an empty list; one that answers
+// with no builds is an empty list.
 TEST_F(Retrieval, ServerListingFailures) {
     // Nobody listening, an error status, and a reply that is not "ok".
     ScriptedHttpServer broken([](const std::string& target) {
@@ -339,19 +450,21 @@ TEST_F(Retrieval, ServerListingFailures) {
                                                           : ScriptedResponse::http(200, "error\n");
     });
     ScriptedHttpServer down([](const std::string&) { return ScriptedResponse::http(500, ""); });
-    const std::string none = kBanner + "No builds found for device [40F5849A]\n";
+    ScriptedHttpServer empty([](const std::string&) { return ScriptedResponse::http(200, "ok\n"); });
     const struct {
-        std::string url, err;
+        std::string url, out, err;
+        int status;
     } cases[] = {
-        {"http://127.0.0.1:1/cgi/u", "Server request failed for http://127.0.0.1:1/cgi/u\n"},
-        {down.url(), "Server request failed for " + down.url() + "\n"},
-        {broken.url(), "Failed to retrieve builds for 40F5849A\n"},
+        {"http://127.0.0.1:1/cgi/u", kBanner, "Server request failed for http://127.0.0.1:1/cgi/u\n", 1},
+        {down.url(), kBanner, "Server request failed for " + down.url() + "\n", 1},
+        {broken.url(), kBanner, "Failed to retrieve builds for 40F5849A\n", 1},
+        {empty.url(), kBanner + "No builds found for device [40F5849A]\n", "", 0},
     };
     for (const auto& c : cases) {
         SubprocessResult r = updater({"-B", "-d", "40F5849A"}, c.url);
-        EXPECT_EQ(r.out, none) << c.url;
+        EXPECT_EQ(r.out, c.out) << c.url;
         EXPECT_EQ(r.err, c.err) << c.url;
-        EXPECT_EQ(r.exitStatus, 0) << c.url;
+        EXPECT_EQ(r.exitStatus, c.status) << c.url;
     }
 }
 

@@ -8,11 +8,11 @@
 #include <sstream>
 
 #include "Subprocess.h"
+#include "UpdaterProcess.h"
 #include "TempDir.h"
 
 namespace {
 
-const std::string kUpdater = VELTRANO_BIN_DIR "/Updater";
 const std::string kBanner = "Updater (Version: 2.11.2 Apr 29 2025)\n";
 const std::string kNotice = "Copyright (c) 2025 Veltrano. All rights reserved.\n";
 std::string golden(const char* name) {
@@ -37,10 +37,7 @@ class UpdaterRun : public ::testing::Test {
             args.push_back("-i");
             args.push_back(store());
         }
-        SubprocessOptions options;
-        options.setEnv["HOME"] = home();
-        options.timeoutMs = 20000;
-        SubprocessResult r = runSubprocess(kUpdater, args, options);
+        SubprocessResult r = runUpdater(args, home());
         EXPECT_TRUE(r.started);
         EXPECT_FALSE(r.timedOut);
         return r;
@@ -148,27 +145,26 @@ TEST_F(UpdaterRun, CommandsMissingTheirDeviceOrPortFail) {
     }
 }
 
-TEST_F(UpdaterRun, InfoEnsuresTheDefaultStoreAndSaysNothing) {
-    expectRun(*this, {{"-I", "-d", "40F5849A"}, kBanner, "", 0});
+TEST_F(UpdaterRun, CommandsEnsureTheDefaultStore) {
+    expectRun(*this, {{"-L", "-d", "40F5849A"}, kBanner + "No builds found for device [40F5849A]\n", "", 0});
     EXPECT_TRUE(isDirectory(home() + "/.veltrano/updater"));
 }
 
 TEST_F(UpdaterRun, StoreOptionPutsTheRootInsideTheGivenDirectory) {
-    SubprocessResult r = run({"-I", "-d", "40F5849A"});
-    EXPECT_EQ(r.out, kBanner);
+    SubprocessResult r = run({"-L", "-d", "40F5849A"});
+    EXPECT_EQ(r.out, kBanner + "No builds found for device [40F5849A]\n");
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_TRUE(isDirectory(store() + "/updater"));
     EXPECT_FALSE(isDirectory(home() + "/.veltrano"));
 }
 
-TEST_F(UpdaterRun, CommandsWithoutAnOperationEndQuietly) {
-    for (const char* command : {"-I", "-C", "-Z"}) {
-        SubprocessResult r = run({command, "1"});
-        EXPECT_EQ(r.out, kBanner) << command;
-        EXPECT_EQ(r.err, "") << command;
-        EXPECT_EQ(r.exitStatus, 0) << command;
-    }
+// -Z counts as a command but has no operation: the run ends quietly.
+TEST_F(UpdaterRun, CommandWithoutAnOperationEndsQuietly) {
+    SubprocessResult r = run({"-Z", "1"});
+    EXPECT_EQ(r.out, kBanner);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.exitStatus, 0);
 }
 
 TEST_F(UpdaterRun, StoreRootThatCannotBeCreatedFails) {
@@ -185,25 +181,26 @@ TEST_F(UpdaterRun, StoreRootThatCannotBeCreatedFails) {
 }
 
 TEST_F(UpdaterRun, StartupLogListsTheArguments) {
-    SubprocessResult r = run({"-X", "0x10000", "-I"}, false);
+    SubprocessResult r = run({"-X", "0x10000", "-Z", "1"}, false);
     EXPECT_EQ(r.out, kBanner);
     EXPECT_EQ(r.err, "\nApplication parameters:[Updater]\n"
                      "Home directory:[" +
                          home() +
                          "]\n"
                          "\t[" +
-                         kUpdater +
+                         kUpdaterProgram +
                          "]\n"
                          "\t[-X]\n"
                          "\t[0x10000]\n"
-                         "\t[-I]\n");
+                         "\t[-Z]\n"
+                         "\t[1]\n");
     EXPECT_EQ(r.exitStatus, 0);
 }
 
 TEST_F(UpdaterRun, SerialPrefixIsLoggedUnderUpdaterCategory) {
-    SubprocessResult quiet = run({"-I", "-d", "0x1a2b"});
+    SubprocessResult quiet = run({"-Z", "1", "-d", "0x1a2b"});
     EXPECT_EQ(quiet.err, "");
-    SubprocessResult logged = run({"-X", "1", "-I", "-d", "0x1a2b"});
+    SubprocessResult logged = run({"-X", "1", "-Z", "1", "-d", "0x1a2b"});
     EXPECT_EQ(logged.err, "Discarding '0x' serial number prefix\n");
     EXPECT_EQ(logged.exitStatus, 0);
 }

@@ -2,8 +2,14 @@
 // request runs on its worker thread, and the checks made before any request.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 #include "../updater/LogCapture.h"
 #include "../updater/RecordingDisplay.h"
+#include "AsNobody.h"
+#include "Base64.h"
+#include "BirdBytes.h"
 #include "ScriptedHttpServer.h"
 #include "TempDir.h"
 #include "UpdaterApp.h"
@@ -22,6 +28,12 @@ class ActivityDisplay : public RecordingDisplay {
     std::vector<std::string> labels;
 };
 
+// The build the servers here send, a small BIRD file.
+const std::string& servedBuild() {
+    static const std::string bytes = birdFileBytes("1.0.0", 0x40F5849A, "VT-Router", 64);
+    return bytes;
+}
+
 ScriptedHttpServer::Script slowBuildServer() {
     return [](const std::string& target) {
         if (target.find("op=hi&") != std::string::npos) return ScriptedResponse::http(200, "ok\n");
@@ -29,7 +41,9 @@ ScriptedHttpServer::Script slowBuildServer() {
         if (target.find("op=builds&") != std::string::npos)
             return ScriptedResponse::http(200, "ok\n5;1.0.0\n");
         // The build arrives in pieces over about 600 ms.
-        return ScriptedResponse::chunked(200, {"ok\n", "Ymly", "ZA==", "\n"}, 200);
+        const std::string payload =
+            Base64::encode(reinterpret_cast<const uint8_t*>(servedBuild().data()), servedBuild().size());
+        return ScriptedResponse::chunked(200, {"ok\n", payload.substr(0, 8), payload.substr(8), "\n"}, 200);
     };
 }
 
@@ -46,7 +60,7 @@ TEST(Download, IndicatorRunsWhileTheBuildArrives) {
     EXPECT_EQ(display.endings, 1);
     for (const std::string& label : display.labels)
         EXPECT_EQ(label, "Downloading");
-    EXPECT_EQ(TempDir::read(dir / "40F5849A/5.bird"), "bird");
+    EXPECT_EQ(TempDir::read(dir / "40F5849A/5.bird"), servedBuild());
     EXPECT_TRUE(display.errors.empty());
 }
 
@@ -102,4 +116,27 @@ TEST(Download, UnreadableLatestBuildIsLoggedAndCountsAsZero) {
     EXPECT_EQ(app.Download_Firmware(0x40F5849A, "", false, false), 0u);
     EXPECT_EQ(display.errors, std::vector<std::string>{"No valid build 0"});
     EXPECT_NE(log.text().find("Error: Could not convert latest to int.\n"), std::string::npos);
+}
+
+// A worker thread that cannot be started is a failed download, never an exception
+// past the command.
+TEST(Download, NoThreadForTheDownloadFailsTheCommand) {
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    ScriptedHttpServer server(slowBuildServer());
+    const int failures = asNobody([&] {
+        // No further process or thread for this user.
+        const struct rlimit none = {1, 1};
+        if (setrlimit(RLIMIT_NPROC, &none) != 0) return 50;
+        RecordingDisplay display;
+        UpdaterApp app(server.url(), dir.path(), &display);
+        int bad = app.Download_Firmware(0x40F5849A, "", false, false) != 0u;
+        bad += display.errors !=
+               std::vector<std::string>{"Download failed", "Failed to retrieve a valid BIRD file"};
+        return bad;
+    });
+    EXPECT_EQ(failures, 0);
+    // The device's record was made, the build request never went out.
+    EXPECT_EQ(server.targets().size(), 3u);
+    EXPECT_EQ(TempDir::read(dir / "40F5849A/5.bird"), "");
 }

@@ -200,3 +200,37 @@ TEST(HttpGet, OversizedReplyIsRefused) {
     limits.maxBodyBytes = 1200;
     EXPECT_EQ(Http::get(server.url().c_str(), {}, limits).body.size(), 1200u);
 }
+
+namespace {
+
+// A server that announces a body of length bytes and sends three of them.
+ScriptedHttpServer::Script announcing(const std::string& length) {
+    return [length](const std::string&) {
+        ScriptedResponse response;
+        response.pieces = {"HTTP/1.1 200 OK\r\nContent-Length: " + length +
+                           "\r\nConnection: close\r\n\r\nok\n"};
+        return response;
+    };
+}
+
+} // namespace
+
+// The body is sized once for the length the server announces. When that fails, the
+// exception must not cross libcurl's C code: the transfer ends with a transport error.
+TEST(HttpGet, BodyThatCannotBeSizedFailsTheTransfer) {
+    Http::Limits limits = quickLimits();
+    limits.maxBodyBytes = SIZE_MAX;
+    // More than a string can ever hold.
+    ScriptedHttpServer beyondAString(announcing("4611686018427387904"));
+    const std::string error = transportError(beyondAString.url(), limits);
+    EXPECT_NE(error, "no error");
+    EXPECT_NE(error, "");
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer ends the program at an allocation beyond any memory instead of
+    // failing it; the case of a string's limit above takes the same path.
+#else
+    // More memory than there is: the allocation fails.
+    ScriptedHttpServer beyondMemory(announcing("1152921504606846976"));
+    EXPECT_EQ(transportError(beyondMemory.url(), limits), "Out of memory");
+#endif
+}

@@ -15,6 +15,7 @@
 #include "BirdWriter.h"
 #include "TempDir.h"
 #include "UpdaterStore.h"
+#include "aFile.h"
 
 namespace {
 
@@ -187,6 +188,39 @@ TEST(UpdaterStore, WriteFileReplacesWholeFilesOnly) {
     ASSERT_EQ(mkdir((dir / "40F5849A/6.bird").c_str(), 0755), 0);
     EXPECT_EQ(store.writeFile(record, "6.bird", bytes, sizeof bytes), aErrNotFound);
     EXPECT_EQ(listing(dir / "40F5849A"), (std::vector<std::string>{".settings", "5.bird", "6.bird"}));
+}
+
+// A file that the listing could not name, or whose device record could not be kept
+// beside it, is not written at all.
+TEST(UpdaterStore, WriteFileHonoursThePathLimit) {
+    const uint8_t bytes[] = {'b', 'i', 'r', 'd', 1, 1};
+    const struct {
+        size_t deviceLength; // of the device directory's path
+        const char* name;
+        aErr result;
+    } cases[] = {
+        // The longest that fits: ".settings" then takes 259 characters, 28.bird 257.
+        {aFILE_MAXPATH - 11, "28.bird", aErrNone},
+        {aFILE_MAXPATH - 11, "4294967295.bird", aErrFileNameLength},
+        // 28.bird would fit, but the attributes beside it would not.
+        {aFILE_MAXPATH - 10, "28.bird", aErrFileNameLength},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.deviceLength) + " " + c.name);
+        TempDir dir;
+        const size_t rootLength = c.deviceLength - std::string("/40F5849A").size();
+        ASSERT_LT(dir.path().size() + 1, rootLength);
+        UpdaterStore store(dir.path() + "/" + std::string(rootLength - dir.path().size() - 1, 'r'));
+        DeviceRecord record = store.makeDevice(0x40F5849A);
+        const std::string device = store.root() + "/40F5849A";
+        ASSERT_EQ(device.size(), c.deviceLength);
+        EXPECT_EQ(store.writeFile(record, c.name, bytes, sizeof bytes), c.result);
+        DeviceRecordList items;
+        store.listDeviceItems(0x40F5849A, items);
+        EXPECT_EQ(names(items),
+                  c.result == aErrNone ? std::vector<std::string>{c.name} : std::vector<std::string>{});
+        EXPECT_EQ(exists(device + "/" + c.name), c.result == aErrNone);
+    }
 }
 
 TEST(UpdaterStore, LoadBirdNeedsABirdFile) {

@@ -6,10 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
+#include "AsNobody.h"
 #include "AtomicFile.h"
 #include "AttributesFile.h"
 #include "LogCapture.h"
@@ -107,12 +109,50 @@ TEST(Attributes, OverlongPathLeavesTheRecordAlone) {
     EXPECT_NE(attributes.write(), aErrNone);
     EXPECT_TRUE(attributes.isModified());
     EXPECT_EQ(TempDir::read(path), record);
-    std::string tooLong = " (" + std::to_string(ENAMETOOLONG) + ")\n";
-    EXPECT_EQ(log.text(), "Attibutes: Error - cannot open attributes file: '" + path + "'" + tooLong +
-                              "Attibutes: Error - cannot open attributes file for writting: '" + path + "'" +
-                              tooLong +
-                              "Attibutes: Error - cannot open attributes file for writting: '" + path + "'" +
-                              tooLong);
+    EXPECT_EQ(log.text(), "Attibutes: Error - cannot open attributes file: '" + path + "' (" +
+                              std::to_string(ENAMETOOLONG) + ")\nAttibutes: not rewriting '" + path +
+                              "': it could not be read\n");
+}
+
+// A record that is there but cannot be read (as another user's) still holds the
+// device's history: neither reading it nor writing what was gathered since may
+// replace it.
+TEST(Attributes, UnreadableFileIsNeverReplaced) {
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    const std::string record = "LATEST_DOWNLOAD=12.bird\nLATEST_TRANSFER=12.bird\n";
+    const std::string path = dir.write(".settings", record);
+    ASSERT_EQ(chmod(path.c_str(), 0), 0);
+    const int failures = asNobody([&] {
+        LogCapture log(DEBUG_Attributes);
+        AttributesFile attributes(path);
+        int bad = !attributes.values().empty();
+        bad += log.text() != "Attibutes: Error - cannot open attributes file: '" + path + "' (" +
+                                 std::to_string(EACCES) + ")\n";
+        attributes.setText("LATEST_DOWNLOAD", "13.bird");
+        bad += attributes.write() != aErrRead;
+        bad += attributes.isModified() ? 0 : 1;
+        // Written under another name, the gathered values are fine.
+        bad += attributes.write(dir / "copy") != aErrNone;
+        return bad;
+    });
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(TempDir::read(path), record);
+    std::vector<std::string> names = entries(dir.path());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".settings", "copy"}));
+}
+
+// A directory where the file should be is no missing file either.
+TEST(Attributes, DirectoryInPlaceOfTheFileIsLeftAlone) {
+    TempDir dir;
+    const std::string path = dir / ".settings";
+    ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+    LogCapture log(DEBUG_Attributes);
+    AttributesFile attributes(path);
+    EXPECT_TRUE(attributes.values().empty()) << "no CREATED_TIME for a file that was never made";
+    EXPECT_EQ(log.text(), "Attibutes: Error - cannot open attributes file: '" + path + "' (" +
+                              std::to_string(EISDIR) + ")\n");
 }
 
 TEST(Attributes, GetIntReadsLeadingDigitsAndAddsAbsentKeys) {
@@ -268,6 +308,10 @@ TEST(AtomicFile, FailuresReportTheSystemError) {
     EXPECT_EQ(writeFileAtomically(dir / "no/such/dir/file", std::string("x"), &error), aErrNotFound);
     EXPECT_EQ(error, ENOENT);
     EXPECT_EQ(writeFileAtomically("", std::string("x"), &error), aErrParam);
+    // Longer than the file layer opens: it could never be read back.
+    EXPECT_EQ(writeFileAtomically(dir / std::string(aFILE_MAXPATH, 'n'), std::string("x"), &error),
+              aErrFileNameLength);
+    EXPECT_EQ(error, ENAMETOOLONG);
     ASSERT_EQ(mkdir((dir / "a-directory").c_str(), 0755), 0);
     EXPECT_NE(writeFileAtomically(dir / "a-directory", std::string("x"), &error), aErrNone);
     EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"a-directory"});

@@ -115,6 +115,19 @@ TEST(Options, SwitchesAndValues) {
              EXPECT_EQ(o.logFileName, "my.log");
              EXPECT_EQ(o.historyMessage, "note");
          }},
+        // The usage says "-u <host:port>"; a URL with a scheme is taken whole.
+        {"server host and port",
+         {"-u", "127.0.0.1:8080"},
+         [](auto& o) { EXPECT_EQ(o.serverEndpoint, "http://127.0.0.1:8080/cgi/u"); }},
+        {"server host alone",
+         {"-u=updates.lab"},
+         [](auto& o) { EXPECT_EQ(o.serverEndpoint, "http://updates.lab/cgi/u"); }},
+        {"server IPv6 address and port",
+         {"-u", "[::1]:8080"},
+         [](auto& o) { EXPECT_EQ(o.serverEndpoint, "http://[::1]:8080/cgi/u"); }},
+        {"server URL over HTTPS",
+         {"-u", "https://updates.lab:8443/firmware/q"},
+         [](auto& o) { EXPECT_EQ(o.serverEndpoint, "https://updates.lab:8443/firmware/q"); }},
         {"later value replaces earlier",
          {"-s", "a", "-s", "b"},
          [](auto& o) { EXPECT_EQ(o.serialPort, "b"); }},
