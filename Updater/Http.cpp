@@ -124,6 +124,9 @@ Reply get(const char* baseUrl, const Parameters& parameters, const Limits& limit
     Receiver receiver{&reply, curl.handle(), limits.maxBodyBytes, ""};
     curl.set(CURLOPT_WRITEDATA, static_cast<void*>(&receiver));
     curl.set(CURLOPT_URL, reply.url.c_str());
+    // An update server speaks HTTP: a -u of file:// or another scheme must not
+    // make libcurl read local files or talk other protocols.
+    curl.set(CURLOPT_PROTOCOLS_STR, "http,https");
     // Firmware must come from the server it claims to come from.
     curl.set(CURLOPT_SSL_VERIFYHOST, 2L);
     curl.set(CURLOPT_SSL_VERIFYPEER, 1L);

@@ -109,6 +109,9 @@ TEST(HttpGet, TransportFailuresRaiseLibcurlsText) {
     EXPECT_EQ(transportError(hangUp.url()), "Server returned nothing (no headers, no data)");
 
     EXPECT_EQ(transportError("nosuchscheme://127.0.0.1/"), "Unsupported protocol");
+    // Schemes libcurl knows but an update server never uses.
+    for (const char* url : {"file:///etc/hostname", "ftp://127.0.0.1/", "dict://127.0.0.1/"})
+        EXPECT_EQ(transportError(url), "Unsupported protocol") << url;
 }
 
 TEST(HttpGet, StalledTransferIsAbortedAsATransportError) {
