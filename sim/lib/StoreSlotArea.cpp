@@ -157,3 +157,12 @@ std::vector<size_t> StoreSlotArea::writeChunks() const {
 }
 
 } // namespace Veltrano::Sim
+
+namespace Veltrano::Sim {
+
+size_t StoreSlotArea::openSlots() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return open_.size();
+}
+
+} // namespace Veltrano::Sim

@@ -32,6 +32,8 @@ class StoreSlotArea : public ModuleArea {
     std::vector<uint8_t> slot(uint8_t store, uint8_t slot) const;
     // Byte counts of the write chunks received, in order.
     std::vector<size_t> writeChunks() const;
+    // Slots opened and not closed yet.
+    size_t openSlots() const;
 
   private:
     struct Slot {

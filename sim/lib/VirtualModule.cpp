@@ -194,6 +194,7 @@ void VirtualModule::attachToBus(VirtualModule& module) {
 void VirtualModule::setFaults(const ModuleFaults& faults) {
     std::lock_guard<std::mutex> lock(mutex_);
     faults_ = faults;
+    requestCounts_.clear(); // a new plan counts requests from here
 }
 
 void VirtualModule::addArea(std::unique_ptr<ModuleArea> area) {

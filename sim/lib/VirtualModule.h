@@ -68,7 +68,7 @@ class VirtualModule {
     void answer(const char* request, ModuleFrame reply, const std::function<ModuleFrame(uint8_t)>& error,
                 size_t checked = kLastByte);
 
-    // Any thread.
+    // Any thread. The reply faults count requests from this call on.
     void setFaults(const ModuleFaults& faults);
     void addArea(std::unique_ptr<ModuleArea> area);
     LinkControlArea& linkControl() { return *linkControl_; }

@@ -67,7 +67,8 @@ TEST_P(LinkOverCarrier, ConnectsAsksTheAddressAndExchangesPackets) {
     EXPECT_EQ(link.getStatus(), UNKNOWN_ERROR);
 }
 
-INSTANTIATE_TEST_SUITE_P(Carriers, LinkOverCarrier, ::testing::Values(Carrier::Tcp, Carrier::Pty, Carrier::Usb),
+INSTANTIATE_TEST_SUITE_P(Carriers, LinkOverCarrier,
+                         ::testing::Values(Carrier::Tcp, Carrier::Pty, Carrier::Usb),
                          [](const auto& info) { return carrierName(info.param); });
 
 TEST(Link, SendPacketChecksConnectionThenLengthThenAddress) {
@@ -78,8 +79,8 @@ TEST(Link, SendPacketChecksConnectionThenLengthThenAddress) {
         unsigned char module, length;
         aErr connected;
     };
-    const Case cases[] = {{0, 28, aErrParam}, {4, 28, aErrParam}, {0, 27, aErrPacket}, {5, 27, aErrPacket},
-                          {4, 27, aErrNone}};
+    const Case cases[] = {
+        {0, 28, aErrParam}, {4, 28, aErrParam}, {0, 27, aErrPacket}, {5, 27, aErrPacket}, {4, 27, aErrNone}};
     for (const Case& c : cases)
         EXPECT_EQ(link.sendPacket(c.module, 3, c.length, data), aErrConnection) << "not connected";
     ASSERT_EQ(link.connect(), aErrNone);
