@@ -145,6 +145,10 @@ class Link {
     // The reply filter: same module, at least 3 data bytes, same command,
     // exactly the option byte given, same index (bits 0-4 of the specifier).
     static bool sUEIReplyFilter(const aPacket* packet, const void* record);
+    // Takes a reply that a filter accepted into the record, as receiveUEI
+    // does: an error reply's code, a scalar by the reply's length (aErrSize
+    // for a length that fits none), or a chunk of a streamed value.
+    static aErr sDecodeUEIReply(const aPacket* reply, uei* record);
 
     // Store slots: files kept in a module's numbered stores. Every missing
     // reply answers aErrTimeout.

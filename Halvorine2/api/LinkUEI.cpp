@@ -105,19 +105,6 @@ aErr sDecodeChunk(const aPacket* packet, uei* record) {
     return aErrNone;
 }
 
-aErr sDecodeReply(const aPacket* packet, uei* record) {
-    if (sIsErrorReply(packet)) {
-        aErr code = packet->dataSize >= 4 ? static_cast<aErr>(packet->data[3]) : static_cast<aErr>(aErrUnknown);
-        record->specifier = packet->data[2];
-        if (record->type != ueiBytes) record->value.uiVal = static_cast<uint32>(code);
-        return code == aErrNone ? aErrUnknown : code;
-    }
-    if (record->type != ueiBytes) return sDecodeScalar(packet, record);
-    // A streamed set is answered by one reply without a value.
-    if (!record->value.bytes.received) return aErrNone;
-    return sDecodeChunk(packet, record);
-}
-
 struct FilterCall {
     ueiFilter filter;
     const uei* record;
@@ -129,6 +116,21 @@ bool sCallFilter(const aPacket* packet, void* ref) {
 }
 
 } // namespace
+
+aErr Link::sDecodeUEIReply(const aPacket* packet, uei* record) {
+    if (!aVALIDPACKET(packet) || packet->dataSize < 3 || !record) return aErrParam;
+    if (sIsErrorReply(packet)) {
+        aErr code =
+            packet->dataSize >= 4 ? static_cast<aErr>(packet->data[3]) : static_cast<aErr>(aErrUnknown);
+        record->specifier = packet->data[2];
+        if (record->type != ueiBytes) record->value.uiVal = static_cast<uint32>(code);
+        return code == aErrNone ? aErrUnknown : code;
+    }
+    if (record->type != ueiBytes) return sDecodeScalar(packet, record);
+    // A streamed set is answered by one reply without a value.
+    if (!record->value.bytes.received) return aErrNone;
+    return sDecodeChunk(packet, record);
+}
 
 bool Link::sUEIReplyFilter(const aPacket* packet, const void* record) {
     const uei* r = static_cast<const uei*>(record);
@@ -180,7 +182,7 @@ aErr Link::receiveUEI(unsigned char module, unsigned char command, unsigned char
     FilterCall call{filter, value};
     aPacket* reply = awaitFirst(sCallFilter, &call, waitMs);
     if (!reply) return aErrTimeout;
-    err = sDecodeReply(reply, value);
+    err = sDecodeUEIReply(reply, value);
     aPacket_Destroy(&reply);
     return err;
 }

@@ -130,12 +130,12 @@ TEST_F(SystemFixture, StreamedValues) {
 }
 
 struct I2CFixture : ::testing::Test {
-    I2CFixture() : router(identity(4, 0x40F5849A)), behind(identity(0x10, 0x10101010)) {
+    I2CFixture() : behind(identity(0x10, 0x10101010)), router(identity(4, 0x40F5849A)) {
         router.device.module().attachToBus(behind);
         bus.init(&router.module, 0);
     }
+    VirtualModule behind; // outlives the router that drives it
     ConnectedModule router;
-    VirtualModule behind;
     I2CClass bus;
 };
 

@@ -242,7 +242,7 @@ TEST(Link, PacketLogWritesLinesAndGoesWithTheLink) {
     ASSERT_EQ(link.getModuleAddress(&address), aErrNone);
     ASSERT_TRUE(eventuallyTrue([&] { return readFile(path).find("2 < 0x4 0x0") != std::string::npos; }));
     std::string text = readFile(path);
-    EXPECT_EQ(text.rfind("6 < START\r\n", 0), 0u) << text;
+    EXPECT_NE(text.find("6 < START\r\n"), std::string::npos) << text;
     EXPECT_NE(text.find("2 > 0xAD 0x0 \r\n"), std::string::npos) << text;
     EXPECT_EQ(link.disablePacketLog(), aErrNone);
 

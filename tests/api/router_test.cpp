@@ -19,7 +19,7 @@ constexpr uint32_t kBusSerials[] = {0x10000010, 0x20000022, 0x30000064};
 
 class RouterNetwork : public ::testing::TestWithParam<Carrier> {
   protected:
-    RouterNetwork() : router(GetParam(), identity(4, 0x40F5849A)) {
+    RouterNetwork() {
         for (size_t i = 0; i < 3; ++i) {
             behind.push_back(std::make_unique<VirtualModule>(identity(kBusAddresses[i], kBusSerials[i])));
             router.module().attachToBus(*behind.back());
@@ -38,8 +38,9 @@ class RouterNetwork : public ::testing::TestWithParam<Carrier> {
         return found;
     }
 
-    ModuleOn router;
+    // The modules on the bus outlive the router that drives them.
     std::vector<std::unique_ptr<VirtualModule>> behind;
+    ModuleOn router{GetParam(), identity(4, 0x40F5849A)};
     Module routerModule{0, 0};
 };
 
