@@ -48,7 +48,10 @@ aErr sAwaitRunning(uint32 ref) {
 
 aErr sCreateEngineLink(const linkSpec& spec, aSolvanConfig& config, uint32 existingRef, uint32* ref) {
     *ref = 0;
-    switch (spec.type) {
+    // The record may come from elsewhere: read its type as the 32 bits it is.
+    uint32 type;
+    std::memcpy(&type, &spec.type, sizeof type);
+    switch (type) {
     case USB:
         if (config.shareThroughServer) return sOpenSharedUSB(spec, config, ref);
         *ref = aLink_CreateUSB(spec.serialNumber);
