@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "ModuleTcpServer.h"
+#include "RoundTripPeers.h"
 #include "VirtualModule.h"
 #include "aLink.h"
 #include "aTime.h"
@@ -25,134 +25,11 @@ using namespace Veltrano::Sim;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-constexpr uint8 kAddress = 4;
-// A system entity get of the serial number, and its reply.
-const uint8 kRequest[] = {kAddress, 3, 3, 0x49, 0x20};
-const uint8 kReply[] = {kAddress, 7, 3, 0x09, 0x00, 0x40, 0xF5, 0x84, 0x9A};
+using namespace RoundTrip;
 
 double gRawMedianUs = 0;
 double gLinkMedianUs = 0;
 double gBlockRatio = 0;
-
-double median(std::vector<double>& samples) {
-    if (samples.empty()) return 0;
-    std::nth_element(samples.begin(), samples.begin() + samples.size() / 2, samples.end());
-    return samples[samples.size() / 2];
-}
-
-bool readExactly(int fd, uint8* bytes, size_t count) {
-    while (count > 0) {
-        ssize_t n = ::read(fd, bytes, count);
-        if (n <= 0) return false;
-        bytes += n;
-        count -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool writeAll(int fd, const uint8* bytes, size_t count) {
-    while (count > 0) {
-        ssize_t n = ::write(fd, bytes, count);
-        if (n <= 0) return false;
-        bytes += n;
-        count -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-void noDelay(int fd) {
-    int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-}
-
-// A listening socket on a free loopback port; *address receives where it listens.
-int listenOnLoopback(sockaddr_in* address) {
-    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    address->sin_family = AF_INET;
-    address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address->sin_port = 0;
-    socklen_t length = sizeof *address;
-    ::bind(listener, reinterpret_cast<sockaddr*>(address), sizeof *address);
-    ::listen(listener, 1);
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(address), &length);
-    return listener;
-}
-
-// A raw loopback TCP connection to a thread that answers each request with the reply.
-class RawEcho {
-  public:
-    RawEcho() {
-        sockaddr_in address = {};
-        listener_ = listenOnLoopback(&address);
-        echo_ = std::thread([this] {
-            int fd = ::accept(listener_, nullptr, nullptr);
-            noDelay(fd);
-            uint8 request[sizeof kRequest];
-            while (readExactly(fd, request, sizeof request) && writeAll(fd, kReply, sizeof kReply)) {
-            }
-            ::close(fd);
-        });
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        noDelay(fd_);
-    }
-    ~RawEcho() {
-        ::shutdown(fd_, SHUT_RDWR);
-        ::close(fd_);
-        echo_.join();
-        ::close(listener_);
-    }
-    bool roundTrip() {
-        uint8 reply[sizeof kReply];
-        return writeAll(fd_, kRequest, sizeof kRequest) && readExactly(fd_, reply, sizeof reply);
-    }
-
-  private:
-    int listener_;
-    int fd_;
-    std::thread echo_;
-};
-
-bool isReply(const aPacket* packet, void*) {
-    return packet->address == kAddress && packet->dataSize == 7 && packet->data[1] == 0x09;
-}
-
-// The same request and reply through a link to the virtual module.
-class LinkToModule {
-  public:
-    LinkToModule() : server_(module_) {
-        ref_ = aLink_CreateTCPIP(htonl(INADDR_LOOPBACK), server_.port());
-        request_ = aPacket_CreateWithData(kAddress, sizeof kRequest - 2, kRequest + 2);
-    }
-    ~LinkToModule() {
-        aPacket_Destroy(&request_);
-        aLink_Destroy(&ref_);
-    }
-    bool roundTrip() {
-        if (!ref_ || aLink_PutPacket(ref_, request_) != aErrNone) return false;
-        aPacket* reply = aLink_AwaitFirst(ref_, isReply, nullptr, 1000);
-        bool ok = reply != nullptr;
-        aPacket_Destroy(&reply);
-        return ok;
-    }
-
-  private:
-    VirtualModule module_;
-    ModuleTcpServer server_;
-    uint32 ref_ = 0;
-    aPacket* request_ = nullptr;
-};
-
-template <class Peer> bool timeRoundTrips(Peer& peer, int count, std::vector<double>& samples) {
-    for (int i = 0; i < count; ++i) {
-        Clock::time_point start = Clock::now();
-        if (!peer.roundTrip()) return false;
-        samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-    }
-    return true;
-}
 
 // Both kinds of round trip in alternating blocks, so that the load of a shared
 // machine weighs on both alike. Reported: the medians over all round trips, and

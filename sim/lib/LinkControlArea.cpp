@@ -7,7 +7,9 @@ namespace Veltrano::Sim {
 bool LinkControlArea::handle(VirtualModule& module, const ModuleFrame& frame) {
     if (frame.address == kSyncAddress && frame.data.empty()) {
         ++syncs_;
-        module.send(ModuleFrame{module.identity().address, {}});
+        // No error form exists: an error or corrupt answer comes from address 0.
+        ModuleFrame answer{module.identity().address, {}};
+        module.answer("sync", answer, [](uint8_t) { return ModuleFrame{0, {}}; });
         return true;
     }
     if (frame.address == kForceRouteAddress && frame.data.size() == 1) {

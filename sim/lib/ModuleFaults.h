@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <set>
 
+#include "ReplyFaults.h"
+
 namespace Veltrano::Sim {
 
 struct ModuleFaults {
@@ -15,6 +17,8 @@ struct ModuleFaults {
     int64_t silentAfterPackets = -1;
     // After this many received packets the module closes the connection; -1 never.
     int64_t closeAfterPackets = -1;
+    // Faults in the replies to chosen request types.
+    ReplyFaults replies;
 };
 
 } // namespace Veltrano::Sim

@@ -1,32 +1,144 @@
 #include "SystemArea.h"
 
+#include <algorithm>
+
 #include "UeiMessage.h"
 #include "VirtualModule.h"
 
 namespace Veltrano::Sim {
 
+namespace {
+constexpr size_t kChunkBytes = 24;
+constexpr uint8_t kMoreChunks = 0x80;
+constexpr uint8_t kErrSize = 14;
+} // namespace
+
 bool SystemArea::handle(VirtualModule& module, const ModuleFrame& frame) {
     std::optional<UeiRequest> request = UeiRequest::parse(frame);
-    if (!request || request->command != kCommand || !request->get || request->index != 0) return false;
+    if (!request || request->command != kCommand || request->index != 0) return false;
+    bool handled = request->get ? get(module, *request) : request->set && set(module, *request);
+    if (handled) ++answered_;
+    return handled;
+}
+
+void SystemArea::reset() {
+    routing_ = false;
+    incoming_.clear();
+    nextSequence_ = 0;
+}
+
+bool SystemArea::get(VirtualModule& module, const UeiRequest& request) {
     const ModuleIdentity& id = module.identity();
-    switch (request->option) {
+    uint32_t value = 0;
+    int width = 1;
+    switch (request.option) {
     case kModule:
-        module.send(ueiReplyValue(id.address, *request, id.address, 1));
+        value = id.address;
+        break;
+    case kRouter:
+        value = router_;
         break;
     case kVersion:
-        module.send(ueiReplyValue(id.address, *request, id.version, 4));
+        value = id.version;
+        width = 4;
         break;
     case kModel:
-        module.send(ueiReplyValue(id.address, *request, id.model, 1));
+        value = id.model;
         break;
     case kSerialNumber:
-        module.send(ueiReplyValue(id.address, *request, id.serialNumber, 4));
+        value = id.serialNumber;
+        width = 4;
         break;
+    case kBuild:
+        value = id.build;
+        width = 4;
+        break;
+    case kProtocolFeatures:
+        value = features_;
+        width = 4;
+        break;
+    case kName:
+        sendName(module, request);
+        return true;
     default:
         return false;
     }
-    ++answered_;
+    module.answer("system.get", ueiReplyValue(id.address, request, value, width),
+                  [&](uint8_t error) { return ueiReplyError(id.address, request, error); });
     return true;
+}
+
+bool SystemArea::set(VirtualModule& module, const UeiRequest& request) {
+    uint8_t address = module.identity().address;
+    switch (request.option) {
+    case kRouter:
+    case kRouteToMe:
+        if (request.tail.size() != 1) return false;
+        if (request.option == kRouter)
+            router_ = request.tail[0];
+        else
+            routing_ = request.tail[0] != 0;
+        break;
+    case kReset:
+        ++resets_;
+        break;
+    case kName:
+        takeNameChunk(module, request);
+        return true;
+    default:
+        return false;
+    }
+    module.answer("system.set", ueiReplyEmpty(address, request),
+                  [&](uint8_t error) { return ueiReplyError(address, request, error); });
+    return true;
+}
+
+void SystemArea::sendName(VirtualModule& module, const UeiRequest& request) {
+    uint8_t address = module.identity().address;
+    std::vector<uint8_t> name = this->name();
+    size_t sent = 0;
+    uint8_t sequence = 0;
+    do {
+        size_t chunk = std::min(name.size() - sent, kChunkBytes);
+        bool more = sent + chunk < name.size();
+        ModuleFrame reply = ueiReplyEmpty(address, request);
+        reply.data.insert(reply.data.end(), name.begin() + sent, name.begin() + sent + chunk);
+        reply.data.push_back(static_cast<uint8_t>((sequence++ & 0x7F) | (more ? kMoreChunks : 0)));
+        module.answer("system.get", reply,
+                      [&](uint8_t error) { return ueiReplyError(address, request, error); });
+        sent += chunk;
+    } while (sent < name.size());
+}
+
+void SystemArea::takeNameChunk(VirtualModule& module, const UeiRequest& request) {
+    uint8_t address = module.identity().address;
+    if (request.tail.empty()) return;
+    uint8_t last = request.tail.back();
+    if ((last & 0x7F) != nextSequence_) {
+        // Out of step: refuse the whole value.
+        incoming_.clear();
+        nextSequence_ = 0;
+        module.send(ueiReplyError(address, request, kErrSize));
+        return;
+    }
+    incoming_.insert(incoming_.end(), request.tail.begin(), request.tail.end() - 1);
+    nextSequence_ = static_cast<uint8_t>((nextSequence_ + 1) & 0x7F);
+    if (last & kMoreChunks) return;
+    setName(incoming_);
+    incoming_.clear();
+    nextSequence_ = 0;
+    module.answer("system.set", ueiReplyEmpty(address, request),
+                  [&](uint8_t error) { return ueiReplyError(address, request, error); });
+}
+
+void SystemArea::setName(const std::vector<uint8_t>& name) {
+    std::lock_guard<std::mutex> lock(nameMutex_);
+    name_ = name;
+}
+
+std::vector<uint8_t> SystemArea::name() const {
+    std::lock_guard<std::mutex> lock(nameMutex_);
+    return name_;
 }
 
 } // namespace Veltrano::Sim

@@ -1,23 +1,63 @@
-// The system entity (class 3): serial number, model, module address and firmware
-// version. The host's model query is this entity's model get.
+// The system entity (class 3): serial number, model, module and router
+// addresses, firmware version and build, protocol features, its name (a
+// streamed value), reset, and routing to the host. The host's model query is
+// this entity's model get. Reply faults: "system.get", "system.set".
 #pragma once
 
 #include <atomic>
+#include <mutex>
+#include <vector>
 
 #include "ModuleArea.h"
 
 namespace Veltrano::Sim {
 
+struct UeiRequest;
+
 class SystemArea : public ModuleArea {
   public:
     static constexpr uint8_t kCommand = 3;
-    enum Option : uint8_t { kModule = 1, kVersion = 7, kModel = 8, kSerialNumber = 9 };
+    enum Option : uint8_t {
+        kModule = 1,
+        kRouter = 2,
+        kVersion = 7,
+        kModel = 8,
+        kSerialNumber = 9,
+        kReset = 11,
+        kRouteToMe = 20,
+        kName = 32,
+        kBuild = 43,
+        kProtocolFeatures = 45,
+    };
 
     bool handle(VirtualModule& module, const ModuleFrame& frame) override;
+    void reset() override;
     uint64_t requestsAnswered() const { return answered_; }
 
+    // Routing of the bus modules' traffic to the host (route to me).
+    bool routing() const { return routing_; }
+    uint8_t routerAddress() const { return router_; }
+    uint64_t resets() const { return resets_; }
+    void setProtocolFeatures(uint32_t features) { features_ = features; }
+    // Any thread.
+    void setName(const std::vector<uint8_t>& name);
+    std::vector<uint8_t> name() const;
+
   private:
+    bool get(VirtualModule& module, const UeiRequest& request);
+    bool set(VirtualModule& module, const UeiRequest& request);
+    void sendName(VirtualModule& module, const UeiRequest& request);
+    void takeNameChunk(VirtualModule& module, const UeiRequest& request);
+
     std::atomic<uint64_t> answered_{0};
+    std::atomic<bool> routing_{false};
+    std::atomic<uint8_t> router_{0};
+    std::atomic<uint64_t> resets_{0};
+    std::atomic<uint32_t> features_{0x80000000};
+    mutable std::mutex nameMutex_;
+    std::vector<uint8_t> name_;
+    std::vector<uint8_t> incoming_; // chunks of a name being set
+    uint8_t nextSequence_ = 0;
 };
 
 } // namespace Veltrano::Sim

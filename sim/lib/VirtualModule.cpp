@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "EchoArea.h"
+#include "ModuleInfoArea.h"
 #include "UeiMessage.h"
 #include "aUEI.h"
 
@@ -33,12 +35,28 @@ VirtualModule::VirtualModule(ModuleIdentity identity) : identity_(identity) {
     auto heartbeat = std::make_unique<HeartbeatArea>(identity.heartbeatIntervalMs);
     auto linkControl = std::make_unique<LinkControlArea>();
     auto system = std::make_unique<SystemArea>();
+    auto i2c = std::make_unique<I2CArea>(bus_);
+    auto storeSlots = std::make_unique<StoreSlotArea>();
+    auto factoryData = std::make_unique<FactoryDataArea>();
     heartbeat_ = heartbeat.get();
     linkControl_ = linkControl.get();
     system_ = system.get();
+    i2c_ = i2c.get();
+    storeSlots_ = storeSlots.get();
+    factoryData_ = factoryData.get();
+    auto router = std::make_unique<RouterArea>(bus_, *system_);
+    router_ = router.get();
+    for (uint8_t slot = 0; slot < 4; ++slot)
+        storeSlots_->setSlot(0, slot, 1024);
     areas_.push_back(std::move(linkControl));
     areas_.push_back(std::move(heartbeat));
     areas_.push_back(std::move(system));
+    areas_.push_back(std::make_unique<ModuleInfoArea>());
+    areas_.push_back(std::make_unique<EchoArea>());
+    areas_.push_back(std::move(i2c));
+    areas_.push_back(std::move(storeSlots));
+    areas_.push_back(std::move(factoryData));
+    areas_.push_back(std::move(router));
 }
 
 void VirtualModule::connect(Output output) {
@@ -48,6 +66,7 @@ void VirtualModule::connect(Output output) {
     hostSpoke_ = false;
     connectionPackets_ = 0;
     connectionBytesOut_ = 0;
+    requestCounts_.clear();
     for (auto& area : areas_)
         area->reset();
 }
@@ -71,7 +90,10 @@ void VirtualModule::receive(const uint8_t* bytes, size_t count) {
 
 void VirtualModule::handleFrame(const ModuleFrame& frame) {
     bool controlAddress = frame.address == kSyncAddress || frame.address == kForceRouteAddress;
-    if (!controlAddress && frame.address != identity_.address) return;
+    if (!controlAddress && frame.address != identity_.address) {
+        router_->forward(frame); // to a module on the bus, when routing lets it
+        return;
+    }
     for (auto& area : areas_)
         if (area->handle(*this, frame)) return;
     answerUnknownRequest(frame);
@@ -127,9 +149,52 @@ void VirtualModule::send(const ModuleFrame& frame) {
     if (!out.empty()) output_(out.data(), out.size());
 }
 
+const ReplyFault* VirtualModule::faultFor(const char* request) {
+    auto planned = faults_.replies.find(request);
+    uint32_t seen = requestCounts_[request]++;
+    if (planned == faults_.replies.end()) return nullptr;
+    const ReplyFault& fault = planned->second;
+    if (seen < fault.skip) return nullptr;
+    if (fault.times >= 0 && seen - fault.skip >= static_cast<uint32_t>(fault.times)) return nullptr;
+    return &fault;
+}
+
+void VirtualModule::answer(const char* request, ModuleFrame reply,
+                           const std::function<ModuleFrame(uint8_t)>& error, size_t checked) {
+    const ReplyFault* fault = faultFor(request);
+    if (!fault) {
+        send(reply);
+        return;
+    }
+    switch (fault->kind) {
+    case ReplyFaultKind::NoReply:
+        return;
+    case ReplyFaultKind::ErrorReply:
+        send(error(fault->error));
+        return;
+    case ReplyFaultKind::Corrupt:
+        if (!reply.data.empty()) {
+            size_t at = checked < reply.data.size() ? checked : reply.data.size() - 1;
+            reply.data[at] = static_cast<uint8_t>(~reply.data[at]);
+        }
+        send(reply);
+        return;
+    case ReplyFaultKind::Short:
+        if (!reply.data.empty()) reply.data.pop_back();
+        send(reply);
+        return;
+    }
+}
+
+void VirtualModule::attachToBus(VirtualModule& module) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    bus_.attach(*this, module);
+}
+
 void VirtualModule::setFaults(const ModuleFaults& faults) {
     std::lock_guard<std::mutex> lock(mutex_);
     faults_ = faults;
+    requestCounts_.clear(); // a new plan counts requests from here
 }
 
 void VirtualModule::addArea(std::unique_ptr<ModuleArea> area) {

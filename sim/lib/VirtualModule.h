@@ -11,14 +11,21 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
+#include "FactoryDataArea.h"
 #include "HeartbeatArea.h"
+#include "I2CArea.h"
 #include "LinkControlArea.h"
+#include "RouterArea.h"
+#include "ModuleBus.h"
 #include "ModuleFaults.h"
 #include "ModuleFrame.h"
+#include "StoreSlotArea.h"
 #include "SystemArea.h"
 
 namespace Veltrano::Sim {
@@ -29,6 +36,7 @@ struct ModuleIdentity {
     uint8_t model = 4;
     uint32_t version = 0x2F020F03; // 2.15.3, current packing
     uint32_t heartbeatIntervalMs = 0;
+    uint32_t build = 4211;
 };
 
 class VirtualModule {
@@ -53,19 +61,34 @@ class VirtualModule {
     // Area side (called under the module's lock).
     const ModuleIdentity& identity() const { return identity_; }
     void send(const ModuleFrame& frame);
+    // Sends the reply to a request of the named type as the fault plan says:
+    // as it is, not at all, as error(code), with the byte at `checked` (the
+    // last one by default) inverted, or without its last byte.
+    static constexpr size_t kLastByte = SIZE_MAX;
+    void answer(const char* request, ModuleFrame reply, const std::function<ModuleFrame(uint8_t)>& error,
+                size_t checked = kLastByte);
 
-    // Any thread.
+    // Any thread. The reply faults count requests from this call on.
     void setFaults(const ModuleFaults& faults);
     void addArea(std::unique_ptr<ModuleArea> area);
     LinkControlArea& linkControl() { return *linkControl_; }
     HeartbeatArea& heartbeat() { return *heartbeat_; }
     SystemArea& system() { return *system_; }
+    I2CArea& i2c() { return *i2c_; }
+    StoreSlotArea& storeSlots() { return *storeSlots_; }
+    FactoryDataArea& factoryData() { return *factoryData_; }
+    // Puts another module on this module's I2C bus at its own address, which
+    // makes this module a router: while routing to the host is on (system
+    // option 20), packets to that address pass to it and its replies back.
+    // The other module is driven only through this one from then on.
+    void attachToBus(VirtualModule& module);
     uint64_t packetsReceived() const;
     uint64_t bytesSent() const;
 
   private:
     void handleFrame(const ModuleFrame& frame);
     void answerUnknownRequest(const ModuleFrame& frame);
+    const ReplyFault* faultFor(const char* request);
     bool silent() const;
 
     mutable std::mutex mutex_;
@@ -81,6 +104,12 @@ class VirtualModule {
     LinkControlArea* linkControl_;
     HeartbeatArea* heartbeat_;
     SystemArea* system_;
+    ModuleBus bus_;
+    I2CArea* i2c_;
+    RouterArea* router_;
+    StoreSlotArea* storeSlots_;
+    FactoryDataArea* factoryData_;
+    std::map<std::string, uint32_t> requestCounts_; // per connection, for the reply faults
     std::vector<std::unique_ptr<ModuleArea>> areas_;
 };
 

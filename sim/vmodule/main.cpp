@@ -16,9 +16,11 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "ModulePty.h"
 #include "ModuleTcpServer.h"
+#include "ReplyFaults.h"
 #include "VirtualModule.h"
 
 using namespace Veltrano::Sim;
@@ -37,7 +39,26 @@ const char* kUsage = "usage: vmodule (--tcp PORT | --pty) [options]\n"
                      "  --drop I,J,...      leave out these output bytes (counted from 0)\n"
                      "  --garble I,J,...    invert these output bytes\n"
                      "  --silent-after N    answer nothing after N received packets\n"
-                     "  --close-after N     close the connection after N received packets\n";
+                     "  --close-after N     close the connection after N received packets\n"
+                     "  --build N           firmware build number\n"
+                     "  --bus-module A:S    put a module with address A and serial S (hexadecimal)\n"
+                     "                      on this module's I2C bus, making it a router\n"
+                     "  --fault TYPE=KIND[:SKIP[:TIMES[:ERROR]]]\n"
+                     "                      fault the replies to one request type: KIND is none (no\n"
+                     "                      reply), error (an error reply carrying ERROR, default 6),\n"
+                     "                      corrupt (a wrong checksum or echoed byte) or short (one\n"
+                     "                      byte short); SKIP requests are answered first, then\n"
+                     "                      TIMES are faulted (-1: all)\n"
+                     "\n"
+                     "It emulates: link control (sync answers, force route) and heartbeats; the\n"
+                     "system entity (serial number, model, version, build, module and router\n"
+                     "addresses, protocol features, name, reset, route to me); module information\n"
+                     "(build, UEI support, class and sub-class quantities, entity group); the echo\n"
+                     "test; the I2C bus (writes acknowledged where a module sits, reads, pull-up);\n"
+                     "routing of packets to and from the modules on its bus; store slots (store 0,\n"
+                     "slots 0-3 of 1024 bytes); factory data (records 0-15).\n"
+                     "\n"
+                     "Request types for --fault:\n";
 
 // How an option writes its number.
 enum class Form { Decimal, DecimalOrHex, Hex };
@@ -103,7 +124,27 @@ struct Options {
     std::string bind = "127.0.0.1";
     ModuleIdentity identity;
     ModuleFaults faults;
+    std::vector<ModuleIdentity> busModules;
 };
+
+void printUsage(FILE* out) {
+    std::fputs(kUsage, out);
+    for (const char* const* request = kReplyFaultRequests; *request; ++request)
+        std::fprintf(out, "  %s\n", *request);
+}
+
+ModuleIdentity busModule(const std::string& text) {
+    size_t colon = text.find(':');
+    if (colon == std::string::npos) throw std::invalid_argument("--bus-module needs ADDRESS:SERIAL");
+    const uint64_t address = number("--bus-module", text.substr(0, colon), Form::DecimalOrHex, UINT8_MAX);
+    if (address == 0 || address > 0xFE || (address & 1))
+        throw std::invalid_argument("a bus module's address must be even, 2 to 254");
+    ModuleIdentity identity;
+    identity.address = static_cast<uint8_t>(address);
+    identity.serialNumber =
+        static_cast<uint32_t>(number("--bus-module", text.substr(colon + 1), Form::Hex, UINT32_MAX));
+    return identity;
+}
 
 Options parse(int argc, char** argv) {
     Options options;
@@ -147,6 +188,16 @@ Options parse(int argc, char** argv) {
         } else if (arg == "--close-after") {
             options.faults.closeAfterPackets =
                 static_cast<int64_t>(number(arg, value(), Form::Decimal, INT64_MAX));
+        } else if (arg == "--build") {
+            options.identity.build =
+                static_cast<uint32_t>(number(arg, value(), Form::DecimalOrHex, UINT32_MAX));
+        } else if (arg == "--bus-module") {
+            options.busModules.push_back(busModule(value()));
+        } else if (arg == "--fault") {
+            const char* text = value();
+            auto fault = parseReplyFault(text);
+            if (!fault) throw std::invalid_argument(std::string("bad fault: ") + text);
+            options.faults.replies[fault->first] = fault->second;
         } else {
             throw std::invalid_argument("unknown option " + arg);
         }
@@ -166,14 +217,15 @@ void awaitTermination(const sigset_t& signals) {
 
 int main(int argc, char** argv) {
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::fputs(kUsage, stdout);
+        printUsage(stdout);
         return 0;
     }
     Options options;
     try {
         options = parse(argc, argv);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "vmodule: %s\n%s", e.what(), kUsage);
+        std::fprintf(stderr, "vmodule: %s\n", e.what());
+        printUsage(stderr);
         return 2;
     }
     sigset_t signals;
@@ -184,6 +236,11 @@ int main(int argc, char** argv) {
 
     VirtualModule module(options.identity);
     module.setFaults(options.faults);
+    std::vector<std::unique_ptr<VirtualModule>> busModules;
+    for (const ModuleIdentity& identity : options.busModules) {
+        busModules.push_back(std::make_unique<VirtualModule>(identity));
+        module.attachToBus(*busModules.back());
+    }
     try {
         if (options.tcp) {
             ModuleTcpServer server(module, options.port, options.bind);

@@ -1,0 +1,213 @@
+// Link: the object face of one connection to the device network.
+//
+// A Link holds a link specifier (which module, and how to reach it), a network
+// configuration, and, once connected, one reference into the link engine. On
+// top of the engine's packet queues it offers request/reply operations: raw
+// packets, entity values (UEI), store slots, factory data and a packet log.
+// Several Links that name one module share one engine link: the engine counts
+// their references.
+//
+// Copies: a Link is a handle on a shared private state. Copies (construction
+// or assignment) share that state through reference counting; the engine link
+// and the packet log are released when the last copy goes, never twice.
+//
+// Threads: any thread may use a Link. Connecting runs under one process-wide
+// mutex. Request/reply members are not serialised: two threads waiting for
+// replies that the same filter accepts may take each other's replies.
+//
+// Link sharing between processes (a USB link served to others, and links
+// through such a server) is not part of this build: those connects answer
+// aErrUnimplemented.
+#ifndef HALVORINE_LINK_H
+#define HALVORINE_LINK_H
+
+#include <list>
+#include <memory>
+
+#include "UEIExchange.h"
+#include "aLink.h"
+#include "aLinkSpec.h"
+
+namespace Veltrano::Halvorine {
+
+// 127.0.0.1 in network byte order.
+constexpr uint32 kLoopbackInterface = 0x0100007F;
+
+// How a Link reaches the network: through a link-sharing server or directly.
+class aSolvanConfig {
+  public:
+    // USB links are opened through a link-sharing server other processes can
+    // join, and ASOLVAN links are allowed. Clear: USB opens directly, ASOLVAN
+    // is refused.
+    uint8 shareThroughServer = 1;
+    // discoverAndConnect may retry with the other of USB and ASOLVAN.
+    uint8 allowFallback = 1;
+    // The server binds and beacons on 127.0.0.1 only.
+    uint8 loopbackOnly = 1;
+    // The sharing server's TCP port (written back when a shared link opens).
+    uint16 serverPort = 0;
+    // IPv4, network byte order: discovery's interface and the server's address.
+    uint32 interfaceAddress = kLoopbackInterface;
+};
+
+struct LinkState;
+
+class Link {
+  public:
+    // A discovery callback: gets a temporary record (copy what you keep), sets
+    // *found to count it, answers false to end discovery.
+    typedef bool (*DiscoveryCallback)(const linkSpec* spec, bool* found, void* ref);
+
+    Link();
+    explicit Link(const char* name);
+    Link(linkSpec spec, const char* name);
+    Link(const Link& other);
+    Link& operator=(const Link& other);
+    ~Link();
+
+    const char* getName() const;
+    // aErrNotFound without a specifier; aErrParam for NULL.
+    aErr getLinkSpecifier(linkSpec* spec) const;
+    // aErrBusy while connected.
+    aErr setLinkSpecifier(linkSpec spec);
+    aErr getConfig(aSolvanConfig* config) const;
+    // aErrMode while connected.
+    aErr setConfig(aSolvanConfig config);
+
+    // Opens the engine link from the stored specifier and waits until it runs.
+    // aErrConnection when a reference is held already, aErrConfiguration
+    // without a specifier, aErrMode for an unknown type, aErrBusy or
+    // aErrDuplicate for an engine link in those states, aErrConnection when it
+    // cannot be made or does not run. A failed connect holds nothing.
+    aErr connect();
+    // Discovers the module (by serial number, or with 0 the first of the type
+    // whose model matches; model 0 takes any), stores its specifier and
+    // connects. With allowFallback set, a USB or ASOLVAN attempt that finds or
+    // reaches nothing is retried once with the other of the two.
+    aErr discoverAndConnect(linkType type, unsigned int serialNumber, unsigned char model);
+    // Connects on the other link's engine link (a router carrying modules on
+    // its bus), from this link's own stored specifier. A reference this link
+    // holds is released first. aErrInitialization when the other holds none.
+    aErr connectThroughLinkModule(Link& other);
+    bool isConnected() const;
+    // UNKNOWN_ERROR without a reference, INVALID_LINK_STREAM when the engine
+    // no longer knows it.
+    linkStatus getStatus() const;
+    // Closes the packet log and releases the engine link. Always aErrNone.
+    aErr disconnect();
+    // Asks the engine to reset the link (fresh stream). The engine's packet
+    // log, pooling and user filter do not survive it. Always aErrNone.
+    aErr reset();
+    aErr enablePooledPackets(bool enable);
+
+    // Asks the module on the other end for its address (the reply to a sync
+    // packet). *address is 0 and the result aErrNotReady when not connected or
+    // nothing answers within 1000 ms.
+    aErr getModuleAddress(unsigned char* address);
+
+    // The members below need a running link (else aErrConnection) and a module
+    // address that is non-zero and even (else aErrPacket).
+
+    // Queues one packet to module: command, then length bytes (at most 27,
+    // else aErrParam, checked before the address).
+    aErr sendPacket(unsigned char module, unsigned char command, unsigned char length,
+                    const unsigned char* data);
+    // Waits up to 1000 ms for the first received packet whose first *length
+    // data bytes equal match (any packet for 0; the packet's address is not
+    // compared). data (28 bytes) and *length receive the whole packet data.
+    // aErrTimeout when none arrives.
+    aErr receivePacket(unsigned char module, const unsigned char* match, unsigned char* length,
+                       unsigned char* data);
+
+    // Queues one UEI request: command, option, specifier, then the value by
+    // type (a streamed value as its chunks). Answers the status of queuing.
+    aErr sendUEI(uei request);
+    // Same with a subindex byte before the value; scalar types only.
+    aErr sendUEI(uei request, unsigned char subindex);
+    // Waits for the reply that module, command, option and specifier describe
+    // (1000 ms; 4000 for a streamed value longer than 1000 bytes) and decodes
+    // it into *value, whose scalar is cleared first. An error reply answers
+    // its code; a reply whose length fits no value type aErrSize; none
+    // aErrTimeout.
+    aErr receiveUEI(unsigned char module, unsigned char command, unsigned char option,
+                    unsigned char specifier, uei* value);
+    // Same with the caller's filter deciding the match (the record is its
+    // reference; the byte arguments serve nothing else). A record of type
+    // ueiBytes with a received counter takes a chunk of a streamed get: its
+    // bytes are appended at *received (aErrMemory beyond length; the chunk is
+    // taken all the same) and sequence and more are updated. Without a
+    // counter it takes the one reply that ends a streamed set.
+    aErr receiveUEI(unsigned char module, unsigned char command, unsigned char option,
+                    unsigned char specifier, uei* value, ueiFilter filter);
+    // Removes every received packet that answers this exchange.
+    aErr dropMatchingUEIPackets(unsigned char module, unsigned char command, unsigned char option,
+                                unsigned char specifier);
+    // The reply filter: same module, at least 3 data bytes, same command,
+    // exactly the option byte given, same index (bits 0-4 of the specifier).
+    static bool sUEIReplyFilter(const aPacket* packet, const void* record);
+    // Takes a reply that a filter accepted into the record, as receiveUEI
+    // does: an error reply's code, a scalar by the reply's length (aErrSize
+    // for a length that fits none), or a chunk of a streamed value.
+    static aErr sDecodeUEIReply(const aPacket* reply, uei* record);
+
+    // Store slots: files kept in a module's numbered stores. Every missing
+    // reply answers aErrTimeout.
+    //
+    // Writes length bytes to the slot in chunks of 25, each acknowledged by
+    // its checksum (a wrong one: aErrIO), and always closes the slot once
+    // opened. aErrMedia when the slot cannot be opened.
+    aErr loadStoreSlot(unsigned char module, unsigned char store, unsigned char slot,
+                       const unsigned char* data, unsigned int length);
+    // Reads the slot into buffer. *length is the number of bytes copied; the
+    // result is the first error met, else aErrOverrun when the slot holds more
+    // than capacity (the first capacity bytes are copied).
+    aErr unloadStoreSlot(unsigned char module, unsigned char store, unsigned char slot, unsigned char* buffer,
+                         unsigned int capacity, unsigned int* length);
+    aErr storeSlotSize(unsigned char module, unsigned char store, unsigned char slot, unsigned int* size);
+    aErr storeSlotCapacity(unsigned char module, unsigned char store, unsigned char slot,
+                           unsigned int* capacity);
+
+    // Factory data: numbered records (index 0-15) written once at the factory.
+    // A record that fills buffer to its capacity answers aErrOverrun.
+    aErr getFactoryData(unsigned char module, unsigned char index, unsigned char* buffer,
+                        unsigned int capacity, unsigned int* length);
+    aErr setFactoryData(unsigned char module, unsigned char index, const unsigned char* data,
+                        unsigned int length);
+
+    // Copies the engine's packet log into a text file, one line per entry
+    // ("LENGTH > bytes" sent, "LENGTH < bytes" received or text), from a
+    // thread of its own. aErrConfiguration without a reference; aErrIO when
+    // the file cannot be opened. The log stops with the link (disconnect).
+    aErr enablePacketLog(const char* path);
+    aErr disablePacketLog();
+
+    // Discovery: aErrNotFound when nothing was found. The list form appends
+    // a copy of every module found, in discovery order.
+    static aErr sDiscover(linkType type, DiscoveryCallback callback, void* ref,
+                          unsigned int networkInterface);
+    static aErr sDiscover(linkType type, std::list<linkSpec>* specs, unsigned int networkInterface);
+    // A discovery callback appending to the std::list<linkSpec> at ref.
+    static bool sFindAll(const linkSpec* spec, bool* found, void* ref);
+
+  private:
+    aErr requireConnected() const;
+    aErr requireModule(unsigned char module) const;
+    aErr open(uint32 existingRef);
+    aErr discoverAndOpen(linkType type, unsigned int serialNumber, unsigned char model);
+    aPacket* awaitFirst(aPacketFilter filter, void* ref, uint32 timeoutMs) const;
+    // Sends command and arguments to module, then waits up to waitMs for the
+    // first reply the filter accepts. aErrTimeout when none comes.
+    aErr exchange(unsigned char module, const unsigned char* request, unsigned char length,
+                  aPacketFilter filter, void* ref, uint32 waitMs, aPacketPtr* reply);
+    uint8 openStoreSlot(unsigned char module, unsigned char store, unsigned char slot, bool write);
+    aErr closeStoreSlot(unsigned char module, uint8 handle);
+    aErr storeSlotValue(unsigned char module, unsigned char store, unsigned char slot, uint8 option,
+                        unsigned int* value);
+    aErr endFactoryData(unsigned char module, unsigned int total);
+
+    std::shared_ptr<LinkState> state_;
+};
+
+} // namespace Veltrano::Halvorine
+
+#endif

@@ -1,0 +1,86 @@
+// Fixtures for the device API tests: virtual modules reached over loopback TCP,
+// a pseudo-terminal or the virtual USB bus, and the link specifiers naming them.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Link.h"
+#include "Module.h"
+#include "ModulePty.h"
+#include "ModuleTcpServer.h"
+#include "ModuleUsbBus.h"
+#include "VirtualModule.h"
+#include "aTime.h"
+
+namespace ApiTest {
+
+using Bytes = std::vector<uint8_t>;
+using namespace Veltrano::Halvorine;
+using Veltrano::Sim::ModuleFaults;
+using Veltrano::Sim::ModuleIdentity;
+using Veltrano::Sim::ReplyFault;
+using Veltrano::Sim::ReplyFaultKind;
+using Veltrano::Sim::VirtualModule;
+
+enum class Carrier { Tcp, Pty, Usb };
+std::string carrierName(Carrier carrier);
+
+ModuleIdentity identity(uint8_t address, uint32_t serialNumber);
+
+// A virtual module on one carrier, and the specifier that reaches it.
+class ModuleOn {
+  public:
+    explicit ModuleOn(Carrier carrier, ModuleIdentity id = identity(4, 0x40F5849A));
+    ~ModuleOn();
+
+    linkSpec spec() const;
+    VirtualModule& module() { return *module_; }
+    // Replaces the module's reply faults with one fault for one request type.
+    void fault(const std::string& request, ReplyFaultKind kind, uint32_t skip = 0, int32_t times = -1,
+               uint8_t error = 6);
+    void clearFaults();
+
+  private:
+    Carrier carrier_;
+    std::unique_ptr<VirtualModule> module_;
+    std::unique_ptr<Veltrano::Sim::ModuleTcpServer> tcp_;
+    std::unique_ptr<Veltrano::Sim::ModulePty> pty_;
+    std::unique_ptr<Veltrano::Sim::ModuleUsbBus> usb_;
+};
+
+// Links opened directly (no link-sharing server, no fallback), as the update
+// tool opens them.
+aSolvanConfig directConfig();
+
+// A Module with the direct configuration, connected from the specifier.
+aErr connectModule(Module& module, const linkSpec& spec);
+
+// A TCP module and a Module connected to it, for tests of one behaviour.
+struct ConnectedModule {
+    explicit ConnectedModule(ModuleIdentity id = identity(4, 0x40F5849A), Carrier carrier = Carrier::Tcp);
+    ModuleOn device;
+    Module module;
+    aErr connected;
+};
+
+// Polls the condition every millisecond for at most timeoutMs.
+template <class Condition> bool eventuallyTrue(Condition condition, uint32_t timeoutMs = 2000) {
+    for (uint32_t waited = 0; !condition(); ++waited) {
+        if (waited >= timeoutMs) return false;
+        aTime_MSSleep(1);
+    }
+    return true;
+}
+
+// CPU time this process used so far, in milliseconds.
+double processCpuMs();
+
+// Number of open descriptors of this process.
+size_t openDescriptors();
+
+// Whole text of a file.
+std::string readFile(const std::string& path);
+
+} // namespace ApiTest
