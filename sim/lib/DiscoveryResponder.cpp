@@ -96,7 +96,8 @@ void DiscoveryResponder::answer(uint32_t askerAddress) {
     auto send = [&](const std::string& bytes) {
         sendto(socket_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
     };
-    if (!options_.strayBefore.empty()) send(options_.strayBefore);
+    for (const std::string& stray : options_.strayBefore)
+        send(stray);
     for (const DiscoveryModule& module : options_.modules)
         send(reply(module));
 }

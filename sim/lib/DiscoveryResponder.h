@@ -28,9 +28,9 @@ struct DiscoveryResponderOptions {
     // IPv4 addresses (dotted) of the interfaces to join the group on.
     std::vector<std::string> interfaces;
     std::vector<DiscoveryModule> modules{DiscoveryModule{}};
-    // Sent to the asker's reply port before the replies, when not empty: a datagram that
-    // is not a reply (a stray sender on the same port).
-    std::string strayBefore;
+    // Sent to the asker's reply port before the replies: datagrams that are not replies
+    // (a stray sender on the same port).
+    std::vector<std::string> strayBefore;
 };
 
 class DiscoveryResponder {

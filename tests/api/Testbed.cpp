@@ -77,7 +77,8 @@ std::string Testbed::unavailableReason() {
 
 Testbed::Testbed() {
     sSweepStale();
-    far_ = std::string(kPrefix) + std::to_string(getpid()) + "-" + std::to_string(sCounter++);
+    serial_ = sCounter++;
+    far_ = std::string(kPrefix) + std::to_string(getpid()) + "-" + std::to_string(serial_);
     run({kIp, "netns", "del", far_});
     if (!run({kIp, "netns", "add", far_}) || !run({kIp, "-n", far_, "link", "set", "lo", "up"}) ||
         !run({kIp, "-n", far_, "link", "set", "lo", "multicast", "on"}))
@@ -85,14 +86,18 @@ Testbed::Testbed() {
 }
 
 Testbed::~Testbed() {
-    // The near ends vanish with their far peers.
+    // Deleting a pair takes both ends at once; a namespace's own interfaces go only
+    // some time after the namespace.
+    for (const VethLink& link : links_)
+        run({kIp, "link", "del", link.nearName});
     run({kIp, "netns", "del", far_});
 }
 
 VethLink Testbed::addLink() {
     size_t index = links_.size();
     if (index >= sizeof kSubnets / sizeof kSubnets[0]) throw std::logic_error("no subnet left");
-    std::string tag = std::to_string(getpid() % 100000) + "-" + std::to_string(index);
+    std::string tag =
+        std::to_string(getpid() % 100000) + "-" + std::to_string(serial_) + "-" + std::to_string(index);
     VethLink link{"vn" + tag, "vf" + tag, std::string(kSubnets[index]) + ".1",
                   std::string(kSubnets[index]) + ".2", std::string(kSubnets[index]) + ".255"};
     bool made =

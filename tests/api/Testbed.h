@@ -42,6 +42,7 @@ class Testbed {
     const std::vector<VethLink>& links() const { return links_; }
 
   private:
+    int serial_;
     std::string far_;
     std::vector<VethLink> links_;
 };
