@@ -172,4 +172,16 @@ int settlesTo(int (*count)(), int bound, int timeoutMs) {
     return seen;
 }
 
+int steadyCount(int (*count)(), int timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    int seen = count();
+    for (int unchanged = 0; unchanged < 15 && std::chrono::steady_clock::now() < deadline; unchanged++) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        int now = count();
+        if (now != seen) unchanged = -1;
+        seen = now;
+    }
+    return seen;
+}
+
 } // namespace ApiTest

@@ -68,5 +68,7 @@ int descriptorCount();
 // Polls until the count is at most the bound (threads and sockets of czmq end shortly
 // after their owner let go); answers the last count seen.
 int settlesTo(int (*count)(), int bound, int timeoutMs = 3000);
+// The count once it has stayed the same for 300 ms (at most timeoutMs).
+int steadyCount(int (*count)(), int timeoutMs = 3000);
 
 } // namespace ApiTest
