@@ -58,11 +58,14 @@ TEST(BeaconActor, OursAndZbeaconHearEachOtherOnOneInterface) {
     ASSERT_TRUE(zBeaconInterface_backupSetAndLock(link.nearAddress.c_str()));
     zactor_t* ours = zactor_new(aBeacon_Actor, const_cast<char*>(link.nearAddress.c_str()));
     zactor_t* theirs = zactor_new(zbeacon, nullptr);
-    ASSERT_NE(ours, nullptr);
-    ASSERT_NE(theirs, nullptr);
+    if (!ours || !theirs) {
+        zactor_destroy(&ours);
+        zactor_destroy(&theirs);
+        zBeaconInterface_restoreAndUnlock();
+        FAIL() << "cannot start the beacons";
+    }
     EXPECT_EQ(configure(ours), link.nearAddress);
     EXPECT_EQ(configure(theirs), link.nearAddress);
-    zBeaconInterface_restoreAndUnlock();
 
     const std::string ourBeacon = "VT-beacon-ours", theirBeacon = "VT-beacon-zbeacon";
     for (zactor_t* beacon : {ours, theirs})
@@ -87,6 +90,8 @@ TEST(BeaconActor, OursAndZbeaconHearEachOtherOnOneInterface) {
     EXPECT_EQ(quiet.fromPeer + quiet.own, 0);
     zactor_destroy(&ours);
     zactor_destroy(&theirs);
+    // As discovery does: the setting goes back only once no beacon can read it.
+    zBeaconInterface_restoreAndUnlock();
 }
 
 TEST(BeaconActor, LoopbackIsOursAndAnUnknownInterfaceLeavesItDeaf) {
