@@ -3,8 +3,7 @@
 // interfaces (ip netns exec). Prints "ready" on its first line once it publishes.
 #include <arpa/inet.h>
 
-#include <cstdio>
-#include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -78,26 +77,8 @@ Options parse(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
     Options options;
-    try {
-        options = parse(argc, argv);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "beaconpublisher: %s\n%s", e.what(), kUsage);
-        return 2;
-    }
-    sigset_t signals = blockTerminationSignals();
-    try {
-        BeaconPublisher publisher(options.publisher);
-        std::printf("ready\n");
-        std::fflush(stdout);
-        awaitTermination(signals);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "beaconpublisher: %s\n", e.what());
-        return 1;
-    }
-    return 0;
+    return runEmulatorProgram(
+        "beaconpublisher", kUsage, argc, argv, [&](int count, char** args) { options = parse(count, args); },
+        [&] { return std::make_shared<BeaconPublisher>(options.publisher); });
 }

@@ -1,8 +1,7 @@
 // discoveryresponder: answers multicast discovery for one module until SIGINT or
 // SIGTERM. Runs only in a network namespace of loopback and veth interfaces (ip netns
 // exec). Prints "ready" on its first line once it listens.
-#include <cstdio>
-#include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -47,26 +46,9 @@ DiscoveryResponderOptions parse(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
     DiscoveryResponderOptions options;
-    try {
-        options = parse(argc, argv);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "discoveryresponder: %s\n%s", e.what(), kUsage);
-        return 2;
-    }
-    sigset_t signals = blockTerminationSignals();
-    try {
-        DiscoveryResponder responder(options);
-        std::printf("ready\n");
-        std::fflush(stdout);
-        awaitTermination(signals);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "discoveryresponder: %s\n", e.what());
-        return 1;
-    }
-    return 0;
+    return runEmulatorProgram(
+        "discoveryresponder", kUsage, argc, argv,
+        [&](int count, char** args) { options = parse(count, args); },
+        [&] { return std::make_shared<DiscoveryResponder>(options); });
 }

@@ -4,6 +4,9 @@
 
 #include <signal.h>
 
+#include <functional>
+#include <memory>
+
 namespace Veltrano::Sim {
 
 // The whole text as an unsigned number of the base (0: C prefixes); throws
@@ -16,5 +19,14 @@ sigset_t blockTerminationSignals();
 
 // Waits until SIGINT or SIGTERM arrives.
 void awaitTermination(const sigset_t& signals);
+
+// The frame of an emulator program: "--help" or "-h" alone prints the usage; parse reads
+// the options (std::invalid_argument: the message and the usage on standard error, exit
+// status 2); then, with SIGINT and SIGTERM blocked in every thread, start makes the
+// emulator, "ready" goes out on the first line, and the program serves until one of them
+// arrives (exit status 0). An emulator that cannot start: its message, exit status 1.
+int runEmulatorProgram(const char* name, const char* usage, int argc, char** argv,
+                       const std::function<void(int argc, char** argv)>& parse,
+                       const std::function<std::shared_ptr<void>()>& start);
 
 } // namespace Veltrano::Sim

@@ -1,20 +1,19 @@
 #include "DiscoveryHarness.h"
 
+#include "Testbed.h"
+
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
-
-extern char** environ;
 
 namespace ApiTest {
 
@@ -97,18 +96,8 @@ UdpFlooder::~UdpFlooder() {
 
 BackgroundProgram::BackgroundProgram(const std::vector<std::string>& argv) {
     int out[2];
-    if (pipe(out) != 0) return;
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    pid_t pid;
-    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) == 0) pid_ = pid;
-    posix_spawn_file_actions_destroy(&actions);
+    if (pipe2(out, O_CLOEXEC) != 0) return;
+    pid_ = spawnProgram(argv, out[1]);
     close(out[1]);
     out_ = out[0];
 }

@@ -43,19 +43,28 @@ void sSweepStale() {
 
 } // namespace
 
-bool run(const std::vector<std::string>& argv) {
+pid_t spawnProgram(const std::vector<std::string>& argv, int out) {
     std::vector<char*> args;
     for (const std::string& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    if (out >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    }
     pid_t pid;
     int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return false;
+    return spawned == 0 ? pid : -1;
+}
+
+bool run(const std::vector<std::string>& argv) {
+    pid_t pid = spawnProgram(argv, -1);
+    if (pid < 0) return false;
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }

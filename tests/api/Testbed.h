@@ -6,6 +6,8 @@
 // namespaces left by a test process that died are swept by the next testbed.
 #pragma once
 
+#include <sys/types.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -46,6 +48,10 @@ class Testbed {
     std::string far_;
     std::vector<VethLink> links_;
 };
+
+// Starts a program (argv[0] a path) with its standard output on out, or with standard
+// output and error silenced when out is -1; its process id, or -1.
+pid_t spawnProgram(const std::vector<std::string>& argv, int out);
 
 // Runs a command (argv), quietly; true when it exited 0.
 bool run(const std::vector<std::string>& argv);

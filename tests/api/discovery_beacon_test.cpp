@@ -110,6 +110,17 @@ TEST_F(BeaconDiscovery, NoServerEndsAfterTheTwentyTwoPolls) {
     RecordProperty("seconds_no_answer", std::to_string(run.seconds));
 }
 
+TEST_F(BeaconDiscovery, PublisherProgramIsFoundInLocalMode) {
+    BackgroundProgram publisher(
+        {program("beaconpublisher"), "--serial", "0BADCAFE", "--model", "19", "--port", "7990", "--answer"});
+    ASSERT_EQ(publisher.firstLine(), "ready\n");
+    linkSpec* found = aDiscovery_FindFirstModule(ASOLVAN, 0);
+    ASSERT_NE(found, nullptr);
+    EXPECT_TRUE(same(*found, serverSpec(kOther, "127.0.0.1", 7990, 19)));
+    aLinkSpec_Destroy(&found);
+    EXPECT_EQ(publisher.stop(), 0);
+}
+
 // Over a veth pair to another namespace: the record of a server there is taken when the
 // discovery names the interface, and local mode does not hear it.
 TEST_F(BeaconDiscovery, NamedInterfaceFindsAServerOnAnotherMachine) {

@@ -3,4 +3,6 @@
 // its owner then reads and frees, looks like a race. Such reports have libzmq's
 // allocation in one of their stacks. Races on czmq's own globals (its interface
 // setting) are not covered and stay visible.
-extern "C" const char* __tsan_default_suppressions() { return "race:libzmq.so\n"; }
+extern "C" const char* __tsan_default_suppressions() {
+    return "race:libzmq.so\n";
+}
