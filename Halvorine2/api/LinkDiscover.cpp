@@ -1,11 +1,6 @@
-// Link: the pieces that stand on discovery. Discovery is built beside this
-// file; until its header is part of the build, nothing is ever found.
+// Link: the pieces that stand on discovery.
 #include "LinkState.h"
-
-#if __has_include("aDiscovery.h")
 #include "aDiscovery.h"
-#define LINK_HAS_DISCOVERY 1
-#endif
 
 namespace Veltrano::Halvorine {
 
@@ -32,8 +27,6 @@ bool Link::sFindAll(const linkSpec* spec, bool* found, void* ref) {
     return true;
 }
 
-#ifdef LINK_HAS_DISCOVERY
-
 aErr Link::sDiscover(linkType type, DiscoveryCallback callback, void* ref, unsigned int networkInterface) {
     return aDiscovery_EnumerateModules(type, callback, ref, networkInterface) ? aErrNone : aErrNotFound;
 }
@@ -51,19 +44,6 @@ aErr sFindLinkSpec(linkType type, uint32 serialNumber, uint8 model, uint32 netwo
     aLinkSpec_Destroy(&spec);
     return aErrNone;
 }
-
-#else
-
-aErr Link::sDiscover(linkType, DiscoveryCallback, void*, unsigned int) {
-    return aErrNotFound;
-}
-
-aErr sFindLinkSpec(linkType, uint32, uint8, uint32, linkSpec*) {
-    (void)sFirstOfModel;
-    return aErrNotFound;
-}
-
-#endif
 
 aErr Link::sDiscover(linkType type, std::list<linkSpec>* specs, unsigned int networkInterface) {
     if (!specs) return aErrParam;

@@ -44,19 +44,17 @@ TEST(Module, ReconnectOpensTheStoredSpecifierAgain) {
 }
 
 TEST(Module, ConnectNeedsASerialNumberAndDiscovery) {
+    // The virtual module outlives the modules connected to it: the virtual bus
+    // cannot unplug a device while a link has it open.
+    ModuleOn device(Carrier::Usb, identity(4, 0x5150));
     Module module(0, 0);
     EXPECT_EQ(module.connect(USB, 0), aErrParam);
     ASSERT_EQ(module.setConfig(directConfig()), aErrNone);
-#if __has_include("aDiscovery.h")
-    ModuleOn device(Carrier::Usb, identity(4, 0x5150));
     EXPECT_EQ(module.connect(USB, 0x5150), aErrNone);
     EXPECT_EQ(module.getModuleAddress(), 4);
     Module any(0, 0);
     any.setConfig(directConfig());
     EXPECT_EQ(any.discoverAndConnect(USB, 0), aErrNone) << "the first module of any model";
-#else
-    EXPECT_EQ(module.connect(USB, 0x5150), aErrNotFound) << "discovery finds nothing in this build";
-#endif
 }
 
 TEST(Module, FallbackToALinkSharingServer) {
