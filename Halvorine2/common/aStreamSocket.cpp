@@ -9,6 +9,8 @@
 #include <netinet/tcp.h>
 #include <new>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <cstring>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -32,6 +34,10 @@ struct SocketRecord {
     uint16 check = kSocketCheck;
     std::mutex lock;
     aStreamInBuffer in = {};
+    aStreamWaker waker;
+    // Sent first over every renewed connection.
+    uint8 preamble[aSTREAM_PREAMBLE_MAX];
+    uint32 preambleCount = 0;
 };
 
 SocketRecord* sRecord(void* ref) {
@@ -39,13 +45,17 @@ SocketRecord* sRecord(void* ref) {
     return r && r->check == kSocketCheck ? r : nullptr;
 }
 
-bool sIsReset(int error) { return error == ECONNRESET || error == ENOTCONN || error == ETIMEDOUT; }
+bool sIsReset(int error) {
+    return error == ECONNRESET || error == ENOTCONN || error == ETIMEDOUT;
+}
 
 bool sIsBrokenOnSend(int error) {
     return error == ECONNABORTED || error == ECONNRESET || error == ENOTCONN || error == EPIPE;
 }
 
-bool sWouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+bool sWouldBlock(int error) {
+    return error == EAGAIN || error == EWOULDBLOCK;
+}
 
 void sClose(SocketRecord* r) {
     r->connected = false;
@@ -53,18 +63,19 @@ void sClose(SocketRecord* r) {
     r->fd = -1;
 }
 
-// Non-blocking connect bounded by aSTREAM_SOCKET_CONNECT_TIMEOUT; answers errno's value.
-int sConnectBounded(int fd, const sockaddr_in* address) {
+// Non-blocking connect bounded by aSTREAM_SOCKET_CONNECT_TIMEOUT and by the waker;
+// answers errno's value.
+int sConnectBounded(int fd, const sockaddr_in* address, const aStreamWaker* waker) {
     if (connect(fd, reinterpret_cast<const sockaddr*>(address), sizeof *address) == 0) return 0;
     if (errno != EINPROGRESS && errno != EINTR) return errno;
-    pollfd p = {fd, POLLOUT, 0};
     uint32 start = aTime_GetMSTicks();
     for (;;) {
         uint32 elapsed = aTime_GetMSTicks() - start;
         if (elapsed >= aSTREAM_SOCKET_CONNECT_TIMEOUT) return ETIMEDOUT;
-        int ready = poll(&p, 1, static_cast<int>(aSTREAM_SOCKET_CONNECT_TIMEOUT - elapsed));
-        if (ready > 0) break;
-        if (ready < 0 && errno != EINTR) return errno;
+        aStreamWait wait = aStreamWaker_Poll(waker, fd, POLLOUT, aSTREAM_SOCKET_CONNECT_TIMEOUT - elapsed);
+        if (wait == kWaitReady) break;
+        if (wait == kWaitWoken) return ETIMEDOUT;
+        if (wait == kWaitFailed) return errno;
     }
     int error = 0;
     socklen_t size = sizeof error;
@@ -91,11 +102,12 @@ aErr sConnect(SocketRecord* r) {
     }
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) return aErrIO;
-    int error = sConnectBounded(fd, &r->address);
+    int error = sConnectBounded(fd, &r->address, &r->waker);
     if (error != 0) {
         aTime_MSSleep(kCloseSettleMs);
         close(fd);
-        bool refused = error == ECONNREFUSED || error == ECONNRESET || error == ETIMEDOUT || sWouldBlock(error);
+        bool refused =
+            error == ECONNREFUSED || error == ECONNRESET || error == ETIMEDOUT || sWouldBlock(error);
         return refused ? aErrConnection : aErrIO;
     }
     if (!sConfigure(fd)) {
@@ -104,8 +116,26 @@ aErr sConnect(SocketRecord* r) {
     }
     r->fd = fd;
     r->connected = true;
-    r->generation++;
+    // A fresh connection's buffer is empty: the preamble goes whole, ahead of anything.
+    if (r->generation++ > 0 && r->preambleCount > 0)
+        send(fd, r->preamble, r->preambleCount, MSG_NOSIGNAL | MSG_DONTWAIT);
     return aErrNone;
+}
+
+// The next use after a lost connection (or a failed renewal) connects again.
+aErr sEnsureConnected(SocketRecord* r) {
+    return r->connected ? aErrNone : sConnect(r);
+}
+
+// True when the peer has closed its side (a module that reboots does): what is sent now
+// is lost, so the connection is renewed first. *unread tells that bytes of the old
+// connection still wait: the reader takes them and then renews it.
+bool sPeerGone(int fd, bool* unread) {
+    pollfd p = {fd, POLLRDHUP, 0};
+    if (poll(&p, 1, 0) != 1 || !(p.revents & (POLLRDHUP | POLLHUP | POLLERR))) return false;
+    int pending = 0;
+    *unread = ioctl(fd, FIONREAD, &pending) == 0 && pending > 0;
+    return true;
 }
 
 // After a reset was found and the connection renewed: a second look for a byte.
@@ -121,13 +151,15 @@ aErr sGetByte(uint8* byte, void* ref) {
     if (!r || !byte) return aErrParam;
     if (aStreamInBuffer_Take(&r->in, byte)) return aErrNone;
     std::lock_guard<std::mutex> guard(r->lock);
-    if (!r->connected) return aErrConnection;
+    if (!r->connected) {
+        aErr err = sConnect(r);
+        return err != aErrNone ? aErrConnection : sReadAfterReconnect(r, byte);
+    }
     ssize_t n = aStreamInBuffer_Fill(&r->in, r->fd);
     if (n > 0) return aStreamInBuffer_Take(&r->in, byte) ? aErrNone : aErrIO;
-    // The peer closing its side is not an error here: a write finds the broken
-    // connection and renews it.
-    if (n == 0 || sWouldBlock(errno)) return aErrNotReady;
-    if (!sIsReset(errno)) return aErrConnection;
+    if (n < 0 && sWouldBlock(errno)) return aErrNotReady;
+    if (n < 0 && !sIsReset(errno)) return aErrConnection;
+    // A closed peer (0) or a reset: a new connection, not "nothing yet".
     r->connected = false;
     aErr err = sConnect(r);
     return err != aErrNone ? err : sReadAfterReconnect(r, byte);
@@ -141,10 +173,11 @@ aErr sAwaitInput(uint32 timeoutMs, void* ref) {
     int fd;
     {
         std::lock_guard<std::mutex> guard(r->lock);
+        if (aStreamWaker_Raised(&r->waker)) return aErrCancel;
         if (!r->connected) return aErrNone;
         fd = r->fd;
     }
-    return aStreamInBuffer_AwaitInput(&r->in, fd, timeoutMs);
+    return aStreamInBuffer_AwaitInput(&r->in, fd, timeoutMs, &r->waker);
 }
 
 // One send of what remains. Answers false when the write must end at once.
@@ -160,8 +193,18 @@ struct WritePass {
 
 bool sSendPass(SocketRecord* r, const uint8*& bytes, uint32& remaining, WritePass& pass) {
     std::lock_guard<std::mutex> guard(r->lock);
-    if (!r->connected) {
-        pass.failure = aErrConnection;
+    bool unread = false;
+    if (r->connected && sPeerGone(r->fd, &unread)) {
+        if (unread) {
+            pass.attempts++;
+            pass.failure = aErrBusy;
+            return true;
+        }
+        r->connected = false;
+    }
+    aErr err = sEnsureConnected(r);
+    if (err != aErrNone) {
+        pass.failure = err == aErrIO ? aErrIO : aErrConnection;
         return false;
     }
     if (r->generation != pass.generation) {
@@ -212,14 +255,46 @@ aErr sWriteBuffer(const uint8* bytes, uint32 count, void* ref) {
     while (remaining > 0) {
         if (!sSendPass(r, bytes, remaining, pass)) return pass.failure;
         if (remaining == 0) break;
-        if (pass.attempts >= kWriteAttempts || pass.failures >= kWriteAttempts || pass.renewals >= kWriteAttempts)
+        if (pass.attempts >= kWriteAttempts || pass.failures >= kWriteAttempts ||
+            pass.renewals >= kWriteAttempts)
             return pass.failure;
-        aTime_MSSleep(kWritePauseMs);
+        if (aStreamWaker_Poll(&r->waker, -1, 0, kWritePauseMs) == kWaitWoken) return aErrCancel;
     }
     return aErrNone;
 }
 
-aErr sPutByte(const uint8* byte, void* ref) { return sWriteBuffer(byte, 1, ref); }
+// Only over a connection in use whose peer is still there: anything else (a renewal
+// above all) is the waiting writer's business. The lock is not waited for either: the
+// reader may hold it through a reconnection.
+aErr sTryWrite(const uint8* bytes, uint32 count, uint32* written, void* ref) {
+    SocketRecord* r = sRecord(ref);
+    if (!r) return aErrParam;
+    std::unique_lock<std::mutex> guard(r->lock, std::try_to_lock);
+    if (!guard.owns_lock()) return aErrNotReady;
+    bool unread = false;
+    if (!r->connected || sPeerGone(r->fd, &unread)) return aErrNotReady;
+    return aStreamDescriptor_TryWrite(r->fd, bytes, count, written);
+}
+
+aErr sInterrupt(void* ref) {
+    SocketRecord* r = sRecord(ref);
+    if (!r) return aErrParam;
+    aStreamWaker_Raise(&r->waker);
+    return aErrNone;
+}
+
+aErr sSetPreamble(const uint8* bytes, uint32 count, void* ref) {
+    SocketRecord* r = sRecord(ref);
+    if (!r) return aErrParam;
+    std::lock_guard<std::mutex> guard(r->lock);
+    std::memcpy(r->preamble, bytes, count);
+    r->preambleCount = count;
+    return aErrNone;
+}
+
+aErr sPutByte(const uint8* byte, void* ref) {
+    return sWriteBuffer(byte, 1, ref);
+}
 
 aErr sDestroy(void* ref) {
     SocketRecord* r = sRecord(ref);
@@ -230,6 +305,7 @@ aErr sDestroy(void* ref) {
         r->check = 0;
     }
     aTime_MSSleep(kCloseSettleMs);
+    aStreamWaker_Close(&r->waker);
     delete r;
     return aErrNone;
 }
@@ -245,7 +321,8 @@ extern "C" aErr aStream_CreateSocket(uint32 address, uint16 port, aStream** stre
     r->address.sin_family = AF_INET;
     r->address.sin_port = htons(port);
     r->address.sin_addr.s_addr = address;
-    if (sConnect(r) != aErrNone) {
+    if (!aStreamWaker_Open(&r->waker) || sConnect(r) != aErrNone) {
+        aStreamWaker_Close(&r->waker);
         delete r;
         return aErrResource;
     }
@@ -255,5 +332,8 @@ extern "C" aErr aStream_CreateSocket(uint32 address, uint16 port, aStream** stre
         return aErrResource;
     }
     aStream_SetAwaitInput(*stream, sAwaitInput);
+    aStream_SetTryWrite(*stream, sTryWrite);
+    aStream_SetInterrupt(*stream, sInterrupt);
+    aStream_SetPreambleProc(*stream, sSetPreamble);
     return aErrNone;
 }
