@@ -1,9 +1,12 @@
 // The writer thread: pooled and single writes, and what a stop still sends.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <mutex>
 #include <thread>
 
 #include "LinkFixtures.h"
+#include "aLinkInternal.h"
 
 using namespace LinkTest;
 
@@ -110,6 +113,52 @@ TEST(LinkWriter, StopSendsWhatIsStillQueuedWithRouteOffLast) {
         EXPECT_EQ(writes[i + 1][2], static_cast<uint8>(i));
     EXPECT_EQ(writes.back(), kRouteOff);
     EXPECT_TRUE(link.stream->destroyed());
+}
+
+// A heartbeat whose last byte the reader gets only once the stop has begun: its
+// answer goes out before the route off, never after it.
+struct LateHeartbeat {
+    std::atomic<aLink*> link{nullptr};
+    std::atomic<int> next{0};
+    std::mutex mutex;
+    std::vector<Bytes> writes;
+};
+LateHeartbeat gLate;
+
+aErr lateGetByte(uint8* byte, void*) {
+    static const uint8 kHeartbeat[] = {0x04, 0x02, 0x00, 0x00};
+    int next = gLate.next;
+    aLink* link = gLate.link;
+    if (next >= 4 || !link) return aErrNotReady;
+    if (next == 3) {
+        eventually([link] { return link->status == STOPPING; });
+        aTime_MSSleep(100);
+    }
+    *byte = kHeartbeat[next];
+    gLate.next = next + 1;
+    return aErrNone;
+}
+
+aErr lateWrite(const uint8* bytes, uint32 count, void*) {
+    std::lock_guard<std::mutex> lock(gLate.mutex);
+    gLate.writes.emplace_back(bytes, bytes + count);
+    return aErrNone;
+}
+
+TEST(LinkWriter, RouteOffIsTheLastPacketEvenWithTheReaderBusy) {
+    aStream* stream = aStream_Create(lateGetByte, nullptr, lateWrite, nullptr, nullptr);
+    uint32 ref = aLink_Create(stream);
+    ASSERT_NE(ref, 0u);
+    std::shared_ptr<aLink> record = sLookupLink(ref);
+    ASSERT_TRUE(record);
+    gLate.link = record.get();
+    ASSERT_TRUE(eventually([] { return gLate.next == 3; }));
+    EXPECT_EQ(aLink_Destroy(&ref), aErrNone);
+    gLate.link = nullptr;
+    std::lock_guard<std::mutex> lock(gLate.mutex);
+    ASSERT_GE(gLate.writes.size(), 2u);
+    EXPECT_EQ(gLate.writes[gLate.writes.size() - 2], wire(0x04, {0x00, 0x02}));
+    EXPECT_EQ(gLate.writes.back(), kRouteOff);
 }
 
 TEST(LinkWriter, DestroyOfIdleLinkIsQuick) {
