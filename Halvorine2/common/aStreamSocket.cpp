@@ -4,6 +4,8 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <atomic>
+#include <chrono>
 #include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -20,6 +22,7 @@ const uint16 kSocketCheck = 0xDEAD;
 const uint32 kCloseSettleMs = 10;
 const uint32 kWritePauseMs = 60;
 const int kWriteAttempts = 10;
+const int kTryLockMs = 2;
 
 // The reader and the writer thread may both find a reset and reconnect: every use of
 // the socket handle happens under the lock, so neither ever works on a handle the
@@ -27,12 +30,13 @@ const int kWriteAttempts = 10;
 struct SocketRecord {
     uint16 port;
     sockaddr_in address;
-    int fd = -1;
-    bool connected = false;
+    // Changed under the lock; atomic so that an input wait may take them without it.
+    std::atomic<int> fd{-1};
+    std::atomic<bool> connected{false};
     // Counts connections made; a writer that sees it change knows its peer is new.
     uint32 generation = 0;
     uint16 check = kSocketCheck;
-    std::mutex lock;
+    std::timed_mutex lock;
     aStreamInBuffer in = {};
     aStreamWaker waker;
     // Sent first over every renewed connection.
@@ -150,7 +154,7 @@ aErr sGetByte(uint8* byte, void* ref) {
     SocketRecord* r = sRecord(ref);
     if (!r || !byte) return aErrParam;
     if (aStreamInBuffer_Take(&r->in, byte)) return aErrNone;
-    std::lock_guard<std::mutex> guard(r->lock);
+    std::lock_guard<std::timed_mutex> guard(r->lock);
     if (!r->connected) {
         aErr err = sConnect(r);
         return err != aErrNone ? aErrConnection : sReadAfterReconnect(r, byte);
@@ -165,18 +169,14 @@ aErr sGetByte(uint8* byte, void* ref) {
     return err != aErrNone ? err : sReadAfterReconnect(r, byte);
 }
 
-// The handle is taken under the lock but polled without it, so a waiting reader never
-// holds up the writer; a reconnection meanwhile at worst ends the wait early.
+// The handle is polled without the lock, so a waiting (or briefly polling) reader never
+// holds up a writer; a reconnection meanwhile at worst ends the wait early.
 aErr sAwaitInput(uint32 timeoutMs, void* ref) {
     SocketRecord* r = sRecord(ref);
     if (!r) return aErrParam;
-    int fd;
-    {
-        std::lock_guard<std::mutex> guard(r->lock);
-        if (aStreamWaker_Raised(&r->waker)) return aErrCancel;
-        if (!r->connected) return aErrNone;
-        fd = r->fd;
-    }
+    if (aStreamWaker_Raised(&r->waker)) return aErrCancel;
+    int fd = r->fd;
+    if (!r->connected || fd < 0) return aErrNone;
     return aStreamInBuffer_AwaitInput(&r->in, fd, timeoutMs, &r->waker);
 }
 
@@ -192,7 +192,7 @@ struct WritePass {
 };
 
 bool sSendPass(SocketRecord* r, const uint8*& bytes, uint32& remaining, WritePass& pass) {
-    std::lock_guard<std::mutex> guard(r->lock);
+    std::lock_guard<std::timed_mutex> guard(r->lock);
     bool unread = false;
     if (r->connected && sPeerGone(r->fd, &unread)) {
         if (unread) {
@@ -248,7 +248,7 @@ aErr sWriteBuffer(const uint8* bytes, uint32 count, void* ref) {
     pass.start = bytes;
     pass.count = count;
     {
-        std::lock_guard<std::mutex> guard(r->lock);
+        std::lock_guard<std::timed_mutex> guard(r->lock);
         pass.generation = r->generation;
     }
     uint32 remaining = count;
@@ -264,12 +264,12 @@ aErr sWriteBuffer(const uint8* bytes, uint32 count, void* ref) {
 }
 
 // Only over a connection in use whose peer is still there: anything else (a renewal
-// above all) is the waiting writer's business. The lock is not waited for either: the
-// reader may hold it through a reconnection.
+// above all) is the waiting writer's business. The lock is waited for only as long as
+// the reader's or writer's system calls hold it, not through a reconnection.
 aErr sTryWrite(const uint8* bytes, uint32 count, uint32* written, void* ref) {
     SocketRecord* r = sRecord(ref);
     if (!r) return aErrParam;
-    std::unique_lock<std::mutex> guard(r->lock, std::try_to_lock);
+    std::unique_lock<std::timed_mutex> guard(r->lock, std::chrono::milliseconds(kTryLockMs));
     if (!guard.owns_lock()) return aErrNotReady;
     bool unread = false;
     if (!r->connected || sPeerGone(r->fd, &unread)) return aErrNotReady;
@@ -286,7 +286,7 @@ aErr sInterrupt(void* ref) {
 aErr sSetPreamble(const uint8* bytes, uint32 count, void* ref) {
     SocketRecord* r = sRecord(ref);
     if (!r) return aErrParam;
-    std::lock_guard<std::mutex> guard(r->lock);
+    std::lock_guard<std::timed_mutex> guard(r->lock);
     std::memcpy(r->preamble, bytes, count);
     r->preambleCount = count;
     return aErrNone;
@@ -300,7 +300,7 @@ aErr sDestroy(void* ref) {
     SocketRecord* r = sRecord(ref);
     if (!r) return aErrParam;
     {
-        std::lock_guard<std::mutex> guard(r->lock);
+        std::lock_guard<std::timed_mutex> guard(r->lock);
         sClose(r);
         r->check = 0;
     }

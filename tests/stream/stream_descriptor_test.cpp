@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <thread>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
@@ -75,6 +76,51 @@ TEST(DescriptorWrite, WaitForRoomIsBounded) {
     EXPECT_LT(elapsed, 1500u);
     close(fds[0]);
     close(fds[1]);
+}
+
+} // namespace
+
+namespace {
+
+// A write that never waits: whole into an empty buffer, nothing while earlier bytes
+// still wait for the peer; transports without one say so.
+TEST(DescriptorStream, TryWriteTakesAPacketOnlyIntoAnEmptyBuffer) {
+    Pair p;
+    const uint8 packet[] = {0x04, 0x01, 0x63};
+    uint32 written = 99;
+    EXPECT_EQ(aStream_TryWrite(p.stream, packet, sizeof packet, &written), aErrNone);
+    EXPECT_EQ(written, 3u);
+    EXPECT_EQ(aStream_TryWrite(p.stream, packet, sizeof packet, &written), aErrNotReady)
+        << "the peer has not read the first one yet";
+    EXPECT_EQ(written, 0u);
+    char got[6];
+    ASSERT_EQ(read(p.peer, got, sizeof got), 3);
+    EXPECT_EQ(aStream_TryWrite(p.stream, packet, sizeof packet, &written), aErrNone);
+
+    aStreamWriteBufferProc sink = [](const uint8*, uint32, void*) -> aErr { return aErrNone; };
+    aStream* noTry = aStream_Create(nullptr, nullptr, sink, nullptr, nullptr);
+    EXPECT_EQ(aStream_TryWrite(noTry, packet, sizeof packet, &written), aErrUnimplemented);
+    EXPECT_EQ(aStream_Interrupt(noTry), aErrUnimplemented);
+    aStream_Destroy(&noTry);
+}
+
+// An interruption from another thread ends a write waiting for room and an input wait
+// at once, and later ones no longer wait.
+TEST(DescriptorStream, InterruptionEndsEveryWait) {
+    Pair p;
+    std::vector<uint8> big(8 * 1024 * 1024, 1);
+    aErr written = aErrUnknown;
+    uint32 start = aTime_GetMSTicks();
+    std::thread writer([&] { written = aStream_Write(p.stream, big.data(), big.size()); });
+    aTime_MSSleep(50);
+    EXPECT_EQ(aStream_Interrupt(p.stream), aErrNone);
+    writer.join();
+    EXPECT_EQ(written, aErrCancel);
+    EXPECT_LT(aTime_GetMSTicks() - start, 1000u);
+    start = aTime_GetMSTicks();
+    EXPECT_EQ(aStream_AwaitInput(p.stream, 2000), aErrCancel);
+    EXPECT_EQ(aStream_Write(p.stream, big.data(), big.size()), aErrCancel);
+    EXPECT_LT(aTime_GetMSTicks() - start, 500u);
 }
 
 } // namespace
