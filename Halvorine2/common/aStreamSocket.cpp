@@ -3,17 +3,18 @@
 #include "aTime.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <new>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <cstring>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -36,7 +37,7 @@ struct SocketRecord {
     // Counts connections made; a writer that sees it change knows its peer is new.
     uint32 generation = 0;
     uint16 check = kSocketCheck;
-    std::timed_mutex lock;
+    std::mutex lock;
     aStreamInBuffer in = {};
     aStreamWaker waker;
     // Sent first over every renewed connection.
@@ -154,7 +155,7 @@ aErr sGetByte(uint8* byte, void* ref) {
     SocketRecord* r = sRecord(ref);
     if (!r || !byte) return aErrParam;
     if (aStreamInBuffer_Take(&r->in, byte)) return aErrNone;
-    std::lock_guard<std::timed_mutex> guard(r->lock);
+    std::lock_guard<std::mutex> guard(r->lock);
     if (!r->connected) {
         aErr err = sConnect(r);
         return err != aErrNone ? aErrConnection : sReadAfterReconnect(r, byte);
@@ -192,7 +193,7 @@ struct WritePass {
 };
 
 bool sSendPass(SocketRecord* r, const uint8*& bytes, uint32& remaining, WritePass& pass) {
-    std::lock_guard<std::timed_mutex> guard(r->lock);
+    std::lock_guard<std::mutex> guard(r->lock);
     bool unread = false;
     if (r->connected && sPeerGone(r->fd, &unread)) {
         if (unread) {
@@ -248,7 +249,7 @@ aErr sWriteBuffer(const uint8* bytes, uint32 count, void* ref) {
     pass.start = bytes;
     pass.count = count;
     {
-        std::lock_guard<std::timed_mutex> guard(r->lock);
+        std::lock_guard<std::mutex> guard(r->lock);
         pass.generation = r->generation;
     }
     uint32 remaining = count;
@@ -263,14 +264,24 @@ aErr sWriteBuffer(const uint8* bytes, uint32 count, void* ref) {
     return aErrNone;
 }
 
+// Takes the lock unless its holder keeps it beyond a system call's time.
+bool sLockBriefly(std::unique_lock<std::mutex>& guard) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kTryLockMs);
+    while (!guard.try_lock()) {
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
 // Only over a connection in use whose peer is still there: anything else (a renewal
 // above all) is the waiting writer's business. The lock is waited for only as long as
 // the reader's or writer's system calls hold it, not through a reconnection.
 aErr sTryWrite(const uint8* bytes, uint32 count, uint32* written, void* ref) {
     SocketRecord* r = sRecord(ref);
     if (!r) return aErrParam;
-    std::unique_lock<std::timed_mutex> guard(r->lock, std::chrono::milliseconds(kTryLockMs));
-    if (!guard.owns_lock()) return aErrNotReady;
+    std::unique_lock<std::mutex> guard(r->lock, std::defer_lock);
+    if (!sLockBriefly(guard)) return aErrNotReady;
     bool unread = false;
     if (!r->connected || sPeerGone(r->fd, &unread)) return aErrNotReady;
     return aStreamDescriptor_TryWrite(r->fd, bytes, count, written);
@@ -286,7 +297,7 @@ aErr sInterrupt(void* ref) {
 aErr sSetPreamble(const uint8* bytes, uint32 count, void* ref) {
     SocketRecord* r = sRecord(ref);
     if (!r) return aErrParam;
-    std::lock_guard<std::timed_mutex> guard(r->lock);
+    std::lock_guard<std::mutex> guard(r->lock);
     std::memcpy(r->preamble, bytes, count);
     r->preambleCount = count;
     return aErrNone;
@@ -300,7 +311,7 @@ aErr sDestroy(void* ref) {
     SocketRecord* r = sRecord(ref);
     if (!r) return aErrParam;
     {
-        std::lock_guard<std::timed_mutex> guard(r->lock);
+        std::lock_guard<std::mutex> guard(r->lock);
         sClose(r);
         r->check = 0;
     }
