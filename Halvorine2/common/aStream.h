@@ -111,8 +111,7 @@ aErr aStream_SetAwaitInput(aStream* stream, aStreamAwaitInputProc awaitInput);
 aErr aStream_AwaitInput(aStream* stream, uint32 timeoutMs);
 
 /* Optional operation: writes without waiting. Takes all count bytes at once, or as many
- * as the transport can take now (*written tells how many; a transport takes none unless
- * it can take all, save in rare cases it cannot foresee). */
+ * as the transport can take now (*written tells how many). */
 typedef aErr (*aStreamTryWriteProc)(const uint8* bytes, uint32 count, uint32* written, void* ref);
 
 /* Gives the stream its write without waiting. aErrParam for an invalid stream. */
@@ -120,8 +119,8 @@ aErr aStream_SetTryWrite(aStream* stream, aStreamTryWriteProc tryWrite);
 
 /* Writes without ever waiting for the transport. aErrNone when all count bytes were taken;
  * aErrNotReady when they cannot all go now (*written, never NULL, tells how many went:
- * the caller sends the rest later, in order); aErrUnimplemented when the transport has no
- * such write; aErrParam for an invalid stream or NULL pointers. */
+ * the caller writes the rest next, before anything else); aErrUnimplemented when the
+ * transport has no such write; aErrParam for an invalid stream or NULL pointers. */
 aErr aStream_TryWrite(aStream* stream, const uint8* bytes, uint32 count, uint32* written);
 
 /* Optional operation: ends the transport's waits for good. */
@@ -207,8 +206,9 @@ aErr aStream_CreateSerial(const char* portName, uint32 baudIndex, int parity, in
  * write that a renewal interrupted starts again from its first byte over the new
  * connection. It gives up after ten passes without progress (aErrBusy, or
  * aErrConnection when reconnecting failed, or aErrIO for other send failures).
- * Writing without waiting (aStream_TryWrite) takes a packet-sized write only while the
- * connection has nothing unacknowledged and its peer is still there.
+ * Writing without waiting (aStream_TryWrite) takes what the connection takes at once;
+ * when the connection was renewed before the rest of a packet so begun is written, that
+ * rest is dropped rather than sent to the new peer.
  * An interruption ends the pauses and a connection attempt at once (aErrCancel). */
 aErr aStream_CreateSocket(uint32 address, uint16 port, aStream** stream);
 
@@ -243,8 +243,8 @@ aErr aStream_CreateFileOutput(const char* path, aStream** stream);
  * Reading: aErrNotReady when nothing waits, aErrEOF once the peer has closed, aErrIO on
  * other failures. Writing: every byte, waiting at most aSTREAM_DESCRIPTOR_WRITE_TIMEOUT ms
  * for room, else aErrIO; also aErrIO when the peer has gone (a socket raises no SIGPIPE);
- * aErrCancel when an interruption ended the wait. Writing without waiting takes a
- * packet-sized write while nothing written before is still queued.
+ * aErrCancel when an interruption ended the wait. Writing without waiting takes what
+ * the descriptor takes at once.
  * aErrParam for a negative descriptor or NULL output (the descriptor is then left
  * open); aErrIO when it cannot be switched to non-blocking mode; aErrMemory or
  * aErrResource when memory runs out. On any failure after those checks the descriptor

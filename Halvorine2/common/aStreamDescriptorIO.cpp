@@ -6,13 +6,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
-// Writes of at most this size are tried without waiting; a packet batch is larger.
+// Writes of at most this size are tried without waiting.
 const uint32 kTryWriteMax = 512;
 
 // One write; sockets never raise SIGPIPE for a vanished peer.
@@ -119,10 +118,7 @@ aErr aStreamDescriptor_WriteAll(int fd, const uint8* bytes, uint32 count, uint32
 
 aErr aStreamDescriptor_TryWrite(int fd, const uint8* bytes, uint32 count, uint32* written) {
     *written = 0;
-    // TIOCOUTQ is SIOCOUTQ: unsent (or, on TCP, unacknowledged) bytes of a socket, bytes
-    // not yet on the line of a terminal.
-    int queued = 0;
-    if (count > kTryWriteMax || ioctl(fd, TIOCOUTQ, &queued) != 0 || queued != 0) return aErrNotReady;
+    if (count > kTryWriteMax) return aErrNotReady;
     ssize_t n = sWriteSome(fd, bytes, count);
     if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? aErrNotReady : aErrIO;
     *written = static_cast<uint32>(n);

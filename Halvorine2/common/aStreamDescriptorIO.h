@@ -62,10 +62,9 @@ aErr aStreamInBuffer_AwaitInput(const aStreamInBuffer* buffer, int fd, uint32 ti
 aErr aStreamDescriptor_WriteAll(int fd, const uint8* bytes, uint32 count, uint32 timeoutMs,
                                 const aStreamWaker* waker = nullptr);
 
-/* Writes without waiting, and only when nothing written before still waits in fd's
- * output queue: then a packet-sized write goes whole into the empty buffer. aErrNone
- * when all count bytes went; aErrNotReady when none or only some did (*written tells);
- * aErrIO when fd has failed. */
+/* One write without waiting of at most a packet batch's size: aErrNone when all count
+ * bytes went; aErrNotReady when none or only some did (*written tells: the caller sends
+ * the rest next); aErrIO when fd has failed. */
 aErr aStreamDescriptor_TryWrite(int fd, const uint8* bytes, uint32 count, uint32* written);
 
 /* Puts fd into non-blocking mode; false on failure. */

@@ -43,6 +43,10 @@ struct SocketRecord {
     // Sent first over every renewed connection.
     uint8 preamble[aSTREAM_PREAMBLE_MAX];
     uint32 preambleCount = 0;
+    // What a write without waiting left unsent, and over which connection: the caller
+    // sends it next.
+    uint32 owed = 0;
+    uint32 owedGeneration = 0;
 };
 
 SocketRecord* sRecord(void* ref) {
@@ -251,6 +255,11 @@ aErr sWriteBuffer(const uint8* bytes, uint32 count, void* ref) {
     {
         std::lock_guard<std::mutex> guard(r->lock);
         pass.generation = r->generation;
+        // The rest of a packet whose start went over a connection renewed since: the
+        // new peer must not begin on a packet's tail, and the start is gone with the old.
+        bool staleRest = r->owed == count && r->owedGeneration != r->generation;
+        r->owed = 0;
+        if (staleRest) return aErrNone;
     }
     uint32 remaining = count;
     while (remaining > 0) {
@@ -259,7 +268,8 @@ aErr sWriteBuffer(const uint8* bytes, uint32 count, void* ref) {
         if (pass.attempts >= kWriteAttempts || pass.failures >= kWriteAttempts ||
             pass.renewals >= kWriteAttempts)
             return pass.failure;
-        if (aStreamWaker_Poll(&r->waker, -1, 0, kWritePauseMs) == kWaitWoken) return aErrCancel;
+        // The pause ends early once the connection has room again.
+        if (aStreamWaker_Poll(&r->waker, r->fd, POLLOUT, kWritePauseMs) == kWaitWoken) return aErrCancel;
     }
     return aErrNone;
 }
@@ -274,17 +284,20 @@ bool sLockBriefly(std::unique_lock<std::mutex>& guard) {
     return true;
 }
 
-// Only over a connection in use whose peer is still there: anything else (a renewal
-// above all) is the waiting writer's business. The lock is waited for only as long as
-// the reader's or writer's system calls hold it, not through a reconnection.
+// Only over a connection in use: a renewal is the waiting writer's business. The lock is
+// waited for only as long as the reader's or writer's system calls hold it, never
+// through a reconnection.
 aErr sTryWrite(const uint8* bytes, uint32 count, uint32* written, void* ref) {
     SocketRecord* r = sRecord(ref);
     if (!r) return aErrParam;
     std::unique_lock<std::mutex> guard(r->lock, std::defer_lock);
-    if (!sLockBriefly(guard)) return aErrNotReady;
-    bool unread = false;
-    if (!r->connected || sPeerGone(r->fd, &unread)) return aErrNotReady;
-    return aStreamDescriptor_TryWrite(r->fd, bytes, count, written);
+    if (!sLockBriefly(guard) || !r->connected) return aErrNotReady;
+    aErr err = aStreamDescriptor_TryWrite(r->fd, bytes, count, written);
+    if (*written > 0 && *written < count) {
+        r->owed = count - *written;
+        r->owedGeneration = r->generation;
+    }
+    return err;
 }
 
 aErr sInterrupt(void* ref) {

@@ -216,3 +216,62 @@ TEST(LinkWriter, ConcurrentPutsKeepEachThreadsOrder) {
 }
 
 } // namespace
+
+namespace {
+
+// A transport whose write without waiting takes only two bytes of the first packet it
+// is offered and nothing after: the writer sends the rest of it first, then the
+// packets queued meanwhile, so the peer sees every packet whole and in order.
+struct PartialTaker {
+    std::mutex mutex;
+    Bytes wire;
+    int tries = 0;
+};
+PartialTaker gTaker;
+
+aErr takerTryWrite(const uint8* bytes, uint32 count, uint32* written, void*) {
+    std::lock_guard<std::mutex> lock(gTaker.mutex);
+    *written = ++gTaker.tries == 1 ? 2 : 0;
+    gTaker.wire.insert(gTaker.wire.end(), bytes, bytes + *written);
+    return *written == count ? aErrNone : aErrNotReady;
+}
+
+aErr takerWrite(const uint8* bytes, uint32 count, void*) {
+    std::lock_guard<std::mutex> lock(gTaker.mutex);
+    gTaker.wire.insert(gTaker.wire.end(), bytes, bytes + count);
+    return aErrNone;
+}
+
+aErr takerNothingToRead(uint8*, void*) {
+    return aErrNotReady;
+}
+
+TEST(LinkWriter, PacketPartlyTakenByTheCallersWriteIsFinishedFirst) {
+    aStream* stream = aStream_Create(takerNothingToRead, nullptr, takerWrite, nullptr, nullptr);
+    aStream_SetTryWrite(stream, takerTryWrite);
+    uint32 ref = aLink_Create(stream);
+    ASSERT_NE(ref, 0u);
+    ASSERT_TRUE(eventually([] {
+        std::lock_guard<std::mutex> lock(gTaker.mutex);
+        return gTaker.wire == kRouteOn;
+    }));
+    Bytes expected = kRouteOn;
+    for (uint8 i = 1; i <= 3; ++i) {
+        aPacket* packet = fullPacket(i);
+        EXPECT_EQ(aLink_PutPacket(ref, packet), aErrNone);
+        aPacket_Destroy(&packet);
+        Bytes one = wire(0x04, Bytes(aPACKET_MAX_DATA, i));
+        expected.insert(expected.end(), one.begin(), one.end());
+    }
+    EXPECT_TRUE(eventually([&] {
+        std::lock_guard<std::mutex> lock(gTaker.mutex);
+        return gTaker.wire.size() >= expected.size();
+    }));
+    aLink_Destroy(&ref);
+    std::lock_guard<std::mutex> lock(gTaker.mutex);
+    expected.insert(expected.end(), kRouteOff.begin(), kRouteOff.end());
+    EXPECT_EQ(gTaker.wire, expected);
+    EXPECT_GE(gTaker.tries, 1);
+}
+
+} // namespace
