@@ -202,9 +202,9 @@ aErr aStream_CreateSerial(const char* portName, uint32 baudIndex, int parity, in
  * whose reconnection failed tries again at its next use.
  * Reading: aErrNotReady when no byte waits; aErrConnection when connecting again
  * failed, or for an unexpected socket failure.
- * Writing: sends every byte, pausing 60 ms whenever the connection takes no more; a
- * write that a renewal interrupted starts again from its first byte over the new
- * connection. It gives up after ten passes without progress (aErrBusy, or
+ * Writing: sends every byte, waiting up to 60 ms for room whenever the connection
+ * takes no more; a write that a renewal interrupted starts again from its first byte
+ * over the new connection. It gives up after ten passes without progress (aErrBusy, or
  * aErrConnection when reconnecting failed, or aErrIO for other send failures).
  * Writing without waiting (aStream_TryWrite) takes what the connection takes at once;
  * when the connection was renewed before the rest of a packet so begun is written, that
