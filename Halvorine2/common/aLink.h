@@ -8,8 +8,9 @@
  * same reference; aLink_Destroy drops one user and the last one tears it down.
  *
  * The reader thread keeps the byte stream in step: an impossible address, size
- * or length makes it send six sync packets [0xAD, 0] and discard bytes until the
- * module's answers [A, 0, A, 0] come back. It answers the module's heartbeats
+ * or length makes it send six sync packets [0xAD, 0] (one burst per 100 ms at
+ * most) and discard bytes until the module's answers [A, 0, A, 0] come back. A
+ * connection that the stream renews by itself gets force route on first. It answers the module's heartbeats
  * [A, 2, 0, s] with [A, 2, 0, s + 2] itself; they never reach the callers.
  *
  * Any thread may call any function. Packets handed in are copied; packets
@@ -48,25 +49,35 @@ uint32 aLink_CreateTCPIP(uint32 address, uint16 port);
  * is one of 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400. */
 uint32 aLink_CreateSerial(uint32 serialNumber, const char* portName, uint32 baudRate);
 /* Link over the caller's stream, which the link takes over (also on failure).
- * Every call makes a new link. */
+ * Every call makes a new link. Each of the stream's operations must return within
+ * a bound of its own: a stop ends the threads by flags and by aStream_Interrupt,
+ * never by cancelling them, and waits for the operation in progress. */
 uint32 aLink_Create(aStream* stream);
 
-/* Drops one user; the last one stops the threads (sending what is still queued,
- * force route off last) and frees everything. Always clears *linkRef.
- * aErrParam for an unregistered reference. */
+/* Drops one user; the last one stops the threads and frees everything: the reader
+ * first, then the writer sends what is still queued with force route off last (for
+ * up to a second; then the stream's waits are ended and what cannot go at once is
+ * dropped). Always clears *linkRef. aErrParam for an unregistered reference. */
 aErr aLink_Destroy(uint32* linkRef);
 
 /* Stops the link, opens a fresh stream to the same place (USB and TCP/IP links;
  * 20 attempts, 100 ms apart) and starts it again. The reference and its users
  * stay; the user filter, pooling and packet log do not, nor do queued packets.
- * aErrParam for an unregistered reference or a link whose stream cannot be
- * reopened (it is then left without a stream). */
+ * aErrParam for an unregistered reference. When no stream opens within the 20
+ * attempts the link is left stopped without a stream (INVALID_LINK_STREAM, until
+ * its users destroy it) and the last opening's failure is answered: aErrParam for
+ * serial links and links over a caller's stream, which are never reopened, else
+ * what aStream_CreateUSB or aStream_CreateSocket answered (aErrNotFound, aErrBusy,
+ * aErrResource...). */
 aErr aLink_Reset(uint32 linkRef);
 
 /* INVALID_LINK_STREAM for an unregistered reference. */
 linkStatus aLink_GetStatus(uint32 linkRef);
 
-/* Queues a copy for sending. aErrParam for an unregistered reference. */
+/* Queues a copy for sending; never waits for the transport. When nothing is queued
+ * ahead of it, an unpooled packet may go to the stream at once on the caller's
+ * thread, with a write that cannot wait (aStream_TryWrite); otherwise the writer
+ * thread sends it, in order. aErrParam for an unregistered reference. */
 aErr aLink_PutPacket(uint32 linkRef, const aPacket* packet);
 /* Next received packet, or NULL at once. */
 aPacket* aLink_GetPacket(uint32 linkRef);

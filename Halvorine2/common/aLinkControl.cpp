@@ -9,7 +9,12 @@ constexpr uint32 kStartLimitMs = 2000;
 constexpr uint32 kSyncPollMs = 10;
 constexpr uint32 kSyncLimitMs = 2000;
 constexpr uint32 kSyncSettleMs = 100;
-constexpr uint32 kJoinLimitMs = 5000;
+/* A reader waits on its stream in short slices (a USB transfer for up to a second);
+ * past this it is woken. */
+constexpr uint32 kReaderStopMs = 1500;
+/* What is still queued at a stop may take this long to go out; then the stream's
+ * waits are ended and what cannot go at once is dropped. */
+constexpr uint32 kDrainLimitMs = 1000;
 constexpr uint32 kReplyWaitMs = 1000;
 
 bool sAll(const aPacket*, void*) {
@@ -24,6 +29,14 @@ template <class Ready> bool sPoll(uint32 intervalMs, uint32 limitMs, Ready ready
     }
 }
 
+/* Waits for the thread to end; past the limit the stream's waits are ended, which
+ * every transport call notices within its own short bound. */
+void sEnd(aLink* link, aLinkThread& thread, uint32 limitMs) {
+    if (thread.join(limitMs)) return;
+    aStream_Interrupt(link->stream);
+    thread.join();
+}
+
 } // namespace
 
 aLink::~aLink() {
@@ -35,8 +48,14 @@ aErr aLink_Init(aLink* link, uint32 linkRef, aStream* stream) {
     link->check = aLINK_CHECK;
     link->linkRef = linkRef;
     link->running = false;
+    link->reading = false;
     link->status = stream ? STOPPED : INVALID_LINK_STREAM;
     link->stream = stream;
+    /* A connection the stream renews by itself (a module that rebooted) gets the
+     * route forced again before anything else. */
+    const uint8 routeOn[] = {aPACKET_ADDRESS_ROUTE, 1, 1};
+    if (stream) aStream_SetPreamble(stream, routeOn, sizeof routeOn);
+    link->tailCount = 0;
     link->inFifo = aPacketFifo_Create();
     link->outFifo = aPacketFifo_Create();
     if (!link->framer.packet) link->framer.packet = aPacket_Create();
@@ -67,18 +86,21 @@ aErr aLink_Start(aLink* link) {
     std::lock_guard<std::recursive_mutex> lock(link->lifecycle);
     if (link->running) return aErrNone;
     link->running = true;
+    link->reading = true;
     link->status = INITIALIZING;
     link->heartbeatState = 0;
     link->inReady = false;
     link->outReady = false;
     if (!link->inThread.start([link] { sInPipeProcess(link); })) {
         link->running = false;
+        link->reading = false;
         link->status = STOPPED;
         return aErrResource;
     }
     if (!link->outThread.start([link] { sOutPipeProcess(link); })) {
         link->running = false;
-        link->inThread.join(kJoinLimitMs);
+        link->reading = false;
+        sEnd(link, link->inThread, kReaderStopMs);
         link->status = STOPPED;
         return aErrResource;
     }
@@ -95,16 +117,20 @@ aErr aLink_Stop(aLink* link) {
     link->status = STOPPING;
     aErr err = aErrNone;
     if (link->inThread.started() || link->outThread.started()) {
-        /* Queued before the flag drops, so the writer's last pass sends it. */
+        /* The reader first: once it has ended, no heartbeat answer or sync burst can
+         * be queued behind the route off. */
+        link->reading = false;
+        sEnd(link, link->inThread, kReaderStopMs);
+        /* Queued before the writer's flag drops, so its last pass sends it, last. */
         err = aLink_ForceRoute(link, false);
         link->running = false;
-        link->inThread.join(kJoinLimitMs);
-        link->outThread.join(kJoinLimitMs);
+        sEnd(link, link->outThread, kDrainLimitMs);
         link->inReady = false;
         link->outReady = false;
         aPacket_Reset(link->framer.packet);
     }
     link->running = false;
+    link->reading = false;
     link->heartbeatState = 0;
     link->status = link->stream ? STOPPED : INVALID_LINK_STREAM;
     return err;

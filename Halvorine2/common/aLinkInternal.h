@@ -20,7 +20,8 @@ enum { kLinkTypeStream = 0, kLinkTypeUSB = 1, kLinkTypeTCPIP = 2, kLinkTypeSeria
 struct aLink {
     uint32 check = 0;
     uint32 linkRef = 0;
-    std::atomic<bool> running{false};
+    std::atomic<bool> running{false}; /* the link runs; the writer drains and ends when it drops */
+    std::atomic<bool> reading{false}; /* the reader runs; dropped first at a stop */
     std::atomic<int> status{INVALID_LINK_STREAM};
     std::atomic<uint64> inFifo{0};
     std::atomic<uint64> outFifo{0};
@@ -30,6 +31,7 @@ struct aLink {
     std::atomic<int> heartbeatState{0};
     aLinkFramer framer;     /* the receive packet and the sync machine: reader thread only */
     uint32 lastBurstMs = 0; /* reader thread only */
+    bool burstSent = false; /* reader thread only */
 
     std::mutex logMutex; /* guards the three fields below */
     aPacketLog* packetLog = nullptr;
@@ -42,12 +44,17 @@ struct aLink {
 
     std::atomic<bool> pooled{false};
 
-    /* Held around every stream write, so a caller may write an unpooled packet
-     * itself when nothing is queued ahead of it (one thread hand-over less per
-     * request). writerHolding is set, under the outFifo's lock, the moment the
-     * writer takes packets out, and cleared when it has written them. */
+    /* Held around every stream write, so a caller may hand an unpooled packet to
+     * the stream itself, with a write that never waits, when nothing is queued ahead
+     * of it (one thread hand-over less per request). writerHolding is set, under the
+     * outFifo's lock, the moment the writer takes packets out, and cleared when it
+     * has written them. */
     std::mutex writeMutex;
     std::atomic<bool> writerHolding{false};
+    /* What such a write could not hand over: the writer sends it before anything
+     * else. Guarded by writeMutex. */
+    uint8 tail[aPACKET_MAX_WIRE];
+    uint32 tailCount = 0;
 
     /* Serialises start, stop, reset and teardown of this link. */
     std::recursive_mutex lifecycle;
@@ -109,8 +116,9 @@ aErr sDestroyEntry(const aLinkEntryPtr& entry);
 void sInPipeProcess(aLink* link);
 void sOutPipeProcess(aLink* link);
 
-/* Writes the packet on the caller's thread when nothing is queued or being
- * written ahead of it; false when it must be queued instead. */
+/* Hands the packet to the stream on the caller's thread, with a write that never
+ * waits, when nothing is queued or being written ahead of it; false when it must be
+ * queued for the writer instead. */
 bool sWriteDirect(aLink* link, const aPacket* packet);
 
 /* Queues a packet built from bytes on the link's outFifo. */

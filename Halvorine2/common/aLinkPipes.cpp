@@ -10,7 +10,8 @@ namespace {
 
 constexpr int kSyncBurst = 6;
 constexpr uint32 kIOErrorPauseMs = 100;
-/* Quiet reads while syncing repeat the burst at most this often. */
+/* Sync bursts go out at most this often, whatever asks for them: on a noisy line
+ * every bad byte would, and the bursts would flood the outgoing queue. */
 constexpr uint32 kBurstSpacingMs = 100;
 /* Longest wait for input before the reader looks at its flags again. */
 constexpr uint32 kIdleWaitMs = 100;
@@ -33,13 +34,22 @@ void sSetStatus(aLink* link, int status) {
     }
 }
 
+bool sBurstDue(const aLink* link) {
+    return !link->burstSent || aTime_GetMSTicks() - link->lastBurstMs >= kBurstSpacingMs;
+}
+
+/* Too soon after the last burst, the machine only starts over and waits for that
+ * burst's answers; a quiet read sends the next burst once it is due. */
 void syncStart(aLink* link) {
     sSetStatus(link, SYNCING);
     aLinkFramer_BeginBurst(&link->framer);
-    for (int i = 0; i < kSyncBurst; ++i)
-        sQueue(link, aPACKET_ADDRESS_SYNC, 0, nullptr);
+    if (sBurstDue(link)) {
+        for (int i = 0; i < kSyncBurst; ++i)
+            sQueue(link, aPACKET_ADDRESS_SYNC, 0, nullptr);
+        link->lastBurstMs = aTime_GetMSTicks();
+        link->burstSent = true;
+    }
     aLinkFramer_BurstQueued(&link->framer);
-    link->lastBurstMs = aTime_GetMSTicks();
 }
 
 /* Answers a heartbeat itself; anything else goes to the callers. */
@@ -164,16 +174,16 @@ void sInPipeProcess(aLink* link) {
     link->inReady = true;
     link->status = RUNNING;
     link->framer.syncState = kSyncStateIdle;
+    link->burstSent = false;
     uint32 fruitless = 0;
-    while (link->running) {
+    while (link->reading) {
         uint8 byte = 0;
         aErr err = aStream_Read(link->stream, &byte, 1);
         if (err == aErrNone) {
             fruitless = 0;
             sHandleByte(link, byte);
         } else if (err == aErrNotReady) {
-            if (link->status == SYNCING && aTime_GetMSTicks() - link->lastBurstMs >= kBurstSpacingMs)
-                syncStart(link);
+            if (link->status == SYNCING && sBurstDue(link)) syncStart(link);
             sIdle(link, &fruitless);
         } else {
             sSetStatus(link, IO_ERROR);
@@ -185,22 +195,41 @@ void sInPipeProcess(aLink* link) {
 bool sWriteDirect(aLink* link, const aPacket* packet) {
     if (link->pooled || !aVALIDPACKET(packet) || packet->dataSize > aPACKET_MAX_DATA) return false;
     std::unique_lock<std::mutex> lock(link->writeMutex, std::try_to_lock);
-    if (!lock.owns_lock() || !link->running) return false;
+    if (!lock.owns_lock() || !link->running || link->tailCount) return false;
     /* Queue first, then the writer's mark: a packet the writer took before the
      * queue looked empty has set the mark by then. */
     if (aPacketFifo_GetLength(link->outFifo) != 0 || link->writerHolding) return false;
+    const uint32 size = packet->dataSize + 2u;
+    uint32 written = 0;
+    aStream_TryWrite(link->stream, &packet->address, size, &written);
+    if (written == 0) return false;
+    /* Rarely a transport takes only a part: the rest goes first thing from the writer. */
+    link->tailCount = size - written;
+    for (uint32 i = 0; i < link->tailCount; ++i)
+        link->tail[i] = (&packet->address)[written + i];
     sLogPacket(link, kLogSent, packet);
-    aStream_Write(link->stream, &packet->address, packet->dataSize + 2u);
     return true;
 }
+
+namespace {
+
+/* Called with writeMutex held. */
+void sWriteTail(aLink* link) {
+    if (!link->tailCount) return;
+    aStream_Write(link->stream, link->tail, link->tailCount);
+    link->tailCount = 0;
+}
+
+} // namespace
 
 void sOutPipeProcess(aLink* link) {
     link->outReady = true;
     uint8 batch[kBatchSize];
     while (link->running) {
         aPacket* first = aPacketFifo_AwaitFirst(link->outFifo, sClaim, link, kWriterSliceMs);
-        if (!first) continue;
         std::lock_guard<std::mutex> lock(link->writeMutex);
+        sWriteTail(link);
+        if (!first) continue;
         uint32 size = sAppendWire(batch, 0, first);
         if (link->pooled) {
             while (size <= kBatchFill) {
@@ -217,6 +246,7 @@ void sOutPipeProcess(aLink* link) {
     }
     /* Stopping: what is still queued (force route off last) goes out packet by packet. */
     std::lock_guard<std::mutex> lock(link->writeMutex);
+    sWriteTail(link);
     while (aPacket* packet = aPacketFifo_Get(link->outFifo)) {
         aStream_Write(link->stream, &packet->address, packet->dataSize + 2u);
         aPacket_Destroy(&packet);

@@ -1,11 +1,9 @@
 #include "aLinkThread.h"
 
-#include <pthread.h>
-
 #include <chrono>
 
 aLinkThread::~aLinkThread() {
-    if (thread_.joinable()) join(5000);
+    join();
 }
 
 bool aLinkThread::start(std::function<void()> body) {
@@ -31,7 +29,10 @@ bool aLinkThread::join(uint32 limitMs) {
         std::unique_lock<std::mutex> lock(mutex_);
         ended = ended_.wait_for(lock, std::chrono::milliseconds(limitMs), [this] { return done_; });
     }
-    if (!ended) pthread_cancel(thread_.native_handle());
-    thread_.join();
+    if (ended) thread_.join();
     return ended;
+}
+
+void aLinkThread::join() {
+    if (thread_.joinable()) thread_.join();
 }

@@ -1,4 +1,5 @@
-/* A joinable thread with a bounded join, for the link's reader and writer. */
+/* A joinable thread for the link's reader and writer. It is never cancelled: its owner
+ * ends it by flags and by interrupting the stream it waits on. */
 #ifndef HALVORINE_ALINKTHREAD_H
 #define HALVORINE_ALINKTHREAD_H
 
@@ -19,9 +20,11 @@ class aLinkThread {
     /* False when the thread cannot be started. */
     bool start(std::function<void()> body);
     bool started() const { return thread_.joinable(); }
-    /* Waits up to limitMs for the thread to end and joins it. A thread still
-     * running then is cancelled as a last resort; answers false in that case. */
+    /* Waits up to limitMs for the thread to end and joins it; false when it is
+     * still running then (it is left running, to be joined later). */
     bool join(uint32 limitMs);
+    /* Waits until the thread has ended and joins it. */
+    void join();
 
   private:
     std::thread thread_;

@@ -25,11 +25,16 @@ struct aStream {
     uint32 pushBackWrite;
     uint16 check;
     aStreamAwaitInputProc awaitInput;
+    aStreamTryWriteProc tryWrite;
+    aStreamInterruptProc interrupt;
+    aStreamSetPreambleProc setPreamble;
 };
 
 namespace {
 
-bool sValid(const aStream* stream) { return stream && stream->check == kStreamCheck; }
+bool sValid(const aStream* stream) {
+    return stream && stream->check == kStreamCheck;
+}
 
 // Grows the ring by one chunk, keeping the held bytes in order from its start.
 bool sGrowRing(aStream* s) {
@@ -99,6 +104,42 @@ aErr aStream_AwaitInput(aStream* stream, uint32 timeoutMs) {
     return stream->awaitInput(timeoutMs, stream->ref);
 }
 
+aErr aStream_SetTryWrite(aStream* stream, aStreamTryWriteProc tryWrite) {
+    if (!sValid(stream)) return aErrParam;
+    stream->tryWrite = tryWrite;
+    return aErrNone;
+}
+
+aErr aStream_TryWrite(aStream* stream, const uint8* bytes, uint32 count, uint32* written) {
+    if (!sValid(stream) || !bytes || !written) return aErrParam;
+    *written = 0;
+    if (!stream->tryWrite) return aErrUnimplemented;
+    return count ? stream->tryWrite(bytes, count, written, stream->ref) : aErrNone;
+}
+
+aErr aStream_SetInterrupt(aStream* stream, aStreamInterruptProc interrupt) {
+    if (!sValid(stream)) return aErrParam;
+    stream->interrupt = interrupt;
+    return aErrNone;
+}
+
+aErr aStream_Interrupt(aStream* stream) {
+    if (!sValid(stream)) return aErrParam;
+    return stream->interrupt ? stream->interrupt(stream->ref) : aErrUnimplemented;
+}
+
+aErr aStream_SetPreambleProc(aStream* stream, aStreamSetPreambleProc setPreamble) {
+    if (!sValid(stream)) return aErrParam;
+    stream->setPreamble = setPreamble;
+    return aErrNone;
+}
+
+aErr aStream_SetPreamble(aStream* stream, const uint8* bytes, uint32 count) {
+    if (!sValid(stream) || !bytes) return aErrParam;
+    if (count > aSTREAM_PREAMBLE_MAX) return aErrSize;
+    return stream->setPreamble ? stream->setPreamble(bytes, count, stream->ref) : aErrUnimplemented;
+}
+
 aStream* aStream_Create(aStreamGetByteProc getByte, aStreamPutByteProc putByte,
                         aStreamWriteBufferProc writeBuffer, aStreamDestroyProc destroy, void* ref) {
     aStream* stream = static_cast<aStream*>(std::calloc(1, sizeof(aStream)));
@@ -155,8 +196,7 @@ aErr aStream_Write(aStream* stream, const uint8* bytes, uint32 count) {
 aErr aStream_ReadRecord(aStream* stream, uint8* buffer, uint32* length, uint32 capacity,
                         const uint8* terminator, uint32 terminatorLength) {
     if (length) *length = 0;
-    if (!sValid(stream) || !buffer || !terminator || terminatorLength == 0 || capacity == 0)
-        return aErrParam;
+    if (!sValid(stream) || !buffer || !terminator || terminatorLength == 0 || capacity == 0) return aErrParam;
     // The record's bytes, and every byte taken in arrival order (terminator bytes too):
     // an unfinished record goes back whole, so a terminator split across two arrivals
     // still matches on the next call.
@@ -216,7 +256,8 @@ aErr aStream_WriteCString(aStream* stream, const char* text) {
 
 aErr aStream_ReadCStringRecord(aStream* stream, char* buffer, uint32 size, const char* terminator) {
     if (!terminator) return aErrParam;
-    return sReadText(stream, buffer, size, reinterpret_cast<const uint8*>(terminator), std::strlen(terminator));
+    return sReadText(stream, buffer, size, reinterpret_cast<const uint8*>(terminator),
+                     std::strlen(terminator));
 }
 
 aErr aStream_WriteCStringRecord(aStream* stream, const char* text, const char* terminator) {

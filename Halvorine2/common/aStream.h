@@ -97,8 +97,9 @@ aErr aStream_Flush(aStream* input, aStream* output);
 
 /* Optional fifth operation: waits up to timeoutMs until the byte reader may have a
  * byte. aErrNone when one may be there (a following read can still find none, for
- * example after the peer closed), aErrTimeout when the time passed first. It lets a
- * reader whose transport answers aErrNotReady at once wait instead of spinning. */
+ * example after the peer closed), aErrTimeout when the time passed first, aErrCancel
+ * once the stream was interrupted. It lets a reader whose transport answers aErrNotReady
+ * at once wait instead of spinning. */
 typedef aErr (*aStreamAwaitInputProc)(uint32 timeoutMs, void* ref);
 
 /* Gives the stream its input wait. aErrParam for an invalid stream. */
@@ -108,6 +109,48 @@ aErr aStream_SetAwaitInput(aStream* stream, aStreamAwaitInputProc awaitInput);
  * transport's wait; aErrUnimplemented when the transport has none (the caller then
  * paces itself), aErrParam for an invalid stream. */
 aErr aStream_AwaitInput(aStream* stream, uint32 timeoutMs);
+
+/* Optional operation: writes without waiting. Takes all count bytes at once, or as many
+ * as the transport can take now (*written tells how many). */
+typedef aErr (*aStreamTryWriteProc)(const uint8* bytes, uint32 count, uint32* written, void* ref);
+
+/* Gives the stream its write without waiting. aErrParam for an invalid stream. */
+aErr aStream_SetTryWrite(aStream* stream, aStreamTryWriteProc tryWrite);
+
+/* Writes without ever waiting for the transport. aErrNone when all count bytes were taken;
+ * aErrNotReady when they cannot all go now (*written, never NULL, tells how many went:
+ * the caller writes the rest next, before anything else); aErrUnimplemented when the
+ * transport has no such write; aErrParam for an invalid stream or NULL pointers. */
+aErr aStream_TryWrite(aStream* stream, const uint8* bytes, uint32 count, uint32* written);
+
+/* Optional operation: ends the transport's waits for good. */
+typedef aErr (*aStreamInterruptProc)(void* ref);
+
+/* Gives the stream its interruption. aErrParam for an invalid stream. */
+aErr aStream_SetInterrupt(aStream* stream, aStreamInterruptProc interrupt);
+
+/* Ends the transport's waits: a read, write or input wait that waits for the peer ends
+ * soon (at once on descriptors, after the transfer in progress on USB) with aErrCancel,
+ * and from then on the stream never waits: bytes that can go at once still go. Meant for
+ * a stream whose owner is stopping. Safe from any thread while others use the stream.
+ * aErrUnimplemented when the transport has no waits to end (its operations must then
+ * return by themselves); aErrParam for an invalid stream. */
+aErr aStream_Interrupt(aStream* stream);
+
+/* Optional operation: bytes to send first over every renewed connection. */
+typedef aErr (*aStreamSetPreambleProc)(const uint8* bytes, uint32 count, void* ref);
+
+/* Gives the stream its preamble setter. aErrParam for an invalid stream. */
+aErr aStream_SetPreambleProc(aStream* stream, aStreamSetPreambleProc setPreamble);
+
+/* Bytes (at most aSTREAM_PREAMBLE_MAX) that a transport which renews its connection by
+ * itself (the socket stream) sends first over every new connection, ahead of anything
+ * else. Call before the stream is shared between threads. aErrUnimplemented for
+ * transports that never renew; aErrParam for an invalid stream or a NULL pointer,
+ * aErrSize when too long. */
+aErr aStream_SetPreamble(aStream* stream, const uint8* bytes, uint32 count);
+
+#define aSTREAM_PREAMBLE_MAX 32
 
 /* Calls the transport's destroy (its result is the answer), frees the stream and sets
  * *stream to NULL. An invalid stream answers aErrParam and *stream is still cleared. */
@@ -136,13 +179,15 @@ enum {
  * Reading: aErrNotReady at once when nothing waits; aErrIO once the line has gone (hung
  * up, adapter unplugged). Writing: waits until every byte is queued, at most the time
  * the bytes take at the rate plus one second, else aErrIO.
- * Destroy restores the port's previous settings (aErrIO when that fails).
+ * Destroy lets the output still queued go out at the port's rate (waiting at most the
+ * time it takes plus one second), then restores the port's previous settings (aErrIO
+ * when that fails). An interruption ends a write's wait for room (aErrCancel).
  * aErrParam for a NULL name or output; aErrRange for a baud index above 7; aErrMode when
  * sevenBits or twoStopBits is neither 0 nor 1; aErrMemory when the record cannot be
  * allocated; aErrIO when the port cannot be opened, is held already, is not a serial
  * device or cannot be configured; aErrResource when the stream cannot be created. */
-aErr aStream_CreateSerial(const char* portName, uint32 baudIndex, int parity, int sevenBits,
-                          int twoStopBits, aStream** stream);
+aErr aStream_CreateSerial(const char* portName, uint32 baudIndex, int parity, int sevenBits, int twoStopBits,
+                          aStream** stream);
 
 /* Longest time a TCP connection attempt may take, in milliseconds. */
 #define aSTREAM_SOCKET_CONNECT_TIMEOUT 2000
@@ -151,15 +196,20 @@ aErr aStream_CreateSerial(const char* portName, uint32 baudIndex, int parity, in
  * The connection has no send delay (TCP_NODELAY), is closed by reset (zero linger) and
  * never blocks. aErrResource for a NULL output or a failed connection.
  *
- * Reading: aErrNotReady when no byte waits, also after the peer closed its side;
- * aErrConnection once the stream is no longer connected (a reconnection failed), or for
- * an unexpected socket failure. A connection reset found while reading triggers one
- * reconnection to the same address and port (its failure is answered).
- * Writing: sends every byte, pausing 60 ms whenever the connection takes no more; a
- * reset or broken connection triggers a reconnection, and a write that the connection
- * renewal interrupted starts again from its first byte over the new one. It gives up after ten passes
- * without progress (aErrBusy, or aErrConnection when reconnecting failed, or aErrIO for
- * other send failures); aErrConnection at once when no longer connected. */
+ * A peer that closes its side (a module that reboots) or resets the connection is
+ * noticed by the next read or write, which connects again to the same address and port
+ * and sends the preamble (aStream_SetPreamble) first over the new connection. A stream
+ * whose reconnection failed tries again at its next use.
+ * Reading: aErrNotReady when no byte waits; aErrConnection when connecting again
+ * failed, or for an unexpected socket failure.
+ * Writing: sends every byte, waiting up to 60 ms for room whenever the connection
+ * takes no more; a write that a renewal interrupted starts again from its first byte
+ * over the new connection. It gives up after ten passes without progress (aErrBusy, or
+ * aErrConnection when reconnecting failed, or aErrIO for other send failures).
+ * Writing without waiting (aStream_TryWrite) takes what the connection takes at once;
+ * when the connection was renewed before the rest of a packet so begun is written, that
+ * rest is dropped rather than sent to the new peer.
+ * An interruption ends the pauses and a connection attempt at once (aErrCancel). */
 aErr aStream_CreateSocket(uint32 address, uint16 port, aStream** stream);
 
 /* Opens the USB module with that serial number: a device of the maker's vendor id with a
@@ -168,7 +218,9 @@ aErr aStream_CreateSocket(uint32 address, uint16 port, aStream** stream);
  * claimed for this process. A byte read waits at most 1000 ms for a transfer
  * (aErrNotReady when none came). Writes go out in chunks of the OUT packet size (a
  * 512-byte chunk is cut to 511); a chunk that fails or completes late counts one
- * attempt, and after ten attempts the write answers aErrWrite, the rest unsent.
+ * attempt, and after ten attempts the write answers aErrWrite, the rest unsent. Once
+ * interrupted, no further transfer starts (aErrCancel); the one in progress ends by its
+ * own time-out. There is no write without waiting.
  * aErrParam for a NULL output; aErrMemory when memory runs out; aErrBusy when another
  * program holds the module; aErrPermission when it may not be opened; aErrNotFound when
  * no such module is attached or its serial string cannot be read (a module this user may
@@ -190,7 +242,9 @@ aErr aStream_CreateFileOutput(const char* path, aStream** stream);
  * switches it to non-blocking mode and closes it on destroy.
  * Reading: aErrNotReady when nothing waits, aErrEOF once the peer has closed, aErrIO on
  * other failures. Writing: every byte, waiting at most aSTREAM_DESCRIPTOR_WRITE_TIMEOUT ms
- * for room, else aErrIO; also aErrIO when the peer has gone (a socket raises no SIGPIPE).
+ * for room, else aErrIO; also aErrIO when the peer has gone (a socket raises no SIGPIPE);
+ * aErrCancel when an interruption ended the wait. Writing without waiting takes what
+ * the descriptor takes at once.
  * aErrParam for a negative descriptor or NULL output (the descriptor is then left
  * open); aErrIO when it cannot be switched to non-blocking mode; aErrMemory or
  * aErrResource when memory runs out. On any failure after those checks the descriptor

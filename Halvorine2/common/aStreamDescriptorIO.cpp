@@ -5,10 +5,14 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
+
+// Writes of at most this size are tried without waiting.
+const uint32 kTryWriteMax = 512;
 
 // One write; sockets never raise SIGPIPE for a vanished peer.
 ssize_t sWriteSome(int fd, const uint8* bytes, uint32 count) {
@@ -18,6 +22,36 @@ ssize_t sWriteSome(int fd, const uint8* bytes, uint32 count) {
 }
 
 } // namespace
+
+bool aStreamWaker_Open(aStreamWaker* waker) {
+    waker->fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    return waker->fd >= 0;
+}
+
+void aStreamWaker_Close(aStreamWaker* waker) {
+    if (waker->fd >= 0) close(waker->fd);
+    waker->fd = -1;
+}
+
+void aStreamWaker_Raise(aStreamWaker* waker) {
+    waker->raised = true;
+    const uint64_t one = 1;
+    if (waker->fd >= 0) (void)!write(waker->fd, &one, sizeof one);
+}
+
+bool aStreamWaker_Raised(const aStreamWaker* waker) {
+    return waker && waker->raised;
+}
+
+aStreamWait aStreamWaker_Poll(const aStreamWaker* waker, int fd, short events, uint32 timeoutMs) {
+    if (aStreamWaker_Raised(waker)) return kWaitWoken;
+    pollfd p[2] = {{fd, events, 0}, {waker ? waker->fd : -1, POLLIN, 0}};
+    int ready = poll(p, 2, static_cast<int>(timeoutMs));
+    if (aStreamWaker_Raised(waker)) return kWaitWoken;
+    if (ready > 0) return p[0].revents ? kWaitReady : kWaitWoken;
+    if (ready == 0) return kWaitTimeout;
+    return errno == EINTR ? kWaitReady : kWaitFailed;
+}
 
 bool aStreamInBuffer_Take(aStreamInBuffer* buffer, uint8* byte) {
     if (buffer->position >= buffer->count) return false;
@@ -43,16 +77,23 @@ aErr aStreamInBuffer_ReadByte(aStreamInBuffer* buffer, int fd, uint8* byte, aErr
     return errno == EAGAIN || errno == EWOULDBLOCK ? aErrNotReady : aErrIO;
 }
 
-aErr aStreamInBuffer_AwaitInput(const aStreamInBuffer* buffer, int fd, uint32 timeoutMs) {
+aErr aStreamInBuffer_AwaitInput(const aStreamInBuffer* buffer, int fd, uint32 timeoutMs,
+                                const aStreamWaker* waker) {
     if (buffer->position < buffer->count) return aErrNone;
-    pollfd p = {fd, POLLIN, 0};
-    int ready = poll(&p, 1, static_cast<int>(timeoutMs));
-    if (ready > 0) return aErrNone;
-    if (ready == 0) return aErrTimeout;
-    return errno == EINTR ? aErrNone : aErrIO;
+    switch (aStreamWaker_Poll(waker, fd, POLLIN, timeoutMs)) {
+    case kWaitReady:
+        return aErrNone;
+    case kWaitTimeout:
+        return aErrTimeout;
+    case kWaitWoken:
+        return aErrCancel;
+    default:
+        return aErrIO;
+    }
 }
 
-aErr aStreamDescriptor_WriteAll(int fd, const uint8* bytes, uint32 count, uint32 timeoutMs) {
+aErr aStreamDescriptor_WriteAll(int fd, const uint8* bytes, uint32 count, uint32 timeoutMs,
+                                const aStreamWaker* waker) {
     uint32 start = aTime_GetMSTicks();
     while (count > 0) {
         ssize_t n = sWriteSome(fd, bytes, count);
@@ -68,10 +109,20 @@ aErr aStreamDescriptor_WriteAll(int fd, const uint8* bytes, uint32 count, uint32
             errno = ETIMEDOUT;
             return aErrIO;
         }
-        pollfd p = {fd, POLLOUT, 0};
-        if (poll(&p, 1, static_cast<int>(timeoutMs - elapsed)) < 0 && errno != EINTR) return aErrIO;
+        aStreamWait wait = aStreamWaker_Poll(waker, fd, POLLOUT, timeoutMs - elapsed);
+        if (wait == kWaitWoken) return aErrCancel;
+        if (wait == kWaitFailed) return aErrIO;
     }
     return aErrNone;
+}
+
+aErr aStreamDescriptor_TryWrite(int fd, const uint8* bytes, uint32 count, uint32* written) {
+    *written = 0;
+    if (count > kTryWriteMax) return aErrNotReady;
+    ssize_t n = sWriteSome(fd, bytes, count);
+    if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? aErrNotReady : aErrIO;
+    *written = static_cast<uint32>(n);
+    return *written == count ? aErrNone : aErrNotReady;
 }
 
 bool aStreamDescriptor_SetNonBlocking(int fd) {

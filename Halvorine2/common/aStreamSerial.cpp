@@ -1,6 +1,7 @@
 #include "aStream.h"
 #include "aStreamDescriptorIO.h"
 #include "aFile.h"
+#include "aTime.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -21,6 +22,8 @@ const speed_t kSpeeds[kBaudCount] = {B2400, B4800, B9600, B19200, B38400, B57600
 const uint32 kRates[kBaudCount] = {2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400};
 // Slack on top of the time the bytes themselves take on the line.
 const uint32 kWriteSlackMs = 1000;
+// How often a closing port looks whether its output has gone out.
+const uint32 kDrainPollMs = 5;
 
 struct SerialRecord {
     int fd;
@@ -28,6 +31,7 @@ struct SerialRecord {
     uint32 rate;
     termios previous;
     aStreamInBuffer in;
+    aStreamWaker waker;
 };
 
 SerialRecord* sRecord(void* ref) {
@@ -49,30 +53,64 @@ aErr sGetByte(uint8* byte, void* ref) {
     return err == aErrNotReady && sHungUp(r->fd) ? aErrIO : err;
 }
 
+// What count bytes take on the line, plus slack: ten bits a byte (start, eight data,
+// stop), rounded up.
+uint32 sLineBound(const SerialRecord* r, uint64 count) {
+    uint64 timeout = (count * 10 * 1000 + r->rate - 1) / r->rate + kWriteSlackMs;
+    return timeout > 0x7FFFFFFF ? 0x7FFFFFFF : uint32(timeout);
+}
+
 aErr sWriteBuffer(const uint8* bytes, uint32 count, void* ref) {
     SerialRecord* r = sRecord(ref);
     if (!r || !bytes) return aErrParam;
-    // Ten bits a byte on the line (start, eight data, stop), rounded up.
-    uint64 lineMs = (static_cast<uint64>(count) * 10 * 1000 + r->rate - 1) / r->rate;
-    uint64 timeout = lineMs + kWriteSlackMs;
-    return aStreamDescriptor_WriteAll(r->fd, bytes, count, timeout > 0x7FFFFFFF ? 0x7FFFFFFF : uint32(timeout));
+    return aStreamDescriptor_WriteAll(r->fd, bytes, count, sLineBound(r, count), &r->waker);
+}
+
+aErr sTryWrite(const uint8* bytes, uint32 count, uint32* written, void* ref) {
+    SerialRecord* r = sRecord(ref);
+    if (!r) return aErrParam;
+    return aStreamDescriptor_TryWrite(r->fd, bytes, count, written);
 }
 
 aErr sAwaitInput(uint32 timeoutMs, void* ref) {
     SerialRecord* r = sRecord(ref);
     if (!r) return aErrParam;
-    return aStreamInBuffer_AwaitInput(&r->in, r->fd, timeoutMs);
+    return aStreamInBuffer_AwaitInput(&r->in, r->fd, timeoutMs, &r->waker);
 }
 
-aErr sPutByte(const uint8* byte, void* ref) { return sWriteBuffer(byte, 1, ref); }
+aErr sInterrupt(void* ref) {
+    SerialRecord* r = sRecord(ref);
+    if (!r) return aErrParam;
+    aStreamWaker_Raise(&r->waker);
+    return aErrNone;
+}
+
+// Lets what is still in the port's output queue go out at the current settings (tcdrain
+// has no bound: a line held by flow control would keep it for ever).
+void sDrain(const SerialRecord* r) {
+    int queued = 0;
+    if (ioctl(r->fd, TIOCOUTQ, &queued) != 0 || queued <= 0) return;
+    uint32 limit = sLineBound(r, static_cast<uint64>(queued));
+    uint32 start = aTime_GetMSTicks();
+    while (ioctl(r->fd, TIOCOUTQ, &queued) == 0 && queued > 0 && aTime_GetMSTicks() - start < limit)
+        aTime_MSSleep(kDrainPollMs);
+}
+
+aErr sPutByte(const uint8* byte, void* ref) {
+    return sWriteBuffer(byte, 1, ref);
+}
 
 aErr sDestroy(void* ref) {
     SerialRecord* r = sRecord(ref);
     if (!r) return aErrParam;
     r->check = 0;
+    // The last bytes written (a link's route-off) go out at the rate they were written
+    // for, not at the one restored.
+    sDrain(r);
     bool restored = tcsetattr(r->fd, TCSANOW, &r->previous) == 0;
     ioctl(r->fd, TIOCNXCL);
     close(r->fd);
+    aStreamWaker_Close(&r->waker);
     delete r;
     return restored ? aErrNone : aErrIO;
 }
@@ -125,6 +163,12 @@ aErr sOpen(SerialRecord* r, const char* portName, uint32 baudIndex, int parity, 
     }
     r->rate = kRates[baudIndex];
     r->check = kSerialCheck;
+    if (!aStreamWaker_Open(&r->waker)) {
+        tcsetattr(r->fd, TCSANOW, &r->previous);
+        ioctl(r->fd, TIOCNXCL);
+        close(r->fd);
+        return aErrIO;
+    }
     return aErrNone;
 }
 
@@ -150,5 +194,7 @@ extern "C" aErr aStream_CreateSerial(const char* portName, uint32 baudIndex, int
         return aErrResource;
     }
     aStream_SetAwaitInput(*stream, sAwaitInput);
+    aStream_SetTryWrite(*stream, sTryWrite);
+    aStream_SetInterrupt(*stream, sInterrupt);
     return aErrNone;
 }

@@ -3,13 +3,18 @@
 #include "aTime.h"
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <new>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -18,6 +23,7 @@ const uint16 kSocketCheck = 0xDEAD;
 const uint32 kCloseSettleMs = 10;
 const uint32 kWritePauseMs = 60;
 const int kWriteAttempts = 10;
+const int kTryLockMs = 2;
 
 // The reader and the writer thread may both find a reset and reconnect: every use of
 // the socket handle happens under the lock, so neither ever works on a handle the
@@ -25,13 +31,22 @@ const int kWriteAttempts = 10;
 struct SocketRecord {
     uint16 port;
     sockaddr_in address;
-    int fd = -1;
-    bool connected = false;
+    // Changed under the lock; atomic so that an input wait may take them without it.
+    std::atomic<int> fd{-1};
+    std::atomic<bool> connected{false};
     // Counts connections made; a writer that sees it change knows its peer is new.
     uint32 generation = 0;
     uint16 check = kSocketCheck;
     std::mutex lock;
     aStreamInBuffer in = {};
+    aStreamWaker waker;
+    // Sent first over every renewed connection.
+    uint8 preamble[aSTREAM_PREAMBLE_MAX];
+    uint32 preambleCount = 0;
+    // What a write without waiting left unsent, and over which connection: the caller
+    // sends it next.
+    uint32 owed = 0;
+    uint32 owedGeneration = 0;
 };
 
 SocketRecord* sRecord(void* ref) {
@@ -39,13 +54,17 @@ SocketRecord* sRecord(void* ref) {
     return r && r->check == kSocketCheck ? r : nullptr;
 }
 
-bool sIsReset(int error) { return error == ECONNRESET || error == ENOTCONN || error == ETIMEDOUT; }
+bool sIsReset(int error) {
+    return error == ECONNRESET || error == ENOTCONN || error == ETIMEDOUT;
+}
 
 bool sIsBrokenOnSend(int error) {
     return error == ECONNABORTED || error == ECONNRESET || error == ENOTCONN || error == EPIPE;
 }
 
-bool sWouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+bool sWouldBlock(int error) {
+    return error == EAGAIN || error == EWOULDBLOCK;
+}
 
 void sClose(SocketRecord* r) {
     r->connected = false;
@@ -53,18 +72,19 @@ void sClose(SocketRecord* r) {
     r->fd = -1;
 }
 
-// Non-blocking connect bounded by aSTREAM_SOCKET_CONNECT_TIMEOUT; answers errno's value.
-int sConnectBounded(int fd, const sockaddr_in* address) {
+// Non-blocking connect bounded by aSTREAM_SOCKET_CONNECT_TIMEOUT and by the waker;
+// answers errno's value.
+int sConnectBounded(int fd, const sockaddr_in* address, const aStreamWaker* waker) {
     if (connect(fd, reinterpret_cast<const sockaddr*>(address), sizeof *address) == 0) return 0;
     if (errno != EINPROGRESS && errno != EINTR) return errno;
-    pollfd p = {fd, POLLOUT, 0};
     uint32 start = aTime_GetMSTicks();
     for (;;) {
         uint32 elapsed = aTime_GetMSTicks() - start;
         if (elapsed >= aSTREAM_SOCKET_CONNECT_TIMEOUT) return ETIMEDOUT;
-        int ready = poll(&p, 1, static_cast<int>(aSTREAM_SOCKET_CONNECT_TIMEOUT - elapsed));
-        if (ready > 0) break;
-        if (ready < 0 && errno != EINTR) return errno;
+        aStreamWait wait = aStreamWaker_Poll(waker, fd, POLLOUT, aSTREAM_SOCKET_CONNECT_TIMEOUT - elapsed);
+        if (wait == kWaitReady) break;
+        if (wait == kWaitWoken) return ETIMEDOUT;
+        if (wait == kWaitFailed) return errno;
     }
     int error = 0;
     socklen_t size = sizeof error;
@@ -91,11 +111,12 @@ aErr sConnect(SocketRecord* r) {
     }
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) return aErrIO;
-    int error = sConnectBounded(fd, &r->address);
+    int error = sConnectBounded(fd, &r->address, &r->waker);
     if (error != 0) {
         aTime_MSSleep(kCloseSettleMs);
         close(fd);
-        bool refused = error == ECONNREFUSED || error == ECONNRESET || error == ETIMEDOUT || sWouldBlock(error);
+        bool refused =
+            error == ECONNREFUSED || error == ECONNRESET || error == ETIMEDOUT || sWouldBlock(error);
         return refused ? aErrConnection : aErrIO;
     }
     if (!sConfigure(fd)) {
@@ -104,8 +125,26 @@ aErr sConnect(SocketRecord* r) {
     }
     r->fd = fd;
     r->connected = true;
-    r->generation++;
+    // A fresh connection's buffer is empty: the preamble goes whole, ahead of anything.
+    if (r->generation++ > 0 && r->preambleCount > 0)
+        send(fd, r->preamble, r->preambleCount, MSG_NOSIGNAL | MSG_DONTWAIT);
     return aErrNone;
+}
+
+// The next use after a lost connection (or a failed renewal) connects again.
+aErr sEnsureConnected(SocketRecord* r) {
+    return r->connected ? aErrNone : sConnect(r);
+}
+
+// True when the peer has closed its side (a module that reboots does): what is sent now
+// is lost, so the connection is renewed first. *unread tells that bytes of the old
+// connection still wait: the reader takes them and then renews it.
+bool sPeerGone(int fd, bool* unread) {
+    pollfd p = {fd, POLLRDHUP, 0};
+    if (poll(&p, 1, 0) != 1 || !(p.revents & (POLLRDHUP | POLLHUP | POLLERR))) return false;
+    int pending = 0;
+    *unread = ioctl(fd, FIONREAD, &pending) == 0 && pending > 0;
+    return true;
 }
 
 // After a reset was found and the connection renewed: a second look for a byte.
@@ -121,30 +160,29 @@ aErr sGetByte(uint8* byte, void* ref) {
     if (!r || !byte) return aErrParam;
     if (aStreamInBuffer_Take(&r->in, byte)) return aErrNone;
     std::lock_guard<std::mutex> guard(r->lock);
-    if (!r->connected) return aErrConnection;
+    if (!r->connected) {
+        aErr err = sConnect(r);
+        return err != aErrNone ? aErrConnection : sReadAfterReconnect(r, byte);
+    }
     ssize_t n = aStreamInBuffer_Fill(&r->in, r->fd);
     if (n > 0) return aStreamInBuffer_Take(&r->in, byte) ? aErrNone : aErrIO;
-    // The peer closing its side is not an error here: a write finds the broken
-    // connection and renews it.
-    if (n == 0 || sWouldBlock(errno)) return aErrNotReady;
-    if (!sIsReset(errno)) return aErrConnection;
+    if (n < 0 && sWouldBlock(errno)) return aErrNotReady;
+    if (n < 0 && !sIsReset(errno)) return aErrConnection;
+    // A closed peer (0) or a reset: a new connection, not "nothing yet".
     r->connected = false;
     aErr err = sConnect(r);
     return err != aErrNone ? err : sReadAfterReconnect(r, byte);
 }
 
-// The handle is taken under the lock but polled without it, so a waiting reader never
-// holds up the writer; a reconnection meanwhile at worst ends the wait early.
+// The handle is polled without the lock, so a waiting (or briefly polling) reader never
+// holds up a writer; a reconnection meanwhile at worst ends the wait early.
 aErr sAwaitInput(uint32 timeoutMs, void* ref) {
     SocketRecord* r = sRecord(ref);
     if (!r) return aErrParam;
-    int fd;
-    {
-        std::lock_guard<std::mutex> guard(r->lock);
-        if (!r->connected) return aErrNone;
-        fd = r->fd;
-    }
-    return aStreamInBuffer_AwaitInput(&r->in, fd, timeoutMs);
+    if (aStreamWaker_Raised(&r->waker)) return aErrCancel;
+    int fd = r->fd;
+    if (!r->connected || fd < 0) return aErrNone;
+    return aStreamInBuffer_AwaitInput(&r->in, fd, timeoutMs, &r->waker);
 }
 
 // One send of what remains. Answers false when the write must end at once.
@@ -160,8 +198,18 @@ struct WritePass {
 
 bool sSendPass(SocketRecord* r, const uint8*& bytes, uint32& remaining, WritePass& pass) {
     std::lock_guard<std::mutex> guard(r->lock);
-    if (!r->connected) {
-        pass.failure = aErrConnection;
+    bool unread = false;
+    if (r->connected && sPeerGone(r->fd, &unread)) {
+        if (unread) {
+            pass.attempts++;
+            pass.failure = aErrBusy;
+            return true;
+        }
+        r->connected = false;
+    }
+    aErr err = sEnsureConnected(r);
+    if (err != aErrNone) {
+        pass.failure = err == aErrIO ? aErrIO : aErrConnection;
         return false;
     }
     if (r->generation != pass.generation) {
@@ -207,19 +255,70 @@ aErr sWriteBuffer(const uint8* bytes, uint32 count, void* ref) {
     {
         std::lock_guard<std::mutex> guard(r->lock);
         pass.generation = r->generation;
+        // The rest of a packet whose start went over a connection renewed since: the
+        // new peer must not begin on a packet's tail, and the start is gone with the old.
+        bool staleRest = r->owed == count && r->owedGeneration != r->generation;
+        r->owed = 0;
+        if (staleRest) return aErrNone;
     }
     uint32 remaining = count;
     while (remaining > 0) {
         if (!sSendPass(r, bytes, remaining, pass)) return pass.failure;
         if (remaining == 0) break;
-        if (pass.attempts >= kWriteAttempts || pass.failures >= kWriteAttempts || pass.renewals >= kWriteAttempts)
+        if (pass.attempts >= kWriteAttempts || pass.failures >= kWriteAttempts ||
+            pass.renewals >= kWriteAttempts)
             return pass.failure;
-        aTime_MSSleep(kWritePauseMs);
+        // The pause ends early once the connection has room again.
+        if (aStreamWaker_Poll(&r->waker, r->fd, POLLOUT, kWritePauseMs) == kWaitWoken) return aErrCancel;
     }
     return aErrNone;
 }
 
-aErr sPutByte(const uint8* byte, void* ref) { return sWriteBuffer(byte, 1, ref); }
+// Takes the lock unless its holder keeps it beyond a system call's time.
+bool sLockBriefly(std::unique_lock<std::mutex>& guard) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kTryLockMs);
+    while (!guard.try_lock()) {
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+// Only over a connection in use: a renewal is the waiting writer's business. The lock is
+// waited for only as long as the reader's or writer's system calls hold it, never
+// through a reconnection.
+aErr sTryWrite(const uint8* bytes, uint32 count, uint32* written, void* ref) {
+    SocketRecord* r = sRecord(ref);
+    if (!r) return aErrParam;
+    std::unique_lock<std::mutex> guard(r->lock, std::defer_lock);
+    if (!sLockBriefly(guard) || !r->connected) return aErrNotReady;
+    aErr err = aStreamDescriptor_TryWrite(r->fd, bytes, count, written);
+    if (*written > 0 && *written < count) {
+        r->owed = count - *written;
+        r->owedGeneration = r->generation;
+    }
+    return err;
+}
+
+aErr sInterrupt(void* ref) {
+    SocketRecord* r = sRecord(ref);
+    if (!r) return aErrParam;
+    aStreamWaker_Raise(&r->waker);
+    return aErrNone;
+}
+
+aErr sSetPreamble(const uint8* bytes, uint32 count, void* ref) {
+    SocketRecord* r = sRecord(ref);
+    if (!r) return aErrParam;
+    std::lock_guard<std::mutex> guard(r->lock);
+    std::memcpy(r->preamble, bytes, count);
+    r->preambleCount = count;
+    return aErrNone;
+}
+
+aErr sPutByte(const uint8* byte, void* ref) {
+    return sWriteBuffer(byte, 1, ref);
+}
 
 aErr sDestroy(void* ref) {
     SocketRecord* r = sRecord(ref);
@@ -230,6 +329,7 @@ aErr sDestroy(void* ref) {
         r->check = 0;
     }
     aTime_MSSleep(kCloseSettleMs);
+    aStreamWaker_Close(&r->waker);
     delete r;
     return aErrNone;
 }
@@ -245,7 +345,8 @@ extern "C" aErr aStream_CreateSocket(uint32 address, uint16 port, aStream** stre
     r->address.sin_family = AF_INET;
     r->address.sin_port = htons(port);
     r->address.sin_addr.s_addr = address;
-    if (sConnect(r) != aErrNone) {
+    if (!aStreamWaker_Open(&r->waker) || sConnect(r) != aErrNone) {
+        aStreamWaker_Close(&r->waker);
         delete r;
         return aErrResource;
     }
@@ -255,5 +356,8 @@ extern "C" aErr aStream_CreateSocket(uint32 address, uint16 port, aStream** stre
         return aErrResource;
     }
     aStream_SetAwaitInput(*stream, sAwaitInput);
+    aStream_SetTryWrite(*stream, sTryWrite);
+    aStream_SetInterrupt(*stream, sInterrupt);
+    aStream_SetPreambleProc(*stream, sSetPreamble);
     return aErrNone;
 }

@@ -1,6 +1,7 @@
 #include "aStream.h"
 #include "aStreamUSBModules.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <new>
 
@@ -28,6 +29,9 @@ struct USBRecord {
     uint8* inBuffer;
     uint32 inCount;
     uint16 inPosition;
+    // Set by an interruption: no further transfer starts (the one in progress ends by its
+    // own time-out, so libusb is never left mid-transfer).
+    std::atomic<bool> interrupted;
 };
 
 USBRecord* sRecord(void* ref) {
@@ -40,8 +44,10 @@ aErr sGetByte(uint8* byte, void* ref) {
     if (!r || !byte) return aErrParam;
     if (!r->handle) return aErrIO;
     if (r->inPosition >= r->inCount) {
+        if (r->interrupted) return aErrCancel;
         uint32 moved = 0;
-        aErr err = r->backend->transfer(r->handle, r->inPipe, r->inBuffer, r->inMaxPacket, &moved, kReadTimeoutMs);
+        aErr err =
+            r->backend->transfer(r->handle, r->inPipe, r->inBuffer, r->inMaxPacket, &moved, kReadTimeoutMs);
         r->inCount = moved <= r->inMaxPacket ? moved : 0;
         r->inPosition = 0;
         // Bytes that arrived are handed out whatever the transfer's end was.
@@ -61,6 +67,7 @@ aErr sWriteBuffer(const uint8* bytes, uint32 count, void* ref) {
     uint32 attempts = 0;
     while (count > 0) {
         if (attempts >= kWriteAttempts) return aErrWrite;
+        if (r->interrupted) return aErrCancel;
         uint32 chunk = count < r->outMaxPacket ? count : r->outMaxPacket;
         if (chunk == kWholePacketChunk) chunk--;
         uint32 moved = 0;
@@ -76,7 +83,16 @@ aErr sWriteBuffer(const uint8* bytes, uint32 count, void* ref) {
     return aErrNone;
 }
 
-aErr sPutByte(const uint8* byte, void* ref) { return sWriteBuffer(byte, 1, ref); }
+aErr sPutByte(const uint8* byte, void* ref) {
+    return sWriteBuffer(byte, 1, ref);
+}
+
+aErr sInterrupt(void* ref) {
+    USBRecord* r = sRecord(ref);
+    if (!r) return aErrParam;
+    r->interrupted = true;
+    return aErrNone;
+}
 
 void sRelease(USBRecord* r) {
     if (r->handle) r->backend->close(r->handle);
@@ -159,5 +175,6 @@ extern "C" aErr aStream_CreateUSB(uint32 serialNumber, aStream** stream) {
         sRelease(r);
         return aErrMemory;
     }
+    aStream_SetInterrupt(*stream, sInterrupt);
     return aErrNone;
 }

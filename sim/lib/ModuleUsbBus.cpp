@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <deque>
 #include <stdexcept>
+#include <thread>
 
 #include "aStreamUSBModules.h"
 
@@ -21,12 +22,14 @@ struct ModuleUsbBus::Slot {
     VirtualModule* module;
     bool heldElsewhere = false;
     uint64_t opens = 0;
+    std::atomic<bool> stalled{false};
 };
 
 namespace {
 
 // One open device: the module's output waits here for IN transfers.
 struct Connection {
+    ModuleUsbBus::Slot* slot;
     VirtualModule* module;
     std::mutex mutex;
     std::condition_variable arrived;
@@ -77,7 +80,7 @@ struct UsbBackendAccess {
             if (slot->heldElsewhere) return aErrBusy;
             ++slot->opens;
         }
-        auto* connection = new Connection{slot->module, {}, {}, {}};
+        auto* connection = new Connection{slot, slot->module, {}, {}, {}};
         slot->module->connect([connection](const uint8_t* bytes, size_t count) {
             std::lock_guard<std::mutex> lock(connection->mutex);
             connection->in.insert(connection->in.end(), bytes, bytes + count);
@@ -94,6 +97,10 @@ struct UsbBackendAccess {
         auto* connection = static_cast<Connection*>(handle);
         *transferred = 0;
         if (!(endpoint & 0x80)) {
+            if (connection->slot->stalled) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+                return aErrTimeout;
+            }
             connection->module->receive(data, length);
             *transferred = length;
             return aErrNone;
@@ -152,6 +159,12 @@ void ModuleUsbBus::setHeldElsewhere(const VirtualModule& module, bool held) {
     std::lock_guard<std::mutex> lock(mutex_);
     for (Slot* slot : slots_)
         if (slot->module == &module) slot->heldElsewhere = held;
+}
+
+void ModuleUsbBus::setStalled(const VirtualModule& module, bool stalled) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (Slot* slot : slots_)
+        if (slot->module == &module) slot->stalled = stalled;
 }
 
 uint64_t ModuleUsbBus::opens(const VirtualModule& module) const {

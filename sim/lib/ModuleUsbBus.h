@@ -25,6 +25,9 @@ class ModuleUsbBus {
     void attach(VirtualModule& module);
     // Another program holds the module: opening it answers aErrBusy.
     void setHeldElsewhere(const VirtualModule& module, bool held);
+    // The module stops taking data: OUT transfers move nothing and end by their
+    // time-out, as a module whose firmware hangs does.
+    void setStalled(const VirtualModule& module, bool stalled);
     // Times the module was opened so far.
     uint64_t opens(const VirtualModule& module) const;
 

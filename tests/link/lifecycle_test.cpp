@@ -1,8 +1,6 @@
 // A link's life under concurrent use: waiters released at teardown, callers
-// racing a destroy, stream failures, and the last-resort end of a stuck thread.
+// racing a destroy, and stream failures.
 #include <gtest/gtest.h>
-
-#include <poll.h>
 
 #include <atomic>
 #include <thread>
@@ -93,41 +91,6 @@ TEST(LinkLifecycle, ReadFailureLastsUntilResyncCompletes) {
     gFeed = 5; // an odd byte, then the module's echo
     EXPECT_TRUE(eventually([&] { return aLink_GetStatus(ref) == RUNNING; }));
     aLink_Destroy(&ref);
-}
-
-// Thread cancellation leaves the sanitizers' view of the cancelled stack stale.
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-#define UNDER_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
-#define UNDER_SANITIZER 1
-#endif
-#endif
-
-std::atomic<bool> gStuck{false};
-
-// A transport whose read hangs (far beyond any bound) once asked to.
-aErr stuckGetByte(uint8*, void*) {
-    if (gStuck) ::poll(nullptr, 0, 60000);
-    return aErrNotReady;
-}
-
-TEST(LinkLifecycle, StuckReaderIsEndedAfterTheLastResortLimit) {
-#ifdef UNDER_SANITIZER
-    GTEST_SKIP() << "thread cancellation is not supported under the sanitizers";
-#endif
-    gStuck = false;
-    aStream* stream = aStream_Create(stuckGetByte, nullptr, sinkWrite, nullptr, nullptr);
-    uint32 ref = aLink_Create(stream);
-    ASSERT_NE(ref, 0u);
-    gStuck = true;
-    aTime_MSSleep(200);
-    uint32 start = aTime_GetMSTicks();
-    EXPECT_EQ(aLink_Destroy(&ref), aErrNone);
-    uint32 took = aTime_GetMSTicks() - start;
-    gStuck = false;
-    EXPECT_GE(took, 4900u);
-    EXPECT_LT(took, 7000u);
 }
 
 } // namespace

@@ -116,6 +116,24 @@ TEST_P(ModuleLink, SilentModuleTimesOut) {
     aLink_Destroy(&ref);
 }
 
+// A module that reboots closes its connection: the link notices at once, connects
+// again with the route forced first, and the next request is answered.
+TEST(ModuleTcpLink, ClosedConnectionIsRenewedWithTheRouteForcedAgain) {
+    ModuleCarrier carrier(Carrier::Tcp, identity());
+    ModuleFaults faults;
+    faults.closeAfterPackets = 2; // the force route and one request
+    carrier.module().setFaults(faults);
+    uint32 ref = carrier.open();
+    ASSERT_NE(ref, 0u);
+    EXPECT_EQ(entityGet(ref, 0x06, 3, 8), (Bytes{3, 8, 0, 13}));
+    EXPECT_TRUE(eventually([&] { return carrier.tcp()->connections() == 2; }))
+        << "the close is noticed without anything being sent";
+    EXPECT_EQ(entityGet(ref, 0x06, 3, 8), (Bytes{3, 8, 0, 13}));
+    EXPECT_EQ(carrier.module().linkControl().routeRequests(), 2u);
+    EXPECT_TRUE(carrier.module().linkControl().routeForced());
+    aLink_Destroy(&ref);
+}
+
 INSTANTIATE_TEST_SUITE_P(Carriers, ModuleLink,
                          ::testing::Values(Carrier::Socketpair, Carrier::Tcp, Carrier::Pty),
                          [](const ::testing::TestParamInfo<Carrier>& info) {

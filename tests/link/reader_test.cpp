@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 
 #include "LinkFixtures.h"
+#include "aLinkInternal.h"
 
 using namespace LinkTest;
 
@@ -76,6 +78,40 @@ TEST(LinkReader, QuietSyncingRepeatsBurstsAtABoundedPace) {
     size_t bursts = link.stream->countWritten(kSync) / 6;
     EXPECT_GE(bursts, 3u) << "a silent module is asked again";
     EXPECT_LE(bursts, 8u) << "but not flooded";
+}
+
+// While syncing, every bad byte asks for a new burst; on a noisy line only one
+// burst per 100 ms may go out. On a clean line the one burst brings the link back.
+TEST(LinkReader, SyncBurstsAreRateLimitedOnEveryPath) {
+    for (bool noisy : {true, false}) {
+        SCOPED_TRACE(noisy ? "noisy line" : "clean line");
+        ScriptedLink link;
+        started(link);
+        link.stream->clearWrites();
+        std::shared_ptr<aLink> record = sLookupLink(link.ref);
+        ASSERT_TRUE(record);
+        aErr synced = aErrUnknown;
+        std::thread syncer([&] { synced = aLink_Sync(record.get()); });
+        ASSERT_TRUE(eventually([&] { return link.stream->countWritten(kSync) >= 6; }));
+        uint32 start = aTime_GetMSTicks();
+        if (noisy) {
+            // Odd bytes, each one a framing error for the machine: 20 kB/s for half a second.
+            while (aTime_GetMSTicks() - start < 500) {
+                link.stream->feed(Bytes(100, 0x03));
+                aTime_MSSleep(5);
+            }
+        }
+        link.stream->feed({0x04, 0x00, 0x04, 0x00});
+        syncer.join();
+        uint32 took = aTime_GetMSTicks() - start;
+        EXPECT_EQ(synced, aErrNone);
+        size_t syncs = link.stream->countWritten(kSync);
+        EXPECT_EQ(syncs % 6, 0u);
+        if (noisy)
+            EXPECT_LE(syncs / 6, took / 100 + 2);
+        else
+            EXPECT_EQ(syncs, 6u) << "one burst";
+    }
 }
 
 TEST(LinkReader, HeartbeatsAreAnsweredAndNotDelivered) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 
 #include "LinkFixtures.h"
 #include "ModuleCarrier.h"
@@ -155,12 +156,27 @@ TEST(LinkRegistry, ResetReopensTcpAndForgetsSettings) {
     aLink_Destroy(&ref);
 }
 
-TEST(LinkRegistry, ResetOfCallersStreamCannotReopen) {
-    uint32 ref = streamLink();
-    ASSERT_NE(ref, 0u);
-    EXPECT_EQ(aLink_Reset(ref), aErrParam);
-    EXPECT_EQ(aLink_GetStatus(ref), INVALID_LINK_STREAM);
-    EXPECT_EQ(aLink_Destroy(&ref), aErrNone) << "it stays registered until its users let go";
+// A reset that cannot open a new stream answers the last opening's failure (aErrParam
+// for a stream that is never reopened) and leaves the link stopped, without a stream.
+TEST(LinkRegistry, ResetThatCannotReopen) {
+    {
+        SCOPED_TRACE("caller's stream");
+        uint32 ref = streamLink();
+        ASSERT_NE(ref, 0u);
+        EXPECT_EQ(aLink_Reset(ref), aErrParam);
+        EXPECT_EQ(aLink_GetStatus(ref), INVALID_LINK_STREAM);
+        EXPECT_EQ(aLink_Destroy(&ref), aErrNone) << "it stays registered until its users let go";
+    }
+    {
+        SCOPED_TRACE("module gone");
+        auto carrier = std::make_unique<ModuleCarrier>(Carrier::Tcp);
+        uint32 ref = carrier->open();
+        ASSERT_NE(ref, 0u);
+        carrier.reset();
+        EXPECT_EQ(aLink_Reset(ref), aErrResource) << "the socket stream's creation failure";
+        EXPECT_EQ(aLink_GetStatus(ref), INVALID_LINK_STREAM);
+        EXPECT_EQ(aLink_Destroy(&ref), aErrNone);
+    }
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -112,17 +113,44 @@ TEST(VmoduleProgram, ServesOnPseudoTerminal) {
     EXPECT_EQ(program.terminate(SIGINT), 0);
 }
 
+// Bytes read from fd until it closes or 2 s pass; closed tells which.
+std::vector<uint8_t> readUntilClosed(int fd, bool* closed) {
+    std::vector<uint8_t> bytes;
+    *closed = false;
+    uint32 start = aTime_GetMSTicks();
+    while (aTime_GetMSTicks() - start < 2000) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) continue;
+        uint8_t buffer[64];
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0) {
+            *closed = n == 0;
+            break;
+        }
+        bytes.insert(bytes.end(), buffer, buffer + n);
+    }
+    return bytes;
+}
+
 TEST(VmoduleProgram, ClosesAfterChosenPacketCount) {
     // Force route and one request: the connection ends after the reply.
     Program program({"--tcp", "0", "--close-after", "2"});
     std::string line = program.firstLine();
     ASSERT_EQ(line.rfind("tcp 127.0.0.1:", 0), 0u) << line;
     uint16 port = static_cast<uint16>(std::stoi(line.substr(line.find(':') + 1)));
-    uint32 ref = aLink_CreateTCPIP(loopback(), port);
-    ASSERT_NE(ref, 0u);
-    EXPECT_EQ(entityGet(ref, 4, 3, 8), (Bytes{3, 8, 0, 4}));
-    EXPECT_TRUE(entityGet(ref, 4, 3, 8, 300).empty());
-    aLink_Destroy(&ref);
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = loopback();
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const uint8_t routeAndRequest[] = {0xAF, 0x01, 0x01, 0x04, 0x03, 0x03, 0x48, 0x20};
+    ASSERT_EQ(::write(fd, routeAndRequest, sizeof routeAndRequest),
+              static_cast<ssize_t>(sizeof routeAndRequest));
+    bool closed = false;
+    EXPECT_EQ(readUntilClosed(fd, &closed), (Bytes{0x04, 0x04, 0x03, 0x08, 0x00, 0x04}));
+    EXPECT_TRUE(closed);
+    ::close(fd);
     EXPECT_EQ(program.terminate(), 0);
 }
 

@@ -1,9 +1,12 @@
 // The writer thread: pooled and single writes, and what a stop still sends.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <mutex>
 #include <thread>
 
 #include "LinkFixtures.h"
+#include "aLinkInternal.h"
 
 using namespace LinkTest;
 
@@ -112,6 +115,52 @@ TEST(LinkWriter, StopSendsWhatIsStillQueuedWithRouteOffLast) {
     EXPECT_TRUE(link.stream->destroyed());
 }
 
+// A heartbeat whose last byte the reader gets only once the stop has begun: its
+// answer goes out before the route off, never after it.
+struct LateHeartbeat {
+    std::atomic<aLink*> link{nullptr};
+    std::atomic<int> next{0};
+    std::mutex mutex;
+    std::vector<Bytes> writes;
+};
+LateHeartbeat gLate;
+
+aErr lateGetByte(uint8* byte, void*) {
+    static const uint8 kHeartbeat[] = {0x04, 0x02, 0x00, 0x00};
+    int next = gLate.next;
+    aLink* link = gLate.link;
+    if (next >= 4 || !link) return aErrNotReady;
+    if (next == 3) {
+        eventually([link] { return link->status == STOPPING; });
+        aTime_MSSleep(100);
+    }
+    *byte = kHeartbeat[next];
+    gLate.next = next + 1;
+    return aErrNone;
+}
+
+aErr lateWrite(const uint8* bytes, uint32 count, void*) {
+    std::lock_guard<std::mutex> lock(gLate.mutex);
+    gLate.writes.emplace_back(bytes, bytes + count);
+    return aErrNone;
+}
+
+TEST(LinkWriter, RouteOffIsTheLastPacketEvenWithTheReaderBusy) {
+    aStream* stream = aStream_Create(lateGetByte, nullptr, lateWrite, nullptr, nullptr);
+    uint32 ref = aLink_Create(stream);
+    ASSERT_NE(ref, 0u);
+    std::shared_ptr<aLink> record = sLookupLink(ref);
+    ASSERT_TRUE(record);
+    gLate.link = record.get();
+    ASSERT_TRUE(eventually([] { return gLate.next == 3; }));
+    EXPECT_EQ(aLink_Destroy(&ref), aErrNone);
+    gLate.link = nullptr;
+    std::lock_guard<std::mutex> lock(gLate.mutex);
+    ASSERT_GE(gLate.writes.size(), 2u);
+    EXPECT_EQ(gLate.writes[gLate.writes.size() - 2], wire(0x04, {0x00, 0x02}));
+    EXPECT_EQ(gLate.writes.back(), kRouteOff);
+}
+
 TEST(LinkWriter, DestroyOfIdleLinkIsQuick) {
     ScriptedLink link;
     ASSERT_TRUE(link.stream->awaitWritten(kRouteOn));
@@ -164,6 +213,65 @@ TEST(LinkWriter, ConcurrentPutsKeepEachThreadsOrder) {
         for (int t = 0; t < kThreads; ++t)
             EXPECT_EQ(next[t], kEach);
     }
+}
+
+} // namespace
+
+namespace {
+
+// A transport whose write without waiting takes only two bytes of the first packet it
+// is offered and nothing after: the writer sends the rest of it first, then the
+// packets queued meanwhile, so the peer sees every packet whole and in order.
+struct PartialTaker {
+    std::mutex mutex;
+    Bytes wire;
+    int tries = 0;
+};
+PartialTaker gTaker;
+
+aErr takerTryWrite(const uint8* bytes, uint32 count, uint32* written, void*) {
+    std::lock_guard<std::mutex> lock(gTaker.mutex);
+    *written = ++gTaker.tries == 1 ? 2 : 0;
+    gTaker.wire.insert(gTaker.wire.end(), bytes, bytes + *written);
+    return *written == count ? aErrNone : aErrNotReady;
+}
+
+aErr takerWrite(const uint8* bytes, uint32 count, void*) {
+    std::lock_guard<std::mutex> lock(gTaker.mutex);
+    gTaker.wire.insert(gTaker.wire.end(), bytes, bytes + count);
+    return aErrNone;
+}
+
+aErr takerNothingToRead(uint8*, void*) {
+    return aErrNotReady;
+}
+
+TEST(LinkWriter, PacketPartlyTakenByTheCallersWriteIsFinishedFirst) {
+    aStream* stream = aStream_Create(takerNothingToRead, nullptr, takerWrite, nullptr, nullptr);
+    aStream_SetTryWrite(stream, takerTryWrite);
+    uint32 ref = aLink_Create(stream);
+    ASSERT_NE(ref, 0u);
+    ASSERT_TRUE(eventually([] {
+        std::lock_guard<std::mutex> lock(gTaker.mutex);
+        return gTaker.wire == kRouteOn;
+    }));
+    Bytes expected = kRouteOn;
+    for (uint8 i = 1; i <= 3; ++i) {
+        aPacket* packet = fullPacket(i);
+        EXPECT_EQ(aLink_PutPacket(ref, packet), aErrNone);
+        aPacket_Destroy(&packet);
+        Bytes one = wire(0x04, Bytes(aPACKET_MAX_DATA, i));
+        expected.insert(expected.end(), one.begin(), one.end());
+    }
+    EXPECT_TRUE(eventually([&] {
+        std::lock_guard<std::mutex> lock(gTaker.mutex);
+        return gTaker.wire.size() >= expected.size();
+    }));
+    aLink_Destroy(&ref);
+    std::lock_guard<std::mutex> lock(gTaker.mutex);
+    expected.insert(expected.end(), kRouteOff.begin(), kRouteOff.end());
+    EXPECT_EQ(gTaker.wire, expected);
+    EXPECT_GE(gTaker.tries, 1);
 }
 
 } // namespace

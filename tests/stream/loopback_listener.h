@@ -12,10 +12,14 @@
 
 class LoopbackListener {
   public:
-    LoopbackListener() {
+    // Port 0 takes any free port.
+    explicit LoopbackListener(uint16_t port = 0) {
         fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        int one = 1;
+        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
         sockaddr_in a = {};
         a.sin_family = AF_INET;
+        a.sin_port = htons(port);
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
         listen(fd_, 8);

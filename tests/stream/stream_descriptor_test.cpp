@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <thread>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
@@ -75,6 +76,54 @@ TEST(DescriptorWrite, WaitForRoomIsBounded) {
     EXPECT_LT(elapsed, 1500u);
     close(fds[0]);
     close(fds[1]);
+}
+
+} // namespace
+
+namespace {
+
+// A write that never waits: what the descriptor takes at once, nothing once it is
+// full; transports without one say so.
+TEST(DescriptorStream, TryWriteTakesWhatGoesAtOnce) {
+    Pair p;
+    const uint8 packet[] = {0x04, 0x01, 0x63};
+    uint32 written = 99;
+    EXPECT_EQ(aStream_TryWrite(p.stream, packet, sizeof packet, &written), aErrNone);
+    EXPECT_EQ(written, 3u);
+    std::vector<uint8> chunk(512, 0x55);
+    uint32 start = aTime_GetMSTicks();
+    while (aStream_TryWrite(p.stream, chunk.data(), chunk.size(), &written) == aErrNone)
+        ASSERT_LT(aTime_GetMSTicks() - start, 2000u);
+    EXPECT_EQ(aStream_TryWrite(p.stream, packet, sizeof packet, &written), aErrNotReady) << "full";
+    EXPECT_EQ(written, 0u);
+    EXPECT_LT(aTime_GetMSTicks() - start, 2000u);
+    std::vector<uint8> big(1024, 0);
+    EXPECT_EQ(aStream_TryWrite(p.stream, big.data(), big.size(), &written), aErrNotReady) << "too big";
+
+    aStreamWriteBufferProc sink = [](const uint8*, uint32, void*) -> aErr { return aErrNone; };
+    aStream* noTry = aStream_Create(nullptr, nullptr, sink, nullptr, nullptr);
+    EXPECT_EQ(aStream_TryWrite(noTry, packet, sizeof packet, &written), aErrUnimplemented);
+    EXPECT_EQ(aStream_Interrupt(noTry), aErrUnimplemented);
+    aStream_Destroy(&noTry);
+}
+
+// An interruption from another thread ends a write waiting for room and an input wait
+// at once, and later ones no longer wait.
+TEST(DescriptorStream, InterruptionEndsEveryWait) {
+    Pair p;
+    std::vector<uint8> big(8 * 1024 * 1024, 1);
+    aErr written = aErrUnknown;
+    uint32 start = aTime_GetMSTicks();
+    std::thread writer([&] { written = aStream_Write(p.stream, big.data(), big.size()); });
+    aTime_MSSleep(50);
+    EXPECT_EQ(aStream_Interrupt(p.stream), aErrNone);
+    writer.join();
+    EXPECT_EQ(written, aErrCancel);
+    EXPECT_LT(aTime_GetMSTicks() - start, 1000u);
+    start = aTime_GetMSTicks();
+    EXPECT_EQ(aStream_AwaitInput(p.stream, 2000), aErrCancel);
+    EXPECT_EQ(aStream_Write(p.stream, big.data(), big.size()), aErrCancel);
+    EXPECT_LT(aTime_GetMSTicks() - start, 500u);
 }
 
 } // namespace

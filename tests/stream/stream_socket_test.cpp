@@ -68,29 +68,37 @@ TEST(SocketStream, CreationFailures) {
     EXPECT_EQ(s, nullptr);
 }
 
-// An orderly close by the peer reads as "nothing yet"; the next writes find the broken
-// connection and carry on over a new one.
-TEST(SocketStream, PeerCloseReadsNotReadyAndWriteReconnects) {
+// A peer that closes its side (a module rebooting) is noticed by the next read, which
+// connects again at once; the new connection starts with the preamble.
+TEST(SocketStream, PeerCloseIsNoticedAndTheConnectionRenewedWithThePreamble) {
+    Connected c;
+    const uint8 preamble[] = {0xAF, 0x01, 0x01};
+    ASSERT_EQ(aStream_SetPreamble(c.stream, preamble, sizeof preamble), aErrNone);
+    close(c.peer);
+    c.peer = -1;
+    aTime_MSSleep(20);
+    uint8 byte;
+    EXPECT_EQ(aStream_Read(c.stream, &byte, 1), aErrNotReady);
+    c.peer = c.listener.accept(1000);
+    ASSERT_GE(c.peer, 0) << "renewed without any write";
+    EXPECT_EQ(writeText(c.stream, "after"), aErrNone);
+    EXPECT_EQ(LoopbackListener::receive(c.peer, 8, 500), std::string("\xAF\x01\x01") + "after");
+    ASSERT_EQ(send(c.peer, "back", 4, 0), 4);
+    EXPECT_EQ(readPolling(c.stream, 4), "back");
+    EXPECT_EQ(c.listener.accept(100), -1) << "one close, one new connection";
+}
+
+// A write finds a closed peer before it sends: the bytes go over a new connection
+// instead of being lost on the old one.
+TEST(SocketStream, WriteToClosedPeerGoesOverANewConnection) {
     Connected c;
     close(c.peer);
     c.peer = -1;
-    uint8 byte;
     aTime_MSSleep(20);
-    EXPECT_EQ(aStream_Read(c.stream, &byte, 1), aErrNotReady);
-    EXPECT_EQ(aStream_Read(c.stream, &byte, 1), aErrNotReady);
-
-    int second = -1;
-    for (int i = 0; i < 5 && second < 0; i++) {
-        EXPECT_EQ(writeText(c.stream, "ping"), aErrNone);
-        second = c.listener.accept(100);
-    }
-    ASSERT_GE(second, 0);
-    c.peer = second;
-    EXPECT_EQ(writeText(c.stream, "after"), aErrNone);
-    std::string got = LoopbackListener::receive(second, 9, 500);
-    EXPECT_EQ(got.substr(got.size() - 5), "after");
-    ASSERT_EQ(send(second, "back", 4, 0), 4);
-    EXPECT_EQ(readPolling(c.stream, 4), "back");
+    EXPECT_EQ(writeText(c.stream, "request"), aErrNone);
+    c.peer = c.listener.accept(1000);
+    ASSERT_GE(c.peer, 0);
+    EXPECT_EQ(LoopbackListener::receive(c.peer, 7, 500), "request");
 }
 
 TEST(SocketStream, ResetFoundByReadReconnectsOnce) {
@@ -166,7 +174,7 @@ TEST(SocketStream, WriteInterruptedByResetStartsAgainOnTheNewConnection) {
     EXPECT_TRUE(got == data) << "first byte received: " << int(static_cast<uint8>(got[0]));
 }
 
-TEST(SocketStream, FailedReconnectionLeavesStreamDisconnected) {
+TEST(SocketStream, FailedReconnectionIsTriedAgainAtTheNextUse) {
     Connected c;
     c.listener.stop();
     LoopbackListener::resetConnection(c.peer);
@@ -176,6 +184,12 @@ TEST(SocketStream, FailedReconnectionLeavesStreamDisconnected) {
     EXPECT_EQ(aStream_Read(c.stream, &byte, 1), aErrConnection);
     EXPECT_EQ(aStream_Read(c.stream, &byte, 1), aErrConnection);
     EXPECT_EQ(writeText(c.stream, "x"), aErrConnection);
+    // The module is back: the next use connects.
+    LoopbackListener again(c.listener.port());
+    EXPECT_EQ(writeText(c.stream, "y"), aErrNone);
+    c.peer = again.accept(1000);
+    ASSERT_GE(c.peer, 0);
+    EXPECT_EQ(LoopbackListener::receive(c.peer, 1), "y");
 }
 
 TEST(SocketStream, WriteToStalledPeerGivesUpAfterTenAttempts) {

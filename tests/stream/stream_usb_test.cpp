@@ -247,3 +247,18 @@ TEST(USBStream, SingleByteWriteGoesThroughTheBufferWriter) {
 }
 
 } // namespace
+
+namespace {
+
+// Once interrupted, no transfer starts: a stopping link is never held by a module.
+TEST(USBStream, InterruptionStartsNoFurtherTransfer) {
+    OpenModule m(64);
+    EXPECT_EQ(aStream_Interrupt(m.stream), aErrNone);
+    uint8 byte;
+    EXPECT_EQ(aStream_Read(m.stream, &byte, 1), aErrCancel);
+    EXPECT_EQ(writeText(m.stream, "hello"), aErrCancel);
+    EXPECT_TRUE(m.usb.outCalls.empty());
+    EXPECT_TRUE(m.usb.inLengths.empty());
+}
+
+} // namespace
