@@ -1,6 +1,8 @@
 // Choosing the beacon that can serve czmq's interface setting.
 #include "aBeacon.h"
 
+#include "aCzmqSetup.h"
+
 #include <cstring>
 #include <string>
 
@@ -20,6 +22,7 @@ bool aBeacon_ZbeaconServes(const char* interfaceSetting) {
 }
 
 zactor_t* aBeacon_New(void) {
+    aCzmq_Setup();
     // Our actor copies the setting before zactor_new returns.
     const std::string setting = zsys_interface();
     zactor_fn* actor = aBeacon_ZbeaconServes(setting.c_str()) ? zbeacon : aBeacon_Actor;

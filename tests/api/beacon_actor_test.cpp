@@ -2,6 +2,7 @@
 // neither reports its own beacon; and the choice of which of them serves a setting.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <string>
 
 #include "Testbed.h"
@@ -105,6 +106,19 @@ TEST(BeaconActor, LoopbackIsOursAndAnUnknownInterfaceLeavesItDeaf) {
     zactor_t* nowhere = zactor_new(aBeacon_Actor, const_cast<char*>("198.51.100.1"));
     EXPECT_EQ(configure(nowhere), "");
     zactor_destroy(&nowhere);
+}
+
+// A program using the library still stops on Ctrl+C and a plain kill: making a
+// beacon (czmq's start) leaves SIGINT and SIGTERM as the program had them.
+TEST(BeaconActor, LeavesTheProgramsSignalsAlone) {
+    zactor_t* beacon = aBeacon_New();
+    ASSERT_NE(beacon, nullptr);
+    zactor_destroy(&beacon);
+    for (int signal : {SIGINT, SIGTERM}) {
+        struct sigaction action {};
+        ASSERT_EQ(sigaction(signal, nullptr, &action), 0);
+        EXPECT_TRUE(action.sa_handler == SIG_DFL || action.sa_handler == SIG_IGN) << signal;
+    }
 }
 
 } // namespace
