@@ -232,8 +232,10 @@ aErr aStream_CreateUSB(uint32 serialNumber, aStream** stream);
  * when a pointer is NULL, the file cannot be opened or memory runs out. */
 aErr aStream_CreateFileInput(const char* path, aStream** stream);
 
-/* A write-only stream over a file created or truncated, written through to the disk.
- * aErrResource when a pointer is NULL, the path is longer than 260 characters, the file
+/* A write-only stream over a file created or truncated. Bytes reach the file in order,
+ * in blocks, and are synced to the disk once on destroy, whose answer tells whether every
+ * byte landed; a write error is answered by the write that meets it, every later write
+ * and destroy. aErrResource when a pointer is NULL, the path is longer than 260 characters, the file
  * cannot be created or memory runs out; *stream is then NULL. */
 aErr aStream_CreateFileOutput(const char* path, aStream** stream);
 
