@@ -1,4 +1,6 @@
 // -C: checks a BIRD file: that it loads, what it is for, and its blocks.
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -11,6 +13,10 @@ namespace {
 // Why the file at path does not load, as far as can be told before loading it; ""
 // when nothing stands in the way.
 std::string reasonItCannotLoad(const std::string& path) {
+    struct stat status;
+    // A FIFO is not even opened: that would wait for a writer.
+    if (stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode))
+        return "Not a BIRD file: " + path + " is no regular file";
     aFile* file = aFile_Open(path.c_str(), aFileModeRead);
     if (!file) {
         const int error = errno;

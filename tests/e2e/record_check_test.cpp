@@ -75,6 +75,21 @@ TEST_F(RecordAndCheck, InfoShowsTheStoredRecord) {
     EXPECT_EQ(TempDir::read(device(".settings")), record);
 }
 
+// A FIFO among the stored files is listed without a version: reading it would wait
+// for a writer that never comes.
+TEST_F(RecordAndCheck, StoredBuildsPassOverWhatIsNoRegularFile) {
+    device();
+    dir.write("store/updater/40F5849A/.settings", "");
+    dir.write("store/updater/40F5849A/7.bird", birdFileBytes("1.2.3", 0, "VT-Router"));
+    ASSERT_EQ(mkfifo(device("8.bird").c_str(), 0644), 0);
+    SubprocessResult r = updater({"-L", "-d", "40F5849A"});
+    EXPECT_EQ(r.out, kBanner + "Build List for device [40F5849A]:\n\n"
+                               "Build          \tVersion        \n"
+                               "7              \t1.2.3          \n"
+                               "8              \t               \n");
+    EXPECT_EQ(r.exitStatus, 0);
+}
+
 TEST_F(RecordAndCheck, InfoOnAnEmptyRecord) {
     device();
     dir.write("store/updater/40F5849A/.settings", "");
@@ -149,6 +164,8 @@ TEST_F(RecordAndCheck, CheckFailures) {
     const std::string broken = dir.write("broken.bird", std::string("bird\1\1") + "garbage");
     const std::string cut = birdFileBytes("1.0.0", 0, "VT-Router");
     const std::string truncated = dir.write("truncated.bird", cut.substr(0, cut.size() / 2));
+    const std::string fifo = dir / "pipe.bird";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
     const struct {
         std::vector<std::string> args;
         std::string err;
@@ -157,6 +174,7 @@ TEST_F(RecordAndCheck, CheckFailures) {
         {{"-C", "-f", dir / "missing.bird"}, "BIRD file not found: " + dir / "missing.bird" + "\n"},
         {{"-C", "-f", dir.path()}, "Cannot open BIRD file " + dir.path() + ": Is a directory\n"},
         {{"-C", "-f", notBird}, "Not a BIRD file: " + notBird + "\n"},
+        {{"-C", "-f", fifo}, "Not a BIRD file: " + fifo + " is no regular file\n"},
         {{"-C", "-f", broken},
          "Failed to load bird data from " + broken +
              ": its compressed body is damaged, cut short or too large\n"},
