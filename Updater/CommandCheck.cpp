@@ -28,18 +28,6 @@ std::string reasonItCannotLoad(const std::string& path) {
     return "";
 }
 
-void printIdentity(UpdaterDisplayInterface* display, const BirdFile& bird) {
-    if (!bird.hasIdentity()) {
-        displayField(display, "Identity:", "none");
-        return;
-    }
-    char serial[9];
-    snprintf(serial, sizeof serial, "%08X", bird.targetSerialNumber());
-    displayField(display, "Version:", bird.version().c_str());
-    displayField(display, "Target serial:", serial);
-    displayField(display, "Model name:", bird.modelName().c_str());
-}
-
 } // namespace
 
 bool UpdaterApp::Check_BirdFile(const std::string& path) {
@@ -58,9 +46,7 @@ bool UpdaterApp::Check_BirdFile(const std::string& path) {
         return false;
     }
     displayField(m_display, "BIRD file:", path.c_str());
-    printIdentity(m_display, bird);
-    displayField(m_display, "Blocks:", std::to_string(bird.blockCount()).c_str());
-    for (const std::string& line : birdBlockTable(bird))
+    for (const std::string& line : birdSummary(bird))
         displayPrintf(m_display, 0, "%s", line.c_str());
     return true;
 }

@@ -129,12 +129,19 @@ TEST_F(RecordAndCheck, CheckShowsIdentityAndBlocks) {
     bare.addFirmwareImage(0x1000, std::vector<uint8>(8, 3));
     bare.writeFile(dir / "bare.bird");
 
+    // What the file is for: a build with serial-number locations fits any module of its
+    // models, the target serial number telling nothing then.
     const struct {
         std::string file, out;
     } cases[] = {
-        {dir / "42.bird", "Version:           2.11.4\n"
-                          "Target serial:     40F5849A\n"
-                          "Model name:        VT-Router\n"
+        {dir / "42.bird", "Identity:\n"
+                          "  Description:     \n"
+                          "  Version:         2.11.4\n"
+                          "  Target serial:   40F5849A\n"
+                          "  Model name:      VT-Router\n"
+                          "  Fits models:     VT-Router (27)\n"
+                          "Serial locations:  serial number 0x00001010, descriptor 0x00001020\n"
+                          "Start address:     none\n"
                           "Blocks:            4\n" +
                               kTableHeader +
                               "  1    4     0      64          -           identity\n"
@@ -142,6 +149,8 @@ TEST_F(RecordAndCheck, CheckShowsIdentityAndBlocks) {
                               "  3    0     1      20          0x20000000  loader image\n"
                               "  4    1     0      68          0x00001000  firmware image\n"},
         {dir / "bare.bird", "Identity:          none\n"
+                            "Serial locations:  none\n"
+                            "Start address:     none\n"
                             "Blocks:            1\n" +
                                 kTableHeader +
                                 "  1    1     0      12          0x00001000  firmware image\n"},
@@ -152,10 +161,10 @@ TEST_F(RecordAndCheck, CheckShowsIdentityAndBlocks) {
         EXPECT_EQ(r.out, kBanner + "BIRD file:         " + c.file + "\n" + c.out);
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(r.exitStatus, 0);
-        // The block table is birdtool's own.
+        // After the file's name, birdtool info shows the same.
         SubprocessResult info = runSubprocess(VELTRANO_BIN_DIR "/birdtool", {"info", c.file});
-        ASSERT_NE(info.out.find("Blocks:"), std::string::npos);
-        EXPECT_EQ(r.out.substr(r.out.find("Blocks:")), info.out.substr(info.out.find("Blocks:")));
+        ASSERT_NE(info.out.find("Identity:"), std::string::npos);
+        EXPECT_EQ(r.out.substr(r.out.find("Identity:")), info.out.substr(info.out.find("Identity:")));
     }
 }
 
