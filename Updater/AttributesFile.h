@@ -52,6 +52,9 @@ class AttributesFile {
 
     const std::string& fileName() const { return m_fileName; }
     bool isModified() const { return m_modified; }
+    // Whether the named file exists but could not be read to its end (see read): the
+    // values then hold at most a part of it.
+    bool isUnreadable() const { return m_unreadable; }
     const std::map<std::string, std::string>& values() const { return m_values; }
 
   private:

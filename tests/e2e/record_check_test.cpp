@@ -99,6 +99,19 @@ TEST_F(RecordAndCheck, InfoOnAnEmptyRecord) {
     EXPECT_EQ(r.exitStatus, 0);
 }
 
+// A record that cannot be read to its end is not shown as an empty one, nor in part.
+TEST_F(RecordAndCheck, InfoOnARecordThatCannotBeRead) {
+    const std::string record = "CREATED_TIME=Mon Dec  7 09:00:00 2026\nNOTE=" + std::string(3000, 'n') + "\n";
+    device();
+    dir.write("store/updater/40F5849A/.settings", record);
+    SubprocessResult r = updater({"-I", "-d", "40F5849A"});
+    EXPECT_EQ(r.out, recordHeading() + "Attributes:        cannot be read\n"
+                                       "No builds found for device [40F5849A]\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_TRUE(TempDir::read(device(".settings")) == record);
+}
+
 TEST_F(RecordAndCheck, InfoFailures) {
     const std::string root = dir / "store/updater";
     device();
