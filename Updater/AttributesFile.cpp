@@ -50,8 +50,16 @@ aErr AttributesFile::read(const std::string& path) {
 
     char buffer[kLineBufferSize];
     uint32 length = 0;
-    while (file && aFile_ReadLine(file, buffer, sizeof buffer, &length) == aErrNone)
+    aErr line = aErrEOF;
+    while (file && (line = aFile_ReadLine(file, buffer, sizeof buffer, &length)) == aErrNone)
         parseLine(std::string(buffer, length));
+    // Reading that stops before the end (a line too long for the buffer, an I/O error)
+    // leaves pairs unread, which a rewrite would drop.
+    if (line != aErrEOF) {
+        updaterLog(DEBUG_Attributes, "Attibutes: Error - reading attributes file: '%s' stopped early (%d)\n",
+                   path.c_str(), line);
+        m_unreadable = true;
+    }
     return aFile_Close(&file);
 }
 

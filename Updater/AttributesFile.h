@@ -23,7 +23,8 @@ class AttributesFile {
 
     // Names the file and merges its pairs into memory. A file that does not exist is
     // created at once holding CREATED_TIME and UPDATED_TIME. A file that exists but
-    // cannot be opened (no permission, an I/O error, a directory in its place) is left
+    // cannot be opened (no permission, an I/O error, a directory in its place), or whose
+    // reading stops before its end (a line of 2048 bytes or more, an I/O error), is left
     // as it is. Failures are only logged; the result (that of closing the file) may be
     // ignored.
     aErr read(const std::string& path);
@@ -51,6 +52,9 @@ class AttributesFile {
 
     const std::string& fileName() const { return m_fileName; }
     bool isModified() const { return m_modified; }
+    // Whether the named file exists but could not be read to its end (see read): the
+    // values then hold at most a part of it.
+    bool isUnreadable() const { return m_unreadable; }
     const std::map<std::string, std::string>& values() const { return m_values; }
 
   private:
@@ -59,7 +63,7 @@ class AttributesFile {
     std::string m_fileName;
     std::map<std::string, std::string> m_values;
     bool m_modified = false;
-    bool m_unreadable = false; // the named file exists but its last read failed
+    bool m_unreadable = false; // the named file exists but its last read failed or stopped early
 };
 
 #endif

@@ -1,4 +1,6 @@
 // -C: checks a BIRD file: that it loads, what it is for, and its blocks.
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -11,6 +13,10 @@ namespace {
 // Why the file at path does not load, as far as can be told before loading it; ""
 // when nothing stands in the way.
 std::string reasonItCannotLoad(const std::string& path) {
+    struct stat status;
+    // A FIFO is not even opened: that would wait for a writer.
+    if (stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode))
+        return "Not a BIRD file: " + path + " is no regular file";
     aFile* file = aFile_Open(path.c_str(), aFileModeRead);
     if (!file) {
         const int error = errno;
@@ -20,18 +26,6 @@ std::string reasonItCannotLoad(const std::string& path) {
     aFile_Close(&file);
     if (!isBirdFile(path)) return "Not a BIRD file: " + path;
     return "";
-}
-
-void printIdentity(UpdaterDisplayInterface* display, const BirdFile& bird) {
-    if (!bird.hasIdentity()) {
-        displayField(display, "Identity:", "none");
-        return;
-    }
-    char serial[9];
-    snprintf(serial, sizeof serial, "%08X", bird.targetSerialNumber());
-    displayField(display, "Version:", bird.version().c_str());
-    displayField(display, "Target serial:", serial);
-    displayField(display, "Model name:", bird.modelName().c_str());
 }
 
 } // namespace
@@ -52,9 +46,7 @@ bool UpdaterApp::Check_BirdFile(const std::string& path) {
         return false;
     }
     displayField(m_display, "BIRD file:", path.c_str());
-    printIdentity(m_display, bird);
-    displayField(m_display, "Blocks:", std::to_string(bird.blockCount()).c_str());
-    for (const std::string& line : birdBlockTable(bird))
+    for (const std::string& line : birdSummary(bird))
         displayPrintf(m_display, 0, "%s", line.c_str());
     return true;
 }

@@ -5,10 +5,15 @@
 
 namespace {
 
-void printAttributes(UpdaterDisplayInterface* display, const AttributesFile& attributes) {
+// Whether the attributes could be shown: a record read in part is not shown at all.
+bool printAttributes(UpdaterDisplayInterface* display, const AttributesFile& attributes) {
+    if (attributes.isUnreadable()) {
+        displayField(display, "Attributes:", "cannot be read");
+        return false;
+    }
     if (attributes.values().empty()) {
         displayField(display, "Attributes:", "none");
-        return;
+        return true;
     }
     displayPrintf(display, 0, "Attributes:");
     for (const auto& [key, value] : attributes.values()) {
@@ -17,6 +22,7 @@ void printAttributes(UpdaterDisplayInterface* display, const AttributesFile& att
         else
             displayPrintf(display, 0, "  %-20s %s", key.c_str(), value.c_str());
     }
+    return true;
 }
 
 } // namespace
@@ -34,7 +40,7 @@ bool UpdaterApp::Show_DeviceInfo(uint32_t serialNumber) {
     snprintf(serial, sizeof serial, "%08X", serialNumber);
     displayField(m_display, "Device:", serial);
     displayField(m_display, "Directory:", pathJoin(record.directory, record.name).c_str());
-    printAttributes(m_display, record.attributes);
+    const bool shown = printAttributes(m_display, record.attributes);
     printBuildList(m_display, storedBuilds(*store, serialNumber), serialNumber);
-    return true;
+    return shown;
 }

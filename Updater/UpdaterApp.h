@@ -54,7 +54,8 @@ class UpdaterApp {
     BuildList Get_BuildListLocal(uint32_t serialNumber);
 
     // -I: shows a device's stored record (its attributes and stored builds); false,
-    // with the reason shown, when the store does not hold the device.
+    // with the reason shown, when the store does not hold the device or its attributes
+    // file cannot be read.
     bool Show_DeviceInfo(uint32_t serialNumber);
     // -C: loads a BIRD file and shows its identity and blocks; false, with the
     // reason shown, when it does not load.

@@ -19,7 +19,10 @@ aErr aMutex_Lock(aMutex* mutex);
 aErr aMutex_TryLock(aMutex* mutex);
 aErr aMutex_Unlock(aMutex* mutex);
 /* Frees the mutex (also when the caller holds it) and clears *mutex. aErrBusy, with
- * nothing destroyed, when another thread holds it or waits in aMutex_Lock for it. */
+ * nothing destroyed, when another thread holds it or waits in aMutex_Lock for it. A
+ * call on the mutex that another thread makes while Destroy runs or after it is not
+ * guarded against (the record it would use may be gone): the caller ends every other
+ * use before destroying it. */
 aErr aMutex_Destroy(aMutex** mutex);
 
 #ifdef __cplusplus

@@ -1,5 +1,6 @@
 #include "BirdFile.h"
 
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -69,13 +70,25 @@ struct IdentityField {
 
 } // namespace
 
+namespace {
+
+// Opens path for reading when it names a regular file. Opening a FIFO waits for a
+// writer, and a device or directory holds no firmware: those are not opened at all.
+aFile* sOpenRegular(const char* path) {
+    struct stat status;
+    if (::stat(path, &status) != 0 || !S_ISREG(status.st_mode)) return nullptr;
+    return aFile_Open(path, aFileModeRead);
+}
+
+} // namespace
+
 bool isBirdHeader(const uint8* data, size_t size) {
     return data && size >= headerSize && std::memcmp(data, magic, sizeof magic) == 0 && data[4] != 0 &&
            data[5] != 0;
 }
 
 bool isBirdFile(const std::string& path) {
-    aFile* file = aFile_Open(path.c_str(), aFileModeRead);
+    aFile* file = sOpenRegular(path.c_str());
     if (!file) {
         birdLog("BIRDFILE: Error - cannot open bird file: '%s'\n", path.c_str());
         return false;
@@ -130,7 +143,7 @@ void BirdFile::load() {
         birdLog("BIRDFILE: BIRD file not found [%s]\n", path);
         sFail();
     }
-    FileCloser closer{aFile_Open(path, aFileModeRead)};
+    FileCloser closer{sOpenRegular(path)};
     if (!closer.file) {
         birdLog("BIRDFILE: Error - cannot open bird file: '%s'\n", path);
         sFail();

@@ -17,7 +17,8 @@
 #include "BirdBlock.h"
 #include "aDefs.h"
 
-// True when the file at path starts with "bird" and two non-zero format bytes.
+// True when the file at path is a regular file that starts with "bird" and two
+// non-zero format bytes. Nothing else is opened (a FIFO would wait for a writer).
 bool isBirdFile(const std::string& path);
 // The same check on a file image in memory.
 bool isBirdHeader(const uint8* data, size_t size);
@@ -33,7 +34,7 @@ class BirdFile {
     // An empty file: no path, no blocks, block count 0.
     BirdFile() = default;
 
-    // Loads the file at path. Throws std::runtime_error("Failed to load bird data")
+    // Loads the regular file at path. Throws std::runtime_error("Failed to load bird data")
     // when it cannot be read or its body does not inflate.
     explicit BirdFile(const std::string& path);
 

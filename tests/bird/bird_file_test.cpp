@@ -1,5 +1,6 @@
 // Loading, parsing and identity of BIRD files built by BirdWriter.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <cstring>
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "AsNobody.h"
 #include "BirdFile.h"
 #include "BirdTestSupport.h"
 #include "BirdWriter.h"
@@ -335,6 +337,28 @@ TEST(BirdFile, MoveTransfersBodyAndEmptiesSource) {
     BirdFile empty;
     EXPECT_EQ(empty.blockCount(), 0);
     EXPECT_FALSE(empty.patchSerialNumber(1));
+}
+
+// Only regular files are read: opening a FIFO for reading waits for a writer that
+// may never come, so a pipe in the store or on the command line would hang the tool.
+TEST(BirdFile, NothingButRegularFilesIsOpened) {
+    TempDir dir;
+    const std::string fifo = dir / "pipe.bird";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    const int failures = inChild(
+        [&] {
+            BirdTestLog log;
+            int bad = isBirdFile(fifo);
+            bad += !log.contains("BIRDFILE: Error - cannot open bird file: '" + fifo + "'\n");
+            try {
+                BirdFile loaded(fifo);
+                bad++;
+            } catch (const std::runtime_error&) {
+            }
+            return bad;
+        },
+        5000);
+    EXPECT_EQ(failures, 0) << "102: opening the FIFO blocked";
 }
 
 TEST(BirdFile, IsBirdFileChecksHeaderOnly) {

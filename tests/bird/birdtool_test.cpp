@@ -1,6 +1,8 @@
 // End to end: files built by `birdtool pack` read back by `birdtool info` and BirdFile.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <string>
 #include <vector>
@@ -148,11 +150,13 @@ TEST(Birdtool, InfoFailsOnFilesThatDoNotLoad) {
     TempDir dir;
     dir.write("text", "just text");
     dir.write("broken.bird", std::string("bird\x01\x01", 6) + "not zlib");
+    ASSERT_EQ(mkfifo((dir / "pipe.bird").c_str(), 0644), 0);
     struct Case {
         std::string path, errContains;
     } cases[] = {
         {dir / "missing.bird", "is not a BIRD file"},
         {dir / "text", "is not a BIRD file"},
+        {dir / "pipe.bird", "is not a BIRD file"},
         {dir / "broken.bird", "BIRDFILE: Error (-3) decompressing bird file.\n"},
         {dir / "broken.bird", ": Failed to load bird data\n"},
     };

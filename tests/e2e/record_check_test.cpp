@@ -75,6 +75,21 @@ TEST_F(RecordAndCheck, InfoShowsTheStoredRecord) {
     EXPECT_EQ(TempDir::read(device(".settings")), record);
 }
 
+// A FIFO among the stored files is listed without a version: reading it would wait
+// for a writer that never comes.
+TEST_F(RecordAndCheck, StoredBuildsPassOverWhatIsNoRegularFile) {
+    device();
+    dir.write("store/updater/40F5849A/.settings", "");
+    dir.write("store/updater/40F5849A/7.bird", birdFileBytes("1.2.3", 0, "VT-Router"));
+    ASSERT_EQ(mkfifo(device("8.bird").c_str(), 0644), 0);
+    SubprocessResult r = updater({"-L", "-d", "40F5849A"});
+    EXPECT_EQ(r.out, kBanner + "Build List for device [40F5849A]:\n\n"
+                               "Build          \tVersion        \n"
+                               "7              \t1.2.3          \n"
+                               "8              \t               \n");
+    EXPECT_EQ(r.exitStatus, 0);
+}
+
 TEST_F(RecordAndCheck, InfoOnAnEmptyRecord) {
     device();
     dir.write("store/updater/40F5849A/.settings", "");
@@ -82,6 +97,19 @@ TEST_F(RecordAndCheck, InfoOnAnEmptyRecord) {
     EXPECT_EQ(r.out, recordHeading() + "Attributes:        none\n"
                                        "No builds found for device [40F5849A]\n");
     EXPECT_EQ(r.exitStatus, 0);
+}
+
+// A record that cannot be read to its end is not shown as an empty one, nor in part.
+TEST_F(RecordAndCheck, InfoOnARecordThatCannotBeRead) {
+    const std::string record = "CREATED_TIME=Mon Dec  7 09:00:00 2026\nNOTE=" + std::string(3000, 'n') + "\n";
+    device();
+    dir.write("store/updater/40F5849A/.settings", record);
+    SubprocessResult r = updater({"-I", "-d", "40F5849A"});
+    EXPECT_EQ(r.out, recordHeading() + "Attributes:        cannot be read\n"
+                                       "No builds found for device [40F5849A]\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_TRUE(TempDir::read(device(".settings")) == record);
 }
 
 TEST_F(RecordAndCheck, InfoFailures) {
@@ -114,12 +142,19 @@ TEST_F(RecordAndCheck, CheckShowsIdentityAndBlocks) {
     bare.addFirmwareImage(0x1000, std::vector<uint8>(8, 3));
     bare.writeFile(dir / "bare.bird");
 
+    // What the file is for: a build with serial-number locations fits any module of its
+    // models, the target serial number telling nothing then.
     const struct {
         std::string file, out;
     } cases[] = {
-        {dir / "42.bird", "Version:           2.11.4\n"
-                          "Target serial:     40F5849A\n"
-                          "Model name:        VT-Router\n"
+        {dir / "42.bird", "Identity:\n"
+                          "  Description:     \n"
+                          "  Version:         2.11.4\n"
+                          "  Target serial:   40F5849A\n"
+                          "  Model name:      VT-Router\n"
+                          "  Fits models:     VT-Router (27)\n"
+                          "Serial locations:  serial number 0x00001010, descriptor 0x00001020\n"
+                          "Start address:     none\n"
                           "Blocks:            4\n" +
                               kTableHeader +
                               "  1    4     0      64          -           identity\n"
@@ -127,6 +162,8 @@ TEST_F(RecordAndCheck, CheckShowsIdentityAndBlocks) {
                               "  3    0     1      20          0x20000000  loader image\n"
                               "  4    1     0      68          0x00001000  firmware image\n"},
         {dir / "bare.bird", "Identity:          none\n"
+                            "Serial locations:  none\n"
+                            "Start address:     none\n"
                             "Blocks:            1\n" +
                                 kTableHeader +
                                 "  1    1     0      12          0x00001000  firmware image\n"},
@@ -137,10 +174,10 @@ TEST_F(RecordAndCheck, CheckShowsIdentityAndBlocks) {
         EXPECT_EQ(r.out, kBanner + "BIRD file:         " + c.file + "\n" + c.out);
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(r.exitStatus, 0);
-        // The block table is birdtool's own.
+        // After the file's name, birdtool info shows the same.
         SubprocessResult info = runSubprocess(VELTRANO_BIN_DIR "/birdtool", {"info", c.file});
-        ASSERT_NE(info.out.find("Blocks:"), std::string::npos);
-        EXPECT_EQ(r.out.substr(r.out.find("Blocks:")), info.out.substr(info.out.find("Blocks:")));
+        ASSERT_NE(info.out.find("Identity:"), std::string::npos);
+        EXPECT_EQ(r.out.substr(r.out.find("Identity:")), info.out.substr(info.out.find("Identity:")));
     }
 }
 
@@ -149,6 +186,8 @@ TEST_F(RecordAndCheck, CheckFailures) {
     const std::string broken = dir.write("broken.bird", std::string("bird\1\1") + "garbage");
     const std::string cut = birdFileBytes("1.0.0", 0, "VT-Router");
     const std::string truncated = dir.write("truncated.bird", cut.substr(0, cut.size() / 2));
+    const std::string fifo = dir / "pipe.bird";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
     const struct {
         std::vector<std::string> args;
         std::string err;
@@ -157,6 +196,7 @@ TEST_F(RecordAndCheck, CheckFailures) {
         {{"-C", "-f", dir / "missing.bird"}, "BIRD file not found: " + dir / "missing.bird" + "\n"},
         {{"-C", "-f", dir.path()}, "Cannot open BIRD file " + dir.path() + ": Is a directory\n"},
         {{"-C", "-f", notBird}, "Not a BIRD file: " + notBird + "\n"},
+        {{"-C", "-f", fifo}, "Not a BIRD file: " + fifo + " is no regular file\n"},
         {{"-C", "-f", broken},
          "Failed to load bird data from " + broken +
              ": its compressed body is damaged, cut short or too large\n"},

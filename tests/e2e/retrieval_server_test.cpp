@@ -41,7 +41,8 @@ class ReferenceServerTest : public ::testing::Test {
         for (const char* sub : {"/catalogue", "/catalogue/serial", "/catalogue/serial/1234ABCD",
                                 "/catalogue/model", "/catalogue/model/VT-CoreUSB rev B"})
             mkdir((dir.path() + sub).c_str(), 0755);
-        dir.write("catalogue/devices.txt", "1234abcd VT-CoreUSB rev B\n");
+        // Serial numbers are hexadecimal digits: "-1" names no module (not FFFFFFFF).
+        dir.write("catalogue/devices.txt", "1234abcd VT-CoreUSB rev B\n-1 VT-CoreUSB rev B\n");
         dir.write("catalogue/fingerprints.txt", "# fp serial build\n00000001 2 3 4 1234ABCD 0x1B\n"
                                                 "00000001 2 3 4 1234ABCD 27\nA B C D 00C0FFEE 5\n");
         write("catalogue/serial/1234ABCD/5.bird", "1.0.0");
@@ -118,6 +119,7 @@ TEST_F(ReferenceServerTest, RefusesWhatItCannotAnswer) {
         {"?op=qu&sn=12G4&", 400, "error: sn must be a hexadecimal serial number\n"},
         {"?op=qu&sn=00000042&", 404, "error: no builds for device 00000042\n"},
         {"?op=builds&sn=00000042&", 200, "ok\n"},
+        {"?op=builds&sn=FFFFFFFF&", 200, "ok\n"},
         {"?bld=9&op=bird&sn=1234ABCD&", 404, "error: no build 9 for device 1234ABCD\n"},
         {"?bld=x&op=bird&sn=1234ABCD&", 400, "error: bld must be a decimal build number\n"},
         // 2^32 + 5 is not build 5.

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "AsNobody.h"
 #include "TempDir.h"
 #include "aDirectory.h"
 
@@ -41,12 +42,13 @@ TEST(BuildPath, RoomRules) {
 
 TEST(BuildPath, TextCountAndAliasing) {
     char buf[128];
-    EXPECT_EQ(aDirectory_BuildPath(buf, sizeof buf, "a", "b", "c", "d", "e", "f", "g", "h", "i", "j", nullptr),
-              aErrNone);
+    EXPECT_EQ(
+        aDirectory_BuildPath(buf, sizeof buf, "a", "b", "c", "d", "e", "f", "g", "h", "i", "j", nullptr),
+        aErrNone);
     EXPECT_STREQ(buf, "a/b/c/d/e/f/g/h/i/j");
-    EXPECT_EQ(aDirectory_BuildPath(buf, sizeof buf, "a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k",
-                                   nullptr),
-              aErrParam);
+    EXPECT_EQ(
+        aDirectory_BuildPath(buf, sizeof buf, "a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", nullptr),
+        aErrParam);
     EXPECT_EQ(aDirectory_BuildPath(buf, sizeof buf, buf, nullptr), aErrParam);
     EXPECT_EQ(aDirectory_BuildPath(buf, sizeof buf, "x", buf, nullptr), aErrParam);
 }
@@ -64,8 +66,8 @@ template <class F> void inDirectory(const std::string& dir, F body) {
 
 bool listNames(const aDirectoryEntry* entry, void* ref) {
     std::string path(entry->path);
-    static_cast<std::set<std::string>*>(ref)->insert(path.substr(path.rfind('/') + 1) +
-                                                     (entry->isDirectory ? "/" : ":" + std::to_string(entry->size)));
+    static_cast<std::set<std::string>*>(ref)->insert(
+        path.substr(path.rfind('/') + 1) + (entry->isDirectory ? "/" : ":" + std::to_string(entry->size)));
     return true;
 }
 
@@ -128,23 +130,6 @@ TEST(Directory, DeleteAndDeleteTree) {
     EXPECT_FALSE(aDirectory_Exists(root.c_str()));
     EXPECT_EQ(aDirectory_DeleteTree(root.c_str()), aErrParam);
 }
-
-namespace {
-
-// Runs body in a child process as an unprivileged user (root ignores directory
-// permissions); the child's exit status is the number of failed checks.
-template <class F> int asNobody(F body) {
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(100);
-        ::_exit(body());
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 101;
-}
-
-} // namespace
 
 TEST(Directory, DeleteTreeStopsAtAFileItCannotDelete) {
     TempDir dir;

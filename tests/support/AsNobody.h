@@ -1,5 +1,6 @@
-// Runs a check in a forked child as an unprivileged user, for tests of permission
-// and resource-limit failures that root (which the tests run as) would never meet.
+// Runs a check in a forked child, within a time limit, optionally as an unprivileged
+// user: for tests of permission and resource-limit failures that root (which the tests
+// run as) would never meet, and for calls that could block for good.
 #pragma once
 
 #include <errno.h>
@@ -8,15 +9,15 @@
 #include <time.h>
 #include <unistd.h>
 
-// Calls body in a child process running as nobody (uid and gid 65534) and returns
-// the child's exit status, which body's result becomes: by convention the number of
-// failed checks. 100 when the child could not drop its privileges, 101 when it did
-// not exit normally, 102 when it ran longer than timeoutMs and was killed, 103 when
-// body threw. The child leaves with _exit, so no exit handlers run twice.
-template <class Body> int asNobody(Body body, int timeoutMs = 20000) {
+// Calls body in a child process (as nobody, uid and gid 65534, when unprivileged) and
+// returns the child's exit status, which body's result becomes: by convention the
+// number of failed checks. 100 when the child could not drop its privileges, 101 when
+// it did not exit normally, 102 when it ran longer than timeoutMs and was killed, 103
+// when body threw. The child leaves with _exit, so no exit handlers run twice.
+template <class Body> int inChild(Body body, int timeoutMs = 20000, bool unprivileged = false) {
     const pid_t pid = ::fork();
     if (pid == 0) {
-        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(100);
+        if (unprivileged && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(100);
         // An exception must not carry the child back into the test runner.
         try {
             ::_exit(body());
@@ -38,4 +39,9 @@ template <class Body> int asNobody(Body body, int timeoutMs = 20000) {
         const struct timespec slice = {0, 10 * 1000 * 1000};
         ::nanosleep(&slice, nullptr);
     }
+}
+
+// inChild as nobody.
+template <class Body> int asNobody(Body body, int timeoutMs = 20000) {
+    return inChild(body, timeoutMs, true);
 }

@@ -143,6 +143,25 @@ TEST(Attributes, UnreadableFileIsNeverReplaced) {
     EXPECT_EQ(names, (std::vector<std::string>{".settings", "copy"}));
 }
 
+// A record whose reading stops before its end (a line longer than the line buffer)
+// still holds pairs that were never read: writing what was read must not drop them.
+TEST(Attributes, RecordReadOnlyInPartIsNeverReplaced) {
+    TempDir dir;
+    const std::string record = "CREATED_TIME=Mon Dec  7 09:00:00 2026\nNOTE=" + std::string(3000, 'n') +
+                               "\nLATEST_DOWNLOAD=12.bird\n";
+    const std::string path = dir.write(".settings", record);
+    LogCapture log(DEBUG_Attributes);
+    AttributesFile attributes(path);
+    EXPECT_EQ(attributes.getText("CREATED_TIME"), "Mon Dec  7 09:00:00 2026");
+    attributes.setText("LATEST_DOWNLOAD", "13.bird");
+    EXPECT_EQ(attributes.write(), aErrRead);
+    EXPECT_TRUE(attributes.isModified());
+    EXPECT_TRUE(TempDir::read(path) == record) << "the record was replaced";
+    EXPECT_EQ(log.text(), "Attibutes: Error - reading attributes file: '" + path + "' stopped early (" +
+                              std::to_string(aErrOverrun) + ")\nAttibutes: not rewriting '" + path +
+                              "': it could not be read\n");
+}
+
 // A directory where the file should be is no missing file either.
 TEST(Attributes, DirectoryInPlaceOfTheFileIsLeftAlone) {
     TempDir dir;

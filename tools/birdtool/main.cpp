@@ -17,6 +17,7 @@
 
 #include "BirdFile.h"
 #include "BirdLog.h"
+#include "BirdSummary.h"
 #include "BirdWriter.h"
 #include "aDefs.h"
 
@@ -213,23 +214,6 @@ int pack(int argc, char** argv) {
     return 0;
 }
 
-const char* typeName(uint8 type) {
-    switch (type) {
-    case birdLoaderImage:
-        return "loader image";
-    case birdFirmwareImage:
-        return "firmware image";
-    case birdSerialLocations:
-        return "serial locations";
-    case birdIdentity:
-        return "identity";
-    case birdStartAddress:
-        return "start address";
-    default:
-        return "unknown";
-    }
-}
-
 std::vector<std::string>& loaderLines() {
     static std::vector<std::string> lines;
     return lines;
@@ -237,26 +221,6 @@ std::vector<std::string>& loaderLines() {
 
 void collectLine(uint32, const char* line) {
     loaderLines().push_back(line);
-}
-
-void printIdentity(const BirdFile& file) {
-    if (!file.hasIdentity()) {
-        std::printf("Identity:          none\n");
-        return;
-    }
-    std::printf("Identity:\n");
-    std::printf("  Description:     %s\n", file.description().c_str());
-    std::printf("  Version:         %s\n", file.version().c_str());
-    std::printf("  Target serial:   %08X\n", file.targetSerialNumber());
-    std::printf("  Model name:      %s\n", file.modelName().c_str());
-    // The module models whose name the file accepts.
-    std::string fits;
-    for (uint32 model = 0; model < 256; ++model) {
-        const char* name = aDefs_GetModelName(model);
-        if (std::strcmp(name, "Unknown") != 0 && file.matchesModelName(name))
-            fits += (fits.empty() ? "" : ", ") + std::string(name) + " (" + std::to_string(model) + ")";
-    }
-    std::printf("  Fits models:     %s\n", fits.empty() ? "none" : fits.c_str());
 }
 
 int info(int argc, char** argv) {
@@ -310,28 +274,8 @@ int info(int argc, char** argv) {
     std::printf("Format:            %u.%u\n", unsigned(file.format() >> 8), unsigned(file.format() & 0xFF));
     std::printf("Body:              %zu bytes\n", file.bodyLength());
     std::printf("Checksum:          %08X\n", file.checksum());
-    printIdentity(file);
-    if (file.hasSerialLocations())
-        std::printf("Serial locations:  serial number 0x%08X, descriptor 0x%08X\n", file.serialLocation(),
-                    file.descriptorLocation());
-    else
-        std::printf("Serial locations:  none\n");
-    if (auto start = file.startAddress())
-        std::printf("Start address:     0x%08X\n", *start);
-    else
-        std::printf("Start address:     none\n");
-    std::printf("Blocks:            %d\n", file.blockCount());
-    std::printf("  #    Type  Flags  Length      Address     Kind\n");
-    int index = 0;
-    for (const BirdBlock& block : file.blocks()) {
-        std::printf("  %-4d %-5u %-6u %-11u ", ++index, unsigned(block.type), unsigned(block.flags),
-                    block.length);
-        if (block.isImage())
-            std::printf("0x%08X  ", block.address);
-        else
-            std::printf("%-12s", "-");
-        std::printf("%s\n", typeName(block.type));
-    }
+    for (const std::string& line : birdSummary(file))
+        std::printf("%s\n", line.c_str());
     flushLog(false);
     return 0;
 }

@@ -13,13 +13,6 @@
 
 namespace {
 
-bool parseHex(const std::string& text, uint32_t& value) {
-    if (text.empty() || text.size() > 8) return false;
-    char* end = nullptr;
-    value = static_cast<uint32_t>(strtoul(text.c_str(), &end, 16));
-    return *end == '\0';
-}
-
 bool parseDecimal(const std::string& text, uint32_t& value) {
     if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
         return false;
@@ -113,6 +106,15 @@ std::vector<std::vector<std::string>> catalogueLines(const std::string& path) {
     return lines;
 }
 
+bool parseHexWord(const std::string& text, uint32_t& value) {
+    // strtoul alone would also take a sign ("-1" wrapping to FFFFFFFF) or a 0x prefix.
+    if (text.empty() || text.size() > 8 ||
+        text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        return false;
+    value = static_cast<uint32_t>(strtoul(text.c_str(), nullptr, 16));
+    return true;
+}
+
 std::optional<std::vector<long>> versionNumbers(const std::string& version) {
     std::vector<long> numbers;
     std::istringstream parts(version);
@@ -129,7 +131,7 @@ std::optional<std::vector<long>> versionNumbers(const std::string& version) {
 std::string Catalogue::modelOf(uint32_t serialNumber) const {
     for (const auto& fields : catalogueLines(directory_ + "/devices.txt")) {
         uint32_t serial = 0;
-        if (fields.size() < 2 || !parseHex(fields[0], serial) || serial != serialNumber) continue;
+        if (fields.size() < 2 || !parseHexWord(fields[0], serial) || serial != serialNumber) continue;
         std::string model = fields[1];
         for (size_t i = 2; i < fields.size(); i++)
             model += " " + fields[i];
@@ -207,9 +209,9 @@ std::optional<RecoveryEntry> Catalogue::recovery(const uint32_t fingerprint[4]) 
     for (const auto& fields : catalogueLines(directory_ + "/fingerprints.txt")) {
         uint32_t words[4], serial = 0, build = 0;
         if (fields.size() < 6) continue;
-        bool valid = parseHex(fields[4], serial) && parseDecimal(fields[5], build);
+        bool valid = parseHexWord(fields[4], serial) && parseDecimal(fields[5], build);
         for (int i = 0; i < 4; i++)
-            valid = valid && parseHex(fields[i], words[i]);
+            valid = valid && parseHexWord(fields[i], words[i]);
         if (valid && std::equal(words, words + 4, fingerprint)) return RecoveryEntry{serial, build};
     }
     return std::nullopt;

@@ -78,6 +78,9 @@ class Catalogue {
 // Lines of a catalogue text file split into words; blank and "#" lines dropped.
 std::vector<std::vector<std::string>> catalogueLines(const std::string& path);
 
+// A serial number or fingerprint word: one to eight hexadecimal digits, nothing else.
+bool parseHexWord(const std::string& text, uint32_t& value);
+
 // "a.b.c" as three numbers; none for any other form.
 std::optional<std::vector<long>> versionNumbers(const std::string& version);
 

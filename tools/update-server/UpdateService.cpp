@@ -31,11 +31,7 @@ Query parseQuery(const std::string& query) {
 
 bool serialParameter(const Query& query, uint32_t& serialNumber) {
     auto found = query.find("sn");
-    if (found == query.end() || found->second.empty() || found->second.size() > 8 ||
-        found->second.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-        return false;
-    serialNumber = static_cast<uint32_t>(strtoul(found->second.c_str(), nullptr, 16));
-    return true;
+    return found != query.end() && parseHexWord(found->second, serialNumber);
 }
 
 // The fingerprint words, written "W1%20W2%20W3%20W4" (or with spaces).
@@ -49,10 +45,8 @@ bool fingerprintParameter(const Query& query, uint32_t words[4]) {
     std::string word;
     int count = 0;
     while (stream >> word) {
-        if (count == 4 || word.size() > 8 ||
-            word.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-            return false;
-        words[count++] = static_cast<uint32_t>(strtoul(word.c_str(), nullptr, 16));
+        if (count == 4 || !parseHexWord(word, words[count])) return false;
+        count++;
     }
     return count == 4;
 }
