@@ -19,5 +19,9 @@ std::string defaultServerEndpoint() {
 
 std::string serverEndpointFor(const std::string& value) {
     if (value.find("://") != std::string::npos) return value;
-    return "http://" + value + kQueryPath;
+    // "host:port/" names the same server as "host:port".
+    std::string hostPort = value;
+    while (!hostPort.empty() && hostPort.back() == '/')
+        hostPort.pop_back();
+    return "http://" + hostPort + kQueryPath;
 }
