@@ -138,12 +138,11 @@ TEST(Link, FailedConnectReleasesItsReference) {
     ModuleOn device(Carrier::Tcp);
     Link first(device.spec(), "first");
     ASSERT_EQ(first.connect(), aErrNone);
-    // The module answers the address query from address 0 for ever: the link
-    // loses step and never gets it back.
-    device.fault("sync", ReplyFaultKind::ErrorReply);
+    // The link loses step and never gets it back.
+    device.loseStep();
     unsigned char address;
     first.getModuleAddress(&address);
-    ASSERT_NE(first.getStatus(), RUNNING);
+    ASSERT_TRUE(eventuallyTrue([&] { return first.getStatus() != RUNNING; }));
 
     Link second(device.spec(), "second");
     EXPECT_EQ(second.connect(), aErrConnection) << "the shared engine link does not run";
@@ -180,9 +179,10 @@ TEST(Link, ConnectThroughAnotherLinkSharesItAndLetsGoOfTheOldOne) {
     // The link holds a reference to another module's engine link, which has
     // lost step, so its specifier may change.
     ASSERT_EQ(link.connect(), aErrNone);
-    elsewhere.fault("sync", ReplyFaultKind::ErrorReply);
+    elsewhere.loseStep();
     unsigned char address = 0;
     link.getModuleAddress(&address);
+    ASSERT_TRUE(eventuallyTrue([&] { return !link.isConnected(); }));
     ASSERT_EQ(link.setLinkSpecifier(router.spec()), aErrNone);
     ASSERT_TRUE(elsewhere.module().linkControl().routeForced());
 
