@@ -169,7 +169,12 @@ aErr Link::open(uint32 existingRef) {
         if (ref) aLink_Destroy(&ref);
         return err;
     }
-    state_->ref = ref;
+    uint32 none = 0;
+    if (!state_->ref.compare_exchange_strong(none, ref)) {
+        // Another thread connected this Link meanwhile: it holds one reference, never two.
+        aLink_Destroy(&ref);
+        return aErrConnection;
+    }
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->config = config; // a shared USB link writes back its server's port and address
     return aErrNone;

@@ -75,7 +75,8 @@ class Link {
     aErr setConfig(aSolvanConfig config);
 
     // Opens the engine link from the stored specifier and waits until it runs.
-    // aErrConnection when a reference is held already, aErrConfiguration
+    // aErrConnection when a reference is held already (or another thread
+    // connects this Link meanwhile: one of them wins), aErrConfiguration
     // without a specifier, aErrMode for an unknown type, aErrBusy or
     // aErrDuplicate for an engine link in those states, aErrConnection when it
     // cannot be made or does not run. A failed connect holds nothing.

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <future>
 #include <thread>
 
 #include "ApiFixtures.h"
@@ -152,6 +153,32 @@ TEST(Link, FailedConnectReleasesItsReference) {
     device.clearFaults();
     EXPECT_EQ(second.connect(), aErrNone) << "a fresh engine link, not the stale one";
     EXPECT_TRUE(eventuallyTrue([&] { return device.module().linkControl().routeForced(); }));
+}
+
+// Any thread may use a Link: two connecting it at once hold one engine
+// reference between them, so disconnecting lets the engine link go.
+TEST(Link, ConcurrentConnectsHoldOneReference) {
+    ModuleOn device(Carrier::Tcp);
+    for (int round = 0; round < 3; ++round) {
+        Link link(device.spec(), "Link");
+        std::promise<void> go;
+        std::shared_future<void> started = go.get_future().share();
+        aErr results[2] = {aErrUnknown, aErrUnknown};
+        std::thread connecting[2];
+        for (int i = 0; i < 2; ++i)
+            connecting[i] = std::thread([&, i] {
+                started.wait();
+                results[i] = link.connect();
+            });
+        go.set_value();
+        for (std::thread& thread : connecting)
+            thread.join();
+        EXPECT_EQ((results[0] == aErrNone) + (results[1] == aErrNone), 1) << results[0] << " " << results[1];
+        EXPECT_TRUE(results[0] == aErrConnection || results[1] == aErrConnection);
+        link.disconnect();
+        EXPECT_TRUE(eventuallyTrue([&] { return !device.module().linkControl().routeForced(); }))
+            << "round " << round << ": an engine reference outlives the link";
+    }
 }
 
 TEST(Link, CopiesShareOneStateAndTheLastReleasesIt) {
