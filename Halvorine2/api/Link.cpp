@@ -83,6 +83,18 @@ bool sNoData(const aPacket* packet, void*) {
     return packet->dataSize == 0;
 }
 
+// A reply of one module: modules behind a router share the link's queue.
+struct FromModule {
+    uint8 module;
+    aPacketFilter filter;
+    void* ref;
+};
+
+bool sFromModule(const aPacket* packet, void* ref) {
+    const FromModule* want = static_cast<const FromModule*>(ref);
+    return packet->address == want->module && want->filter(packet, want->ref);
+}
+
 } // namespace
 
 LinkState::LinkState(const char* name) : name(name ? std::string(name).substr(0, kLinkNameMax) : "Link") {}
@@ -263,7 +275,8 @@ aErr Link::exchange(unsigned char module, const unsigned char* request, unsigned
                     aPacketFilter filter, void* ref, uint32 waitMs, aPacketPtr* reply) {
     aErr err = sendPacket(module, request[0], static_cast<uint8>(length - 1), request + 1);
     if (err != aErrNone) return err;
-    reply->reset(awaitFirst(filter, ref, waitMs));
+    FromModule want{module, filter, ref};
+    reply->reset(awaitFirst(sFromModule, &want, waitMs));
     return *reply ? aErrNone : aErrTimeout;
 }
 

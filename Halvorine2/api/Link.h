@@ -151,8 +151,9 @@ class Link {
     // for a length that fits none), or a chunk of a streamed value.
     static aErr sDecodeUEIReply(const aPacket* reply, uei* record);
 
-    // Store slots: files kept in a module's numbered stores. Every missing
-    // reply answers aErrTimeout.
+    // Store slots: files kept in a module's numbered stores. Replies count
+    // only from the module asked (modules behind a router share the link);
+    // every missing reply answers aErrTimeout.
     //
     // Writes length bytes to the slot in chunks of 25, each acknowledged by
     // its checksum (a wrong one: aErrIO), and always closes the slot once
@@ -168,7 +169,8 @@ class Link {
     aErr storeSlotCapacity(unsigned char module, unsigned char store, unsigned char slot,
                            unsigned int* capacity);
 
-    // Factory data: numbered records (index 0-15) written once at the factory.
+    // Factory data: numbered records (index 0-15) written once at the factory,
+    // replies taken from the module asked only.
     // A record that fills buffer to its capacity answers aErrOverrun.
     aErr getFactoryData(unsigned char module, unsigned char index, unsigned char* buffer,
                         unsigned int capacity, unsigned int* length);
@@ -197,7 +199,8 @@ class Link {
     aErr discoverAndOpen(linkType type, unsigned int serialNumber, unsigned char model);
     aPacket* awaitFirst(aPacketFilter filter, void* ref, uint32 timeoutMs) const;
     // Sends command and arguments to module, then waits up to waitMs for the
-    // first reply the filter accepts. aErrTimeout when none comes.
+    // first reply from module that the filter accepts. aErrTimeout when none
+    // comes.
     aErr exchange(unsigned char module, const unsigned char* request, unsigned char length,
                   aPacketFilter filter, void* ref, uint32 waitMs, aPacketPtr* reply);
     uint8 openStoreSlot(unsigned char module, unsigned char store, unsigned char slot, bool write);
