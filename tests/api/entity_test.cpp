@@ -193,4 +193,29 @@ TEST_F(I2CFixture, FailureRows) {
     EXPECT_EQ(bus.setPullup(false), aErrIO);
 }
 
+// A second bus whose reads answer all 23 bytes it holds, however few were
+// asked for.
+class GenerousBus : public Veltrano::Sim::ModuleArea {
+  public:
+    bool handle(VirtualModule& module, const Veltrano::Sim::ModuleFrame& frame) override {
+        const Bytes& d = frame.data;
+        if (d.size() != 5 || d[0] != 8 || d[1] != 1 || !(d[2] & 1)) return false;
+        Veltrano::Sim::ModuleFrame reply{frame.address, {8, 1, d[2], 23, 0}};
+        for (uint8_t i = 0; i < 23; ++i)
+            reply.data.push_back(static_cast<uint8_t>(0xA0 + i));
+        module.send(reply);
+        return true;
+    }
+};
+
+TEST_F(I2CFixture, ReadCopiesNoMoreThanAskedFor) {
+    ASSERT_EQ(router.connected, aErrNone);
+    router.device.module().addArea(std::make_unique<GenerousBus>());
+    I2CClass second;
+    second.init(&router.module, 1);
+    unsigned char back[6] = {0, 0, 0, 0xEE, 0xEE, 0xEE};
+    EXPECT_EQ(second.read(0x10, 3, back), aErrNone);
+    EXPECT_EQ(Bytes(back, back + 6), (Bytes{0xA0, 0xA1, 0xA2, 0xEE, 0xEE, 0xEE}));
+}
+
 } // namespace

@@ -245,6 +245,12 @@ TEST(Link, UEIRequestsAndRepliesAndDroppingStaleReplies) {
     EXPECT_EQ(link.receiveUEI(4, 3, 9, 0, &reply), aErrTimeout);
     EXPECT_EQ(reply.value.uiVal, 0u) << "cleared, not left holding an earlier value";
 
+    // A serial number one byte short fits no value type.
+    device.fault("system.get", ReplyFaultKind::Short);
+    ASSERT_EQ(link.sendUEI(request), aErrNone);
+    EXPECT_EQ(link.receiveUEI(4, 3, 9, 0, &reply), aErrSize);
+    device.clearFaults();
+
     request.module = 5;
     EXPECT_EQ(link.sendUEI(request), aErrPacket);
     request.module = 4;
