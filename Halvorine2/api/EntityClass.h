@@ -107,6 +107,7 @@ class EntityClass {
     }
     // Arrays of 32-bit values as streamed bytes, in memory order. A get
     // replaces *received by the number of values when the bytes make whole ones.
+    // aErrParam for a count whose bytes do not fit 32 bits.
     aErr getValues(unsigned char option, unsigned int* values, unsigned int count, unsigned int* received);
     aErr setValues(unsigned char option, const unsigned int* values, unsigned int count);
 

@@ -129,6 +129,18 @@ TEST_F(SystemFixture, StreamedValues) {
     EXPECT_EQ(got, 24u) << "the bytes taken before the silence";
 }
 
+// An array whose byte count does not fit 32 bits is refused, not cut down to
+// its low bits and sent.
+TEST_F(SystemFixture, ArraysTooLargeToCountInBytes) {
+    ASSERT_EQ(m.connected, aErrNone);
+    unsigned int values[2] = {1, 2};
+    unsigned int received = 0;
+    uint64_t before = m.device.module().packetsReceived();
+    EXPECT_EQ(system.setInputPowerBehaviorConfig(values, 0x40000001), aErrParam);
+    EXPECT_EQ(system.getInputPowerBehaviorConfig(values, 0x40000001, &received), aErrParam);
+    EXPECT_EQ(m.device.module().packetsReceived(), before) << "nothing sent";
+}
+
 struct I2CFixture : ::testing::Test {
     I2CFixture() : behind(identity(0x10, 0x10101010)), router(identity(4, 0x40F5849A)) {
         router.device.module().attachToBus(behind);
