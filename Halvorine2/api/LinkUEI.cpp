@@ -99,7 +99,8 @@ aErr sDecodeChunk(const aPacket* packet, uei* record) {
     uint8 last = packet->data[packet->dataSize - 1];
     value.sequence = static_cast<uint8>(((last & 0x7F) + 1) & 0x7F);
     value.more = (last & kUEIMoreChunks) != 0;
-    if (!value.received || have + count > value.length) return aErrMemory;
+    // Compared by what is left, so a count already past the end cannot wrap.
+    if (!value.received || have > value.length || count > value.length - have) return aErrMemory;
     std::memcpy(value.data + have, packet->data + 3, count);
     *value.received = have + count;
     return aErrNone;

@@ -258,6 +258,25 @@ TEST(Link, UEIRequestsAndRepliesAndDroppingStaleReplies) {
     EXPECT_EQ(link.sendUEI(request, 1), aErrParam) << "a streamed value takes no subindex";
 }
 
+// The count of a streamed get is the caller's: one already at or past the
+// end of the buffer takes nothing more, however far past it is.
+TEST(Link, StreamedChunkNeverLandsBeyondTheBuffer) {
+    uint8 data[28] = {3, 32, 0};
+    data[27] = 0x80; // chunk 0 of several: 24 bytes
+    aPacket* chunk = aPacket_CreateWithData(4, sizeof data, data);
+    ASSERT_NE(chunk, nullptr);
+    uint8 buffer[64] = {};
+    for (uint32 have : {64u, 65u, 0xFFFFFFF0u}) {
+        uint32 received = have;
+        uei record{};
+        record.type = ueiBytes;
+        record.value.bytes = ueiBytesValue{buffer, 0, false, sizeof buffer, &received};
+        EXPECT_EQ(Link::sDecodeUEIReply(chunk, &record), aErrMemory) << have;
+        EXPECT_EQ(received, have);
+    }
+    aPacket_Destroy(&chunk);
+}
+
 std::string tempPath(const char* name) {
     return std::string(::testing::TempDir()) + "/" + name + std::to_string(::getpid());
 }
