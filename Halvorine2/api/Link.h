@@ -136,8 +136,9 @@ class Link {
     // reference; the byte arguments serve nothing else). A record of type
     // ueiBytes with a received counter takes a chunk of a streamed get: its
     // bytes are appended at *received (aErrMemory beyond length; the chunk is
-    // taken all the same) and sequence and more are updated. Without a
-    // counter it takes the one reply that ends a streamed set.
+    // taken all the same; aErrSize for an empty chunk announcing more) and
+    // sequence and more are updated. Without a counter it takes the one reply
+    // that ends a streamed set.
     aErr receiveUEI(unsigned char module, unsigned char command, unsigned char option,
                     unsigned char specifier, uei* value, ueiFilter filter);
     // Removes every received packet that answers this exchange.

@@ -97,6 +97,9 @@ aErr sDecodeChunk(const aPacket* packet, uei* record) {
     uint32 count = packet->dataSize - 4u;
     uint32 have = value.received ? *value.received : 0;
     uint8 last = packet->data[packet->dataSize - 1];
+    // An empty chunk is only ever a whole empty value: one announcing more
+    // would let a module keep the get going for as long as it likes.
+    if (count == 0 && (last & kUEIMoreChunks)) return aErrSize;
     value.sequence = static_cast<uint8>(((last & 0x7F) + 1) & 0x7F);
     value.more = (last & kUEIMoreChunks) != 0;
     // Compared by what is left, so a count already past the end cannot wrap.

@@ -5,6 +5,7 @@
 #include "ApiFixtures.h"
 #include "I2CClass.h"
 #include "SystemClass.h"
+#include "UeiMessage.h"
 
 using namespace ApiTest;
 
@@ -139,6 +140,38 @@ TEST_F(SystemFixture, ArraysTooLargeToCountInBytes) {
     EXPECT_EQ(system.setInputPowerBehaviorConfig(values, 0x40000001), aErrParam);
     EXPECT_EQ(system.getInputPowerBehaviorConfig(values, 0x40000001, &received), aErrParam);
     EXPECT_EQ(m.device.module().packetsReceived(), before) << "nothing sent";
+}
+
+// A module whose streamed values (class 30, option 1) come as empty chunks
+// that each announce another: 200 of them, then silence.
+class EndlessStream : public Veltrano::Sim::ModuleArea {
+  public:
+    bool handle(VirtualModule& module, const Veltrano::Sim::ModuleFrame& frame) override {
+        std::optional<Veltrano::Sim::UeiRequest> request = Veltrano::Sim::UeiRequest::parse(frame);
+        if (!request || request->command != 30 || request->option != 1 || !request->get) return false;
+        for (uint8_t sequence = 0; sequence < 200; ++sequence) {
+            Veltrano::Sim::ModuleFrame chunk = Veltrano::Sim::ueiReplyEmpty(frame.address, *request);
+            chunk.data.push_back(static_cast<uint8_t>(0x80 | (sequence & 0x7F)));
+            module.send(chunk);
+        }
+        return true;
+    }
+};
+
+// Such a stream would keep a get going for as long as the module likes: a
+// chunk that carries nothing is only ever the whole of an empty value.
+TEST(Entity, EmptyChunkAnnouncingMoreEndsTheGet) {
+    ConnectedModule m;
+    ASSERT_EQ(m.connected, aErrNone);
+    m.device.module().addArea(std::make_unique<EndlessStream>());
+    struct Analog : EntityClassOf<30> {
+        using EntityClass::getUEIBytes;
+    } analog;
+    analog.init(&m.module, 0);
+    unsigned char buffer[8];
+    unsigned int length = 9;
+    EXPECT_EQ(analog.getUEIBytes(1, buffer, sizeof buffer, &length), aErrSize);
+    EXPECT_EQ(length, 0u);
 }
 
 struct I2CFixture : ::testing::Test {
