@@ -105,12 +105,15 @@ LinkState::~LinkState() {
 
 void LinkState::release() {
     aLogger* log = nullptr;
+    uint32 held = 0;
     {
+        // Both at once, so that no packet log can be made for the reference
+        // once its logger is taken.
         std::lock_guard<std::mutex> lock(mutex);
         std::swap(log, logger);
+        held = ref.exchange(0);
     }
     if (log) aLogger_Destroy(&log);
-    uint32 held = ref.exchange(0);
     if (held) aLink_Destroy(&held);
 }
 

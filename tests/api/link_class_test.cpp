@@ -311,4 +311,33 @@ TEST(Link, PacketLogWritesLinesAndGoesWithTheLink) {
     ::unlink(path.c_str());
 }
 
+// A packet log enabled while another thread disconnects either goes with the
+// link or is never made: no logger stays behind on a released link, holding
+// its file and polling for ever.
+TEST(Link, PacketLogEnabledDuringADisconnectDoesNotStayBehind) {
+    ModuleOn device(Carrier::Tcp);
+    std::string path = tempPath("racing-packets");
+    size_t descriptors = openDescriptors();
+    for (int round = 0; round < 5; ++round) {
+        Link link(device.spec(), "Link");
+        ASSERT_EQ(link.connect(), aErrNone);
+        std::promise<void> go;
+        std::shared_future<void> started = go.get_future().share();
+        std::thread disconnecting([&] {
+            started.wait();
+            link.disconnect();
+        });
+        go.set_value();
+        // Enabled again and again until the disconnect takes the reference.
+        for (int tries = 0; tries < 100000 && link.enablePacketLog(path.c_str()) == aErrNone; ++tries) {
+        }
+        disconnecting.join();
+        EXPECT_EQ(link.getStatus(), UNKNOWN_ERROR);
+        EXPECT_TRUE(eventuallyTrue([&] { return openDescriptors() == descriptors; }, 500))
+            << "round " << round << ": the log file is still open after the disconnect";
+        if (HasFailure()) break;
+    }
+    ::unlink(path.c_str());
+}
+
 } // namespace
