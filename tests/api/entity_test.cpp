@@ -223,6 +223,8 @@ TEST_F(I2CFixture, FailureRows) {
     EXPECT_EQ(bus.write(0x10, 2, zeros), aErrPacket);
     router.device.fault("i2c.write", ReplyFaultKind::ErrorReply, 0, -1, aErrBusy);
     EXPECT_EQ(bus.write(0x10, 2, zeros), aErrBusy);
+    router.device.fault("i2c.write", ReplyFaultKind::ErrorReply, 0, -1, aErrNone);
+    EXPECT_EQ(bus.write(0x10, 2, zeros), aErrUnknown) << "an error status without its code is no success";
     router.device.fault("i2c.write", ReplyFaultKind::NoReply);
     EXPECT_EQ(bus.write(0x10, 2, zeros), aErrTimeout);
     router.device.clearFaults();
