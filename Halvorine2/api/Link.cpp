@@ -230,7 +230,8 @@ aErr Link::connectThroughLinkModule(Link& other) {
     if (!other.state_) return aErrInitialization;
     uint32 routerRef = other.state_->ref;
     if (!routerRef) return aErrInitialization;
-    if (state_ == other.state_) return aErrNone;
+    // Through its own state (a copy): nothing to take, only to report.
+    if (state_ == other.state_) return requireConnected();
     state_->release();
     return open(routerRef);
 }

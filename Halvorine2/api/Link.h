@@ -88,7 +88,8 @@ class Link {
     aErr discoverAndConnect(linkType type, unsigned int serialNumber, unsigned char model);
     // Connects on the other link's engine link (a router carrying modules on
     // its bus), from this link's own stored specifier. A reference this link
-    // holds is released first. aErrInitialization when the other holds none.
+    // holds is released first. aErrInitialization when the other holds none;
+    // through a copy of itself, aErrNone only when its link runs.
     aErr connectThroughLinkModule(Link& other);
     bool isConnected() const;
     // UNKNOWN_ERROR without a reference, INVALID_LINK_STREAM when the engine

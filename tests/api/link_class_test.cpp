@@ -210,6 +210,9 @@ TEST(Link, ConnectThroughAnotherLinkSharesItAndLetsGoOfTheOldOne) {
     unsigned char address = 0;
     link.getModuleAddress(&address);
     ASSERT_TRUE(eventuallyTrue([&] { return !link.isConnected(); }));
+    Link copy(link);
+    EXPECT_EQ(copy.connectThroughLinkModule(link), aErrConnection)
+        << "through its own state: what it holds does not run";
     ASSERT_EQ(link.setLinkSpecifier(router.spec()), aErrNone);
     ASSERT_TRUE(elsewhere.module().linkControl().routeForced());
 
