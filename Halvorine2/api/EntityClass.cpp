@@ -1,6 +1,8 @@
 // EntityClass: the UEI exchanges every entity class is made of.
 #include "EntityClass.h"
 
+#include <cstdint>
+
 namespace Veltrano::Halvorine {
 
 struct EntityState {
@@ -169,16 +171,28 @@ aErr EntityClass::getUEIBytesCheck(unsigned int* count, unsigned int unit) {
     return aErrNone;
 }
 
+namespace {
+// The byte count of an array of 32-bit values; false when it does not fit 32 bits.
+bool sArrayBytes(unsigned int count, unsigned int* bytes) {
+    if (count > UINT32_MAX / sizeof(uint32)) return false;
+    *bytes = count * static_cast<unsigned int>(sizeof(uint32));
+    return true;
+}
+} // namespace
+
 aErr EntityClass::getValues(unsigned char option, unsigned int* values, unsigned int count,
                             unsigned int* received) {
-    if (!values || !received) return aErrParam;
-    aErr err = getUEIBytes(option, reinterpret_cast<uint8*>(values), count * sizeof *values, received);
+    unsigned int bytes = 0;
+    if (!values || !received || !sArrayBytes(count, &bytes)) return aErrParam;
+    aErr err = getUEIBytes(option, reinterpret_cast<uint8*>(values), bytes, received);
     if (err == aErrNone) getUEIBytesCheck(received, sizeof *values);
     return err;
 }
 
 aErr EntityClass::setValues(unsigned char option, const unsigned int* values, unsigned int count) {
-    return setUEIBytes(option, reinterpret_cast<const uint8*>(values), count * sizeof *values);
+    unsigned int bytes = 0;
+    if (!sArrayBytes(count, &bytes)) return aErrParam;
+    return setUEIBytes(option, reinterpret_cast<const uint8*>(values), bytes);
 }
 
 aErr EntityClass::drainUEI(unsigned char option) {

@@ -62,8 +62,9 @@ class EntityClass {
     aErr setUEIBytes(unsigned char option, const unsigned char* data, unsigned int length);
     // Fills buffer with the chunks of a streamed value; *length counts the
     // bytes taken (also on failure). aErrMemory when the value does not fit
-    // (filling the buffer exactly is fine). Chunks left over from an earlier
-    // get of the option are dropped before the request.
+    // (filling the buffer exactly is fine); aErrSize for a chunk without bytes
+    // that announces more. Chunks left over from an earlier get of the option
+    // are dropped before the request.
     aErr getUEIBytes(unsigned char option, unsigned char* buffer, unsigned int capacity,
                      unsigned int* length);
     // Divides *count by unit when it is a multiple of it; otherwise aErrMemory
@@ -107,6 +108,7 @@ class EntityClass {
     }
     // Arrays of 32-bit values as streamed bytes, in memory order. A get
     // replaces *received by the number of values when the bytes make whole ones.
+    // aErrParam for a count whose bytes do not fit 32 bits.
     aErr getValues(unsigned char option, unsigned int* values, unsigned int count, unsigned int* received);
     aErr setValues(unsigned char option, const unsigned int* values, unsigned int count);
 

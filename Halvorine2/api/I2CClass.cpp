@@ -27,7 +27,10 @@ aErr I2CClass::transfer(const unsigned char* request, unsigned char length, cons
     if (err != aErrNone) return err;
     if (*replyLength < kReplyHead) return aErrPacket;
     uint8 status = reply[4];
-    return status & kStatusError ? static_cast<aErr>(status & ~kStatusError) : aErrNone;
+    if (!(status & kStatusError)) return aErrNone;
+    // An error flag without its code is still a failure.
+    uint8 code = status & ~kStatusError;
+    return code == aErrNone ? aErrUnknown : static_cast<aErr>(code);
 }
 
 aErr I2CClass::write(unsigned char address, unsigned char length, const unsigned char* data) {

@@ -1,7 +1,8 @@
 // I2CClass (class 8): an I2C bus of the module, driven with packets of its own
 // rather than UEI exchanges. Requests carry the bus speed that setSpeed stored
 // (0-3). Each reply carries a status in data byte 4 (bit 7: an error whose code
-// is the rest); a reply shorter than 5 bytes answers aErrPacket.
+// is the rest, aErrUnknown when the rest is 0); a reply shorter than 5 bytes
+// answers aErrPacket.
 //
 // A write of two zero bytes that succeeds shows that a device answers at the
 // address: that is how a router's bus is searched for modules.

@@ -83,6 +83,18 @@ bool sNoData(const aPacket* packet, void*) {
     return packet->dataSize == 0;
 }
 
+// A reply of one module: modules behind a router share the link's queue.
+struct FromModule {
+    uint8 module;
+    aPacketFilter filter;
+    void* ref;
+};
+
+bool sFromModule(const aPacket* packet, void* ref) {
+    const FromModule* want = static_cast<const FromModule*>(ref);
+    return packet->address == want->module && want->filter(packet, want->ref);
+}
+
 } // namespace
 
 LinkState::LinkState(const char* name) : name(name ? std::string(name).substr(0, kLinkNameMax) : "Link") {}
@@ -93,12 +105,15 @@ LinkState::~LinkState() {
 
 void LinkState::release() {
     aLogger* log = nullptr;
+    uint32 held = 0;
     {
+        // Both at once, so that no packet log can be made for the reference
+        // once its logger is taken.
         std::lock_guard<std::mutex> lock(mutex);
         std::swap(log, logger);
+        held = ref.exchange(0);
     }
     if (log) aLogger_Destroy(&log);
-    uint32 held = ref.exchange(0);
     if (held) aLink_Destroy(&held);
 }
 
@@ -169,7 +184,12 @@ aErr Link::open(uint32 existingRef) {
         if (ref) aLink_Destroy(&ref);
         return err;
     }
-    state_->ref = ref;
+    uint32 none = 0;
+    if (!state_->ref.compare_exchange_strong(none, ref)) {
+        // Another thread connected this Link meanwhile: it holds one reference, never two.
+        aLink_Destroy(&ref);
+        return aErrConnection;
+    }
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->config = config; // a shared USB link writes back its server's port and address
     return aErrNone;
@@ -210,7 +230,8 @@ aErr Link::connectThroughLinkModule(Link& other) {
     if (!other.state_) return aErrInitialization;
     uint32 routerRef = other.state_->ref;
     if (!routerRef) return aErrInitialization;
-    if (state_ == other.state_) return aErrNone;
+    // Through its own state (a copy): nothing to take, only to report.
+    if (state_ == other.state_) return requireConnected();
     state_->release();
     return open(routerRef);
 }
@@ -258,7 +279,8 @@ aErr Link::exchange(unsigned char module, const unsigned char* request, unsigned
                     aPacketFilter filter, void* ref, uint32 waitMs, aPacketPtr* reply) {
     aErr err = sendPacket(module, request[0], static_cast<uint8>(length - 1), request + 1);
     if (err != aErrNone) return err;
-    reply->reset(awaitFirst(filter, ref, waitMs));
+    FromModule want{module, filter, ref};
+    reply->reset(awaitFirst(sFromModule, &want, waitMs));
     return *reply ? aErrNone : aErrTimeout;
 }
 

@@ -75,7 +75,8 @@ class Link {
     aErr setConfig(aSolvanConfig config);
 
     // Opens the engine link from the stored specifier and waits until it runs.
-    // aErrConnection when a reference is held already, aErrConfiguration
+    // aErrConnection when a reference is held already (or another thread
+    // connects this Link meanwhile: one of them wins), aErrConfiguration
     // without a specifier, aErrMode for an unknown type, aErrBusy or
     // aErrDuplicate for an engine link in those states, aErrConnection when it
     // cannot be made or does not run. A failed connect holds nothing.
@@ -87,7 +88,8 @@ class Link {
     aErr discoverAndConnect(linkType type, unsigned int serialNumber, unsigned char model);
     // Connects on the other link's engine link (a router carrying modules on
     // its bus), from this link's own stored specifier. A reference this link
-    // holds is released first. aErrInitialization when the other holds none.
+    // holds is released first. aErrInitialization when the other holds none;
+    // through a copy of itself, aErrNone only when its link runs.
     aErr connectThroughLinkModule(Link& other);
     bool isConnected() const;
     // UNKNOWN_ERROR without a reference, INVALID_LINK_STREAM when the engine
@@ -135,8 +137,9 @@ class Link {
     // reference; the byte arguments serve nothing else). A record of type
     // ueiBytes with a received counter takes a chunk of a streamed get: its
     // bytes are appended at *received (aErrMemory beyond length; the chunk is
-    // taken all the same) and sequence and more are updated. Without a
-    // counter it takes the one reply that ends a streamed set.
+    // taken all the same; aErrSize for an empty chunk announcing more) and
+    // sequence and more are updated. Without a counter it takes the one reply
+    // that ends a streamed set.
     aErr receiveUEI(unsigned char module, unsigned char command, unsigned char option,
                     unsigned char specifier, uei* value, ueiFilter filter);
     // Removes every received packet that answers this exchange.
@@ -150,8 +153,9 @@ class Link {
     // for a length that fits none), or a chunk of a streamed value.
     static aErr sDecodeUEIReply(const aPacket* reply, uei* record);
 
-    // Store slots: files kept in a module's numbered stores. Every missing
-    // reply answers aErrTimeout.
+    // Store slots: files kept in a module's numbered stores. Replies count
+    // only from the module asked (modules behind a router share the link);
+    // every missing reply answers aErrTimeout.
     //
     // Writes length bytes to the slot in chunks of 25, each acknowledged by
     // its checksum (a wrong one: aErrIO), and always closes the slot once
@@ -167,7 +171,8 @@ class Link {
     aErr storeSlotCapacity(unsigned char module, unsigned char store, unsigned char slot,
                            unsigned int* capacity);
 
-    // Factory data: numbered records (index 0-15) written once at the factory.
+    // Factory data: numbered records (index 0-15) written once at the factory,
+    // replies taken from the module asked only.
     // A record that fills buffer to its capacity answers aErrOverrun.
     aErr getFactoryData(unsigned char module, unsigned char index, unsigned char* buffer,
                         unsigned int capacity, unsigned int* length);
@@ -196,7 +201,8 @@ class Link {
     aErr discoverAndOpen(linkType type, unsigned int serialNumber, unsigned char model);
     aPacket* awaitFirst(aPacketFilter filter, void* ref, uint32 timeoutMs) const;
     // Sends command and arguments to module, then waits up to waitMs for the
-    // first reply the filter accepts. aErrTimeout when none comes.
+    // first reply from module that the filter accepts. aErrTimeout when none
+    // comes.
     aErr exchange(unsigned char module, const unsigned char* request, unsigned char length,
                   aPacketFilter filter, void* ref, uint32 waitMs, aPacketPtr* reply);
     uint8 openStoreSlot(unsigned char module, unsigned char store, unsigned char slot, bool write);

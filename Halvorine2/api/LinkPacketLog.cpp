@@ -43,6 +43,8 @@ aErr Link::enablePacketLog(const char* path) {
     if (err != aErrNone) return err;
     {
         std::lock_guard<std::mutex> lock(state_->mutex);
+        // A disconnect meanwhile took the reference and any logger with it.
+        if (state_->ref != ref) return aErrConfiguration;
         if (!state_->logger) state_->logger = aLogger_Create(ref, sWriteLogLine, path);
         if (!state_->logger) return aErrIO;
         err = aLogger_Enable(state_->logger);

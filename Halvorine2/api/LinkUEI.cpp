@@ -97,9 +97,13 @@ aErr sDecodeChunk(const aPacket* packet, uei* record) {
     uint32 count = packet->dataSize - 4u;
     uint32 have = value.received ? *value.received : 0;
     uint8 last = packet->data[packet->dataSize - 1];
+    // An empty chunk is only ever a whole empty value: one announcing more
+    // would let a module keep the get going for as long as it likes.
+    if (count == 0 && (last & kUEIMoreChunks)) return aErrSize;
     value.sequence = static_cast<uint8>(((last & 0x7F) + 1) & 0x7F);
     value.more = (last & kUEIMoreChunks) != 0;
-    if (!value.received || have + count > value.length) return aErrMemory;
+    // Compared by what is left, so a count already past the end cannot wrap.
+    if (!value.received || have > value.length || count > value.length - have) return aErrMemory;
     std::memcpy(value.data + have, packet->data + 3, count);
     *value.received = have + count;
     return aErrNone;

@@ -85,6 +85,13 @@ void ModuleOn::clearFaults() {
     module_->setFaults(ModuleFaults{});
 }
 
+void ModuleOn::loseStep() {
+    ModuleFaults faults;
+    faults.replies["sync"] = ReplyFault{ReplyFaultKind::ErrorReply, 0, 1};
+    faults.silentAfterPackets = 2; // the force route, then the address query
+    module_->setFaults(faults);
+}
+
 aSolvanConfig directConfig() {
     aSolvanConfig config;
     config.shareThroughServer = 0;

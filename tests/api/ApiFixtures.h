@@ -41,6 +41,13 @@ class ModuleOn {
     void fault(const std::string& request, ReplyFaultKind kind, uint32_t skip = 0, int32_t times = -1,
                uint8_t error = 6);
     void clearFaults();
+    // Makes a link that has sent only its force route so far lose step for
+    // good, and quietly: the module answers the next address query from
+    // address 0 (a framing error) and then falls silent, so the link stays
+    // SYNCING and repeats its sync burst only while the line is quiet. (A
+    // module answering every sync packet from address 0 would make each
+    // answer start another burst: a flood that overflows the link's queues.)
+    void loseStep();
 
   private:
     Carrier carrier_;

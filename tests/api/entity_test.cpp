@@ -5,6 +5,7 @@
 #include "ApiFixtures.h"
 #include "I2CClass.h"
 #include "SystemClass.h"
+#include "UeiMessage.h"
 
 using namespace ApiTest;
 
@@ -129,6 +130,50 @@ TEST_F(SystemFixture, StreamedValues) {
     EXPECT_EQ(got, 24u) << "the bytes taken before the silence";
 }
 
+// An array whose byte count does not fit 32 bits is refused, not cut down to
+// its low bits and sent.
+TEST_F(SystemFixture, ArraysTooLargeToCountInBytes) {
+    ASSERT_EQ(m.connected, aErrNone);
+    unsigned int values[2] = {1, 2};
+    unsigned int received = 0;
+    uint64_t before = m.device.module().packetsReceived();
+    EXPECT_EQ(system.setInputPowerBehaviorConfig(values, 0x40000001), aErrParam);
+    EXPECT_EQ(system.getInputPowerBehaviorConfig(values, 0x40000001, &received), aErrParam);
+    EXPECT_EQ(m.device.module().packetsReceived(), before) << "nothing sent";
+}
+
+// A module whose streamed values (class 30, option 1) come as empty chunks
+// that each announce another: 200 of them, then silence.
+class EndlessStream : public Veltrano::Sim::ModuleArea {
+  public:
+    bool handle(VirtualModule& module, const Veltrano::Sim::ModuleFrame& frame) override {
+        std::optional<Veltrano::Sim::UeiRequest> request = Veltrano::Sim::UeiRequest::parse(frame);
+        if (!request || request->command != 30 || request->option != 1 || !request->get) return false;
+        for (uint8_t sequence = 0; sequence < 200; ++sequence) {
+            Veltrano::Sim::ModuleFrame chunk = Veltrano::Sim::ueiReplyEmpty(frame.address, *request);
+            chunk.data.push_back(static_cast<uint8_t>(0x80 | (sequence & 0x7F)));
+            module.send(chunk);
+        }
+        return true;
+    }
+};
+
+// Such a stream would keep a get going for as long as the module likes: a
+// chunk that carries nothing is only ever the whole of an empty value.
+TEST(Entity, EmptyChunkAnnouncingMoreEndsTheGet) {
+    ConnectedModule m;
+    ASSERT_EQ(m.connected, aErrNone);
+    m.device.module().addArea(std::make_unique<EndlessStream>());
+    struct Analog : EntityClassOf<30> {
+        using EntityClass::getUEIBytes;
+    } analog;
+    analog.init(&m.module, 0);
+    unsigned char buffer[8];
+    unsigned int length = 9;
+    EXPECT_EQ(analog.getUEIBytes(1, buffer, sizeof buffer, &length), aErrSize);
+    EXPECT_EQ(length, 0u);
+}
+
 struct I2CFixture : ::testing::Test {
     I2CFixture() : behind(identity(0x10, 0x10101010)), router(identity(4, 0x40F5849A)) {
         router.device.module().attachToBus(behind);
@@ -178,6 +223,8 @@ TEST_F(I2CFixture, FailureRows) {
     EXPECT_EQ(bus.write(0x10, 2, zeros), aErrPacket);
     router.device.fault("i2c.write", ReplyFaultKind::ErrorReply, 0, -1, aErrBusy);
     EXPECT_EQ(bus.write(0x10, 2, zeros), aErrBusy);
+    router.device.fault("i2c.write", ReplyFaultKind::ErrorReply, 0, -1, aErrNone);
+    EXPECT_EQ(bus.write(0x10, 2, zeros), aErrUnknown) << "an error status without its code is no success";
     router.device.fault("i2c.write", ReplyFaultKind::NoReply);
     EXPECT_EQ(bus.write(0x10, 2, zeros), aErrTimeout);
     router.device.clearFaults();
@@ -191,6 +238,31 @@ TEST_F(I2CFixture, FailureRows) {
     EXPECT_EQ(Bytes(back, back + 4), (Bytes{0, 0, 0xEE, 0xEE}));
     router.device.fault("i2c.pullup", ReplyFaultKind::ErrorReply, 0, -1, aErrIO);
     EXPECT_EQ(bus.setPullup(false), aErrIO);
+}
+
+// A second bus whose reads answer all 23 bytes it holds, however few were
+// asked for.
+class GenerousBus : public Veltrano::Sim::ModuleArea {
+  public:
+    bool handle(VirtualModule& module, const Veltrano::Sim::ModuleFrame& frame) override {
+        const Bytes& d = frame.data;
+        if (d.size() != 5 || d[0] != 8 || d[1] != 1 || !(d[2] & 1)) return false;
+        Veltrano::Sim::ModuleFrame reply{frame.address, {8, 1, d[2], 23, 0}};
+        for (uint8_t i = 0; i < 23; ++i)
+            reply.data.push_back(static_cast<uint8_t>(0xA0 + i));
+        module.send(reply);
+        return true;
+    }
+};
+
+TEST_F(I2CFixture, ReadCopiesNoMoreThanAskedFor) {
+    ASSERT_EQ(router.connected, aErrNone);
+    router.device.module().addArea(std::make_unique<GenerousBus>());
+    I2CClass second;
+    second.init(&router.module, 1);
+    unsigned char back[6] = {0, 0, 0, 0xEE, 0xEE, 0xEE};
+    EXPECT_EQ(second.read(0x10, 3, back), aErrNone);
+    EXPECT_EQ(Bytes(back, back + 6), (Bytes{0xA0, 0xA1, 0xA2, 0xEE, 0xEE, 0xEE}));
 }
 
 } // namespace

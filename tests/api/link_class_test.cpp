@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <future>
 #include <thread>
 
 #include "ApiFixtures.h"
@@ -138,12 +139,11 @@ TEST(Link, FailedConnectReleasesItsReference) {
     ModuleOn device(Carrier::Tcp);
     Link first(device.spec(), "first");
     ASSERT_EQ(first.connect(), aErrNone);
-    // The module answers the address query from address 0 for ever: the link
-    // loses step and never gets it back.
-    device.fault("sync", ReplyFaultKind::ErrorReply);
+    // The link loses step and never gets it back.
+    device.loseStep();
     unsigned char address;
     first.getModuleAddress(&address);
-    ASSERT_NE(first.getStatus(), RUNNING);
+    ASSERT_TRUE(eventuallyTrue([&] { return first.getStatus() != RUNNING; }));
 
     Link second(device.spec(), "second");
     EXPECT_EQ(second.connect(), aErrConnection) << "the shared engine link does not run";
@@ -153,6 +153,32 @@ TEST(Link, FailedConnectReleasesItsReference) {
     device.clearFaults();
     EXPECT_EQ(second.connect(), aErrNone) << "a fresh engine link, not the stale one";
     EXPECT_TRUE(eventuallyTrue([&] { return device.module().linkControl().routeForced(); }));
+}
+
+// Any thread may use a Link: two connecting it at once hold one engine
+// reference between them, so disconnecting lets the engine link go.
+TEST(Link, ConcurrentConnectsHoldOneReference) {
+    ModuleOn device(Carrier::Tcp);
+    for (int round = 0; round < 3; ++round) {
+        Link link(device.spec(), "Link");
+        std::promise<void> go;
+        std::shared_future<void> started = go.get_future().share();
+        aErr results[2] = {aErrUnknown, aErrUnknown};
+        std::thread connecting[2];
+        for (int i = 0; i < 2; ++i)
+            connecting[i] = std::thread([&, i] {
+                started.wait();
+                results[i] = link.connect();
+            });
+        go.set_value();
+        for (std::thread& thread : connecting)
+            thread.join();
+        EXPECT_EQ((results[0] == aErrNone) + (results[1] == aErrNone), 1) << results[0] << " " << results[1];
+        EXPECT_TRUE(results[0] == aErrConnection || results[1] == aErrConnection);
+        link.disconnect();
+        EXPECT_TRUE(eventuallyTrue([&] { return !device.module().linkControl().routeForced(); }))
+            << "round " << round << ": an engine reference outlives the link";
+    }
 }
 
 TEST(Link, CopiesShareOneStateAndTheLastReleasesIt) {
@@ -180,9 +206,13 @@ TEST(Link, ConnectThroughAnotherLinkSharesItAndLetsGoOfTheOldOne) {
     // The link holds a reference to another module's engine link, which has
     // lost step, so its specifier may change.
     ASSERT_EQ(link.connect(), aErrNone);
-    elsewhere.fault("sync", ReplyFaultKind::ErrorReply);
+    elsewhere.loseStep();
     unsigned char address = 0;
     link.getModuleAddress(&address);
+    ASSERT_TRUE(eventuallyTrue([&] { return !link.isConnected(); }));
+    Link copy(link);
+    EXPECT_EQ(copy.connectThroughLinkModule(link), aErrConnection)
+        << "through its own state: what it holds does not run";
     ASSERT_EQ(link.setLinkSpecifier(router.spec()), aErrNone);
     ASSERT_TRUE(elsewhere.module().linkControl().routeForced());
 
@@ -218,11 +248,36 @@ TEST(Link, UEIRequestsAndRepliesAndDroppingStaleReplies) {
     EXPECT_EQ(link.receiveUEI(4, 3, 9, 0, &reply), aErrTimeout);
     EXPECT_EQ(reply.value.uiVal, 0u) << "cleared, not left holding an earlier value";
 
+    // A serial number one byte short fits no value type.
+    device.fault("system.get", ReplyFaultKind::Short);
+    ASSERT_EQ(link.sendUEI(request), aErrNone);
+    EXPECT_EQ(link.receiveUEI(4, 3, 9, 0, &reply), aErrSize);
+    device.clearFaults();
+
     request.module = 5;
     EXPECT_EQ(link.sendUEI(request), aErrPacket);
     request.module = 4;
     request.type = ueiBytes;
     EXPECT_EQ(link.sendUEI(request, 1), aErrParam) << "a streamed value takes no subindex";
+}
+
+// The count of a streamed get is the caller's: one already at or past the
+// end of the buffer takes nothing more, however far past it is.
+TEST(Link, StreamedChunkNeverLandsBeyondTheBuffer) {
+    uint8 data[28] = {3, 32, 0};
+    data[27] = 0x80; // chunk 0 of several: 24 bytes
+    aPacket* chunk = aPacket_CreateWithData(4, sizeof data, data);
+    ASSERT_NE(chunk, nullptr);
+    uint8 buffer[64] = {};
+    for (uint32 have : {64u, 65u, 0xFFFFFFF0u}) {
+        uint32 received = have;
+        uei record{};
+        record.type = ueiBytes;
+        record.value.bytes = ueiBytesValue{buffer, 0, false, sizeof buffer, &received};
+        EXPECT_EQ(Link::sDecodeUEIReply(chunk, &record), aErrMemory) << have;
+        EXPECT_EQ(received, have);
+    }
+    aPacket_Destroy(&chunk);
 }
 
 std::string tempPath(const char* name) {
@@ -256,6 +311,35 @@ TEST(Link, PacketLogWritesLinesAndGoesWithTheLink) {
     link.disconnect();
     EXPECT_TRUE(eventuallyTrue([&] { return openDescriptors() == descriptors; }))
         << "the log file closes with the link";
+    ::unlink(path.c_str());
+}
+
+// A packet log enabled while another thread disconnects either goes with the
+// link or is never made: no logger stays behind on a released link, holding
+// its file and polling for ever.
+TEST(Link, PacketLogEnabledDuringADisconnectDoesNotStayBehind) {
+    ModuleOn device(Carrier::Tcp);
+    std::string path = tempPath("racing-packets");
+    size_t descriptors = openDescriptors();
+    for (int round = 0; round < 5; ++round) {
+        Link link(device.spec(), "Link");
+        ASSERT_EQ(link.connect(), aErrNone);
+        std::promise<void> go;
+        std::shared_future<void> started = go.get_future().share();
+        std::thread disconnecting([&] {
+            started.wait();
+            link.disconnect();
+        });
+        go.set_value();
+        // Enabled again and again until the disconnect takes the reference.
+        for (int tries = 0; tries < 100000 && link.enablePacketLog(path.c_str()) == aErrNone; ++tries) {
+        }
+        disconnecting.join();
+        EXPECT_EQ(link.getStatus(), UNKNOWN_ERROR);
+        EXPECT_TRUE(eventuallyTrue([&] { return openDescriptors() == descriptors; }, 500))
+            << "round " << round << ": the log file is still open after the disconnect";
+        if (HasFailure()) break;
+    }
     ::unlink(path.c_str());
 }
 

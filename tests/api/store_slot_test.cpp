@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ApiFixtures.h"
+#include "SystemClass.h"
 
 using namespace ApiTest;
 
@@ -157,6 +158,38 @@ TEST_F(StoreFixture, FactoryDataFailureRows) {
                            : link->getFactoryData(4, 1, buffer, sizeof buffer, &length);
         EXPECT_EQ(err, row.expected) << row.request << " fault " << int(row.kind);
     }
+}
+
+// On a router's link the modules behind it share one incoming queue: a reply
+// from one of them must not answer a request made to another. Here the
+// module at 0x22 has an answer queued before the one at 0x10 replies.
+TEST(StoreOnRouter, RepliesOfAnotherModuleAreNotTaken) {
+    VirtualModule near(identity(0x10, 0x10000010)), far(identity(0x22, 0x20000022));
+    ConnectedModule router;
+    ASSERT_EQ(router.connected, aErrNone);
+    router.device.module().attachToBus(near);
+    router.device.module().attachToBus(far);
+    SystemClass system;
+    system.init(&router.module, 0);
+    ASSERT_EQ(system.routeToMe(1), aErrNone);
+    Link* link = router.module.getLink();
+
+    near.storeSlots().setSlot(0, 1, 1024, pattern(10));
+    far.storeSlots().setSlot(0, 1, 1024, pattern(30));
+    const unsigned char sizeOfSlot1[] = {2, 0, 1};
+    ASSERT_EQ(link->sendPacket(0x22, 4, sizeof sizeOfSlot1, sizeOfSlot1), aErrNone);
+    unsigned int size = 0;
+    EXPECT_EQ(link->storeSlotSize(0x10, 0, 1, &size), aErrNone);
+    EXPECT_EQ(size, 10u);
+
+    near.factoryData().setRecord(3, pattern(5));
+    far.factoryData().setRecord(3, Bytes(20, 0xEE));
+    const unsigned char firstOfRecord3[] = {3 | 0x40};
+    ASSERT_EQ(link->sendPacket(0x22, 0x5E, sizeof firstOfRecord3, firstOfRecord3), aErrNone);
+    unsigned char buffer[64];
+    unsigned int length = 0;
+    EXPECT_EQ(link->getFactoryData(0x10, 3, buffer, sizeof buffer, &length), aErrNone);
+    EXPECT_EQ(Bytes(buffer, buffer + length), pattern(5));
 }
 
 } // namespace

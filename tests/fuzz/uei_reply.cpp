@@ -1,7 +1,7 @@
 // The UEI reply filters and the reply decoding on arbitrary packets: whatever a
 // module sends, a matched reply is decoded without reading or writing out of
 // bounds, a scalar comes out only with the type its length gives, and a
-// streamed get never takes more than its buffer holds.
+// streamed get never takes more than its buffer holds, whatever its count.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -47,13 +47,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     uint8_t buffer[64];
-    uint32_t received = capacity / 2;
+    // The count is the caller's: mostly inside the buffer, sometimes far past it.
+    const uint32_t start = data[4] & 0x40 ? 0xFFFFFF00u | data[0] : capacity / 2;
+    uint32_t received = start;
     uei chunk = record;
     chunk.type = ueiBytes;
     chunk.value.bytes = ueiBytesValue{buffer, static_cast<uint8>(data[4] & 0x7F), false, capacity, &received};
     if (EntityClass::sUEIBytesFilter(&packet, &chunk)) {
         aErr err = Link::sDecodeUEIReply(&packet, &chunk);
-        check(received <= capacity);
+        check(start > capacity ? received == start : received <= capacity);
         if (err == aErrNone) check(packet.dataSize >= 4);
     }
     return 0;
