@@ -44,13 +44,19 @@ bool aStreamWaker_Raised(const aStreamWaker* waker) {
 }
 
 aStreamWait aStreamWaker_Poll(const aStreamWaker* waker, int fd, short events, uint32 timeoutMs) {
-    if (aStreamWaker_Raised(waker)) return kWaitWoken;
-    pollfd p[2] = {{fd, events, 0}, {waker ? waker->fd : -1, POLLIN, 0}};
-    int ready = poll(p, 2, static_cast<int>(timeoutMs));
-    if (aStreamWaker_Raised(waker)) return kWaitWoken;
-    if (ready > 0) return p[0].revents ? kWaitReady : kWaitWoken;
-    if (ready == 0) return kWaitTimeout;
-    return errno == EINTR ? kWaitReady : kWaitFailed;
+    const uint32 start = aTime_GetMSTicks();
+    for (;;) {
+        if (aStreamWaker_Raised(waker)) return kWaitWoken;
+        uint32 elapsed = aTime_GetMSTicks() - start;
+        uint32 left = elapsed < timeoutMs ? timeoutMs - elapsed : 0;
+        pollfd p[2] = {{fd, events, 0}, {waker ? waker->fd : -1, POLLIN, 0}};
+        int ready = poll(p, 2, static_cast<int>(left));
+        if (aStreamWaker_Raised(waker)) return kWaitWoken;
+        if (ready > 0) return p[0].revents ? kWaitReady : kWaitWoken;
+        if (ready == 0) return kWaitTimeout;
+        // A signal says nothing about fd (a connection in progress is not made by it).
+        if (errno != EINTR) return kWaitFailed;
+    }
 }
 
 bool aStreamInBuffer_Take(aStreamInBuffer* buffer, uint8* byte) {

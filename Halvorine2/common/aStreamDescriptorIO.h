@@ -25,7 +25,7 @@ bool aStreamWaker_Raised(const aStreamWaker* waker);
 typedef enum { kWaitReady, kWaitTimeout, kWaitWoken, kWaitFailed } aStreamWait;
 
 /* Polls fd (negative: nothing, a plain pause) for events up to timeoutMs, ending at once
- * when the waker (may be NULL) is or becomes raised. */
+ * when the waker (may be NULL) is or becomes raised. A signal does not end it. */
 aStreamWait aStreamWaker_Poll(const aStreamWaker* waker, int fd, short events, uint32 timeoutMs);
 
 /* Bytes taken from the descriptor by one read and handed out one at a time, so a byte
