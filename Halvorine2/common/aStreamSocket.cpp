@@ -190,6 +190,9 @@ struct WritePass {
     const uint8* start;
     uint32 count;
     uint32 generation;
+    // The rest of a packet that a write without waiting began over the connection of
+    // this generation: over any other it is dropped, never sent on its own.
+    bool rest = false;
     int attempts = 0;
     int failures = 0;
     int renewals = 0;
@@ -215,6 +218,10 @@ bool sSendPass(SocketRecord* r, const uint8*& bytes, uint32& remaining, WritePas
     if (r->generation != pass.generation) {
         // The connection was renewed (by this writer or by the reader) part way: the
         // new peer has seen none of these bytes, and must not start on a packet's tail.
+        if (pass.rest) {
+            remaining = 0;
+            return true;
+        }
         pass.generation = r->generation;
         pass.renewals++;
         bytes = pass.start;
@@ -254,12 +261,9 @@ aErr sWriteBuffer(const uint8* bytes, uint32 count, void* ref) {
     pass.count = count;
     {
         std::lock_guard<std::mutex> guard(r->lock);
-        pass.generation = r->generation;
-        // The rest of a packet whose start went over a connection renewed since: the
-        // new peer must not begin on a packet's tail, and the start is gone with the old.
-        bool staleRest = r->owed == count && r->owedGeneration != r->generation;
+        pass.rest = r->owed == count;
+        pass.generation = pass.rest ? r->owedGeneration : r->generation;
         r->owed = 0;
-        if (staleRest) return aErrNone;
     }
     uint32 remaining = count;
     while (remaining > 0) {

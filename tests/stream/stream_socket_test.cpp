@@ -199,6 +199,27 @@ TEST(SocketStream, FailedReconnectionIsTriedAgainAtTheNextUse) {
     EXPECT_EQ(LoopbackListener::receive(c.peer, 1), "y");
 }
 
+// The rest of a packet whose start a write without waiting put on a connection that
+// then broke must not open the next connection: the new peer would begin on a tail.
+TEST(SocketStream, RestOfAPacketBegunOnABrokenConnectionIsNotSentToTheNextPeer) {
+    Connected c;
+    const uint8 preamble[] = {0xAF, 0x01, 0x01};
+    ASSERT_EQ(aStream_SetPreamble(c.stream, preamble, sizeof preamble), aErrNone);
+    const uint8 packet[30] = {0x04, 28, 0x63};
+    uint32 written = sizeof packet;
+    for (int i = 0; i < 1000000 && written == sizeof packet; i++)
+        aStream_TryWrite(c.stream, packet, sizeof packet, &written);
+    ASSERT_GT(written, 0u) << "the connection filled up exactly at a packet's end";
+    ASSERT_LT(written, sizeof packet);
+    LoopbackListener::resetConnection(c.peer);
+    c.peer = -1;
+    aTime_MSSleep(20);
+    aStream_Write(c.stream, packet + written, sizeof packet - written);
+    c.peer = c.listener.accept(1000);
+    ASSERT_GE(c.peer, 0);
+    EXPECT_EQ(LoopbackListener::receive(c.peer, 64, 200), "\xAF\x01\x01") << "the preamble alone";
+}
+
 // A signal that lands while a connection is being made does not pass for success.
 TEST(SocketStream, SignalDuringConnectionIsNotTakenForAConnection) {
     struct sigaction ignore = {}, previous = {};
