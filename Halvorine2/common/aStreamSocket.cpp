@@ -193,6 +193,9 @@ struct WritePass {
     // The rest of a packet that a write without waiting began over the connection of
     // this generation: over any other it is dropped, never sent on its own.
     bool rest = false;
+    // The peer has closed and its last bytes wait for the reader, which renews the
+    // connection once it has taken them.
+    bool awaitingReader = false;
     int attempts = 0;
     int failures = 0;
     int renewals = 0;
@@ -202,10 +205,12 @@ struct WritePass {
 bool sSendPass(SocketRecord* r, const uint8*& bytes, uint32& remaining, WritePass& pass) {
     std::lock_guard<std::mutex> guard(r->lock);
     bool unread = false;
+    pass.awaitingReader = false;
     if (r->connected && sPeerGone(r->fd, &unread)) {
         if (unread) {
             pass.attempts++;
             pass.failure = aErrBusy;
+            pass.awaitingReader = true;
             return true;
         }
         r->connected = false;
@@ -272,8 +277,10 @@ aErr sWriteBuffer(const uint8* bytes, uint32 count, void* ref) {
         if (pass.attempts >= kWriteAttempts || pass.failures >= kWriteAttempts ||
             pass.renewals >= kWriteAttempts)
             return pass.failure;
-        // The pause ends early once the connection has room again.
-        if (aStreamWaker_Poll(&r->waker, r->fd, POLLOUT, kWritePauseMs) == kWaitWoken) return aErrCancel;
+        // The pause ends early once the connection has room again; the reader gets the
+        // whole pause, since a closed connection always has room.
+        int waitFor = pass.awaitingReader ? -1 : r->fd.load();
+        if (aStreamWaker_Poll(&r->waker, waitFor, POLLOUT, kWritePauseMs) == kWaitWoken) return aErrCancel;
     }
     return aErrNone;
 }

@@ -220,6 +220,27 @@ TEST(SocketStream, RestOfAPacketBegunOnABrokenConnectionIsNotSentToTheNextPeer) 
     EXPECT_EQ(LoopbackListener::receive(c.peer, 64, 200), "\xAF\x01\x01") << "the preamble alone";
 }
 
+// A closed peer whose last bytes the reader has not taken yet: the writer waits for the
+// reader to take them and renew the connection, then sends over the new one.
+TEST(SocketStream, WriteWaitsForTheReaderToRenewAClosedConnection) {
+    Connected c;
+    ASSERT_EQ(send(c.peer, "bye", 3, 0), 3);
+    close(c.peer);
+    c.peer = -1;
+    aTime_MSSleep(20);
+    aErr written = aErrUnknown;
+    std::thread writer([&] { written = writeText(c.stream, "request"); });
+    aTime_MSSleep(150);
+    EXPECT_EQ(readPolling(c.stream, 3), "bye");
+    uint8 byte;
+    aStream_Read(c.stream, &byte, 1);
+    writer.join();
+    EXPECT_EQ(written, aErrNone);
+    c.peer = c.listener.accept(1000);
+    ASSERT_GE(c.peer, 0);
+    EXPECT_EQ(LoopbackListener::receive(c.peer, 7, 500), "request");
+}
+
 // A signal that lands while a connection is being made does not pass for success.
 TEST(SocketStream, SignalDuringConnectionIsNotTakenForAConnection) {
     struct sigaction ignore = {}, previous = {};
