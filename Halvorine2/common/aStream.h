@@ -242,7 +242,7 @@ aErr aStream_CreateFileOutput(const char* path, aStream** stream);
  * switches it to non-blocking mode and closes it on destroy.
  * Reading: aErrNotReady when nothing waits, aErrEOF once the peer has closed, aErrIO on
  * other failures. Writing: every byte, waiting at most aSTREAM_DESCRIPTOR_WRITE_TIMEOUT ms
- * for room, else aErrIO; also aErrIO when the peer has gone (a socket raises no SIGPIPE);
+ * for room, else aErrIO; also aErrIO when the peer has gone (never SIGPIPE, a pipe's included);
  * aErrCancel when an interruption ended the wait. Writing without waiting takes what
  * the descriptor takes at once.
  * aErrParam for a negative descriptor or NULL output (the descriptor is then left

@@ -56,9 +56,9 @@ aErr aStreamInBuffer_AwaitInput(const aStreamInBuffer* buffer, int fd, uint32 ti
                                 const aStreamWaker* waker = nullptr);
 
 /* Writes all count bytes to a non-blocking fd, waiting for room at most timeoutMs in all.
- * Sockets are written without raising SIGPIPE. aErrNone when every byte went out; aErrIO
- * on a failure or when the time ran out (errno tells which); aErrCancel when the waker
- * was raised before every byte went out. */
+ * No write raises SIGPIPE: a socket or pipe whose reader has gone answers aErrIO.
+ * aErrNone when every byte went out; aErrIO on a failure or when the time ran out (errno
+ * tells which); aErrCancel when the waker was raised before every byte went out. */
 aErr aStreamDescriptor_WriteAll(int fd, const uint8* bytes, uint32 count, uint32 timeoutMs,
                                 const aStreamWaker* waker = nullptr);
 
