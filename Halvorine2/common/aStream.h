@@ -131,8 +131,9 @@ aErr aStream_SetInterrupt(aStream* stream, aStreamInterruptProc interrupt);
 
 /* Ends the transport's waits: a read, write or input wait that waits for the peer ends
  * soon (at once on descriptors, after the transfer in progress on USB) with aErrCancel,
- * and from then on the stream never waits: bytes that can go at once still go. Meant for
- * a stream whose owner is stopping. Safe from any thread while others use the stream.
+ * and from then on the stream never waits: bytes that can go at once still go. It cannot
+ * be undone: meant for a stream whose owner is stopping and then destroys it (a link's
+ * reset opens a new stream). Safe from any thread while others use the stream.
  * aErrUnimplemented when the transport has no waits to end (its operations must then
  * return by themselves); aErrParam for an invalid stream. */
 aErr aStream_Interrupt(aStream* stream);
