@@ -9,9 +9,10 @@
  *
  * The reader thread keeps the byte stream in step: an impossible address, size
  * or length makes it send six sync packets [0xAD, 0] (one burst per 100 ms at
- * most) and discard bytes until the module's answers [A, 0, A, 0] come back. A
- * connection that the stream renews by itself gets force route on first. It answers the module's heartbeats
- * [A, 2, 0, s] with [A, 2, 0, s + 2] itself; they never reach the callers.
+ * most) and discard bytes until the module's answers [A, 0, A, 0] come back. The
+ * reader answers the module's heartbeats [A, 2, 0, s] with [A, 2, 0, s + 2]
+ * itself; they never reach the callers. A connection that the stream renews by
+ * itself (a TCP module that rebooted) gets force route on first.
  *
  * Any thread may call any function. Packets handed in are copied; packets
  * handed out are the caller's to free with aPacket_Destroy.
@@ -33,7 +34,8 @@ typedef enum {
     STOPPING = 3,            /* being stopped */
     SYNCING = 4,             /* resynchronising with the module */
     INVALID_LINK_STREAM = 5, /* no stream, or no such reference */
-    IO_ERROR = 6,            /* the last stream read failed; lasts until a resynchronisation completes */
+    IO_ERROR = 6,            /* a stream read failed; lasts until a resynchronisation completes, also
+                                once a TCP stream has connected again by itself */
     UNKNOWN_ERROR = 8        /* a received packet could not be queued */
 } linkStatus;
 
@@ -57,7 +59,9 @@ uint32 aLink_Create(aStream* stream);
 /* Drops one user; the last one stops the threads and frees everything: the reader
  * first, then the writer sends what is still queued with force route off last (for
  * up to a second; then the stream's waits are ended and what cannot go at once is
- * dropped). Always clears *linkRef. aErrParam for an unregistered reference. */
+ * dropped). A serial port then still lets what it holds go out at its rate (at 9600
+ * baud a full 4 KiB output queue takes over 4 s). Always clears *linkRef. aErrParam
+ * for an unregistered reference. */
 aErr aLink_Destroy(uint32* linkRef);
 
 /* Stops the link, opens a fresh stream to the same place (USB and TCP/IP links;

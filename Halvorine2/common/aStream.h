@@ -131,8 +131,9 @@ aErr aStream_SetInterrupt(aStream* stream, aStreamInterruptProc interrupt);
 
 /* Ends the transport's waits: a read, write or input wait that waits for the peer ends
  * soon (at once on descriptors, after the transfer in progress on USB) with aErrCancel,
- * and from then on the stream never waits: bytes that can go at once still go. Meant for
- * a stream whose owner is stopping. Safe from any thread while others use the stream.
+ * and from then on the stream never waits: bytes that can go at once still go. It cannot
+ * be undone: meant for a stream whose owner is stopping and then destroys it (a link's
+ * reset opens a new stream). Safe from any thread while others use the stream.
  * aErrUnimplemented when the transport has no waits to end (its operations must then
  * return by themselves); aErrParam for an invalid stream. */
 aErr aStream_Interrupt(aStream* stream);
@@ -244,7 +245,7 @@ aErr aStream_CreateFileOutput(const char* path, aStream** stream);
  * switches it to non-blocking mode and closes it on destroy.
  * Reading: aErrNotReady when nothing waits, aErrEOF once the peer has closed, aErrIO on
  * other failures. Writing: every byte, waiting at most aSTREAM_DESCRIPTOR_WRITE_TIMEOUT ms
- * for room, else aErrIO; also aErrIO when the peer has gone (a socket raises no SIGPIPE);
+ * for room, else aErrIO; also aErrIO when the peer has gone (never SIGPIPE, a pipe's included);
  * aErrCancel when an interruption ended the wait. Writing without waiting takes what
  * the descriptor takes at once.
  * aErrParam for a negative descriptor or NULL output (the descriptor is then left

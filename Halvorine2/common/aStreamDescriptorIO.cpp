@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <csignal>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -14,10 +16,31 @@ namespace {
 // Writes of at most this size are tried without waiting.
 const uint32 kTryWriteMax = 512;
 
-// One write; sockets never raise SIGPIPE for a vanished peer.
+// A write to a descriptor that is no socket (a pipe whose reader has gone raises
+// SIGPIPE): the signal is held back for the call and the one it raised taken away, so
+// that it never ends the process. One already waiting is left alone.
+ssize_t sWritePlain(int fd, const uint8* bytes, uint32 count) {
+    sigset_t pipeOnly, previous, pending;
+    sigemptyset(&pipeOnly);
+    sigaddset(&pipeOnly, SIGPIPE);
+    sigpending(&pending);
+    bool waiting = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipeOnly, &previous);
+    ssize_t n = write(fd, bytes, count);
+    int error = errno;
+    if (n < 0 && error == EPIPE && !waiting) {
+        const timespec none = {0, 0};
+        sigtimedwait(&pipeOnly, nullptr, &none);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    errno = error;
+    return n;
+}
+
+// One write; a vanished peer never raises SIGPIPE.
 ssize_t sWriteSome(int fd, const uint8* bytes, uint32 count) {
     ssize_t n = send(fd, bytes, count, MSG_NOSIGNAL);
-    if (n < 0 && errno == ENOTSOCK) n = write(fd, bytes, count);
+    if (n < 0 && errno == ENOTSOCK) n = sWritePlain(fd, bytes, count);
     return n;
 }
 
@@ -44,13 +67,19 @@ bool aStreamWaker_Raised(const aStreamWaker* waker) {
 }
 
 aStreamWait aStreamWaker_Poll(const aStreamWaker* waker, int fd, short events, uint32 timeoutMs) {
-    if (aStreamWaker_Raised(waker)) return kWaitWoken;
-    pollfd p[2] = {{fd, events, 0}, {waker ? waker->fd : -1, POLLIN, 0}};
-    int ready = poll(p, 2, static_cast<int>(timeoutMs));
-    if (aStreamWaker_Raised(waker)) return kWaitWoken;
-    if (ready > 0) return p[0].revents ? kWaitReady : kWaitWoken;
-    if (ready == 0) return kWaitTimeout;
-    return errno == EINTR ? kWaitReady : kWaitFailed;
+    const uint32 start = aTime_GetMSTicks();
+    for (;;) {
+        if (aStreamWaker_Raised(waker)) return kWaitWoken;
+        uint32 elapsed = aTime_GetMSTicks() - start;
+        uint32 left = elapsed < timeoutMs ? timeoutMs - elapsed : 0;
+        pollfd p[2] = {{fd, events, 0}, {waker ? waker->fd : -1, POLLIN, 0}};
+        int ready = poll(p, 2, static_cast<int>(left));
+        if (aStreamWaker_Raised(waker)) return kWaitWoken;
+        if (ready > 0) return p[0].revents ? kWaitReady : kWaitWoken;
+        if (ready == 0) return kWaitTimeout;
+        // A signal says nothing about fd (a connection in progress is not made by it).
+        if (errno != EINTR) return kWaitFailed;
+    }
 }
 
 bool aStreamInBuffer_Take(aStreamInBuffer* buffer, uint8* byte) {

@@ -25,7 +25,7 @@ bool aStreamWaker_Raised(const aStreamWaker* waker);
 typedef enum { kWaitReady, kWaitTimeout, kWaitWoken, kWaitFailed } aStreamWait;
 
 /* Polls fd (negative: nothing, a plain pause) for events up to timeoutMs, ending at once
- * when the waker (may be NULL) is or becomes raised. */
+ * when the waker (may be NULL) is or becomes raised. A signal does not end it. */
 aStreamWait aStreamWaker_Poll(const aStreamWaker* waker, int fd, short events, uint32 timeoutMs);
 
 /* Bytes taken from the descriptor by one read and handed out one at a time, so a byte
@@ -56,9 +56,9 @@ aErr aStreamInBuffer_AwaitInput(const aStreamInBuffer* buffer, int fd, uint32 ti
                                 const aStreamWaker* waker = nullptr);
 
 /* Writes all count bytes to a non-blocking fd, waiting for room at most timeoutMs in all.
- * Sockets are written without raising SIGPIPE. aErrNone when every byte went out; aErrIO
- * on a failure or when the time ran out (errno tells which); aErrCancel when the waker
- * was raised before every byte went out. */
+ * No write raises SIGPIPE: a socket or pipe whose reader has gone answers aErrIO.
+ * aErrNone when every byte went out; aErrIO on a failure or when the time ran out (errno
+ * tells which); aErrCancel when the waker was raised before every byte went out. */
 aErr aStreamDescriptor_WriteAll(int fd, const uint8* bytes, uint32 count, uint32 timeoutMs,
                                 const aStreamWaker* waker = nullptr);
 

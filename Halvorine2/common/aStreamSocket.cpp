@@ -190,6 +190,12 @@ struct WritePass {
     const uint8* start;
     uint32 count;
     uint32 generation;
+    // The rest of a packet that a write without waiting began over the connection of
+    // this generation: over any other it is dropped, never sent on its own.
+    bool rest = false;
+    // The peer has closed and its last bytes wait for the reader, which renews the
+    // connection once it has taken them.
+    bool awaitingReader = false;
     int attempts = 0;
     int failures = 0;
     int renewals = 0;
@@ -199,10 +205,12 @@ struct WritePass {
 bool sSendPass(SocketRecord* r, const uint8*& bytes, uint32& remaining, WritePass& pass) {
     std::lock_guard<std::mutex> guard(r->lock);
     bool unread = false;
+    pass.awaitingReader = false;
     if (r->connected && sPeerGone(r->fd, &unread)) {
         if (unread) {
             pass.attempts++;
             pass.failure = aErrBusy;
+            pass.awaitingReader = true;
             return true;
         }
         r->connected = false;
@@ -215,6 +223,10 @@ bool sSendPass(SocketRecord* r, const uint8*& bytes, uint32& remaining, WritePas
     if (r->generation != pass.generation) {
         // The connection was renewed (by this writer or by the reader) part way: the
         // new peer has seen none of these bytes, and must not start on a packet's tail.
+        if (pass.rest) {
+            remaining = 0;
+            return true;
+        }
         pass.generation = r->generation;
         pass.renewals++;
         bytes = pass.start;
@@ -254,12 +266,9 @@ aErr sWriteBuffer(const uint8* bytes, uint32 count, void* ref) {
     pass.count = count;
     {
         std::lock_guard<std::mutex> guard(r->lock);
-        pass.generation = r->generation;
-        // The rest of a packet whose start went over a connection renewed since: the
-        // new peer must not begin on a packet's tail, and the start is gone with the old.
-        bool staleRest = r->owed == count && r->owedGeneration != r->generation;
+        pass.rest = r->owed == count;
+        pass.generation = pass.rest ? r->owedGeneration : r->generation;
         r->owed = 0;
-        if (staleRest) return aErrNone;
     }
     uint32 remaining = count;
     while (remaining > 0) {
@@ -268,8 +277,10 @@ aErr sWriteBuffer(const uint8* bytes, uint32 count, void* ref) {
         if (pass.attempts >= kWriteAttempts || pass.failures >= kWriteAttempts ||
             pass.renewals >= kWriteAttempts)
             return pass.failure;
-        // The pause ends early once the connection has room again.
-        if (aStreamWaker_Poll(&r->waker, r->fd, POLLOUT, kWritePauseMs) == kWaitWoken) return aErrCancel;
+        // The pause ends early once the connection has room again; the reader gets the
+        // whole pause, since a closed connection always has room.
+        int waitFor = pass.awaitingReader ? -1 : r->fd.load();
+        if (aStreamWaker_Poll(&r->waker, waitFor, POLLOUT, kWritePauseMs) == kWaitWoken) return aErrCancel;
     }
     return aErrNone;
 }

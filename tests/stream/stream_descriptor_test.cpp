@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <thread>
 #include <sys/socket.h>
@@ -51,6 +52,33 @@ TEST(DescriptorStream, PeerGoneReadsEndAndWritesFailWithoutSignal) {
     EXPECT_EQ(bytes[0], 'z');
     EXPECT_EQ(aStream_Read(p.stream, bytes, 1), aErrEOF);
     EXPECT_EQ(writeText(p.stream, "lost"), aErrIO);
+}
+
+// A pipe whose reader has gone raises SIGPIPE on write, which would end the process:
+// the stream answers aErrIO instead, and leaves a SIGPIPE that was already waiting.
+TEST(DescriptorStream, WriteToPipeWithoutReaderFailsWithoutSignal) {
+    auto previous = signal(SIGPIPE, SIG_DFL);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    close(fds[0]);
+    aStream* stream = nullptr;
+    ASSERT_EQ(aStream_CreateDescriptor(fds[1], &stream), aErrNone);
+    EXPECT_EQ(writeText(stream, "lost"), aErrIO);
+    uint32 written = 0;
+    EXPECT_EQ(aStream_TryWrite(stream, reinterpret_cast<const uint8*>("x"), 1, &written), aErrIO);
+    sigset_t pipeOnly, before, pending;
+    sigemptyset(&pipeOnly);
+    sigaddset(&pipeOnly, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeOnly, &before);
+    raise(SIGPIPE);
+    EXPECT_EQ(writeText(stream, "lost"), aErrIO);
+    sigpending(&pending);
+    EXPECT_TRUE(sigismember(&pending, SIGPIPE)) << "someone else's signal stays";
+    timespec none = {0, 0};
+    sigtimedwait(&pipeOnly, nullptr, &none);
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    aStream_Destroy(&stream);
+    signal(SIGPIPE, previous);
 }
 
 TEST(DescriptorStream, RefusesBadArguments) {

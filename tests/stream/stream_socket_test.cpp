@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
+#include <pthread.h>
 #include <thread>
 #include <vector>
 
@@ -45,7 +47,8 @@ TEST(SocketStream, CarriesBytesBothWays) {
 TEST(SocketStream, LargeReadsAcrossManyBuffersKeepOrder) {
     Connected c;
     std::string sent;
-    for (int i = 0; i < 20000; i++) sent.push_back(static_cast<char>(i * 7 % 256));
+    for (int i = 0; i < 20000; i++)
+        sent.push_back(static_cast<char>(i * 7 % 256));
     ASSERT_EQ(send(c.peer, sent.data(), sent.size(), 0), static_cast<ssize_t>(sent.size()));
     std::string got;
     std::vector<uint8> chunk(333);
@@ -127,8 +130,10 @@ TEST(SocketStream, ReaderAndWriterThreadsShareOneReconnection) {
         uint32 start = aTime_GetMSTicks();
         while (!stop && received.find("done") == std::string::npos && aTime_GetMSTicks() - start < 3000) {
             uint8 byte;
-            if (aStream_Read(c.stream, &byte, 1) == aErrNone) received.push_back(static_cast<char>(byte));
-            else aTime_MSSleep(1);
+            if (aStream_Read(c.stream, &byte, 1) == aErrNone)
+                received.push_back(static_cast<char>(byte));
+            else
+                aTime_MSSleep(1);
         }
     });
     std::thread writer([&] {
@@ -149,7 +154,8 @@ TEST(SocketStream, ReaderAndWriterThreadsShareOneReconnection) {
     writer.join();
     EXPECT_NE(received.find("done"), std::string::npos);
     EXPECT_EQ(c.listener.accept(100), -1) << "one reset, one reconnection";
-    EXPECT_FALSE(LoopbackListener::receive(c.peer, 1).empty()) << "the writer goes on over the new connection";
+    EXPECT_FALSE(LoopbackListener::receive(c.peer, 1).empty())
+        << "the writer goes on over the new connection";
 }
 
 // A write cut off part way by a reset goes out whole over the new connection: its peer
@@ -159,7 +165,8 @@ TEST(SocketStream, WriteInterruptedByResetStartsAgainOnTheNewConnection) {
     int small = 4096;
     setsockopt(c.peer, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
     std::string data;
-    for (int i = 0; i < 16 * 1024 * 1024; i++) data.push_back(static_cast<char>(i % 251));
+    for (int i = 0; i < 16 * 1024 * 1024; i++)
+        data.push_back(static_cast<char>(i % 251));
     aErr written = aErrUnknown;
     std::thread writer([&] { written = writeText(c.stream, data); });
     aTime_MSSleep(150); // the writer has filled the connection and waits for room
@@ -190,6 +197,83 @@ TEST(SocketStream, FailedReconnectionIsTriedAgainAtTheNextUse) {
     c.peer = again.accept(1000);
     ASSERT_GE(c.peer, 0);
     EXPECT_EQ(LoopbackListener::receive(c.peer, 1), "y");
+}
+
+// The rest of a packet whose start a write without waiting put on a connection that
+// then broke must not open the next connection: the new peer would begin on a tail.
+TEST(SocketStream, RestOfAPacketBegunOnABrokenConnectionIsNotSentToTheNextPeer) {
+    Connected c;
+    const uint8 preamble[] = {0xAF, 0x01, 0x01};
+    ASSERT_EQ(aStream_SetPreamble(c.stream, preamble, sizeof preamble), aErrNone);
+    const uint8 packet[30] = {0x04, 28, 0x63};
+    uint32 written = sizeof packet;
+    for (int i = 0; i < 1000000 && written == sizeof packet; i++)
+        aStream_TryWrite(c.stream, packet, sizeof packet, &written);
+    ASSERT_GT(written, 0u) << "the connection filled up exactly at a packet's end";
+    ASSERT_LT(written, sizeof packet);
+    LoopbackListener::resetConnection(c.peer);
+    c.peer = -1;
+    aTime_MSSleep(20);
+    aStream_Write(c.stream, packet + written, sizeof packet - written);
+    c.peer = c.listener.accept(1000);
+    ASSERT_GE(c.peer, 0);
+    EXPECT_EQ(LoopbackListener::receive(c.peer, 64, 200), "\xAF\x01\x01") << "the preamble alone";
+}
+
+// A closed peer whose last bytes the reader has not taken yet: the writer waits for the
+// reader to take them and renew the connection, then sends over the new one.
+TEST(SocketStream, WriteWaitsForTheReaderToRenewAClosedConnection) {
+    Connected c;
+    ASSERT_EQ(send(c.peer, "bye", 3, 0), 3);
+    close(c.peer);
+    c.peer = -1;
+    aTime_MSSleep(20);
+    aErr written = aErrUnknown;
+    std::thread writer([&] { written = writeText(c.stream, "request"); });
+    aTime_MSSleep(150);
+    EXPECT_EQ(readPolling(c.stream, 3), "bye");
+    uint8 byte;
+    aStream_Read(c.stream, &byte, 1);
+    writer.join();
+    EXPECT_EQ(written, aErrNone);
+    c.peer = c.listener.accept(1000);
+    ASSERT_GE(c.peer, 0);
+    EXPECT_EQ(LoopbackListener::receive(c.peer, 7, 500), "request");
+}
+
+// A signal that lands while a connection is being made does not pass for success.
+TEST(SocketStream, SignalDuringConnectionIsNotTakenForAConnection) {
+    struct sigaction ignore = {}, previous = {};
+    ignore.sa_handler = [](int) {};
+    ASSERT_EQ(sigaction(SIGUSR1, &ignore, &previous), 0);
+    // A listener whose backlog is full: the next connection waits for its handshake.
+    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = LoopbackListener::address();
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 0), 0);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+    std::vector<int> waiting;
+    for (int i = 0; i < 4; i++) {
+        waiting.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        connect(waiting.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+    aTime_MSSleep(50);
+    aStream* stream = nullptr;
+    aErr created = aErrUnknown;
+    std::thread connecting(
+        [&] { created = aStream_CreateSocket(address.sin_addr.s_addr, ntohs(address.sin_port), &stream); });
+    aTime_MSSleep(100);
+    pthread_kill(connecting.native_handle(), SIGUSR1);
+    connecting.join();
+    EXPECT_EQ(created, aErrResource) << "the handshake never completed";
+    aStream_Destroy(&stream);
+    for (int fd : waiting)
+        close(fd);
+    close(listener);
+    sigaction(SIGUSR1, &previous, nullptr);
 }
 
 TEST(SocketStream, WriteToStalledPeerGivesUpAfterTenAttempts) {
