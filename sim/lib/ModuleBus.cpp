@@ -8,6 +8,7 @@ namespace Veltrano::Sim {
 
 void ModuleBus::attach(VirtualModule& host, VirtualModule& device) {
     devices_[device.identity().address] = &device;
+    device.system().setRouterAddress(host.identity().address);
     auto framer = std::make_shared<ModuleFramer>();
     device.connect([&host, framer](const uint8_t* bytes, size_t count) {
         for (size_t i = 0; i < count; ++i) {

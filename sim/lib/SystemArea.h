@@ -37,6 +37,8 @@ class SystemArea : public ModuleArea {
     // Routing of the bus modules' traffic to the host (route to me).
     bool routing() const { return routing_; }
     uint8_t routerAddress() const { return router_; }
+    // A module on a router's bus learns the router's address when it is attached.
+    void setRouterAddress(uint8_t address) { router_ = address; }
     uint64_t resets() const { return resets_; }
     void setProtocolFeatures(uint32_t features) { features_ = features; }
     // Any thread.

@@ -295,7 +295,12 @@ TEST(Link, PacketLogWritesLinesAndGoesWithTheLink) {
     ASSERT_EQ(link.enablePacketLog(path.c_str()), aErrNone);
     unsigned char address;
     ASSERT_EQ(link.getModuleAddress(&address), aErrNone);
-    ASSERT_TRUE(eventuallyTrue([&] { return readFile(path).find("2 < 0x4 0x0") != std::string::npos; }));
+    // The writer thread writes lines as they come: wait for both whole lines.
+    ASSERT_TRUE(eventuallyTrue([&] {
+        const std::string text = readFile(path);
+        return text.find("2 < 0x4 0x0") != std::string::npos &&
+               text.find("2 > 0xAD 0x0 \r\n") != std::string::npos;
+    }));
     std::string text = readFile(path);
     EXPECT_NE(text.find("6 < START\r\n"), std::string::npos) << text;
     EXPECT_NE(text.find("2 > 0xAD 0x0 \r\n"), std::string::npos) << text;

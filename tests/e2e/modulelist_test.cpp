@@ -20,10 +20,10 @@ using namespace Veltrano::Sim;
 
 const char kProgram[] = VELTRANO_BIN_DIR "/modulelist";
 const char kHeader[] = "\n    Device    Module  Router  Model         Firmware (Build)     Reached through\n";
-// The bus modules' rows: they report no router address of their own.
+// The bus modules' rows: each reports the router's address as its router.
 const char kBehindRows[] =
-    "    5A17C310  10      00      VT-Acquire    2.15.3 (4211)        bus 0x10 of 5A17C3A0\n"
-    "    5A17C322  22      00      VT-Relay      2.14.7 (4107)        bus 0x22 of 5A17C3A0\n";
+    "    5A17C310  10      04      VT-Acquire    2.15.3 (4211)        bus 0x10 of 5A17C3A0\n"
+    "    5A17C322  22      04      VT-Relay      2.14.7 (4107)        bus 0x22 of 5A17C3A0\n";
 
 ModuleIdentity identity(uint32_t serialNumber, uint8_t model, uint8_t address, uint32_t version,
                         uint32_t build) {
@@ -150,7 +150,7 @@ TEST_F(ModuleNetwork, ABusModuleThatDoesNotAnswerIsReportedAndTheWalkGoesOn) {
     SubprocessResult r = modulelist({"--tcp", routerTarget(), "--router", "5A17C3A0"});
     EXPECT_EQ(r.out,
               "I2C bus of 5A17C3A0: 1 module found\n" + std::string(kHeader) + routerRow(routerTarget()) +
-                  "    5A17C322  22      00      VT-Relay      2.14.7 (4107)        bus 0x22 of 5A17C3A0\n");
+                  "    5A17C322  22      04      VT-Relay      2.14.7 (4107)        bus 0x22 of 5A17C3A0\n");
     EXPECT_EQ(r.err, "modulelist: bus 0x10 of 5A17C3A0: cannot read: Timeout occurred (error 18)\n");
     EXPECT_EQ(r.exitStatus, 1);
 }
