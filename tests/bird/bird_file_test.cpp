@@ -50,7 +50,7 @@ TEST(BirdFile, LoadsEveryBlockTypeInFileOrder) {
     BirdWriter w;
     std::vector<uint8> loader = pattern(100, 1), fw1 = pattern(300, 2), fw2 = pattern(17, 3);
     w.addLoaderImage(0x20000000, loader, 3);
-    w.addIdentity(BirdIdentity{"Veltrano", "2.11.4 rc1", "40F5849A", "VT-USBHub3"});
+    w.addIdentity(BirdIdentity{"Veltrano", "2.11.4 rc1", "40F5849A", "VT-Hub4"});
     w.addFirmwareImage(0x00004000, fw1, 4);
     w.addSerialLocations(0x4010, 0x4020);
     w.addBlock(9, 7, bytes({0xAA, 0xBB}));
@@ -100,7 +100,7 @@ TEST(BirdFile, LoadsEveryBlockTypeInFileOrder) {
     EXPECT_EQ(f.version(), "2.11.4");
     EXPECT_EQ(f.targetSerialNumber(), 0x40F5849Au);
     EXPECT_TRUE(f.matchesSerialNumber(0x40F5849A));
-    EXPECT_EQ(f.modelName(), "VT-USBHub3");
+    EXPECT_EQ(f.modelName(), "VT-Hub4");
     ASSERT_TRUE(f.startAddress().has_value());
     EXPECT_EQ(*f.startAddress(), 0x20001000u);
 
@@ -113,7 +113,7 @@ TEST(BirdFile, LoadsEveryBlockTypeInFileOrder) {
              "BIRDFILE:\t\t \t[Veltrano        ]\n",
              "BIRDFILE:\t\t \t[2.11.4 rc1      ]\n",
              "BIRDFILE:\t\t \t[40F5849A        ]\n",
-             "BIRDFILE:\t\t \t[VT-USBHub3      ]\n",
+             "BIRDFILE:\t\t \t[VT-Hub4         ]\n",
              "BIRDFILE:\t\t 09   07   2\n",
              "BIRDFILE: Offsets: Serial number: 16400, Descriptor: 16416\n",
          })
