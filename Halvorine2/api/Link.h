@@ -26,7 +26,7 @@
 
 #include "UEIExchange.h"
 #include "aLink.h"
-#include "aLinkSpec.h"
+#include "aLinkSpecifier.h"
 
 namespace Veltrano::Halvorine {
 

@@ -19,7 +19,7 @@
 #ifndef HALVORINE_ADISCOVERY_H
 #define HALVORINE_ADISCOVERY_H
 
-#include "aLinkSpec.h"
+#include "aLinkSpecifier.h"
 
 #ifdef __cplusplus
 extern "C" {

@@ -4,7 +4,7 @@
 #ifndef HALVORINE_ADISCOVERYWIRE_H
 #define HALVORINE_ADISCOVERYWIRE_H
 
-#include "aLinkSpec.h"
+#include "aLinkSpecifier.h"
 
 #ifdef __cplusplus
 extern "C" {

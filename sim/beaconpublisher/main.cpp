@@ -9,7 +9,7 @@
 
 #include "BeaconPublisher.h"
 #include "ProgramOptions.h"
-#include "aLinkSpec.h"
+#include "aLinkSpecifier.h"
 
 using namespace Veltrano::Sim;
 

@@ -1,4 +1,4 @@
-#include "aLinkSpec.h"
+#include "aLinkSpecifier.h"
 
 #include <cstddef>
 #include <cstdlib>
