@@ -1,6 +1,231 @@
 // -U: firmware transfer into a running module.
-#include "UpdaterApp.h"
+#include <memory>
+#include <stdexcept>
 
-bool UpdaterApp::Update_Firmware(uint32_t, uint32_t, const std::string&, uint8_t, uint32_t, bool) {
-    throw CommandUnavailable("Firmware update (-U) is not available yet in this build of Updater");
+#include "DirectNetworkConfig.h"
+#include "Module.h"
+#include "ServerCommClass.h"
+#include "Timestamp.h"
+#include "TransferDriver.h"
+#include "UpdaterApp.h"
+#include "UpdaterLog.h"
+#include "UpdaterStore.h"
+#include "aTime.h"
+
+using Veltrano::Halvorine::Module;
+
+namespace {
+
+// Times the module is looked for after its loader starts, one second apart.
+constexpr int kLoaderReturnAttempts = 15;
+constexpr uint32_t kLoaderReturnPauseMs = 1000;
+
+bool failTransfer(aErr error) {
+    updaterLog(DEBUG_Updater, "Failed _transfer_firmware(): %d\n", error);
+    return false;
+}
+
+std::string birdName(uint32_t build) {
+    return std::to_string(build) + ".bird";
+}
+
+// The build to use when none was named: the server's latest when it is stored,
+// else the latest download, else the latest transfer; 0 when there is none.
+uint32_t chooseBuild(UpdaterDisplayInterface* display, const std::string& url, UpdaterStore& store,
+                     DeviceRecord& record, uint32_t serialNumber) {
+    ServerCommClass server;
+    std::string latest, firmwareId;
+    server.QueryBuild(serialNumber, latest, firmwareId, url.c_str());
+    uint32_t build = 0;
+    if (!readBuildNumber(latest, build)) {
+        updaterLog(DEBUG_Updater, "Error: Could not convert %s to int.\n", latest.c_str());
+        build = 0;
+    }
+    if (build != 0) {
+        try {
+            store.loadBird(record, birdName(build));
+            return build;
+        } catch (const std::runtime_error&) {
+            displayPrintf(display, 0,
+                          "New firmware is available.  Updater will proceed if valid firmware is found locally.");
+        }
+    }
+    int stored = record.attributes.getInt("LATEST_DOWNLOAD", 0);
+    if (stored != 0) {
+        displayPrintf(display, 0, "Updating with the Latest Download");
+        return static_cast<uint32_t>(stored);
+    }
+    stored = record.attributes.getInt("LATEST_TRANSFER", 0);
+    if (stored != 0) {
+        displayPrintf(display, 0, "Updating with the Latest Transfer");
+        return static_cast<uint32_t>(stored);
+    }
+    displayPrintf(display, 1, "Could not find valid build for this device.");
+    return 0;
+}
+
+// Writes the module's serial number into the file's images when the file has
+// places for it; false when it has them and none could be written.
+bool patchSerial(BirdFile& file, uint32_t serialNumber) {
+    if (!file.hasSerialLocations()) return true;
+    updaterLog(DEBUG_Updater, "Setting serial number into firmware... ");
+    if (!file.patchSerialNumber(serialNumber)) {
+        updaterLog(DEBUG_Updater, "Error: Unable to modify serial number in bird.\n");
+        return false;
+    }
+    updaterLog(DEBUG_Updater, " Serial Number inserted into firmware.\n");
+    return true;
+}
+
+// Connects over USB, then over TCP/IP when no USB module has the serial number.
+aErr connectDirect(Module& module, uint32_t serialNumber) {
+    aErr err = module.connect(USB, serialNumber);
+    if (err == aErrNotFound) err = module.connect(TCPIP, serialNumber);
+    return err;
+}
+
+// A module whose link dropped when its loader started is looked for again where
+// it was reached: on the same transport, or through the same router.
+void awaitLoader(Module& target, linkType reachedOn, bool routed, uint32_t serialNumber) {
+    if (target.isConnected()) return;
+    target.disconnect();
+    for (int attempt = 0; attempt < kLoaderReturnAttempts; ++attempt) {
+        aErr err = routed ? target.reconnect() : target.discoverAndConnect(reachedOn, serialNumber);
+        if (err == aErrNone && target.isConnected()) return;
+        aTime_MSSleep(kLoaderReturnPauseMs);
+    }
+}
+
+} // namespace
+
+BirdFile UpdaterApp::load_bird(const char* label, const std::string& path, uint32_t serialNumber,
+                               uint32_t buildNumber, bool downloadIfMissing) {
+    std::unique_ptr<UpdaterStore> store = openStore(m_display, m_storeRoot, "load_bird");
+    // The store has said why; an empty file here would let a transfer send nothing.
+    if (!store) throw std::runtime_error("Error opening the store");
+    if (!path.empty()) {
+        displayPrintf(m_display, 0, "%s from Birdfile: %s", label, path.c_str());
+        return BirdFile(path);
+    }
+    DeviceRecord record = store->makeDevice(serialNumber);
+    displayPrintf(m_display, 0, "%s firmware with build: %u", label, buildNumber);
+    try {
+        return store->loadBird(record, birdName(buildNumber));
+    } catch (const std::runtime_error&) {
+        if (!downloadIfMissing) throw std::runtime_error("Error reading birdfile");
+    }
+    displayPrintf(m_display, 0, "Downloading firmware build %u", buildNumber);
+    Download_Firmware(serialNumber, std::to_string(buildNumber), false, false);
+    return store->loadBird(record, birdName(buildNumber));
+}
+
+bool UpdaterApp::connectThroughRouter(Module& target, uint32_t serialNumber, uint32_t routerSerialNumber) {
+    UpdaterDisplayInterface* display = m_display;
+    if (target.getModuleAddress() == 0) {
+        DiscoveredDeviceList devices = Discover_NetworkDevices(routerSerialNumber, 0);
+        if (devices.empty()) {
+            displayPrintf(display, 1, "Unable to find modules on Network");
+            return false;
+        }
+        uint16_t busAddress = 0;
+        for (const DiscoveredDevice& device : devices)
+            if (device.specifier.serialNumber == serialNumber) busAddress = device.busAddress;
+        if (busAddress == 0) {
+            displayPrintf(display, 1,
+                          "Module address required for indirect firmware update, could not find serial "
+                          "number [0x%08X] on network",
+                          serialNumber);
+            return false;
+        }
+        target.setModuleAddress(static_cast<unsigned char>(busAddress));
+    }
+    Module router(0, 0);
+    aErr err = setDirectNetworkConfig(&router, display);
+    if (err != aErrNone) return failTransfer(err);
+    if (connectDirect(router, routerSerialNumber) != aErrNone) {
+        displayPrintf(display, 1, "Failed to connect to link module [%08X]", routerSerialNumber);
+        return false;
+    }
+    // The target takes over the router's link; the router object goes at return.
+    err = target.connectThroughLinkModule(&router);
+    if (err != aErrNone) {
+        displayPrintf(display, 1, "Failed to connect to module [%08X]", serialNumber);
+        return failTransfer(err);
+    }
+    return true;
+}
+
+bool UpdaterApp::Update_Firmware(uint32_t serialNumber, uint32_t buildNumber, const std::string& path,
+                                 uint8_t moduleAddress, uint32_t routerSerialNumber, bool override) {
+    UpdaterDisplayInterface* display = m_display;
+    if (serialNumber == 0) {
+        displayPrintf(display, 1, "Update command must specify the specific device");
+        return false;
+    }
+    std::unique_ptr<UpdaterStore> store = openStore(display, m_storeRoot, "Update_Firmware");
+    if (!store) return false;
+    DeviceRecord record;
+    const bool stored = store->FindDevice(serialNumber, &record);
+    const uint32_t start = aTime_GetMSTicks();
+
+    if (path.empty() && buildNumber == 0) {
+        buildNumber = chooseBuild(display, m_serverEndpoint, *store, record, serialNumber);
+        if (buildNumber == 0) return false;
+    }
+    BirdFile file;
+    try {
+        file = load_bird("Updating", path, serialNumber, buildNumber, false);
+    } catch (const std::runtime_error&) {
+        displayPrintf(display, 1, "Failed to load bird file");
+        return false;
+    }
+    if (!patchSerial(file, serialNumber)) return false;
+
+    Module target(moduleAddress, 0);
+    aErr err = setDirectNetworkConfig(&target, display);
+    if (err != aErrNone) return failTransfer(err);
+    if (routerSerialNumber != 0) {
+        if (!connectThroughRouter(target, serialNumber, routerSerialNumber)) return false;
+    } else if ((err = connectDirect(target, serialNumber)) != aErrNone) {
+        displayPrintf(display, 1, "Failed to connect to module [%08X]", serialNumber);
+        return failTransfer(err);
+    }
+    linkSpec reached = {};
+    target.getLinkSpecifier(&reached);
+
+    if (!override && !UpdateFirmware(display, file, &target, serialNumber)) {
+        displayPrintf(display, 1, "Birdfile failed validation");
+        return false;
+    }
+    err = TransferLoaderBlocks(display, &target, file);
+    if (err != aErrNone) return failTransfer(err);
+    awaitLoader(target, reached.type == TCPIP ? TCPIP : USB, routerSerialNumber != 0, serialNumber);
+    err = TransferFirmwareBlocks(display, &target, file, routerSerialNumber != 0, false);
+    if (err != aErrNone) return failTransfer(err);
+
+    recordTransfer(*store, stored ? &record : nullptr, serialNumber,
+                   path.empty() ? birdName(buildNumber) : path);
+    updaterLog(DEBUG_Updater, "Updating device firmware: \n");
+    displayPrintf(display, 0, "Update time: %.4f sec", (aTime_GetMSTicks() - start) / 1000.0);
+    return true;
+}
+
+void UpdaterApp::recordTransfer(UpdaterStore& store, DeviceRecord* found, uint32_t serialNumber,
+                                const std::string& transferred) {
+    DeviceRecord made;
+    DeviceRecord* record = found;
+    if (!record) {
+        // A device the store did not hold gets its record now, rather than the
+        // transfer landing in a stray file of the working directory.
+        try {
+            made = store.makeDevice(serialNumber);
+            record = &made;
+        } catch (const std::runtime_error& error) {
+            displayPrintf(m_display, 1, "Could not record the transfer in the store: %s", error.what());
+            return;
+        }
+    }
+    record->attributes.setText("LATEST_TRANSFER", transferred);
+    record->attributes.setText("LAST_TRANSFER_DATE", currentTimestamp());
+    record->attributes.write();
 }

@@ -7,12 +7,19 @@
 #include <stdexcept>
 #include <string>
 
+#include "BirdFile.h"
 #include "BuildList.h"
 #include "DiscoveredDevice.h"
 #include "UpdaterDisplayInterface.h"
 
 // Raised by a command that this build of the tool cannot run yet; the entry point
 // shows the text and ends the run with status 1.
+class UpdaterStore;
+struct DeviceRecord;
+namespace Veltrano::Halvorine {
+class Module;
+}
+
 class CommandUnavailable : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
@@ -40,6 +47,11 @@ class UpdaterApp {
     // -U: transfers firmware into a running module.
     bool Update_Firmware(uint32_t serialNumber, uint32_t buildNumber, const std::string& birdFilePath,
                          uint8_t moduleAddress, uint32_t routerSerialNumber, bool override);
+    // The BIRD file for an update or a recovery (label is the word its messages
+    // show): the file at path, else the build stored for the device, downloaded
+    // first when downloadIfMissing. Throws std::runtime_error when there is none.
+    BirdFile load_bird(const char* label, const std::string& path, uint32_t serialNumber,
+                       uint32_t buildNumber, bool downloadIfMissing);
     // -U -t RECOVER: brings a module back through its boot ROM.
     bool Recover_Firmware(const std::string& serialPort, uint32_t buildNumber, uint32_t baudRate,
                           uint32_t serialNumber, const std::string& birdFilePath);
@@ -62,6 +74,15 @@ class UpdaterApp {
     bool Check_BirdFile(const std::string& path);
 
   private:
+    // Connects target through the router module, finding its bus address on the
+    // router's bus when target has none; false once the failure is shown.
+    bool connectThroughRouter(Veltrano::Halvorine::Module& target, uint32_t serialNumber,
+                              uint32_t routerSerialNumber);
+    // Records a successful transfer in the device's attributes; found is the
+    // record the store held before the update, or null.
+    void recordTransfer(UpdaterStore& store, DeviceRecord* found, uint32_t serialNumber,
+                        const std::string& transferred);
+
     std::string m_serverEndpoint;
     std::string m_storeRoot;
     UpdaterDisplayInterface* m_display; // not owned
