@@ -116,7 +116,7 @@ bool readBusModule(const Router& router, Module& module, unsigned char address, 
     if (err == aErrNone) {
         spec.model = model;
         device->modelName = aDefs_GetModelName(model);
-    } else if (device->error == aErrNone) {
+    } else {
         device->error = err;
     }
     return true;

@@ -19,7 +19,7 @@ struct DiscoveredDevice {
     uint8_t minor = 0;
     uint32_t patch = 0;
     std::string modelName;
-    aErr error = aErrNone; // the first request that failed while reading the module
+    aErr error = aErrNone; // a request that failed while reading the module
 };
 
 using DiscoveredDeviceList = std::vector<DiscoveredDevice>;
