@@ -12,6 +12,7 @@
 #include "UpdaterLog.h"
 #include "aDefs.h"
 #include "aDiscovery.h"
+#include "aTime.h"
 
 using Veltrano::Halvorine::I2CClass;
 using Veltrano::Halvorine::kLoopbackInterface;
@@ -22,6 +23,8 @@ namespace {
 
 // The router's specifier in the part of it that modules behind it share: how to reach it.
 constexpr size_t kWayInOffset = 24;
+// How long a packet request waits for its reply.
+constexpr uint32 kReplyWaitMs = 1000;
 
 struct SpecRelease {
     void operator()(linkSpec* spec) const { aLinkSpec_Destroy(&spec); }
@@ -123,18 +126,22 @@ bool readBusModule(const Router& router, Module& module, unsigned char address, 
 }
 
 // Probes one bus address with a write of two zero bytes; where it is acknowledged a
-// module sits, and it is read into the list.
-void probe(const Router& router, I2CClass& bus, unsigned char address, DiscoveredDeviceList* list,
+// module sits, and it is read into the list. False when the router gave no answer at
+// all: an empty address is answered at once with an error status, so a probe that
+// waited out the whole reply time means the router itself has stopped answering.
+bool probe(const Router& router, I2CClass& bus, unsigned char address, DiscoveredDeviceList* list,
            UpdaterDisplayInterface* display) {
     updaterLog(DEBUG_Updater, "Searching Address 0x%02x\n", address);
     const unsigned char zeros[2] = {0, 0};
-    if (bus.write(address, 2, zeros) != aErrNone) return;
+    uint32 start = aTime_GetMSTicks();
+    if (bus.write(address, 2, zeros) != aErrNone) return aTime_GetMSTicks() - start < kReplyWaitMs;
     updaterLog(DEBUG_Updater, "Attempt Connect on address: 0x%02x\n", address);
     Module module(address, false, 0);
     DiscoveredDevice device;
     bool read = readBusModule(router, module, address, &device, display);
     module.disconnect();
     if (read) list->push_back(device);
+    return true;
 }
 
 DiscoveredDeviceList walkBus(const Router& router, UpdaterDisplayInterface* display) {
@@ -143,8 +150,9 @@ DiscoveredDeviceList walkBus(const Router& router, UpdaterDisplayInterface* disp
     bus.init(&router.module, 0);
     bus.setSpeed(I2CClass::kMaxSpeed);
     const unsigned int own = router.module.getModuleAddress();
+    // A silent router ends the walk: waiting out every address left would take minutes.
     for (unsigned int address = 2; address < 254; address += 2) {
-        if (address != own) probe(router, bus, static_cast<unsigned char>(address), &list, display);
+        if (address != own && !probe(router, bus, static_cast<unsigned char>(address), &list, display)) break;
     }
     return list;
 }

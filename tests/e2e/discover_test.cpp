@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -251,6 +252,27 @@ TEST_F(DiscoverRouter, ARouterThatFailsEndsTheWalkWithAnEmptyTable) {
         EXPECT_EQ(r.exitStatus, 0) << c.router;
     }
     EXPECT_EQ(router.i2c().writes(), 0u);
+}
+
+TEST_F(DiscoverRouter, ARouterThatFallsSilentEndsTheWalkWithWhatWasFound) {
+    // Probes of 2, 4 and 8 are answered, then nothing.
+    ModuleFaults faults;
+    faults.replies["i2c.write"] = ReplyFault{ReplyFaultKind::NoReply, 3};
+    router.setFaults(faults);
+    announce(router, 7003);
+    startResponder();
+    auto start = std::chrono::steady_clock::now();
+    SubprocessResult r = run({"-D", "-r", "5A17C3A0", "-t", "TCPIP"});
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(r.out, kBanner + "Searching for Halvorine Network devices connected to 5A17C3A0\n" +
+                         "Discovered Devices: (TCPIP)\n" + kIpHeader +
+                         "    5A17C302  02       06      VT-Relay       2.15.3 (4211) " + ip() + "\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.exitStatus, 0);
+    // One unanswered probe, not one for each of the 121 addresses left.
+    EXPECT_LT(seconds, 10.0);
+    EXPECT_EQ(router.i2c().writes(), 4u);
+    EXPECT_FALSE(router.system().routing()) << "routing switched back after a cut-short walk too";
 }
 
 } // namespace
