@@ -211,9 +211,6 @@ TEST_F(UpdaterRun, CommandsNotYetAvailableFail) {
         std::vector<std::string> args;
         std::string out;
     } cases[] = {
-        {{"-D"}, kBanner + "Searching for Halvorine devices\n"},
-        {{"-D", "-r", "D272031D"},
-         kBanner + "Searching for Halvorine Network devices connected to D272031D\n"},
         {{"-U", "-d", "40F5849A"}, kBanner},
         {{"-U", "-t", "RECOVER", "-s", "/dev/ttyUSB0"}, kBanner},
         {{"-N", "-s", "/dev/ttyUSB0"}, kBanner},
