@@ -245,6 +245,11 @@ void VirtualModule::addArea(std::unique_ptr<ModuleArea> area) {
     areas_.push_back(std::move(area));
 }
 
+void VirtualModule::addFirstArea(std::unique_ptr<ModuleArea> area) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    areas_.insert(areas_.begin(), std::move(area));
+}
+
 uint64_t VirtualModule::packetsReceived() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return totalPackets_;

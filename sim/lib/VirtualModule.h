@@ -89,6 +89,8 @@ class VirtualModule {
     // Any thread. The reply faults count requests from this call on.
     void setFaults(const ModuleFaults& faults);
     void addArea(std::unique_ptr<ModuleArea> area);
+    // Offers frames to this area before any other (a stand-in for a built-in area).
+    void addFirstArea(std::unique_ptr<ModuleArea> area);
     LinkControlArea& linkControl() { return *linkControl_; }
     HeartbeatArea& heartbeat() { return *heartbeat_; }
     SystemArea& system() { return *system_; }

@@ -19,7 +19,7 @@ ModuleIdentity vtIdentity(uint32_t serialNumber) {
 ServedModule::ServedModule(std::vector<std::unique_ptr<ModuleArea>> areas, ModuleIdentity id)
     : device(id), module(id.address, false, 0) {
     for (auto& area : areas)
-        device.addArea(std::move(area));
+        device.addFirstArea(std::move(area));
     server_ = std::make_unique<Veltrano::Sim::ModuleTcpServer>(device);
     linkSpec spec{};
     spec.type = TCPIP;

@@ -40,8 +40,8 @@ class CountingDisplay : public RecordingDisplay {
 };
 
 // A virtual module served on loopback TCP, and a Module (direct configuration,
-// no automatic networking) connected to it. Areas added before the module is
-// served take part from the first packet on.
+// no automatic networking) connected to it. The areas given are offered every
+// frame before the module's own.
 class ServedModule {
   public:
     explicit ServedModule(std::vector<std::unique_ptr<ModuleArea>> areas = {},
