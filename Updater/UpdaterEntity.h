@@ -72,7 +72,11 @@ class UpdaterEntity : public Veltrano::Halvorine::EntityClass {
     // WRITE of n staged bytes; a missing or refused reply is aErrInvalidOption.
     aErr FirmwareWrite(unsigned short n);
     // One firmware block after its PREPARE: BlockTransfer and WRITE per blockSize
-    // bytes, with the progress bar. A blockSize of 0 is aErrInvalidOption.
+    // bytes, with the progress bar. A blockSize of 0 with image bytes to send is
+    // aErrInvalidOption.
+    //
+    // Every step that takes a payload refuses one shorter than its 4 address bytes
+    // with aErrSize before anything is sent.
     aErr FirmwareTransfer(const unsigned char* payload, unsigned int L, unsigned short blockSize,
                           UpdaterDisplayInterface* display);
     // One loader block: its image goes straight into loader memory (no WRITE).
@@ -90,11 +94,26 @@ class UpdaterEntity : public Veltrano::Halvorine::EntityClass {
 
     bool useUEIData() const { return m_useUEIData; }
 
+    // For tests and fuzzing: shorter waits than the module's timing needs.
+    void setReplyTimeoutMs(unsigned int ms) { m_replyTimeoutMs = ms; }
+    void setRebootDropWaitMs(unsigned int ms) { m_rebootDropWaitMs = ms; }
+
   private:
+    // Drops the queued replies of the kind the request will get, then sends the
+    // request (step byte first).
+    aErr sendStep(unsigned char replyStep, const unsigned char* request, unsigned char length);
+    // The first reply [0x5F, replyStep, ...] within the reply time-out; data holds
+    // a whole packet (aPACKET_MAX_DATA bytes).
+    aErr awaitStep(unsigned char replyStep, unsigned char* length, unsigned char* data);
+    // Refuses (aErrSize) a payload too short to hold its address.
+    aErr checkPayload(const unsigned char* payload, unsigned int L) const;
+
     Veltrano::Halvorine::Module* m_module; // not owned
     bool m_checkSums;
     bool m_skipLinkDropWait;
     bool m_useUEIData = false;
+    unsigned int m_replyTimeoutMs = kReplyTimeoutMs;
+    unsigned int m_rebootDropWaitMs = kRebootDropWaitMs;
 };
 
 #endif

@@ -317,19 +317,36 @@ aErr Link::sendPacket(unsigned char module, unsigned char command, unsigned char
     return err;
 }
 
-aErr Link::receivePacket(unsigned char, const unsigned char* match, unsigned char* length,
+aErr Link::receivePacket(unsigned char module, const unsigned char* match, unsigned char* length,
                          unsigned char* data) {
+    return receivePacket(module, match, length, data, kReplyWaitMs);
+}
+
+aErr Link::receivePacket(unsigned char, const unsigned char* match, unsigned char* length,
+                         unsigned char* data, unsigned int timeoutMs) {
     if (!length || !data || (*length > 0 && !match) || *length > aPACKET_MAX_DATA) return aErrParam;
     aErr err = requireConnected();
     if (err != aErrNone) return err;
     aPacket pattern{};
     pattern.dataSize = *length;
     if (*length) std::memcpy(pattern.data, match, *length);
-    aPacket* reply = awaitFirst(sLeadingBytesMatch, &pattern, kReplyWaitMs);
+    aPacket* reply = awaitFirst(sLeadingBytesMatch, &pattern, timeoutMs);
     if (!reply) return aErrTimeout;
     *length = reply->dataSize;
     std::memcpy(data, reply->data, reply->dataSize);
     aPacket_Destroy(&reply);
+    return aErrNone;
+}
+
+aErr Link::dropMatchingPackets(unsigned char module, const unsigned char* match, unsigned char length) {
+    if ((length > 0 && !match) || length > aPACKET_MAX_DATA) return aErrParam;
+    aErr err = requireConnected();
+    if (err != aErrNone) return err;
+    aPacket pattern{};
+    pattern.dataSize = length;
+    if (length) std::memcpy(pattern.data, match, length);
+    FromModule want{module, sLeadingBytesMatch, &pattern};
+    aLink_DrainPackets(state_->ref, sFromModule, &want);
     return aErrNone;
 }
 

@@ -120,6 +120,12 @@ class Link {
     // aErrTimeout when none arrives.
     aErr receivePacket(unsigned char module, const unsigned char* match, unsigned char* length,
                        unsigned char* data);
+    // The same, waiting up to timeoutMs.
+    aErr receivePacket(unsigned char module, const unsigned char* match, unsigned char* length,
+                       unsigned char* data, unsigned int timeoutMs);
+    // Removes the received packets from module whose first length data bytes
+    // equal match (replies that came too late for their request).
+    aErr dropMatchingPackets(unsigned char module, const unsigned char* match, unsigned char length);
 
     // Queues one UEI request: command, option, specifier, then the value by
     // type (a streamed value as its chunks). Answers the status of queuing.

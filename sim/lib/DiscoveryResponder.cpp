@@ -99,7 +99,7 @@ void DiscoveryResponder::answer(uint32_t askerAddress) {
     for (const std::string& stray : options_.strayBefore)
         send(stray);
     for (const DiscoveryModule& module : options_.modules)
-        send(reply(module));
+        if (!module.present || module.present()) send(reply(module));
 }
 
 } // namespace Veltrano::Sim

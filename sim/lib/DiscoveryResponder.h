@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +23,9 @@ struct DiscoveryModule {
     uint8_t address = 4;
     uint16_t tcpPort = 7978;
     uint8_t model = 4;
+    // Answers only while this says the module is there (a module that is away,
+    // rebooting, answers nothing); unset: always.
+    std::function<bool()> present;
 };
 
 struct DiscoveryResponderOptions {

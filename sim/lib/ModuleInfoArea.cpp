@@ -4,6 +4,7 @@
 
 #include "I2CArea.h"
 #include "SystemArea.h"
+#include "UpgradeArea.h"
 #include "VirtualModule.h"
 
 namespace Veltrano::Sim {
@@ -32,9 +33,12 @@ const Implemented kSystemOptions[] = {
     {SystemArea::kBuild, kGet},        {SystemArea::kProtocolFeatures, kGet},
 };
 
-bool implemented(uint8_t command, uint8_t option, uint8_t index, uint8_t direction) {
+bool implemented(VirtualModule& module, uint8_t command, uint8_t option, uint8_t index, uint8_t direction) {
     if (index != 0) return false;
     if (command == I2CArea::kCommand) return true;
+    if (command == UpgradeArea::kCommand)
+        return option == UpgradeArea::kDataOption && (direction == 0 || direction == kSet) &&
+               module.upgrade().settings().ueiData;
     if (command != SystemArea::kCommand) return false;
     return std::any_of(std::begin(kSystemOptions), std::end(kSystemOptions), [&](const Implemented& i) {
         return i.option == option && (direction == 0 || (i.directions & direction));
@@ -77,7 +81,7 @@ bool ModuleInfoArea::handle(VirtualModule& module, const ModuleFrame& frame) {
     }
     case kHasUei:
         if (d.size() != 6) return false;
-        reply.data[5] = implemented(d[2], d[3], d[4], d[5]) ? 0 : kErrUnimplemented;
+        reply.data[5] = implemented(module, d[2], d[3], d[4], d[5]) ? 0 : kErrUnimplemented;
         echoed = 4;
         break;
     case kClassQuantity:

@@ -34,7 +34,11 @@ ModulePty::ModulePty(VirtualModule& module) : module_(module) {
     ::cfmakeraw(&settings);
     ::tcsetattr(slaveFd_, TCSANOW, &settings);
     thread_ = std::thread([this] {
-        SessionEnd end = runModuleSession(module_, masterFd_, stop_);
+        // A module that is away stays silent on its line and then talks again.
+        SessionEnd end;
+        do
+            end = runModuleSession(module_, masterFd_, stop_);
+        while (end == SessionEnd::Away && awaitModuleReturn(module_, masterFd_, stop_));
         if (end == SessionEnd::FaultClose) {
             ::close(slaveFd_);
             ::close(masterFd_);

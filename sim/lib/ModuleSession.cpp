@@ -14,6 +14,7 @@ namespace {
 
 constexpr int kStopCheckMs = 50;
 constexpr int kWriteWaitMs = 1000;
+constexpr int kAwayCheckMs = 20;
 
 // A socket whose peer has gone answers EPIPE instead of killing the process
 // with SIGPIPE; a pseudo-terminal is written plainly.
@@ -58,6 +59,10 @@ SessionEnd runModuleSession(VirtualModule& module, int fd, const std::atomic<boo
     SessionEnd end = SessionEnd::Stopped;
     uint8_t buffer[4096];
     while (!stop) {
+        if (module.away()) {
+            end = SessionEnd::Away;
+            break;
+        }
         pollfd p{fd, POLLIN, 0};
         int ready = ::poll(&p, 1, pollTimeout(module));
         if (ready < 0 && errno != EINTR) {
@@ -72,6 +77,10 @@ SessionEnd runModuleSession(VirtualModule& module, int fd, const std::atomic<boo
                 break;
             }
             if (n > 0) module.receive(buffer, static_cast<size_t>(n));
+            if (module.away()) {
+                end = SessionEnd::Away;
+                break;
+            }
             if (module.wantsClose()) {
                 end = SessionEnd::FaultClose;
                 break;
@@ -81,6 +90,17 @@ SessionEnd runModuleSession(VirtualModule& module, int fd, const std::atomic<boo
     }
     module.disconnect();
     return end;
+}
+
+bool awaitModuleReturn(VirtualModule& module, int fd, const std::atomic<bool>& stop) {
+    uint8_t buffer[4096];
+    while (module.away()) {
+        if (stop) return false;
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, fd >= 0 ? 1 : 0, kAwayCheckMs) > 0 && (p.revents & POLLIN))
+            (void)!::read(fd, buffer, sizeof buffer);
+    }
+    return !stop;
 }
 
 ModuleRunner::ModuleRunner(VirtualModule& module, int fd) : module_(module), fd_(fd) {

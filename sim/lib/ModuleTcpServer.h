@@ -1,9 +1,13 @@
 // Serves a virtual module over TCP: one connection at a time, the next accepted
-// when the current one ends. Binds 127.0.0.1 unless told otherwise.
+// when the current one ends. Binds 127.0.0.1 unless told otherwise. While the
+// module is away nothing listens (connections are refused); it listens on the
+// same port again when the module is back.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <netinet/in.h>
+
 #include <string>
 #include <thread>
 
@@ -26,8 +30,11 @@ class ModuleTcpServer {
 
   private:
     void serve();
+    // True when listening; false (and nothing open) when the port cannot be had.
+    bool listen();
 
     VirtualModule& module_;
+    sockaddr_in address_{};
     int listenFd_ = -1;
     uint16_t port_ = 0;
     std::atomic<bool> stop_{false};

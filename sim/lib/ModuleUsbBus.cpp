@@ -23,6 +23,10 @@ struct ModuleUsbBus::Slot {
     bool heldElsewhere = false;
     uint64_t opens = 0;
     std::atomic<bool> stalled{false};
+    std::atomic<bool> plugged{true};
+    std::atomic<uint64_t> unplugs{0};
+
+    bool present() const { return plugged && !module->away(); }
 };
 
 namespace {
@@ -31,9 +35,17 @@ namespace {
 struct Connection {
     ModuleUsbBus::Slot* slot;
     VirtualModule* module;
+    uint64_t departures; // the module's and the cable's, at the open
+    uint64_t unplugs;
     std::mutex mutex;
     std::condition_variable arrived;
     std::deque<uint8_t> in;
+
+    // The device this connection opened has left the bus since.
+    bool stale() const {
+        return slot->unplugs != unplugs || module->departures() != departures || !slot->present();
+    }
+    bool dead() const { return stale() || module->wantsClose(); }
 };
 
 ModuleUsbBus* gBus = nullptr;
@@ -49,6 +61,7 @@ struct UsbBackendAccess {
             slots = gBus->slots_;
         }
         for (ModuleUsbBus::Slot* slot : slots) {
+            if (!slot->present()) continue;
             aStreamUSBDevice device{};
             device.vendorId = aStreamUSB_GetVendorId();
             device.productId = static_cast<uint16>(0x0100 | slot->module->identity().model);
@@ -77,10 +90,12 @@ struct UsbBackendAccess {
         auto* slot = static_cast<ModuleUsbBus::Slot*>(device->backendDevice);
         {
             std::lock_guard<std::mutex> lock(gBus->mutex_);
+            if (!slot->present()) return aErrNotFound;
             if (slot->heldElsewhere) return aErrBusy;
             ++slot->opens;
         }
-        auto* connection = new Connection{slot, slot->module, {}, {}, {}};
+        auto* connection =
+            new Connection{slot, slot->module, slot->module->departures(), slot->unplugs, {}, {}, {}};
         slot->module->connect([connection](const uint8_t* bytes, size_t count) {
             std::lock_guard<std::mutex> lock(connection->mutex);
             connection->in.insert(connection->in.end(), bytes, bytes + count);
@@ -96,6 +111,7 @@ struct UsbBackendAccess {
                          uint32 timeoutMs) {
         auto* connection = static_cast<Connection*>(handle);
         *transferred = 0;
+        if (connection->dead()) return aErrIO;
         if (!(endpoint & 0x80)) {
             if (connection->slot->stalled) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
@@ -110,6 +126,9 @@ struct UsbBackendAccess {
         for (;;) {
             uint64_t now = moduleClockMs();
             connection->module->tick(now);
+            // Checked outside the connection's lock: the module's output takes
+            // that lock under the module's own.
+            if (connection->dead()) return aErrIO;
             std::unique_lock<std::mutex> lock(connection->mutex);
             if (!connection->in.empty()) {
                 while (*transferred < length && !connection->in.empty()) {
@@ -126,7 +145,8 @@ struct UsbBackendAccess {
 
     static void close(void* handle) {
         auto* connection = static_cast<Connection*>(handle);
-        connection->module->disconnect();
+        // A stale connection's module may already serve a newer one.
+        if (!connection->stale()) connection->module->disconnect();
         delete connection;
     }
 };
@@ -165,6 +185,17 @@ void ModuleUsbBus::setStalled(const VirtualModule& module, bool stalled) {
     std::lock_guard<std::mutex> lock(mutex_);
     for (Slot* slot : slots_)
         if (slot->module == &module) slot->stalled = stalled;
+}
+
+void ModuleUsbBus::setPlugged(const VirtualModule& module, bool plugged) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (Slot* slot : slots_)
+        if (slot->module == &module && slot->plugged != plugged) {
+            slot->plugged = plugged;
+            if (plugged) continue;
+            ++slot->unplugs;
+            slot->module->disconnect(); // its output must no longer reach the old connection
+        }
 }
 
 uint64_t ModuleUsbBus::opens(const VirtualModule& module) const {

@@ -3,6 +3,11 @@
 // shows the maker's vendor id, product id 0x0100 | model, the module interface
 // with bulk endpoints, and its serial number as "%08X". Installed for the bus's
 // lifetime; one bus at a time.
+//
+// A module that is away (VirtualModule::away) or unplugged is off the bus: not
+// enumerated, not opened, and the transfers of a connection opened before it
+// left fail with aErrIO, also once it is back (a new open is needed then). A
+// connection the module closes (its fault plan, a dropped link) fails the same way.
 #pragma once
 
 #include <atomic>
@@ -28,6 +33,8 @@ class ModuleUsbBus {
     // The module stops taking data: OUT transfers move nothing and end by their
     // time-out, as a module whose firmware hangs does.
     void setStalled(const VirtualModule& module, bool stalled);
+    // Takes the module off the bus or puts it back, as a cable would.
+    void setPlugged(const VirtualModule& module, bool plugged);
     // Times the module was opened so far.
     uint64_t opens(const VirtualModule& module) const;
 

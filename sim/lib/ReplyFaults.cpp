@@ -19,6 +19,8 @@ const char* const kReplyFaultRequests[] = {
     "i2c.write, i2c.read, i2c.pullup: the I2C bus",
     "store.capacity, store.size, store.open, store.read, store.write, store.close: store slots",
     "factory.get, factory.set, factory.end: factory data",
+    "upgrade.init, upgrade.prepare, upgrade.data, upgrade.sum, upgrade.write, upgrade.load, upgrade.uei: "
+    "the firmware loader",
     nullptr,
 };
 

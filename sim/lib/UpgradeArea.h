@@ -20,10 +20,12 @@
 // Reply faults: "upgrade.init", "upgrade.prepare" (error: a refused status),
 // "upgrade.data" (corrupt: a wrong count), "upgrade.sum" (error: a bad status;
 // corrupt: a wrong sum), "upgrade.write" (error: a refused status), "upgrade.load"
-// (none: silent, as an i.MX module restarting into its loader).
+// (none: silent, as an i.MX module restarting into its loader), "upgrade.uei" (the
+// reply to a streamed option-10 set).
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -60,24 +62,72 @@ class UpgradeArea : public ModuleArea {
         int64_t disconnectAtData = -1;
     };
 
+    using Regions = std::map<uint32_t, std::vector<uint8_t>>;
+
     bool handle(VirtualModule& module, const ModuleFrame& frame) override;
+    void tick(VirtualModule& module, uint64_t nowMs) override;
+    uint64_t dueMs() const override;
     void reset() override;
 
     // Any thread.
     void configure(const Settings& settings);
     Settings settings() const;
     // The flash image: written bytes by address, merged where they touch.
-    std::map<uint32_t, std::vector<uint8_t>> flash() const;
+    Regions flash() const;
     // The n bytes at address (bytes never written read as 0xFF).
     std::vector<uint8_t> flashBytes(uint32_t address, size_t n) const;
     // Loader images received, by address.
-    std::map<uint32_t, std::vector<uint8_t>> loaderImage() const;
+    Regions loaderImage() const;
 
     struct Counts {
-        uint64_t inits = 0, prepares = 0, dataPackets = 0, ueiDataSets = 0, sums = 0, writes = 0,
-                 loads = 0, reboots = 0;
+        uint64_t inits = 0, prepares = 0, dataPackets = 0, ueiDataSets = 0, sums = 0, writes = 0, loads = 0,
+                 reboots = 0;
     };
     Counts counts() const;
+
+    // Called after each WRITE, before its reply, with the whole flash image
+    // (under the module's lock: keep it short, do not call back into the module).
+    void onFlashWritten(std::function<void(const Regions& flash)> observer);
+
+  private:
+    bool handleStep(VirtualModule& module, const ModuleFrame& frame);
+    bool handleUeiData(VirtualModule& module, const ModuleFrame& frame);
+    void init(VirtualModule& module, const ModuleFrame& frame);
+    void prepare(VirtualModule& module, const ModuleFrame& frame);
+    void data(VirtualModule& module, const ModuleFrame& frame);
+    void sum(VirtualModule& module, const ModuleFrame& frame);
+    void write(VirtualModule& module, const ModuleFrame& frame);
+    void load(VirtualModule& module, const ModuleFrame& frame);
+    void reboot(VirtualModule& module);
+    // True when this data packet is the one that is to cut the connection.
+    bool cutsConnection(VirtualModule& module);
+    void stage(const uint8_t* bytes, size_t n);
+    // A block sent before LOAD and never written is a loader image.
+    void closeLoaderBlock();
+
+    mutable std::mutex mutex_;
+    Settings settings_;
+    Regions flash_;
+    Regions loader_;
+    Counts counts_;
+    std::function<void(const Regions&)> flashObserver_;
+    // The block in progress on this connection.
+    uint32_t blockStart_ = 0;
+    uint32_t blockAddress_ = 0; // where the next WRITE lands
+    std::vector<uint8_t> staged_;
+    std::vector<uint8_t> blockBytes_; // all bytes of the block, for a loader image
+    bool blockWritten_ = false;
+    uint32_t sum_ = 0;
+    uint8_t ueiSequence_ = 0;
+    // Module state that outlives a connection.
+    bool loaderRunning_ = false; // LOAD came since the last reboot
+    uint64_t dataPacketsSeen_ = 0;
+    bool loadReplyOwed_ = false;
+    uint64_t loadReplyDueMs_ = 0; // 0: from the host's first packet on
 };
+
+// The bytes of the regions from the lowest address to the end of the highest
+// region, gaps as 0xFF; empty without regions.
+std::vector<uint8_t> contiguousImage(const UpgradeArea::Regions& regions);
 
 } // namespace Veltrano::Sim

@@ -38,12 +38,14 @@ VirtualModule::VirtualModule(ModuleIdentity identity) : identity_(identity) {
     auto i2c = std::make_unique<I2CArea>(bus_);
     auto storeSlots = std::make_unique<StoreSlotArea>();
     auto factoryData = std::make_unique<FactoryDataArea>();
+    auto upgrade = std::make_unique<UpgradeArea>();
     heartbeat_ = heartbeat.get();
     linkControl_ = linkControl.get();
     system_ = system.get();
     i2c_ = i2c.get();
     storeSlots_ = storeSlots.get();
     factoryData_ = factoryData.get();
+    upgrade_ = upgrade.get();
     auto router = std::make_unique<RouterArea>(bus_, *system_);
     router_ = router.get();
     for (uint8_t slot = 0; slot < 4; ++slot)
@@ -56,6 +58,7 @@ VirtualModule::VirtualModule(ModuleIdentity identity) : identity_(identity) {
     areas_.push_back(std::move(i2c));
     areas_.push_back(std::move(storeSlots));
     areas_.push_back(std::move(factoryData));
+    areas_.push_back(std::move(upgrade));
     areas_.push_back(std::move(router));
 }
 
@@ -66,6 +69,7 @@ void VirtualModule::connect(Output output) {
     hostSpoke_ = false;
     connectionPackets_ = 0;
     connectionBytesOut_ = 0;
+    closeRequested_ = false;
     requestCounts_.clear();
     for (auto& area : areas_)
         area->reset();
@@ -78,7 +82,7 @@ void VirtualModule::disconnect() {
 
 void VirtualModule::receive(const uint8_t* bytes, size_t count) {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (size_t i = 0; i < count; ++i) {
+    for (size_t i = 0; i < count && !closeRequested_ && !awayNow(); ++i) {
         if (!framer_.feed(bytes[i])) continue;
         ModuleFrame frame = framer_.take();
         ++connectionPackets_;
@@ -107,7 +111,7 @@ void VirtualModule::answerUnknownRequest(const ModuleFrame& frame) {
 
 void VirtualModule::tick(uint64_t nowMs) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!hostSpoke_) return;
+    if (!hostSpoke_ || awayNow()) return;
     for (auto& area : areas_)
         area->tick(*this, nowMs);
 }
@@ -128,8 +132,43 @@ bool VirtualModule::silent() const {
 
 bool VirtualModule::wantsClose() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return faults_.closeAfterPackets >= 0 &&
-           connectionPackets_ >= static_cast<uint64_t>(faults_.closeAfterPackets);
+    return closeRequested_ || (faults_.closeAfterPackets >= 0 &&
+                               connectionPackets_ >= static_cast<uint64_t>(faults_.closeAfterPackets));
+}
+
+void VirtualModule::dropConnection() {
+    closeRequested_ = true;
+    output_ = nullptr;
+}
+
+void VirtualModule::goAway(uint32_t awayMs, bool returns) {
+    dropConnection();
+    awayUntilMs_ = returns ? moduleClockMs() + awayMs : ModuleArea::kNever;
+    ++departures_;
+}
+
+void VirtualModule::setFirmware(uint32_t version, uint32_t build) {
+    identity_.version = version;
+    identity_.build = build;
+}
+
+bool VirtualModule::awayNow() const {
+    return awayUntilMs_ != 0 && (awayUntilMs_ == ModuleArea::kNever || moduleClockMs() < awayUntilMs_);
+}
+
+bool VirtualModule::away() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return awayNow();
+}
+
+uint64_t VirtualModule::departures() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return departures_;
+}
+
+ModuleIdentity VirtualModule::currentIdentity() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return identity_;
 }
 
 void VirtualModule::send(const ModuleFrame& frame) {
@@ -149,19 +188,23 @@ void VirtualModule::send(const ModuleFrame& frame) {
     if (!out.empty()) output_(out.data(), out.size());
 }
 
-const ReplyFault* VirtualModule::faultFor(const char* request) {
+std::optional<ReplyFault> VirtualModule::nextFault(const char* request) {
     auto planned = faults_.replies.find(request);
     uint32_t seen = requestCounts_[request]++;
-    if (planned == faults_.replies.end()) return nullptr;
+    if (planned == faults_.replies.end()) return std::nullopt;
     const ReplyFault& fault = planned->second;
-    if (seen < fault.skip) return nullptr;
-    if (fault.times >= 0 && seen - fault.skip >= static_cast<uint32_t>(fault.times)) return nullptr;
-    return &fault;
+    if (seen < fault.skip) return std::nullopt;
+    if (fault.times >= 0 && seen - fault.skip >= static_cast<uint32_t>(fault.times)) return std::nullopt;
+    return fault;
 }
 
 void VirtualModule::answer(const char* request, ModuleFrame reply,
                            const std::function<ModuleFrame(uint8_t)>& error, size_t checked) {
-    const ReplyFault* fault = faultFor(request);
+    answerAs(nextFault(request), std::move(reply), error, checked);
+}
+
+void VirtualModule::answerAs(const std::optional<ReplyFault>& fault, ModuleFrame reply,
+                             const std::function<ModuleFrame(uint8_t)>& error, size_t checked) {
     if (!fault) {
         send(reply);
         return;
@@ -200,6 +243,11 @@ void VirtualModule::setFaults(const ModuleFaults& faults) {
 void VirtualModule::addArea(std::unique_ptr<ModuleArea> area) {
     std::lock_guard<std::mutex> lock(mutex_);
     areas_.push_back(std::move(area));
+}
+
+void VirtualModule::addFirstArea(std::unique_ptr<ModuleArea> area) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    areas_.insert(areas_.begin(), std::move(area));
 }
 
 uint64_t VirtualModule::packetsReceived() const {

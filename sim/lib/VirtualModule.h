@@ -3,9 +3,13 @@
 // (a socket, a pseudo-terminal, a socketpair; see ModuleSession). Faults can be
 // injected into what it sends.
 //
+// A module can be away (rebooting, restarting into its loader): it answers
+// nothing, its connection ends, and every carrier shows it gone (no listener, no
+// discovery answer, off the USB bus) until it comes back, if it does.
+//
 // Threads: one carrier thread at a time calls connect/receive/tick/disconnect;
 // areas run under the module's lock. The observers (counts, faults, areas' own
-// counters) may be used from any thread.
+// counters, presence) may be used from any thread.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +32,7 @@
 #include "ModuleFrame.h"
 #include "StoreSlotArea.h"
 #include "SystemArea.h"
+#include "UpgradeArea.h"
 
 namespace Veltrano::Sim {
 
@@ -55,28 +61,50 @@ class VirtualModule {
     void tick(uint64_t nowMs);
     // Monotonic time of the next tick needed, or ModuleArea::kNever.
     uint64_t dueMs() const;
-    // True once the fault plan says this connection is to be closed.
+    // True once the fault plan or an area says this connection is to be closed.
     bool wantsClose() const;
 
     // Area side (called under the module's lock).
     const ModuleIdentity& identity() const { return identity_; }
     void send(const ModuleFrame& frame);
+    // Ends the current connection without a word (a module that drops its link).
+    void dropConnection();
+    // Ends the current connection and stays away for awayMs, or for good.
+    void goAway(uint32_t awayMs, bool returns);
+    // The firmware it reports from now on (after a reboot into new firmware).
+    void setFirmware(uint32_t version, uint32_t build);
     // Sends the reply to a request of the named type as the fault plan says:
     // as it is, not at all, as error(code), with the byte at `checked` (the
     // last one by default) inverted, or without its last byte.
     static constexpr size_t kLastByte = SIZE_MAX;
     void answer(const char* request, ModuleFrame reply, const std::function<ModuleFrame(uint8_t)>& error,
                 size_t checked = kLastByte);
+    // The same in two steps, for an area whose own action depends on the fault:
+    // the fault planned for this request (the request is counted), then the
+    // reply sent as that fault says.
+    std::optional<ReplyFault> nextFault(const char* request);
+    void answerAs(const std::optional<ReplyFault>& fault, ModuleFrame reply,
+                  const std::function<ModuleFrame(uint8_t)>& error, size_t checked = kLastByte);
 
     // Any thread. The reply faults count requests from this call on.
     void setFaults(const ModuleFaults& faults);
     void addArea(std::unique_ptr<ModuleArea> area);
+    // Offers frames to this area before any other (a stand-in for a built-in area).
+    void addFirstArea(std::unique_ptr<ModuleArea> area);
     LinkControlArea& linkControl() { return *linkControl_; }
     HeartbeatArea& heartbeat() { return *heartbeat_; }
     SystemArea& system() { return *system_; }
     I2CArea& i2c() { return *i2c_; }
     StoreSlotArea& storeSlots() { return *storeSlots_; }
     FactoryDataArea& factoryData() { return *factoryData_; }
+    UpgradeArea& upgrade() { return *upgrade_; }
+    // True while the module is away.
+    bool away() const;
+    // Times the module went away so far: a carrier's connection from before a
+    // departure is dead even once the module is back.
+    uint64_t departures() const;
+    // The identity as it stands (version and build change with a reboot).
+    ModuleIdentity currentIdentity() const;
     // Puts another module on this module's I2C bus at its own address, which
     // makes this module a router: while routing to the host is on (system
     // option 20), packets to that address pass to it and its replies back.
@@ -88,11 +116,11 @@ class VirtualModule {
   private:
     void handleFrame(const ModuleFrame& frame);
     void answerUnknownRequest(const ModuleFrame& frame);
-    const ReplyFault* faultFor(const char* request);
     bool silent() const;
+    bool awayNow() const;
 
     mutable std::mutex mutex_;
-    const ModuleIdentity identity_;
+    ModuleIdentity identity_;
     Output output_;
     ModuleFramer framer_;
     ModuleFaults faults_;
@@ -101,6 +129,9 @@ class VirtualModule {
     uint64_t connectionBytesOut_ = 0;
     uint64_t totalPackets_ = 0;
     uint64_t totalBytesOut_ = 0;
+    bool closeRequested_ = false;
+    uint64_t awayUntilMs_ = 0; // monotonic; ModuleArea::kNever: for good
+    uint64_t departures_ = 0;
     LinkControlArea* linkControl_;
     HeartbeatArea* heartbeat_;
     SystemArea* system_;
@@ -109,6 +140,7 @@ class VirtualModule {
     RouterArea* router_;
     StoreSlotArea* storeSlots_;
     FactoryDataArea* factoryData_;
+    UpgradeArea* upgrade_;
     std::map<std::string, uint32_t> requestCounts_; // per connection, for the reply faults
     std::vector<std::unique_ptr<ModuleArea>> areas_;
 };
