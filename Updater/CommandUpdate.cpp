@@ -5,6 +5,7 @@
 #include "DirectNetworkConfig.h"
 #include "Module.h"
 #include "ServerCommClass.h"
+#include "SystemClass.h"
 #include "Timestamp.h"
 #include "TransferDriver.h"
 #include "UpdaterApp.h"
@@ -13,12 +14,15 @@
 #include "aTime.h"
 
 using Veltrano::Halvorine::Module;
+using Veltrano::Halvorine::SystemClass;
 
 namespace {
 
 // Times the module is looked for after its loader starts, one second apart.
 constexpr int kLoaderReturnAttempts = 15;
 constexpr uint32_t kLoaderReturnPauseMs = 1000;
+// How long a module may take to come back from its reboot into the new firmware.
+constexpr uint32_t kRebootReturnMs = 15000;
 
 bool failTransfer(aErr error) {
     updaterLog(DEBUG_Updater, "Failed _transfer_firmware(): %d\n", error);
@@ -96,6 +100,45 @@ void awaitLoader(Module& target, linkType reachedOn, bool routed, uint32_t seria
     }
 }
 
+aErr routeToMe(Module& router, unsigned char on) {
+    SystemClass system;
+    system.init(&router, 0);
+    return system.routeToMe(on);
+}
+
+// Switches the router's routing to this host off again when the update ends.
+class RoutingGuard {
+  public:
+    explicit RoutingGuard(Module& router) : router_(router) {}
+    ~RoutingGuard() {
+        if (router_.isConnected()) routeToMe(router_, 0);
+    }
+    RoutingGuard(const RoutingGuard&) = delete;
+    RoutingGuard& operator=(const RoutingGuard&) = delete;
+
+  private:
+    Module& router_;
+};
+
+// Whether the module runs again after rebooting into its new firmware: reached
+// again where it was reached (a routed module answers through its router, whose
+// link stays up), and reporting its serial number, within kRebootReturnMs.
+bool awaitReturn(Module& target, linkType reachedOn, bool routed, uint32_t serialNumber) {
+    const uint32_t start = aTime_GetMSTicks();
+    if (!routed) target.disconnect();
+    do {
+        if (routed || target.discoverAndConnect(reachedOn, serialNumber) == aErrNone) {
+            SystemClass system;
+            system.init(&target, 0);
+            uint32_t reported = 0;
+            if (system.getSerialNumber(&reported) == aErrNone && reported == serialNumber) return true;
+            if (!routed) target.disconnect();
+        }
+        aTime_MSSleep(kLoaderReturnPauseMs);
+    } while (aTime_GetMSTicks() - start < kRebootReturnMs);
+    return false;
+}
+
 } // namespace
 
 BirdFile UpdaterApp::load_bird(const char* label, const std::string& path, uint32_t serialNumber,
@@ -119,7 +162,8 @@ BirdFile UpdaterApp::load_bird(const char* label, const std::string& path, uint3
     return store->loadBird(record, birdName(buildNumber));
 }
 
-bool UpdaterApp::connectThroughRouter(Module& target, uint32_t serialNumber, uint32_t routerSerialNumber) {
+bool UpdaterApp::connectThroughRouter(Module& router, Module& target, uint32_t serialNumber,
+                                      uint32_t routerSerialNumber) {
     UpdaterDisplayInterface* display = m_display;
     if (target.getModuleAddress() == 0) {
         DiscoveredDeviceList devices = Discover_NetworkDevices(routerSerialNumber, 0);
@@ -139,14 +183,19 @@ bool UpdaterApp::connectThroughRouter(Module& target, uint32_t serialNumber, uin
         }
         target.setModuleAddress(static_cast<unsigned char>(busAddress));
     }
-    Module router(0, 0);
     aErr err = setDirectNetworkConfig(&router, display);
     if (err != aErrNone) return failTransfer(err);
     if (connectDirect(router, routerSerialNumber) != aErrNone) {
         displayPrintf(display, 1, "Failed to connect to link module [%08X]", routerSerialNumber);
         return false;
     }
-    // The target takes over the router's link; the router object goes at return.
+    // The bus search switched the router's routing off when it ended; without it the
+    // target's replies would never reach this host.
+    err = routeToMe(router, 1);
+    if (err != aErrNone) {
+        displayPrintf(display, 1, "Error %d on route to me", err);
+        return failTransfer(err);
+    }
     err = target.connectThroughLinkModule(&router);
     if (err != aErrNone) {
         displayPrintf(display, 1, "Failed to connect to module [%08X]", serialNumber);
@@ -181,11 +230,14 @@ bool UpdaterApp::Update_Firmware(uint32_t serialNumber, uint32_t buildNumber, co
     }
     if (!patchSerial(file, serialNumber)) return false;
 
+    // The router outlives the target's use of its link: it routes until the end.
+    Module router(0, 0);
+    RoutingGuard routing(router);
     Module target(moduleAddress, 0);
     aErr err = setDirectNetworkConfig(&target, display);
     if (err != aErrNone) return failTransfer(err);
     if (routerSerialNumber != 0) {
-        if (!connectThroughRouter(target, serialNumber, routerSerialNumber)) return false;
+        if (!connectThroughRouter(router, target, serialNumber, routerSerialNumber)) return false;
     } else if ((err = connectDirect(target, serialNumber)) != aErrNone) {
         displayPrintf(display, 1, "Failed to connect to module [%08X]", serialNumber);
         return failTransfer(err);
@@ -202,6 +254,12 @@ bool UpdaterApp::Update_Firmware(uint32_t serialNumber, uint32_t buildNumber, co
     awaitLoader(target, reached.type == TCPIP ? TCPIP : USB, routerSerialNumber != 0, serialNumber);
     err = TransferFirmwareBlocks(display, &target, file, routerSerialNumber != 0, false);
     if (err != aErrNone) return failTransfer(err);
+    // The transfer counts only once the module runs again: a module that never
+    // comes back from its reboot is no updated module.
+    if (!awaitReturn(target, reached.type == TCPIP ? TCPIP : USB, routerSerialNumber != 0, serialNumber)) {
+        displayPrintf(display, 1, "Module [%08X] did not come back after its reboot", serialNumber);
+        return failTransfer(aErrTimeout);
+    }
 
     recordTransfer(*store, stored ? &record : nullptr, serialNumber,
                    path.empty() ? birdName(buildNumber) : path);

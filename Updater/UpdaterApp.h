@@ -74,10 +74,11 @@ class UpdaterApp {
     bool Check_BirdFile(const std::string& path);
 
   private:
-    // Connects target through the router module, finding its bus address on the
-    // router's bus when target has none; false once the failure is shown.
-    bool connectThroughRouter(Veltrano::Halvorine::Module& target, uint32_t serialNumber,
-                              uint32_t routerSerialNumber);
+    // Connects router (routing to this host) and target through it, finding the
+    // target's bus address on the router's bus when it has none; false once the
+    // failure is shown.
+    bool connectThroughRouter(Veltrano::Halvorine::Module& router, Veltrano::Halvorine::Module& target,
+                              uint32_t serialNumber, uint32_t routerSerialNumber);
     // Records a successful transfer in the device's attributes; found is the
     // record the store held before the update, or null.
     void recordTransfer(UpdaterStore& store, DeviceRecord* found, uint32_t serialNumber,

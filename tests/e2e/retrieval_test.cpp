@@ -42,12 +42,6 @@ bool exists(const std::string& path) {
     return stat(path.c_str(), &status) == 0;
 }
 
-void makeDirectories(const std::string& path) {
-    for (size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1))
-        mkdir(path.substr(0, at).c_str(), 0755);
-    mkdir(path.c_str(), 0755);
-}
-
 // The build every scripted server sends, and its Base64 form as sent.
 const std::string& servedBuild() {
     static const std::string bytes = birdFileBytes("1.0.0", 0x40F5849A, "VT-Router");
@@ -73,8 +67,8 @@ std::map<std::string, std::string> attributes(const std::string& path) {
 class Retrieval : public ::testing::Test {
   protected:
     Retrieval() {
-        makeDirectories(dir / "catalogue/serial/40F5849A");
-        makeDirectories(dir / "catalogue/model/VT-Router");
+        TempDir::makeDirectories(dir / "catalogue/serial/40F5849A");
+        TempDir::makeDirectories(dir / "catalogue/model/VT-Router");
         dir.write("catalogue/devices.txt", "# serial model\n40F5849A VT-Router\n");
         build27 =
             dir.write("catalogue/serial/40F5849A/27.bird", birdFileBytes("1.2.3", 0x40F5849A, "VT-Router"));
@@ -249,7 +243,7 @@ TEST_F(Retrieval, ServerNamedByHostAndPort) {
 }
 
 TEST_F(Retrieval, LocalListingOfStoredFiles) {
-    makeDirectories(device());
+    TempDir::makeDirectories(device());
     dir.write("store/updater/40F5849A/7.bird", birdFileBytes("1.2.3", 0, "VT-Router"));
     dir.write("store/updater/40F5849A/9.bird", birdFileBytes("2.0.0", 0, "VT-Router"));
     dir.write("store/updater/40F5849A/12.bird", birdFileBytes("1.2.3-abcdefghij", 0, "VT-Router"));
@@ -282,7 +276,7 @@ TEST_F(Retrieval, LocalListingOfStoredFiles) {
 // Another user may list the store without being able to read a device's record:
 // the listing goes on, and the record stays as it is.
 TEST_F(Retrieval, LocalListingAsAnotherUserLeavesAnUnreadableRecord) {
-    makeDirectories(device());
+    TempDir::makeDirectories(device());
     dir.write("store/updater/40F5849A/7.bird", birdFileBytes("1.2.3", 0, "VT-Router"));
     const std::string record = "LATEST_DOWNLOAD=7.bird\nLATEST_TRANSFER=7.bird\n";
     const std::string settings = dir.write("store/updater/40F5849A/.settings", record);
@@ -303,7 +297,7 @@ TEST_F(Retrieval, LocalListingAsAnotherUserLeavesAnUnreadableRecord) {
 TEST_F(Retrieval, GetWhenTheFileCannotBeWritten) {
     ReferenceServer server(dir / "catalogue", dir / "server.log");
     // A directory where the build should go: the file cannot replace it.
-    makeDirectories(device("28.bird"));
+    TempDir::makeDirectories(device("28.bird"));
     SubprocessResult r = updater({"-G", "-d", "40F5849A"}, server.url());
     EXPECT_EQ(r.err, "Failed to write file with 3\n");
     // Nothing was stored, so nothing is recorded and the download fails.
@@ -469,7 +463,7 @@ TEST_F(Retrieval, ServerListingFailures) {
 }
 
 TEST_F(Retrieval, LocalListingReadsWhatBirdtoolPacks) {
-    makeDirectories(device());
+    TempDir::makeDirectories(device());
     // 1 MiB of erased flash compresses far beyond 8:1 and must still load.
     const std::string image = dir.write("image.bin", std::string(1 << 20, '\xFF'));
     SubprocessResult pack =

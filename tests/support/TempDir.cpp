@@ -1,3 +1,4 @@
+#include <sys/stat.h>
 #include "TempDir.h"
 
 #include <cstdlib>
@@ -33,4 +34,10 @@ std::string TempDir::read(const std::string& path) {
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+void TempDir::makeDirectories(const std::string& path) {
+    for (size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1))
+        mkdir(path.substr(0, at).c_str(), 0755);
+    mkdir(path.c_str(), 0755);
 }

@@ -17,6 +17,8 @@ class TempDir {
     std::string write(const std::string& name, const std::string& content) const;
     // The whole content of a file, or "" when it cannot be read.
     static std::string read(const std::string& path);
+    // Makes the directory at path and its missing parents (mode 0755).
+    static void makeDirectories(const std::string& path);
 
   private:
     std::string path_;
