@@ -43,7 +43,7 @@ void I2CArea::write(VirtualModule& module, const ModuleFrame& frame) {
     uint8_t status = 0;
     if (length > kMaxTransfer || d.size() != 5 + length)
         status = kStatusError | kErrParam;
-    else if (!bus_.at(address))
+    else if (!bus_.at(address) || bus_.at(address)->away()) // nobody, or rebooting
         status = kStatusError | kErrTimeout;
     else
         bus_.memory(address).assign(d.begin() + 5, d.end());

@@ -142,7 +142,9 @@ void VirtualModule::dropConnection() {
 }
 
 void VirtualModule::goAway(uint32_t awayMs, bool returns) {
-    dropConnection();
+    // A module on a router's bus has no connection of its own: it just falls
+    // silent on the bus until it is back.
+    if (!onBus_) dropConnection();
     awayUntilMs_ = returns ? moduleClockMs() + awayMs : ModuleArea::kNever;
     ++departures_;
 }
@@ -232,6 +234,8 @@ void VirtualModule::answerAs(const std::optional<ReplyFault>& fault, ModuleFrame
 void VirtualModule::attachToBus(VirtualModule& module) {
     std::lock_guard<std::mutex> lock(mutex_);
     bus_.attach(*this, module);
+    std::lock_guard<std::mutex> deviceLock(module.mutex_);
+    module.onBus_ = true;
 }
 
 void VirtualModule::setFaults(const ModuleFaults& faults) {

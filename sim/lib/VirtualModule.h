@@ -125,6 +125,7 @@ class VirtualModule {
     ModuleFramer framer_;
     ModuleFaults faults_;
     bool hostSpoke_ = false;
+    bool onBus_ = false; // driven through a router's bus, not a carrier
     uint64_t connectionPackets_ = 0;
     uint64_t connectionBytesOut_ = 0;
     uint64_t totalPackets_ = 0;
