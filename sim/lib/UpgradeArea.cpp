@@ -24,6 +24,7 @@ enum Step : uint8_t {
 constexpr uint8_t kUeiFlags = 0xC0;
 constexpr uint8_t kMoreChunks = 0x80;
 constexpr uint8_t kErrSize = 14;
+constexpr uint8_t kErrUnimplemented = 21;
 constexpr uint8_t kRefused = 1;
 // The host's link is synced again by then; a reply sent while it still syncs
 // would be taken for noise.
@@ -275,9 +276,14 @@ void UpgradeArea::reboot(VirtualModule& module) {
 bool UpgradeArea::handleUeiData(VirtualModule& module, const ModuleFrame& frame) {
     std::optional<UeiRequest> request = UeiRequest::parse(frame);
     if (!request || !request->set || request->option != kDataOption || request->index != 0) return false;
-    if (!settings().ueiData) return false;
     if (request->tail.empty()) return true;
     uint8_t address = module.identity().address;
+    if (!settings().ueiData) {
+        // Refused once, after the value's last chunk.
+        if (!(request->tail.back() & kMoreChunks))
+            module.send(ueiReplyError(address, *request, kErrUnimplemented));
+        return true;
+    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ++counts_.dataPackets;

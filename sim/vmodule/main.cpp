@@ -1,6 +1,7 @@
 // vmodule: one emulated module on TCP or on a pseudo-terminal, until SIGINT or
 // SIGTERM. Prints where it can be reached ("tcp 127.0.0.1:PORT" or
-// "pty /dev/pts/N") on its first line.
+// "pty /dev/pts/N") on its first line. It can answer multicast discovery for
+// itself, so that a reboot takes it off the network as a whole.
 #include <pthread.h>
 #include <signal.h>
 
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -18,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "DiscoveryResponder.h"
+#include "FlashDump.h"
 #include "ModulePty.h"
 #include "ModuleTcpServer.h"
 #include "ReplyFaults.h"
@@ -43,6 +47,30 @@ const char* kUsage = "usage: vmodule (--tcp PORT | --pty) [options]\n"
                      "  --build N           firmware build number\n"
                      "  --bus-module A:S    put a module with address A and serial S (hexadecimal)\n"
                      "                      on this module's I2C bus, making it a router\n"
+                     "  --discovery         answer multicast discovery for this module (joins\n"
+                     "                      232.2.2.2 on the --bind interface; in a network\n"
+                     "                      namespace of loopback and veth interfaces only)\n"
+                     "  --discovery-interface ADDRESS\n"
+                     "                      join on this interface instead (repeatable)\n"
+                     "firmware loader:\n"
+                     "  --load-base B       load base INIT reports (hexadecimal with 0x, or decimal;\n"
+                     "                      default 0x10000000)\n"
+                     "  --block-size N      block size PREPARE grants (default 1024; 0 is a fault)\n"
+                     "  --load answer|drop|silent\n"
+                     "                      LOAD is answered; or the link drops and the module is\n"
+                     "                      away --load-away MS (default 300), then answers LOAD on\n"
+                     "                      the first connection after; or it is never answered\n"
+                     "  --load-away MS      time away when LOAD drops the link\n"
+                     "  --reboot-away MS    time away after REBOOT (default 500)\n"
+                     "  --reboot-never      a REBOOT from which the module never comes back\n"
+                     "  --no-uei-data       no image data as option-10 values (the UEI support\n"
+                     "                      query says so)\n"
+                     "  --disconnect-at-data N\n"
+                     "                      the data packet after N (counted over the run) closes\n"
+                     "                      the connection, in the middle of a block\n"
+                     "  --flash-dump PATH   after each WRITE, rewrite PATH with the flash image: its\n"
+                     "                      bytes from the lowest written address to the highest,\n"
+                     "                      gaps 0xFF\n"
                      "  --fault TYPE=KIND[:SKIP[:TIMES[:ERROR]]]\n"
                      "                      fault the replies to one request type: KIND is none (no\n"
                      "                      reply), error (an error reply carrying ERROR, default 6),\n"
@@ -56,7 +84,9 @@ const char* kUsage = "usage: vmodule (--tcp PORT | --pty) [options]\n"
                      "(build, UEI support, class and sub-class quantities, entity group); the echo\n"
                      "test; the I2C bus (writes acknowledged where a module sits, reads, pull-up);\n"
                      "routing of packets to and from the modules on its bus; store slots (store 0,\n"
-                     "slots 0-3 of 1024 bytes); factory data (records 0-15).\n"
+                     "slots 0-3 of 1024 bytes); factory data (records 0-15); the firmware loader\n"
+                     "(INIT, PREPARE, DATA, SUM, WRITE, LOAD, REBOOT, option-10 image data). After\n"
+                     "a reboot it reports the version and build of the image tag in its flash.\n"
                      "\n"
                      "Request types for --fault:\n";
 
@@ -125,7 +155,45 @@ struct Options {
     ModuleIdentity identity;
     ModuleFaults faults;
     std::vector<ModuleIdentity> busModules;
+    UpgradeArea::Settings upgrade;
+    std::string flashDump;
+    bool discovery = false;
+    std::vector<std::string> discoveryInterfaces;
 };
+
+UpgradeArea::LoadBehaviour loadBehaviour(const std::string& text) {
+    if (text == "answer") return UpgradeArea::LoadBehaviour::Answer;
+    if (text == "drop") return UpgradeArea::LoadBehaviour::DropAndReturn;
+    if (text == "silent") return UpgradeArea::LoadBehaviour::Silent;
+    throw std::invalid_argument("--load '" + text + "': not answer, drop or silent");
+}
+
+// The options of the firmware loader; false when arg is none of them.
+bool parseLoaderOption(const std::string& arg, const std::function<const char*()>& value,
+                       UpgradeArea::Settings& upgrade) {
+    const auto milliseconds = [&] {
+        return static_cast<uint32_t>(number(arg, value(), Form::Decimal, UINT32_MAX));
+    };
+    if (arg == "--load-base")
+        upgrade.loadBase = static_cast<uint32_t>(number(arg, value(), Form::DecimalOrHex, UINT32_MAX));
+    else if (arg == "--block-size")
+        upgrade.blockSize = static_cast<uint16_t>(number(arg, value(), Form::Decimal, UINT16_MAX));
+    else if (arg == "--load")
+        upgrade.load = loadBehaviour(value());
+    else if (arg == "--load-away")
+        upgrade.loadAwayMs = milliseconds();
+    else if (arg == "--reboot-away")
+        upgrade.rebootAwayMs = milliseconds();
+    else if (arg == "--reboot-never")
+        upgrade.rebootReturns = false;
+    else if (arg == "--no-uei-data")
+        upgrade.ueiData = false;
+    else if (arg == "--disconnect-at-data")
+        upgrade.disconnectAtData = static_cast<int64_t>(number(arg, value(), Form::Decimal, INT64_MAX));
+    else
+        return false;
+    return true;
+}
 
 void printUsage(FILE* out) {
     std::fputs(kUsage, out);
@@ -193,6 +261,14 @@ Options parse(int argc, char** argv) {
                 static_cast<uint32_t>(number(arg, value(), Form::DecimalOrHex, UINT32_MAX));
         } else if (arg == "--bus-module") {
             options.busModules.push_back(busModule(value()));
+        } else if (parseLoaderOption(arg, value, options.upgrade)) {
+        } else if (arg == "--flash-dump") {
+            options.flashDump = value();
+        } else if (arg == "--discovery") {
+            options.discovery = true;
+        } else if (arg == "--discovery-interface") {
+            options.discovery = true;
+            options.discoveryInterfaces.push_back(value());
         } else if (arg == "--fault") {
             const char* text = value();
             auto fault = parseReplyFault(text);
@@ -203,7 +279,23 @@ Options parse(int argc, char** argv) {
         }
     }
     if (options.tcp == options.pty) throw std::invalid_argument("give exactly one of --tcp and --pty");
+    if (options.discovery && !options.tcp) throw std::invalid_argument("--discovery needs --tcp");
     return options;
+}
+
+// A responder that answers for the module while it is there.
+std::unique_ptr<DiscoveryResponder> discoveryFor(const VirtualModule& module, uint16_t port,
+                                                 const Options& options) {
+    DiscoveryResponderOptions responder;
+    responder.interfaces = options.discoveryInterfaces;
+    if (responder.interfaces.empty()) responder.interfaces.push_back(options.bind);
+    DiscoveryModule& answered = responder.modules.front();
+    answered.serialNumber = options.identity.serialNumber;
+    answered.address = options.identity.address;
+    answered.model = options.identity.model;
+    answered.tcpPort = port;
+    answered.present = [&module] { return !module.away(); };
+    return std::make_unique<DiscoveryResponder>(responder);
 }
 
 // Waits for SIGINT or SIGTERM (blocked before any thread starts, so only this
@@ -236,6 +328,12 @@ int main(int argc, char** argv) {
 
     VirtualModule module(options.identity);
     module.setFaults(options.faults);
+    module.upgrade().configure(options.upgrade);
+    if (!options.flashDump.empty())
+        module.upgrade().onFlashWritten([path = options.flashDump](const UpgradeArea::Regions& flash) {
+            if (!writeFlashDump(path, flash))
+                std::fprintf(stderr, "vmodule: cannot write %s\n", path.c_str());
+        });
     std::vector<std::unique_ptr<VirtualModule>> busModules;
     for (const ModuleIdentity& identity : options.busModules) {
         busModules.push_back(std::make_unique<VirtualModule>(identity));
@@ -244,6 +342,8 @@ int main(int argc, char** argv) {
     try {
         if (options.tcp) {
             ModuleTcpServer server(module, options.port, options.bind);
+            std::unique_ptr<DiscoveryResponder> discovery;
+            if (options.discovery) discovery = discoveryFor(module, server.port(), options);
             std::printf("tcp %s:%u\n", options.bind.c_str(), static_cast<unsigned>(server.port()));
             std::fflush(stdout);
             awaitTermination(signals);

@@ -37,6 +37,10 @@ class ModuleOn {
 
     linkSpec spec() const;
     VirtualModule& module() { return *module_; }
+    // The carrier's server (Tcp only, else null).
+    Veltrano::Sim::ModuleTcpServer* tcp() { return tcp_.get(); }
+    // The virtual USB bus (Usb only, else null).
+    Veltrano::Sim::ModuleUsbBus* usb() { return usb_.get(); }
     // Replaces the module's reply faults with one fault for one request type.
     void fault(const std::string& request, ReplyFaultKind kind, uint32_t skip = 0, int32_t times = -1,
                uint8_t error = 6);

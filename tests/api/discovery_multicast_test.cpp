@@ -2,6 +2,11 @@
 // discovery responder answers for its modules.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <cstdio>
@@ -181,6 +186,38 @@ TEST_F(MulticastDiscovery, ResponderProgramAnswersFromTheFarNamespace) {
     ASSERT_EQ(run.specs.size(), 1u);
     EXPECT_TRUE(same(run.specs[0], tcpSpec(moduleB(), link.farAddress)));
     EXPECT_EQ(responder.stop(), 0);
+}
+
+// vmodule answers discovery for itself, and not while it is away after a reboot.
+TEST_F(MulticastDiscovery, VirtualModuleIsNotFoundWhileAway) {
+    VethLink link = testbed_->addLink();
+    std::vector<std::string> argv = testbed_->farCommand();
+    argv.insert(argv.end(), {program("vmodule"), "--tcp", "0", "--bind", link.farAddress, "--discovery",
+                             "--serial", "0BADCAFE", "--reboot-away", "4000"});
+    BackgroundProgram module(argv);
+    std::string line = module.firstLine();
+    ASSERT_EQ(line.rfind("tcp " + link.farAddress + ":", 0), 0u) << line;
+    uint16_t port = static_cast<uint16_t>(std::stoi(line.substr(line.rfind(':') + 1)));
+    DiscoveryRun present = discover(TCPIP);
+    ASSERT_EQ(present.specs.size(), 1u);
+    EXPECT_EQ(present.specs[0].serialNumber, 0x0BADCAFEu);
+    EXPECT_EQ(present.specs[0].ipPort, port);
+
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = ipv4(link.farAddress.c_str());
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    timeval bound{3, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+    const uint8_t reboot[] = {0x04, 0x02, 0x5F, 0x06};
+    ASSERT_EQ(::write(fd, reboot, sizeof reboot), static_cast<ssize_t>(sizeof reboot));
+    char byte;
+    EXPECT_EQ(::read(fd, &byte, 1), 0) << "the module closes its connection";
+    ::close(fd);
+    EXPECT_TRUE(discover(TCPIP).specs.empty());
+    EXPECT_EQ(module.stop(), 0);
 }
 
 } // namespace

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "BirdFile.h"
+#include "FirmwareImageTag.h"
+#include "aVersion.h"
 #include "BirdWriter.h"
 #include "Subprocess.h"
 #include "TempDir.h"
@@ -199,6 +201,54 @@ TEST(Birdtool, PackRefusesBadArguments) {
         EXPECT_NE(run.err.find(c.errContains), std::string::npos) << shown << ": " << run.err;
     }
     EXPECT_FALSE(std::ifstream(dir / "o").good()) << "nothing written on a refused command";
+}
+
+// The first firmware image carries the tag a module emulator reports after
+// running it: padded to 4 bytes, then the version of -V and the build given.
+TEST(Birdtool, ImageBuildTagsTheFirstFirmwareImage) {
+    TempDir dir;
+    std::string first = binary(10, 3), second = binary(8, 4);
+    dir.write("a.bin", first);
+    dir.write("b.bin", second);
+    const std::string out = dir / "t.bird";
+    SubprocessResult pack =
+        birdtool({"pack", "-o", out, "-V", "2.16.1", "-b", "0x1234", "-l", "0x100=" + (dir / "b.bin"), "-f",
+                  "0x4000=" + (dir / "a.bin"), "-f", "0x5000=" + (dir / "b.bin")});
+    ASSERT_EQ(pack.exitStatus, 0) << pack.err;
+    BirdFile f(out);
+    auto fw = f.blocksOfType(birdFirmwareImage);
+    ASSERT_EQ(fw.size(), 2u);
+    std::vector<uint8_t> tagged(fw[0].image(), fw[0].image() + fw[0].imageLength());
+    std::vector<uint8_t> expected(first.begin(), first.end());
+    expected.insert(expected.end(),
+                    {0xFF, 0xFF, 'V', 'T', 'I', 'M', 'A', 'G', 'E', '1', 0x2F, 2, 16, 1, 0, 0, 0x12, 0x34});
+    EXPECT_EQ(tagged, expected);
+    std::optional<FirmwareImageTag> tag = FirmwareImageTag::find(tagged.data(), tagged.size());
+    ASSERT_TRUE(tag);
+    EXPECT_EQ(tag->version, aVersion_Pack(2, 16, 1));
+    EXPECT_EQ(tag->build, 0x1234u);
+    EXPECT_EQ(std::string(fw[1].image(), fw[1].image() + fw[1].imageLength()), second);
+    auto ld = f.blocksOfType(birdLoaderImage);
+    ASSERT_EQ(ld.size(), 1u);
+    EXPECT_EQ(std::string(ld[0].image(), ld[0].image() + ld[0].imageLength()), second);
+
+    const std::string img = "0x10=" + (dir / "a.bin");
+    const struct {
+        std::vector<std::string> args;
+        std::string errContains;
+    } refused[] = {
+        {{"pack", "-o", dir / "o", "-b", "1", "-f", img}, "--image-build needs -V VERSION"},
+        {{"pack", "-o", dir / "o", "-V", "2.16.1", "-b", "1"}, "--image-build needs a firmware image"},
+        {{"pack", "-o", dir / "o", "-V", "2.16.1 rc", "-b", "1", "-f", img}, "bad version part"},
+        {{"pack", "-o", dir / "o", "-V", "2.16", "-b", "1", "-f", img}, "not MAJOR.MINOR.PATCH"},
+        {{"pack", "-o", dir / "o", "-V", "2.256.1", "-b", "1", "-f", img}, "bad version part"},
+        {{"pack", "-o", dir / "o", "-V", "2.16.1", "-b", "x", "-f", img}, "bad image build"},
+    };
+    for (const auto& c : refused) {
+        SubprocessResult run = birdtool(c.args);
+        EXPECT_EQ(run.exitStatus, 2) << run.err;
+        EXPECT_NE(run.err.find(c.errContains), std::string::npos) << run.err;
+    }
 }
 
 TEST(Birdtool, HelpDescribesBothCommands) {

@@ -15,7 +15,9 @@
 
 #include "LinkFixtures.h"
 #include "ModuleCarrier.h"
+#include "FirmwareImageTag.h"
 #include "Subprocess.h"
+#include "TempDir.h"
 
 extern char** environ;
 
@@ -214,6 +216,86 @@ TEST(VmoduleProgram, NumbersAreDecimalOrHexadecimal) {
     EXPECT_EQ(entityGet(ref, 10, 3, 8), (Bytes{3, 8, 0, 10}));
     aLink_Destroy(&ref);
     EXPECT_EQ(program.terminate(), 0);
+}
+
+// One UPGRADE request through the link; the reply [5F step ...], or nothing
+// within 1 s.
+Bytes upgradeStep(uint32 ref, const Bytes& request, uint8_t step) {
+    aPacket* packet = aPacket_CreateWithData(4, static_cast<uint8>(request.size()), request.data());
+    aErr err = aLink_PutPacket(ref, packet);
+    aPacket_Destroy(&packet);
+    if (err != aErrNone) return {};
+    auto matches = [](const aPacket* p, void* ref) {
+        return p->dataSize >= 2 && p->data[0] == 0x5F && p->data[1] == *static_cast<uint8_t*>(ref);
+    };
+    aPacket* reply = aLink_AwaitFirst(ref, matches, &step, 1000);
+    if (!reply) return {};
+    Bytes data(reply->data, reply->data + reply->dataSize);
+    aPacket_Destroy(&reply);
+    return data;
+}
+
+void writeBlock(uint32 ref, uint32_t address, const Bytes& image) {
+    const Bytes granted{0x5F, 0x07, 0x00, 0x00, 0x20};
+    ASSERT_EQ(upgradeStep(ref,
+                          {0x5F, 0x03, 0x00, uint8_t(address >> 24), uint8_t(address >> 16),
+                           uint8_t(address >> 8), uint8_t(address)},
+                          0x07),
+              granted);
+    for (size_t at = 0; at < image.size(); at += 26) {
+        Bytes request{0x5F, 0x01};
+        request.insert(request.end(), image.begin() + at, image.begin() + std::min(image.size(), at + 26));
+        ASSERT_EQ(upgradeStep(ref, request, 0x01), (Bytes{0x5F, 0x01, uint8_t(request.size() - 2)}));
+    }
+    const Bytes written{0x5F, 0x07, 0x00};
+    ASSERT_EQ(upgradeStep(ref, {0x5F, 0x05, uint8_t(image.size() >> 8), uint8_t(image.size())}, 0x07),
+              written);
+}
+
+// The flash dump holds exactly what was written, gaps as 0xFF, after each
+// WRITE; after REBOOT the program is away and back with the tagged firmware.
+TEST(VmoduleProgram, DumpsFlashAndRebootsIntoIt) {
+    std::string dump = std::string(::testing::TempDir()) + "/flash" + std::to_string(::getpid()) + ".bin";
+    ::unlink(dump.c_str());
+    Program program({"--tcp", "0", "--block-size", "32", "--flash-dump", dump, "--reboot-away", "200"});
+    std::string line = program.firstLine();
+    ASSERT_EQ(line.rfind("tcp 127.0.0.1:", 0), 0u) << line;
+    uint16 port = static_cast<uint16>(std::stoi(line.substr(line.find(':') + 1)));
+    uint32 ref = aLink_CreateTCPIP(loopback(), port);
+    ASSERT_NE(ref, 0u);
+
+    Bytes first(20), second;
+    for (size_t i = 0; i < first.size(); ++i)
+        first[i] = static_cast<uint8_t>(i * 13);
+    writeBlock(ref, 0x1000, first);
+    EXPECT_EQ(TempDir::read(dump), std::string(first.begin(), first.end()));
+    FirmwareImageTag tag;
+    tag.version = 0x2F030400;
+    tag.build = 7007;
+    second = tag.appendTo({0xA1, 0xA2, 0xA3, 0xA4});
+    writeBlock(ref, 0x1000 + 40, second);
+    std::string expected(first.begin(), first.end());
+    expected += std::string(20, '\xFF') + std::string(second.begin(), second.end());
+    EXPECT_EQ(TempDir::read(dump), expected);
+    EXPECT_NE(::access((dump + ".tmp").c_str(), F_OK), 0) << "no temporary file left";
+
+    // No reply to REBOOT; the module is away, then a new link finds it back.
+    const Bytes reboot{0x5F, 0x06};
+    aPacket* packet = aPacket_CreateWithData(4, 2, reboot.data());
+    ASSERT_EQ(aLink_PutPacket(ref, packet), aErrNone);
+    aPacket_Destroy(&packet);
+    aTime_MSSleep(50);
+    aLink_Destroy(&ref);
+    Bytes build;
+    for (uint32 start = aTime_GetMSTicks(); build.empty() && aTime_GetMSTicks() - start < 3000;) {
+        aLink_Destroy(&ref);
+        ref = aLink_CreateTCPIP(loopback(), port);
+        if (ref) build = entityGet(ref, 4, 3, 43, 200);
+    }
+    EXPECT_EQ(build, (Bytes{3, 43, 0, 0, 0, 0x1B, 0x5F}));
+    aLink_Destroy(&ref);
+    EXPECT_EQ(program.terminate(), 0);
+    ::unlink(dump.c_str());
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 //   birdtool pack -o OUT [image and identity options]
 #include <getopt.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -19,7 +21,9 @@
 #include "BirdLog.h"
 #include "BirdSummary.h"
 #include "BirdWriter.h"
+#include "FirmwareImageTag.h"
 #include "aDefs.h"
+#include "aVersion.h"
 
 namespace {
 
@@ -57,6 +61,10 @@ const char* const usageText =
     "      -D, --descriptor-location ADDR\n"
     "                             where the firmware keeps its UTF-16LE serial string\n"
     "      -a, --start ADDR       execution address for the i.MX recovery loader\n"
+    "      -b, --image-build N    append an image tag to the first firmware image:\n"
+    "                             a module emulator that runs the image reports the\n"
+    "                             version of -V (which this needs) and build N; the\n"
+    "                             image is padded with 0xFF to 4 bytes first\n"
     "      -z, --level N          zlib compression level 0-9 (default 9)\n"
     "\n"
     "The identity record is written when any identity option is given; its text\n"
@@ -97,8 +105,22 @@ std::vector<uint8> readImage(const std::string& path) {
     return bytes;
 }
 
-// ADDR[:FLAGS]=FILE
-void addImage(BirdWriter& writer, uint8 type, const std::string& spec) {
+// "major.minor.patch", each 0-255, packed.
+uint32 packedVersion(const std::string& text) {
+    uint32 parts[3];
+    size_t at = 0;
+    for (int i = 0; i < 3; ++i) {
+        size_t end = i < 2 ? text.find('.', at) : text.size();
+        if (end == std::string::npos) throw UsageError("bad version '" + text + "': not MAJOR.MINOR.PATCH");
+        parts[i] = parseNumber(text.substr(at, end - at), "version part", 255);
+        at = end + 1;
+    }
+    return aVersion_Pack(uint8(parts[0]), uint8(parts[1]), uint8(parts[2]));
+}
+
+// ADDR[:FLAGS]=FILE; the tag, when given, goes after the image.
+void addImage(BirdWriter& writer, uint8 type, const std::string& spec,
+              const std::optional<FirmwareImageTag>& tag = std::nullopt) {
     size_t equals = spec.find('=');
     if (equals == std::string::npos || equals + 1 == spec.size())
         throw UsageError("image '" + spec + "' is not ADDR[:FLAGS]=FILE");
@@ -111,6 +133,7 @@ void addImage(BirdWriter& writer, uint8 type, const std::string& spec) {
     }
     uint32 address = parseNumber(where, "image address");
     std::vector<uint8> image = readImage(spec.substr(equals + 1));
+    if (tag) image = tag->appendTo(image);
     if (type == birdLoaderImage)
         writer.addLoaderImage(address, image, uint8(flags));
     else
@@ -131,6 +154,7 @@ int pack(int argc, char** argv) {
         {"descriptor-location", required_argument, nullptr, 'D'},
         {"start", required_argument, nullptr, 'a'},
         {"level", required_argument, nullptr, 'z'},
+        {"image-build", required_argument, nullptr, 'b'},
         {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0},
     };
@@ -141,8 +165,9 @@ int pack(int argc, char** argv) {
     uint32 serialLocation = 0, descriptorLocation = 0, start = 0;
     bool withStart = false;
     int level = 9;
+    std::optional<uint32> imageBuild;
     int c;
-    while ((c = getopt_long(argc, argv, "+o:l:f:V:s:m:M:d:S:D:a:z:h", options, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "+o:l:f:V:s:m:M:d:S:D:a:z:b:h", options, nullptr)) != -1) {
         std::string arg = optarg ? optarg : "";
         switch (c) {
         case 'o':
@@ -190,6 +215,9 @@ int pack(int argc, char** argv) {
         case 'z':
             level = int(parseNumber(arg, "compression level", 9));
             break;
+        case 'b':
+            imageBuild = parseNumber(arg, "image build");
+            break;
         case 'h':
             std::fputs(usageText, stdout);
             return 0;
@@ -199,6 +227,14 @@ int pack(int argc, char** argv) {
     }
     if (optind != argc) throw UsageError(std::string("unexpected argument '") + argv[optind] + "'");
     if (output.empty()) throw UsageError("pack needs -o OUT");
+    std::optional<FirmwareImageTag> tag;
+    if (imageBuild) {
+        if (identity.version.empty()) throw UsageError("--image-build needs -V VERSION");
+        auto firmware = [](const auto& image) { return image.first == birdFirmwareImage; };
+        if (std::none_of(images.begin(), images.end(), firmware))
+            throw UsageError("--image-build needs a firmware image");
+        tag = FirmwareImageTag{packedVersion(identity.version), *imageBuild};
+    }
 
     BirdWriter writer;
     try {
@@ -208,8 +244,11 @@ int pack(int argc, char** argv) {
     }
     if (withLocations) writer.addSerialLocations(serialLocation, descriptorLocation);
     if (withStart) writer.addStartAddress(start);
-    for (const auto& [type, spec] : images)
-        addImage(writer, type, spec);
+    for (const auto& [type, spec] : images) {
+        bool tagged = tag && type == birdFirmwareImage;
+        addImage(writer, type, spec, tagged ? tag : std::nullopt);
+        if (tagged) tag.reset(); // the first firmware image only
+    }
     writer.writeFile(output, level);
     return 0;
 }
