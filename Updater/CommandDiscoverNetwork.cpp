@@ -95,7 +95,7 @@ struct Router {
 // connected or gives no serial number.
 bool readBusModule(const Router& router, Module& module, unsigned char address, DiscoveredDevice* device,
                    UpdaterDisplayInterface* display) {
-    setDirectNetworkConfig(&module, display); // its failure leaves the default, which connects too
+    setDirectNetworkConfig(&module, display); // the router's configuration is taken on connecting anyway
     if (module.connectThroughLinkModule(&router.module) != aErrNone) return false;
     SystemClass system;
     system.init(&module, 0);
