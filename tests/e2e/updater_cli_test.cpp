@@ -211,7 +211,6 @@ TEST_F(UpdaterRun, CommandsNotYetAvailableFail) {
         std::vector<std::string> args;
         std::string out;
     } cases[] = {
-        {{"-U", "-d", "40F5849A"}, kBanner},
         {{"-U", "-t", "RECOVER", "-s", "/dev/ttyUSB0"}, kBanner},
         {{"-N", "-s", "/dev/ttyUSB0"}, kBanner},
     };
