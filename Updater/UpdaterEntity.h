@@ -82,7 +82,9 @@ class UpdaterEntity : public Veltrano::Halvorine::EntityClass {
     // One loader block: its image goes straight into loader memory (no WRITE).
     aErr LoaderTransfer(const unsigned char* payload, unsigned int L);
     // REBOOT, then waits (showing activity) until the link drops: one pass with
-    // skipLinkDropWait, none after a failed send, at most kRebootDropWaitMs.
+    // skipLinkDropWait, none after a failed send, at most kRebootDropWaitMs. A
+    // link still up then is logged with mask 0 and is no error: the firmware is
+    // written, and a module behind a router never drops it. The send's result.
     aErr LoaderReboot(UpdaterDisplayInterface* display);
     // Sets useUEIData when the module implements option 10 for setting.
     aErr CheckUEIDataSupport();
@@ -94,7 +96,9 @@ class UpdaterEntity : public Veltrano::Halvorine::EntityClass {
 
     bool useUEIData() const { return m_useUEIData; }
 
-    // For tests and fuzzing: shorter waits than the module's timing needs.
+    // For tests and fuzzing: shorter waits than the module's timing needs. The
+    // reply time-out covers the UPGRADE steps' own replies; the UEI exchanges
+    // (option-10 data, the support and feature queries) keep the link's waits.
     void setReplyTimeoutMs(unsigned int ms) { m_replyTimeoutMs = ms; }
     void setRebootDropWaitMs(unsigned int ms) { m_rebootDropWaitMs = ms; }
 
