@@ -364,6 +364,28 @@ TEST(UpgradeLoader, RebootComesBackWithTheNewFirmware) {
     EXPECT_EQ(l.upgrade().counts().reboots, 1u);
 }
 
+// On a serial line the module falls silent while away and then talks again on
+// the same line, with the firmware its flash names.
+TEST(UpgradeLoader, PtyModuleIsSilentWhileAwayAndTalksAgain) {
+    UpgradeArea::Settings settings;
+    settings.rebootAwayMs = 300;
+    Loader l(settings, Carrier::Pty);
+    ASSERT_EQ(l.connection.connected, aErrNone);
+    writeBlock(l.probe, kBlock, taggedImage(0x2F030300, 6100));
+    ASSERT_EQ(l.probe.send({0x06}), aErrNone);
+    ASSERT_TRUE(eventuallyTrue([&] { return l.device().away(); }));
+    SystemClass system;
+    system.init(&l.connection.module, 0);
+    unsigned int build = 0;
+    EXPECT_EQ(system.getBuild(&build), aErrTimeout) << "silent while away";
+    ASSERT_TRUE(eventuallyTrue([&] { return !l.device().away(); }));
+    aErr err = aErrTimeout;
+    for (uint32_t start = aTime_GetMSTicks(); err != aErrNone && aTime_GetMSTicks() - start < 3000;)
+        err = system.getBuild(&build);
+    EXPECT_EQ(err, aErrNone);
+    EXPECT_EQ(build, 6100u);
+}
+
 TEST(UpgradeLoader, RebootWithoutTagKeepsTheOldFirmware) {
     UpgradeArea::Settings settings;
     settings.rebootAwayMs = 100;
