@@ -204,6 +204,13 @@ TEST_F(UpdateNetwork, UpdatesFromAFileAndTheModuleRunsTheNewFirmware) {
 }
 
 TEST_F(UpdateNetwork, UpdatesFromTheLatestDownloadThenFromANamedBuild) {
+    // Its loader starts as a real module's does: the link drops, and the module is
+    // found again over TCP/IP where it was reached.
+    UpgradeArea::Settings settings;
+    settings.load = UpgradeArea::LoadBehaviour::DropAndReturn;
+    settings.loadAwayMs = 300;
+    settings.rebootAwayMs = 300;
+    module.upgrade().configure(settings);
     serve(module, 7012);
     startResponder();
     Firmware firmware("VT-CoreUSB", kSerial);
@@ -232,6 +239,7 @@ TEST_F(UpdateNetwork, UpdatesFromTheLatestDownloadThenFromANamedBuild) {
     EXPECT_EQ(b.err, "");
     EXPECT_EQ(b.exitStatus, 0);
     EXPECT_EQ(module.upgrade().counts().reboots, 2u);
+    EXPECT_EQ(module.departures(), 4u) << "away at each loader start and each reboot";
 }
 
 TEST_F(UpdateNetwork, UpdatesAModuleBehindARouter) {
