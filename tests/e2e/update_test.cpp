@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -365,6 +366,28 @@ TEST_F(UpdateNetwork, FailsCleanlyWhenTheModuleLetsItDown) {
         EXPECT_EQ(TempDir::read(deviceDir(kSerial) + "/.settings"), settings) << c.name;
     }
     (void)path;
+}
+
+// A module reached over TCP/IP that drops its link when its loader starts and
+// never comes back: the search for it is bounded by time, not only by attempts,
+// since every attempt waits out a whole discovery.
+TEST_F(UpdateNetwork, GivesUpInBoundedTimeOnAModuleLostWhenItsLoaderStarts) {
+    UpgradeArea::Settings settings;
+    settings.load = UpgradeArea::LoadBehaviour::DropAndReturn;
+    settings.loadAwayMs = 120000;
+    module.upgrade().configure(settings);
+    serve(module, 7018);
+    startResponder();
+    const std::string path = Firmware("VT-CoreUSB", kSerial).write(dir, "new.bird");
+
+    auto start = std::chrono::steady_clock::now();
+    SubprocessResult r = updater({"-U", "-d", "5A17C3C4", "-f", path});
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_LT(seconds, 25.0);
+    EXPECT_EQ(r.out.find("Update time"), std::string::npos);
+    EXPECT_EQ(module.upgrade().counts().loads, 1u);
+    EXPECT_FALSE(std::ifstream(deviceDir(kSerial) + "/.settings").good()) << "no transfer recorded";
 }
 
 } // namespace
