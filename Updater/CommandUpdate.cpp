@@ -290,5 +290,9 @@ void UpdaterApp::recordTransfer(UpdaterStore& store, DeviceRecord* found, uint32
     }
     record->attributes.setText("LATEST_TRANSFER", transferred);
     record->attributes.setText("LAST_TRANSFER_DATE", currentTimestamp());
-    record->attributes.write();
+    // The module runs the new firmware either way; a record lost unseen would leave a
+    // later -U choosing from stale attributes.
+    if (record->attributes.write() != aErrNone)
+        displayPrintf(m_display, 1, "Could not record the transfer in the store: %s",
+                      record->attributes.fileName().c_str());
 }

@@ -390,4 +390,22 @@ TEST_F(UpdateNetwork, GivesUpInBoundedTimeOnAModuleLostWhenItsLoaderStarts) {
     EXPECT_FALSE(std::ifstream(deviceDir(kSerial) + "/.settings").good()) << "no transfer recorded";
 }
 
+// A transfer that went through but could not be recorded (the device's attributes
+// file is a directory here) is said so on standard error; the module was updated,
+// so the run still succeeds.
+TEST_F(UpdateNetwork, SaysSoWhenTheTransferCannotBeRecorded) {
+    serve(module, 7019);
+    startResponder();
+    Firmware firmware("VT-CoreUSB", kSerial);
+    const std::string path = firmware.write(dir, "new.bird");
+    TempDir::makeDirectories(deviceDir(kSerial) + "/.settings");
+
+    SubprocessResult r = updater({"-U", "-d", "5A17C3C4", "-f", path});
+    EXPECT_EQ(withoutUpdateTime(r.out),
+              kBanner + "Updating from Birdfile: " + path + "\n" + firmware.transferLines());
+    EXPECT_EQ(r.err, "Could not record the transfer in the store: " + deviceDir(kSerial) + "/.settings\n");
+    EXPECT_EQ(r.exitStatus, 0);
+    expectFlashHolds(module, firmware);
+}
+
 } // namespace
