@@ -17,6 +17,7 @@
 #include "BirdWriter.h"
 #include "DiscoveryResponder.h"
 #include "FirmwareImageTag.h"
+#include "KeptModules.h"
 #include "ModuleTcpServer.h"
 #include "TempDir.h"
 #include "Testbed.h"
@@ -123,6 +124,7 @@ class UpdateNetwork : public ::testing::Test {
     void TearDown() override {
         responder.reset();
         servers.clear();
+        kept.clear();
     }
 
     void serve(VirtualModule& served, uint16_t port) {
@@ -169,6 +171,7 @@ class UpdateNetwork : public ::testing::Test {
 
     TempDir dir;
     VirtualModule module{identity(kSerial, 4, 4)};
+    KeptModules kept;
     std::unique_ptr<ApiTest::Testbed> testbed;
     ApiTest::VethLink link;
     std::vector<DiscoveryModule> modules;
@@ -236,9 +239,9 @@ TEST_F(UpdateNetwork, UpdatesFromTheLatestDownloadThenFromANamedBuild) {
 }
 
 TEST_F(UpdateNetwork, UpdatesAModuleBehindARouter) {
-    VirtualModule router(identity(kRouterSerial, 27, 2));
-    VirtualModule behind(identity(kSerial, 17, 6));
-    VirtualModule other(identity(0x5A17C3D2, 18, 0x20));
+    VirtualModule& router = kept.make(identity(kRouterSerial, 27, 2));
+    VirtualModule& behind = kept.make(identity(kSerial, 17, 6));
+    VirtualModule& other = kept.make(identity(0x5A17C3D2, 18, 0x20));
     router.attachToBus(behind);
     router.attachToBus(other);
     UpgradeArea::Settings settings;
@@ -263,9 +266,9 @@ TEST_F(UpdateNetwork, UpdatesAModuleBehindARouter) {
 // Each way -U refuses or fails before anything reaches the module: the message,
 // the exit status, and a store left as it was.
 TEST_F(UpdateNetwork, RefusesWhatCannotBeUpdated) {
-    VirtualModule router(identity(kRouterSerial, 27, 2));
-    VirtualModule emptyRouter(identity(0x5A17C3E0, 27, 2));
-    VirtualModule other(identity(0x5A17C3D2, 18, 0x20));
+    VirtualModule& router = kept.make(identity(kRouterSerial, 27, 2));
+    VirtualModule& emptyRouter = kept.make(identity(0x5A17C3E0, 27, 2));
+    VirtualModule& other = kept.make(identity(0x5A17C3D2, 18, 0x20));
     router.attachToBus(other);
     serve(module, 7014);
     serve(router, 7015);
