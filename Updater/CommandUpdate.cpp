@@ -18,9 +18,12 @@ using Veltrano::Halvorine::SystemClass;
 
 namespace {
 
-// Times the module is looked for after its loader starts, one second apart.
+// Times the module is looked for after its loader starts, one second apart, and
+// how long that may take: one look over TCP/IP waits out a whole discovery, so the
+// attempts alone would not bound the wait.
 constexpr int kLoaderReturnAttempts = 15;
 constexpr uint32_t kLoaderReturnPauseMs = 1000;
+constexpr uint32_t kLoaderReturnMs = kLoaderReturnAttempts * kLoaderReturnPauseMs;
 // How long a module may take to come back from its reboot into the new firmware.
 constexpr uint32_t kRebootReturnMs = 15000;
 
@@ -93,7 +96,9 @@ aErr connectDirect(Module& module, uint32_t serialNumber) {
 void awaitLoader(Module& target, linkType reachedOn, bool routed, uint32_t serialNumber) {
     if (target.isConnected()) return;
     target.disconnect();
-    for (int attempt = 0; attempt < kLoaderReturnAttempts; ++attempt) {
+    const uint32_t start = aTime_GetMSTicks();
+    for (int attempt = 0; attempt < kLoaderReturnAttempts && aTime_GetMSTicks() - start < kLoaderReturnMs;
+         ++attempt) {
         aErr err = routed ? target.reconnect() : target.discoverAndConnect(reachedOn, serialNumber);
         if (err == aErrNone && target.isConnected()) return;
         aTime_MSSleep(kLoaderReturnPauseMs);
@@ -285,5 +290,9 @@ void UpdaterApp::recordTransfer(UpdaterStore& store, DeviceRecord* found, uint32
     }
     record->attributes.setText("LATEST_TRANSFER", transferred);
     record->attributes.setText("LAST_TRANSFER_DATE", currentTimestamp());
-    record->attributes.write();
+    // The module runs the new firmware either way; a record lost unseen would leave a
+    // later -U choosing from stale attributes.
+    if (record->attributes.write() != aErrNone)
+        displayPrintf(m_display, 1, "Could not record the transfer in the store: %s",
+                      record->attributes.fileName().c_str());
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "DiscoveryResponder.h"
+#include "KeptModules.h"
 #include "ModuleTcpServer.h"
 #include "TempDir.h"
 #include "Testbed.h"
@@ -102,6 +103,12 @@ class DiscoverNetwork : public DiscoverRun {
         testbed = std::make_unique<ApiTest::Testbed>();
         link = testbed->addLink();
     }
+    // The servers' threads use their modules: they stop before any module goes.
+    void TearDown() override {
+        responder.reset();
+        servers.clear();
+        kept.clear();
+    }
 
     // Serves the module on the far side at port and announces it.
     void announce(VirtualModule& module, uint16_t port) {
@@ -126,17 +133,18 @@ class DiscoverNetwork : public DiscoverRun {
 
     std::unique_ptr<ApiTest::Testbed> testbed;
     ApiTest::VethLink link;
+    KeptModules kept;
     std::vector<DiscoveryModule> announced;
     std::vector<std::unique_ptr<ModuleTcpServer>> servers;
     std::unique_ptr<DiscoveryResponder> responder;
 };
 
 TEST_F(DiscoverNetwork, ListsModulesFoundOverTcpipWithTheirAddresses) {
-    VirtualModule net(identity(0x5A17C301, 5, 2, 0x2F020F03, 4211));
-    VirtualModule acquire(identity(0x5A17C312, 17, 0x12, 0x2F020E07, 4107));
+    VirtualModule& net = kept.make(identity(0x5A17C301, 5, 2, 0x2F020F03, 4211));
+    VirtualModule& acquire = kept.make(identity(0x5A17C312, 17, 0x12, 0x2F020E07, 4107));
     // Refuses every information request: it still gets its row, with no firmware and
     // the addresses its discovery reply gave.
-    VirtualModule refusing(identity(0x5A17C3B1, 18, 8, 0x2F020F03, 4211));
+    VirtualModule& refusing = kept.make(identity(0x5A17C3B1, 18, 8, 0x2F020F03, 4211));
     ModuleFaults faults;
     faults.replies["system.get"] = ReplyFault{ReplyFaultKind::ErrorReply};
     faults.replies["build"] = ReplyFault{ReplyFaultKind::ErrorReply};
