@@ -39,7 +39,8 @@ std::string DiscoveryResponder::reply(const DiscoveryModule& module) {
     return bytes;
 }
 
-DiscoveryResponder::DiscoveryResponder(DiscoveryResponderOptions options) : options_(std::move(options)) {
+DiscoveryResponder::DiscoveryResponder(DiscoveryResponderOptions options, Presence present)
+    : options_(std::move(options)), present_(std::move(present)) {
     requireIsolatedNetwork("the discovery responder");
     socket_ = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     const int on = 1;
@@ -99,7 +100,7 @@ void DiscoveryResponder::answer(uint32_t askerAddress) {
     for (const std::string& stray : options_.strayBefore)
         send(stray);
     for (const DiscoveryModule& module : options_.modules)
-        if (!module.present || module.present()) send(reply(module));
+        if (!present_ || present_(module)) send(reply(module));
 }
 
 } // namespace Veltrano::Sim

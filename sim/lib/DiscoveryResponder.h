@@ -23,9 +23,6 @@ struct DiscoveryModule {
     uint8_t address = 4;
     uint16_t tcpPort = 7978;
     uint8_t model = 4;
-    // Answers only while this says the module is there (a module that is away,
-    // rebooting, answers nothing); unset: always.
-    std::function<bool()> present;
 };
 
 struct DiscoveryResponderOptions {
@@ -39,9 +36,12 @@ struct DiscoveryResponderOptions {
 
 class DiscoveryResponder {
   public:
+    // Whether a module is there to answer (one that is away, rebooting, is silent).
+    using Presence = std::function<bool(const DiscoveryModule&)>;
+
     // Throws std::runtime_error when the sockets cannot be made or the network is not
-    // isolated.
-    explicit DiscoveryResponder(DiscoveryResponderOptions options);
+    // isolated. Without presence every module answers.
+    explicit DiscoveryResponder(DiscoveryResponderOptions options, Presence present = {});
     ~DiscoveryResponder();
     DiscoveryResponder(const DiscoveryResponder&) = delete;
     DiscoveryResponder& operator=(const DiscoveryResponder&) = delete;
@@ -57,6 +57,7 @@ class DiscoveryResponder {
     void answer(uint32_t askerAddress);
 
     DiscoveryResponderOptions options_;
+    Presence present_;
     int socket_ = -1;
     int stop_[2] = {-1, -1};
     std::atomic<uint64_t> requests_{0};

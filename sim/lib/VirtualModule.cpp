@@ -82,13 +82,16 @@ void VirtualModule::disconnect() {
 
 void VirtualModule::receive(const uint8_t* bytes, size_t count) {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (size_t i = 0; i < count && !closeRequested_ && !awayNow(); ++i) {
+    if (closeRequested_ || awayNow()) return;
+    for (size_t i = 0; i < count; ++i) {
         if (!framer_.feed(bytes[i])) continue;
         ModuleFrame frame = framer_.take();
         ++connectionPackets_;
         ++totalPackets_;
         hostSpoke_ = true;
         handleFrame(frame);
+        // What follows a reboot or a dropped link in the same read is lost.
+        if (closeRequested_ || awayNow()) return;
     }
 }
 

@@ -294,8 +294,8 @@ std::unique_ptr<DiscoveryResponder> discoveryFor(const VirtualModule& module, ui
     answered.address = options.identity.address;
     answered.model = options.identity.model;
     answered.tcpPort = port;
-    answered.present = [&module] { return !module.away(); };
-    return std::make_unique<DiscoveryResponder>(responder);
+    return std::make_unique<DiscoveryResponder>(responder,
+                                                [&module](const DiscoveryModule&) { return !module.away(); });
 }
 
 // Waits for SIGINT or SIGTERM (blocked before any thread starts, so only this
