@@ -115,11 +115,11 @@ class DiscoverNetwork : public DiscoverRun {
         testbed->inFar(
             [&] { servers.push_back(std::make_unique<ModuleTcpServer>(module, port, "0.0.0.0")); });
         const ModuleIdentity& id = module.identity();
-        announced.push_back({id.serialNumber, id.address, port, id.model, {}});
+        announced.push_back({id.serialNumber, id.address, port, id.model});
     }
     // Announces a module at a port where nothing listens.
     void announceUnserved(uint32_t serialNumber, uint8_t address, uint16_t port, uint8_t model) {
-        announced.push_back({serialNumber, address, port, model, {}});
+        announced.push_back({serialNumber, address, port, model});
     }
     void startResponder() {
         testbed->inFar([&] {

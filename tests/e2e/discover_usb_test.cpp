@@ -124,7 +124,7 @@ TEST_F(DiscoverUsb, ARouterOnTcpipIsFoundWhileOtherModulesAreOnUsb) {
         server = std::make_unique<ModuleTcpServer>(router, 7003, "0.0.0.0");
         DiscoveryResponderOptions options;
         options.interfaces = {link.farAddress};
-        options.modules = {{0x5A17C3A0, 6, 7003, 27, {}}};
+        options.modules = {{0x5A17C3A0, 6, 7003, 27}};
         responder = std::make_unique<DiscoveryResponder>(options);
     });
 

@@ -99,7 +99,7 @@ TEST_F(ModuleNetwork, FindsModulesByMulticastDiscoveryOncePerModule) {
         serve("0.0.0.0", 7001, 7003);
         DiscoveryResponderOptions options;
         options.interfaces = {second.farAddress, first.farAddress};
-        options.modules = {{0x5A17C3A0, 4, 7003, 27, {}}, {0x5A17C301, 2, 7001, 5, {}}};
+        options.modules = {{0x5A17C3A0, 4, 7003, 27}, {0x5A17C301, 2, 7001, 5}};
         responder = std::make_unique<DiscoveryResponder>(options);
     });
 

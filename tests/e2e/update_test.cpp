@@ -142,16 +142,17 @@ class UpdateNetwork : public ::testing::Test {
         testbed->inFar(
             [&] { servers.push_back(std::make_unique<ModuleTcpServer>(served, port, "0.0.0.0")); });
         const ModuleIdentity& id = served.identity();
-        DiscoveryModule announced{id.serialNumber, id.address, port, id.model, {}};
-        announced.present = [&served] { return !served.away(); };
-        modules.push_back(announced);
+        modules.push_back({id.serialNumber, id.address, port, id.model});
+        served_[id.serialNumber] = &served;
     }
     void startResponder() {
         testbed->inFar([&] {
             DiscoveryResponderOptions options;
             options.interfaces = {link.farAddress};
             options.modules = modules;
-            responder = std::make_unique<DiscoveryResponder>(options);
+            // A module answers only while it runs (not while it reboots).
+            responder = std::make_unique<DiscoveryResponder>(
+                options, [this](const DiscoveryModule& m) { return !served_.at(m.serialNumber)->away(); });
         });
     }
 
@@ -188,6 +189,7 @@ class UpdateNetwork : public ::testing::Test {
     std::vector<DiscoveryModule> modules;
     std::vector<std::unique_ptr<ModuleTcpServer>> servers;
     std::unique_ptr<DiscoveryResponder> responder;
+    std::map<uint32_t, VirtualModule*> served_;
 };
 
 TEST_F(UpdateNetwork, UpdatesFromAFileAndTheModuleRunsTheNewFirmware) {
