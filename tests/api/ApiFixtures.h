@@ -78,8 +78,10 @@ struct ConnectedModule {
 
 // Polls the condition every millisecond for at most timeoutMs.
 template <class Condition> bool eventuallyTrue(Condition condition, uint32_t timeoutMs = 2000) {
-    for (uint32_t waited = 0; !condition(); ++waited) {
-        if (waited >= timeoutMs) return false;
+    // Measured by the clock: a slow condition must not stretch the bound.
+    const uint32_t start = aTime_GetMSTicks();
+    while (!condition()) {
+        if (aTime_GetMSTicks() - start >= timeoutMs) return false;
         aTime_MSSleep(1);
     }
     return true;
