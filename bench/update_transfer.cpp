@@ -122,9 +122,9 @@ class Bench {
     }
     ~Bench() { module_.disconnect(); }
 
-    // Connects again after a reboot; false when the module stays away.
+    // A fresh connection (the module may still be away after a reboot); false when
+    // it stays away.
     bool connect() {
-        if (module_.isConnected()) return true;
         module_.disconnect();
         const uint32 start = aTime_GetMSTicks();
         while (module_.connectFromSpec(spec_) != aErrNone) {
@@ -133,6 +133,9 @@ class Bench {
         }
         return true;
     }
+    // Left connected, a link dropped by the reboot would connect again by itself
+    // once the module is back, and sync while the raw peers are timed.
+    void disconnect() { module_.disconnect(); }
 
     // The loader, then the firmware and the reboot, as -U drives them.
     aErr transfer(const BirdFile& file, bool useUEIData) {
@@ -146,7 +149,9 @@ class Bench {
         if (!connect()) return -1;
         Clock::time_point start = Clock::now();
         aErr err = TransferFirmwareBlocks(&display_, &module_, noFirmware, false, false);
-        return err == aErrNone ? seconds(Clock::now() - start) : -1;
+        double r = seconds(Clock::now() - start);
+        disconnect();
+        return err == aErrNone ? r : -1;
     }
 
     UpgradeArea& upgrade() { return device_.upgrade(); }
@@ -200,6 +205,7 @@ class TransferRun {
         Clock::time_point start = Clock::now();
         aErr err = bench_.transfer(file_, useUEIData_);
         double t = seconds(Clock::now() - start);
+        bench_.disconnect();
         if (err != aErrNone) return fail("transfer failed: " + std::to_string(err));
         *made = bench_.upgrade().counts() - before;
         if (useUEIData_ && made->ueiDataSets == 0) return fail("UEI data was not used");
