@@ -1,6 +1,7 @@
 // Round-trip peers the benchmarks share: a raw loopback TCP ping-pong of a
 // system entity get and its reply between two threads, the same request and
-// reply through a link to the virtual module, and timing helpers.
+// reply through a link to the virtual module, raw requests to the virtual
+// module, and timing helpers.
 #pragma once
 
 #include <arpa/inet.h>
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -73,23 +75,32 @@ inline int listenOnLoopback(sockaddr_in* address) {
     return listener;
 }
 
-// A raw loopback TCP connection to a thread that answers each request with the reply.
+// A raw loopback TCP connection to a thread that answers each request with the
+// reply; by default the system entity get, or messages of the sizes given.
 class RawEcho {
   public:
-    RawEcho() {
+    RawEcho()
+        : RawEcho(std::vector<uint8>(kRequest, std::end(kRequest)),
+                  std::vector<uint8>(kReply, std::end(kReply))) {}
+    RawEcho(size_t requestBytes, size_t replyBytes)
+        : RawEcho(std::vector<uint8>(requestBytes, kAddress), std::vector<uint8>(replyBytes, kAddress)) {}
+    RawEcho(std::vector<uint8> request, std::vector<uint8> reply)
+        : request_(std::move(request)), reply_(std::move(reply)) {
         sockaddr_in address = {};
         listener_ = listenOnLoopback(&address);
         echo_ = std::thread([this] {
             int fd = ::accept(listener_, nullptr, nullptr);
             noDelay(fd);
-            uint8 request[sizeof kRequest];
-            while (readExactly(fd, request, sizeof request) && writeAll(fd, kReply, sizeof kReply)) {
+            std::vector<uint8> request(request_.size());
+            while (readExactly(fd, request.data(), request.size()) &&
+                   writeAll(fd, reply_.data(), reply_.size())) {
             }
             ::close(fd);
         });
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
         noDelay(fd_);
+        received_.resize(reply_.size());
     }
     ~RawEcho() {
         ::shutdown(fd_, SHUT_RDWR);
@@ -98,14 +109,46 @@ class RawEcho {
         ::close(listener_);
     }
     bool roundTrip() {
-        uint8 reply[sizeof kReply];
-        return writeAll(fd_, kRequest, sizeof kRequest) && readExactly(fd_, reply, sizeof reply);
+        return writeAll(fd_, request_.data(), request_.size()) &&
+               readExactly(fd_, received_.data(), received_.size());
     }
 
   private:
+    std::vector<uint8> request_;
+    std::vector<uint8> reply_;
+    std::vector<uint8> received_;
     int listener_;
     int fd_;
     std::thread echo_;
+};
+
+// A raw loopback TCP connection to the virtual module: each round trip writes
+// the request's wire bytes and reads a reply of the given length, so the
+// module's own cost shows without the host's link engine.
+class RawToModule {
+  public:
+    RawToModule(std::vector<uint8> request, size_t replyBytes)
+        : server_(module_), request_(std::move(request)), reply_(replyBytes) {
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(server_.port());
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        noDelay(fd_);
+    }
+    ~RawToModule() { ::close(fd_); }
+    bool roundTrip() {
+        return writeAll(fd_, request_.data(), request_.size()) &&
+               readExactly(fd_, reply_.data(), reply_.size());
+    }
+
+  private:
+    VirtualModule module_;
+    ModuleTcpServer server_;
+    std::vector<uint8> request_;
+    std::vector<uint8> reply_;
+    int fd_;
 };
 
 inline bool isReply(const aPacket* packet, void*) {
