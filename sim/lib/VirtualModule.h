@@ -45,6 +45,18 @@ struct ModuleIdentity {
     uint32_t build = 4211;
 };
 
+// An identity with the usual firmware unless other is given.
+inline ModuleIdentity moduleIdentity(uint32_t serialNumber, uint8_t model, uint8_t address,
+                                     uint32_t version = 0x2F020F03, uint32_t build = 4211) {
+    ModuleIdentity id;
+    id.serialNumber = serialNumber;
+    id.model = model;
+    id.address = address;
+    id.version = version;
+    id.build = build;
+    return id;
+}
+
 class VirtualModule {
   public:
     using Output = std::function<void(const uint8_t* bytes, size_t count)>;

@@ -29,17 +29,6 @@ const std::string kIpHeader =
     "    Device    Module   Router  Model          Firmware Version (Build)   [IP address]\n";
 const std::string kNoDevices = "    No devices found.\n";
 
-ModuleIdentity identity(uint32_t serialNumber, uint8_t model, uint8_t address, uint32_t version,
-                        uint32_t build) {
-    ModuleIdentity id;
-    id.serialNumber = serialNumber;
-    id.model = model;
-    id.address = address;
-    id.version = version;
-    id.build = build;
-    return id;
-}
-
 std::vector<std::string> entries(const std::string& path) {
     std::vector<std::string> names;
     if (DIR* dir = opendir(path.c_str())) {
@@ -140,11 +129,11 @@ class DiscoverNetwork : public DiscoverRun {
 };
 
 TEST_F(DiscoverNetwork, ListsModulesFoundOverTcpipWithTheirAddresses) {
-    VirtualModule& net = kept.make(identity(0x5A17C301, 5, 2, 0x2F020F03, 4211));
-    VirtualModule& acquire = kept.make(identity(0x5A17C312, 17, 0x12, 0x2F020E07, 4107));
+    VirtualModule& net = kept.make(moduleIdentity(0x5A17C301, 5, 2, 0x2F020F03, 4211));
+    VirtualModule& acquire = kept.make(moduleIdentity(0x5A17C312, 17, 0x12, 0x2F020E07, 4107));
     // Refuses every information request: it still gets its row, with no firmware and
     // the addresses its discovery reply gave.
-    VirtualModule& refusing = kept.make(identity(0x5A17C3B1, 18, 8, 0x2F020F03, 4211));
+    VirtualModule& refusing = kept.make(moduleIdentity(0x5A17C3B1, 18, 8, 0x2F020F03, 4211));
     ModuleFaults faults;
     faults.replies["system.get"] = ReplyFault{ReplyFaultKind::ErrorReply};
     faults.replies["build"] = ReplyFault{ReplyFaultKind::ErrorReply};
@@ -181,11 +170,11 @@ class DiscoverRouter : public DiscoverNetwork {
                "    5A17C322  22       06      VT-Relay       2.14.7 (4107) " + ip() + "\n";
     }
 
-    VirtualModule at02{identity(0x5A17C302, 18, 2, 0x2F020F03, 4211)};
-    VirtualModule at10{identity(0x5A17C310, 17, 0x10, 0x2F020F03, 4211)};
-    VirtualModule at22{identity(0x5A17C322, 18, 0x22, 0x2F020E07, 4107)};
-    VirtualModule router{identity(0x5A17C3A0, 27, 6, 0x2F021000, 4290)};
-    VirtualModule other{identity(0x5A17C301, 5, 2, 0x2F020F03, 4211)};
+    VirtualModule at02{moduleIdentity(0x5A17C302, 18, 2, 0x2F020F03, 4211)};
+    VirtualModule at10{moduleIdentity(0x5A17C310, 17, 0x10, 0x2F020F03, 4211)};
+    VirtualModule at22{moduleIdentity(0x5A17C322, 18, 0x22, 0x2F020E07, 4107)};
+    VirtualModule router{moduleIdentity(0x5A17C3A0, 27, 6, 0x2F021000, 4290)};
+    VirtualModule other{moduleIdentity(0x5A17C301, 5, 2, 0x2F020F03, 4211)};
 };
 
 TEST_F(DiscoverRouter, WalksTheRoutersBusInAddressOrderSkippingTheRoutersOwn) {

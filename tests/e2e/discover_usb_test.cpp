@@ -22,17 +22,6 @@ const char kHeader[] = "    Device    Module   Router  Model          Firmware V
 const char kIpHeader[] =
     "    Device    Module   Router  Model          Firmware Version (Build)   [IP address]";
 
-ModuleIdentity identity(uint32_t serialNumber, uint8_t model, uint8_t address, uint32_t version,
-                        uint32_t build) {
-    ModuleIdentity id;
-    id.serialNumber = serialNumber;
-    id.model = model;
-    id.address = address;
-    id.version = version;
-    id.build = build;
-    return id;
-}
-
 ModuleFaults refusing(uint32_t answeredFirst) {
     ModuleFaults faults;
     faults.replies["system.get"] = ReplyFault{ReplyFaultKind::ErrorReply, answeredFirst};
@@ -54,9 +43,9 @@ class DiscoverUsb : public ::testing::Test {
 };
 
 TEST_F(DiscoverUsb, AModuleHeldElsewhereOrRefusingItsInformationGetsAnErrorRow) {
-    VirtualModule core(identity(0x5A17C301, 4, 2, 0x2F020F03, 4211));
-    VirtualModule held(identity(0x5A17C3B2, 4, 4, 0x2F020F03, 4211));
-    VirtualModule silent(identity(0x5A17C3B3, 13, 6, 0x2F020F03, 4211));
+    VirtualModule core(moduleIdentity(0x5A17C301, 4, 2, 0x2F020F03, 4211));
+    VirtualModule held(moduleIdentity(0x5A17C3B2, 4, 4, 0x2F020F03, 4211));
+    VirtualModule silent(moduleIdentity(0x5A17C3B3, 13, 6, 0x2F020F03, 4211));
     silent.setFaults(refusing(0));
     bus.attach(core);
     bus.attach(held);
@@ -80,10 +69,10 @@ TEST_F(DiscoverUsb, AModuleHeldElsewhereOrRefusingItsInformationGetsAnErrorRow) 
 }
 
 TEST_F(DiscoverUsb, ModulesBehindAUsbRouterHaveNoAddressColumnEntry) {
-    VirtualModule router(identity(0x5A17C3A0, 27, 6, 0x2F021000, 4290));
-    VirtualModule at02(identity(0x5A17C302, 18, 2, 0x2F020F03, 4211));
+    VirtualModule router(moduleIdentity(0x5A17C3A0, 27, 6, 0x2F021000, 4290));
+    VirtualModule at02(moduleIdentity(0x5A17C302, 18, 2, 0x2F020F03, 4211));
     // Gives its serial number, then refuses the rest.
-    VirtualModule at10(identity(0x5A17C310, 17, 0x10, 0x2F020F03, 4211));
+    VirtualModule at10(moduleIdentity(0x5A17C310, 17, 0x10, 0x2F020F03, 4211));
     at10.setFaults(refusing(1));
     router.attachToBus(at02);
     router.attachToBus(at10);
@@ -111,10 +100,10 @@ TEST_F(DiscoverUsb, ModulesBehindAUsbRouterHaveNoAddressColumnEntry) {
 TEST_F(DiscoverUsb, ARouterOnTcpipIsFoundWhileOtherModulesAreOnUsb) {
     std::string reason = ApiTest::Testbed::unavailableReason();
     if (!reason.empty()) GTEST_SKIP() << reason;
-    VirtualModule core(identity(0x5A17C301, 4, 2, 0x2F020F03, 4211));
+    VirtualModule core(moduleIdentity(0x5A17C301, 4, 2, 0x2F020F03, 4211));
     bus.attach(core);
-    VirtualModule router(identity(0x5A17C3A0, 27, 6, 0x2F021000, 4290));
-    VirtualModule at02(identity(0x5A17C302, 18, 2, 0x2F020F03, 4211));
+    VirtualModule router(moduleIdentity(0x5A17C3A0, 27, 6, 0x2F021000, 4290));
+    VirtualModule at02(moduleIdentity(0x5A17C302, 18, 2, 0x2F020F03, 4211));
     router.attachToBus(at02);
     ApiTest::Testbed testbed;
     ApiTest::VethLink link = testbed.addLink();

@@ -25,17 +25,6 @@ const char kBehindRows[] =
     "    5A17C310  10      04      VT-Acquire    2.15.3 (4211)        bus 0x10 of 5A17C3A0\n"
     "    5A17C322  22      04      VT-Relay      2.14.7 (4107)        bus 0x22 of 5A17C3A0\n";
 
-ModuleIdentity identity(uint32_t serialNumber, uint8_t model, uint8_t address, uint32_t version,
-                        uint32_t build) {
-    ModuleIdentity id;
-    id.serialNumber = serialNumber;
-    id.model = model;
-    id.address = address;
-    id.version = version;
-    id.build = build;
-    return id;
-}
-
 SubprocessResult modulelist(const std::vector<std::string>& args) {
     SubprocessOptions options;
     options.timeoutMs = 60000;
@@ -66,10 +55,10 @@ class ModuleNetwork : public ::testing::Test {
     }
 
     // The modules on the bus outlive the router that drives them.
-    VirtualModule behind10{identity(0x5A17C310, 17, 0x10, 0x2F020F03, 4211)};
-    VirtualModule behind22{identity(0x5A17C322, 18, 0x22, 0x2F020E07, 4107)};
-    VirtualModule plain{identity(0x5A17C301, 5, 2, 0x2F020F03, 4211)};
-    VirtualModule router{identity(0x5A17C3A0, 27, 4, 0x2F021000, 4290)};
+    VirtualModule behind10{moduleIdentity(0x5A17C310, 17, 0x10, 0x2F020F03, 4211)};
+    VirtualModule behind22{moduleIdentity(0x5A17C322, 18, 0x22, 0x2F020E07, 4107)};
+    VirtualModule plain{moduleIdentity(0x5A17C301, 5, 2, 0x2F020F03, 4211)};
+    VirtualModule router{moduleIdentity(0x5A17C3A0, 27, 4, 0x2F021000, 4290)};
     std::unique_ptr<ModuleTcpServer> plainServer, routerServer;
 };
 

@@ -53,17 +53,6 @@ std::string base64(const std::string& bytes) {
 }
 
 // The attributes file as a map.
-std::map<std::string, std::string> attributes(const std::string& path) {
-    std::map<std::string, std::string> values;
-    const std::string text = TempDir::read(path);
-    size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-        const std::string line = text.substr(start, end - start);
-        values[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
-    }
-    return values;
-}
-
 class Retrieval : public ::testing::Test {
   protected:
     Retrieval() {
@@ -103,7 +92,7 @@ TEST_F(Retrieval, GetStoresTheLatestBuildAndRecordsIt) {
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(TempDir::read(device("28.bird")), TempDir::read(build28));
-    const auto values = attributes(device(".settings"));
+    const auto values = TempDir::readAttributes(device(".settings"));
     EXPECT_EQ(values.at("LATEST_DOWNLOAD"), "28.bird");
     EXPECT_EQ(values.at("LAST_DOWNLOAD_DATE").size(), 24u);
     EXPECT_EQ(values.count("CREATED_TIME"), 1u);
@@ -131,7 +120,7 @@ TEST_F(Retrieval, GetChosenBuild) {
     SubprocessResult latest = updater({"-G", "-d", "40F5849A", "-b", "0"}, server.url());
     EXPECT_NE(latest.out.find("Retrieving firmware build 0\nRetrieving build 28\n"), std::string::npos);
     EXPECT_EQ(latest.exitStatus, 0);
-    EXPECT_EQ(attributes(device(".settings")).at("LATEST_DOWNLOAD"), "28.bird");
+    EXPECT_EQ(TempDir::readAttributes(device(".settings")).at("LATEST_DOWNLOAD"), "28.bird");
     EXPECT_TRUE(exists(device("27.bird")));
 }
 
@@ -158,7 +147,7 @@ TEST_F(Retrieval, BuildTheServerDoesNotListIsRefused) {
     // The device's record was made before asking; nothing else is stored.
     EXPECT_TRUE(exists(device(".settings")));
     EXPECT_FALSE(exists(device("99.bird")));
-    EXPECT_EQ(attributes(device(".settings")).count("LATEST_DOWNLOAD"), 0u);
+    EXPECT_EQ(TempDir::readAttributes(device(".settings")).count("LATEST_DOWNLOAD"), 0u);
     EXPECT_EQ(server.requests().size(), 3u);
 }
 
@@ -302,7 +291,7 @@ TEST_F(Retrieval, GetWhenTheFileCannotBeWritten) {
     EXPECT_EQ(r.err, "Failed to write file with 3\n");
     // Nothing was stored, so nothing is recorded and the download fails.
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_EQ(attributes(device(".settings")).count("LATEST_DOWNLOAD"), 0u);
+    EXPECT_EQ(TempDir::readAttributes(device(".settings")).count("LATEST_DOWNLOAD"), 0u);
 }
 
 // A store so deep that the device's files would pass the path limit: nothing is
@@ -430,7 +419,7 @@ TEST_F(Retrieval, FailingServers) {
         EXPECT_EQ(r.err, err);
         EXPECT_EQ(r.exitStatus, c.status);
         EXPECT_EQ(TempDir::read(store / "updater/40F5849A/28.bird"), c.stored ? servedBuild() : "");
-        EXPECT_EQ(attributes(store / "updater/40F5849A/.settings").count("LATEST_DOWNLOAD"),
+        EXPECT_EQ(TempDir::readAttributes(store / "updater/40F5849A/.settings").count("LATEST_DOWNLOAD"),
                   c.stored ? 1u : 0u);
     }
 }

@@ -36,19 +36,10 @@ constexpr uint32_t kRouterSerial = 0x5A17C3A0;
 constexpr uint32_t kNewVersion = 0x30040002; // packed by aVersion_Pack in the fixture
 constexpr uint32_t kNewBuild = 5120;
 
-ModuleIdentity identity(uint32_t serialNumber, uint8_t model, uint8_t address) {
-    ModuleIdentity id;
-    id.serialNumber = serialNumber;
-    id.model = model;
-    id.address = address;
-    id.version = 0x2F020F03;
-    id.build = 4211;
-    return id;
-}
-
 Bytes pattern(size_t n, uint8_t seed) {
     Bytes bytes(n);
-    for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
+    for (size_t i = 0; i < n; ++i)
+        bytes[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
     return bytes;
 }
 
@@ -68,7 +59,8 @@ struct Firmware {
         images[0x8000] = tag.appendTo(pattern(600, 91));
         writer.addIdentity("3.4.2", targetSerial, model);
         writer.addLoaderImage(0x20000000, loader);
-        for (const auto& [address, image] : images) writer.addFirmwareImage(address, image);
+        for (const auto& [address, image] : images)
+            writer.addFirmwareImage(address, image);
     }
     std::string write(const TempDir& dir, const std::string& name) const {
         const std::string path = dir / name;
@@ -106,17 +98,6 @@ std::string withoutUpdateTime(const std::string& out) {
                             seconds.find('.', point + 1) == std::string::npos;
     if (!wellFormed) return out + "<no update time line>";
     return out.substr(0, start);
-}
-
-std::map<std::string, std::string> attributes(const std::string& path) {
-    std::map<std::string, std::string> values;
-    const std::string text = TempDir::read(path);
-    size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-        const std::string line = text.substr(start, end - start);
-        values[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
-    }
-    return values;
 }
 
 // Modules in the far namespace of a testbed, served over TCP and announced by
@@ -171,7 +152,8 @@ class UpdateNetwork : public ::testing::Test {
     }
     // Waits (bounded) until the module runs again after its reboot.
     static bool cameBack(const VirtualModule& served) {
-        for (int i = 0; i < 100 && served.away(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        for (int i = 0; i < 100 && served.away(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         return !served.away();
     }
     static void expectFlashHolds(const VirtualModule& served, const Firmware& firmware) {
@@ -182,7 +164,7 @@ class UpdateNetwork : public ::testing::Test {
     }
 
     TempDir dir;
-    VirtualModule module{identity(kSerial, 4, 4)};
+    VirtualModule module{moduleIdentity(kSerial, 4, 4)};
     KeptModules kept;
     std::unique_ptr<ApiTest::Testbed> testbed;
     ApiTest::VethLink link;
@@ -199,23 +181,25 @@ TEST_F(UpdateNetwork, UpdatesFromAFileAndTheModuleRunsTheNewFirmware) {
     const std::string path = firmware.write(dir, "new.bird");
 
     SubprocessResult r = updater({"-U", "-d", "5A17C3C4", "-f", path});
-    EXPECT_EQ(withoutUpdateTime(r.out), kBanner + "Updating from Birdfile: " + path + "\n" + firmware.transferLines());
+    EXPECT_EQ(withoutUpdateTime(r.out),
+              kBanner + "Updating from Birdfile: " + path + "\n" + firmware.transferLines());
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.exitStatus, 0);
     expectFlashHolds(module, firmware);
 
     // The device the store did not hold gets its record, with the file as given.
-    std::map<std::string, std::string> values = attributes(deviceDir(kSerial) + "/.settings");
+    std::map<std::string, std::string> values = TempDir::readAttributes(deviceDir(kSerial) + "/.settings");
     EXPECT_EQ(values["LATEST_TRANSFER"], path);
     EXPECT_FALSE(values["LAST_TRANSFER_DATE"].empty());
 
     // The module came back with the firmware's version and build, and -D shows them.
     ASSERT_TRUE(cameBack(module));
     SubprocessResult d = updater({"-D", "-t", "TCPIP"});
-    EXPECT_EQ(d.out, kBanner + "Searching for Halvorine devices\nDiscovered Devices: (TCPIP)\n"
-                               "    Device    Module   Router  Model          Firmware Version (Build)   "
-                               "[IP address]\n"
-                               "    5A17C3C4  04       00      VT-CoreUSB     3.4.2 (5120) [" +
+    EXPECT_EQ(d.out, kBanner +
+                         "Searching for Halvorine devices\nDiscovered Devices: (TCPIP)\n"
+                         "    Device    Module   Router  Model          Firmware Version (Build)   "
+                         "[IP address]\n"
+                         "    5A17C3C4  04       00      VT-CoreUSB     3.4.2 (5120) [" +
                          link.farAddress + "]\n");
     EXPECT_EQ(d.exitStatus, 0);
 }
@@ -238,13 +222,14 @@ TEST_F(UpdateNetwork, UpdatesFromTheLatestDownloadThenFromANamedBuild) {
     // No build named: the server (not reachable here) names none, so the latest
     // download is used.
     SubprocessResult r = updater({"-U", "-d", "5A17C3C4"});
-    EXPECT_EQ(withoutUpdateTime(r.out), kBanner + "Updating with the Latest Download\n"
-                                                  "Updating firmware with build: 77\n" +
+    EXPECT_EQ(withoutUpdateTime(r.out), kBanner +
+                                            "Updating with the Latest Download\n"
+                                            "Updating firmware with build: 77\n" +
                                             firmware.transferLines());
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.exitStatus, 0);
     expectFlashHolds(module, firmware);
-    std::map<std::string, std::string> values = attributes(deviceDir(kSerial) + "/.settings");
+    std::map<std::string, std::string> values = TempDir::readAttributes(deviceDir(kSerial) + "/.settings");
     EXPECT_EQ(values["LATEST_DOWNLOAD"], "77.bird");
     EXPECT_EQ(values["LATEST_TRANSFER"], "77.bird");
     const std::string firstDate = values["LAST_TRANSFER_DATE"];
@@ -252,7 +237,8 @@ TEST_F(UpdateNetwork, UpdatesFromTheLatestDownloadThenFromANamedBuild) {
 
     ASSERT_TRUE(cameBack(module));
     SubprocessResult b = updater({"-U", "-d", "5A17C3C4", "-b", "77"});
-    EXPECT_EQ(withoutUpdateTime(b.out), kBanner + "Updating firmware with build: 77\n" + firmware.transferLines());
+    EXPECT_EQ(withoutUpdateTime(b.out),
+              kBanner + "Updating firmware with build: 77\n" + firmware.transferLines());
     EXPECT_EQ(b.err, "");
     EXPECT_EQ(b.exitStatus, 0);
     EXPECT_EQ(module.upgrade().counts().reboots, 2u);
@@ -260,9 +246,9 @@ TEST_F(UpdateNetwork, UpdatesFromTheLatestDownloadThenFromANamedBuild) {
 }
 
 TEST_F(UpdateNetwork, UpdatesAModuleBehindARouter) {
-    VirtualModule& router = kept.make(identity(kRouterSerial, 27, 2));
-    VirtualModule& behind = kept.make(identity(kSerial, 17, 6));
-    VirtualModule& other = kept.make(identity(0x5A17C3D2, 18, 0x20));
+    VirtualModule& router = kept.make(moduleIdentity(kRouterSerial, 27, 2));
+    VirtualModule& behind = kept.make(moduleIdentity(kSerial, 17, 6));
+    VirtualModule& other = kept.make(moduleIdentity(0x5A17C3D2, 18, 0x20));
     router.attachToBus(behind);
     router.attachToBus(other);
     UpgradeArea::Settings settings;
@@ -274,7 +260,8 @@ TEST_F(UpdateNetwork, UpdatesAModuleBehindARouter) {
     const std::string path = firmware.write(dir, "behind.bird");
 
     SubprocessResult r = updater({"-U", "-d", "5A17C3C4", "-r", "5A17C3A0", "-f", path});
-    EXPECT_EQ(withoutUpdateTime(r.out), kBanner + "Updating from Birdfile: " + path + "\n" + firmware.transferLines());
+    EXPECT_EQ(withoutUpdateTime(r.out),
+              kBanner + "Updating from Birdfile: " + path + "\n" + firmware.transferLines());
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.exitStatus, 0);
     expectFlashHolds(behind, firmware);
@@ -287,9 +274,9 @@ TEST_F(UpdateNetwork, UpdatesAModuleBehindARouter) {
 // Each way -U refuses or fails before anything reaches the module: the message,
 // the exit status, and a store left as it was.
 TEST_F(UpdateNetwork, RefusesWhatCannotBeUpdated) {
-    VirtualModule& router = kept.make(identity(kRouterSerial, 27, 2));
-    VirtualModule& emptyRouter = kept.make(identity(0x5A17C3E0, 27, 2));
-    VirtualModule& other = kept.make(identity(0x5A17C3D2, 18, 0x20));
+    VirtualModule& router = kept.make(moduleIdentity(kRouterSerial, 27, 2));
+    VirtualModule& emptyRouter = kept.make(moduleIdentity(0x5A17C3E0, 27, 2));
+    VirtualModule& other = kept.make(moduleIdentity(0x5A17C3D2, 18, 0x20));
     router.attachToBus(other);
     serve(module, 7014);
     serve(router, 7015);
@@ -332,7 +319,7 @@ TEST_F(UpdateNetwork, RefusesWhatCannotBeUpdated) {
     }
     EXPECT_EQ(module.upgrade().counts().inits, 0u) << "nothing reached the loader";
     // The -b run made the device's directory; no transfer was recorded in it.
-    EXPECT_EQ(attributes(deviceDir(kSerial) + "/.settings").count("LATEST_TRANSFER"), 0u);
+    EXPECT_EQ(TempDir::readAttributes(deviceDir(kSerial) + "/.settings").count("LATEST_TRANSFER"), 0u);
 }
 
 // A connection that fails in the middle of a block, a block the module never

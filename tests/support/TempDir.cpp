@@ -41,3 +41,14 @@ void TempDir::makeDirectories(const std::string& path) {
         mkdir(path.substr(0, at).c_str(), 0755);
     mkdir(path.c_str(), 0755);
 }
+
+std::map<std::string, std::string> TempDir::readAttributes(const std::string& path) {
+    std::map<std::string, std::string> values;
+    const std::string text = read(path);
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = text.substr(start, end - start);
+        values[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
+    }
+    return values;
+}

@@ -1,6 +1,7 @@
 // A fresh temporary directory for one test, removed with everything in it afterwards.
 #pragma once
 
+#include <map>
 #include <string>
 
 class TempDir {
@@ -17,6 +18,8 @@ class TempDir {
     std::string write(const std::string& name, const std::string& content) const;
     // The whole content of a file, or "" when it cannot be read.
     static std::string read(const std::string& path);
+    // An attributes file ("KEY=value" lines) as a map; empty when it cannot be read.
+    static std::map<std::string, std::string> readAttributes(const std::string& path);
     // Makes the directory at path and its missing parents (mode 0755).
     static void makeDirectories(const std::string& path);
 
