@@ -57,6 +57,7 @@ ModuleTcpServer::~ModuleTcpServer() {
 
 void ModuleTcpServer::stop() {
     stop_ = true;
+    listening_ = false;
     if (thread_.joinable()) thread_.join();
     if (listenFd_ >= 0) ::close(listenFd_);
     listenFd_ = -1;
@@ -66,6 +67,7 @@ void ModuleTcpServer::serve() {
     while (!stop_) {
         if (module_.away()) {
             // Gone from the network: pending connections are reset, new ones refused.
+            listening_ = false;
             if (listenFd_ >= 0) ::close(listenFd_);
             listenFd_ = -1;
             awaitModuleReturn(module_, -1, stop_);
@@ -75,6 +77,7 @@ void ModuleTcpServer::serve() {
             ::poll(nullptr, 0, kAcceptCheckMs);
             continue;
         }
+        listening_ = true;
         pollfd p{listenFd_, POLLIN, 0};
         if (::poll(&p, 1, kAcceptCheckMs) <= 0) continue;
         int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);

@@ -24,6 +24,9 @@ class ModuleTcpServer {
     ModuleTcpServer& operator=(const ModuleTcpServer&) = delete;
 
     uint16_t port() const { return port_; }
+    // True while the module is there and its port takes connections: what a
+    // discovery answer promises.
+    bool reachable() const { return listening_ && !module_.away(); }
     // Number of connections accepted so far.
     uint64_t connections() const { return connections_; }
     void stop();
@@ -39,6 +42,7 @@ class ModuleTcpServer {
     uint16_t port_ = 0;
     std::atomic<bool> stop_{false};
     std::atomic<uint64_t> connections_{0};
+    std::atomic<bool> listening_{false};
     std::thread thread_;
 };
 

@@ -283,9 +283,8 @@ Options parse(int argc, char** argv) {
     return options;
 }
 
-// A responder that answers for the module while it is there.
-std::unique_ptr<DiscoveryResponder> discoveryFor(const VirtualModule& module, uint16_t port,
-                                                 const Options& options) {
+// A responder that answers for the module while it takes connections.
+std::unique_ptr<DiscoveryResponder> discoveryFor(const ModuleTcpServer& server, const Options& options) {
     DiscoveryResponderOptions responder;
     responder.interfaces = options.discoveryInterfaces;
     if (responder.interfaces.empty()) responder.interfaces.push_back(options.bind);
@@ -293,9 +292,9 @@ std::unique_ptr<DiscoveryResponder> discoveryFor(const VirtualModule& module, ui
     answered.serialNumber = options.identity.serialNumber;
     answered.address = options.identity.address;
     answered.model = options.identity.model;
-    answered.tcpPort = port;
-    return std::make_unique<DiscoveryResponder>(responder,
-                                                [&module](const DiscoveryModule&) { return !module.away(); });
+    answered.tcpPort = server.port();
+    return std::make_unique<DiscoveryResponder>(
+        responder, [&server](const DiscoveryModule&) { return server.reachable(); });
 }
 
 // Waits for SIGINT or SIGTERM (blocked before any thread starts, so only this
@@ -343,7 +342,7 @@ int main(int argc, char** argv) {
         if (options.tcp) {
             ModuleTcpServer server(module, options.port, options.bind);
             std::unique_ptr<DiscoveryResponder> discovery;
-            if (options.discovery) discovery = discoveryFor(module, server.port(), options);
+            if (options.discovery) discovery = discoveryFor(server, options);
             std::printf("tcp %s:%u\n", options.bind.c_str(), static_cast<unsigned>(server.port()));
             std::fflush(stdout);
             awaitTermination(signals);

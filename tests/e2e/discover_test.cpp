@@ -10,11 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "DiscoveryResponder.h"
 #include "KeptModules.h"
-#include "ModuleTcpServer.h"
 #include "TempDir.h"
-#include "Testbed.h"
+#include "ModuleNetwork.h"
 #include "UpdaterProcess.h"
 #include "VirtualModule.h"
 
@@ -87,45 +85,25 @@ TEST_F(DiscoverRun, NothingAttachedGivesTheEmptyTable) {
 class DiscoverNetwork : public DiscoverRun {
   protected:
     void SetUp() override {
-        std::string reason = ApiTest::Testbed::unavailableReason();
+        std::string reason = ModuleNetwork::unavailableReason();
         if (!reason.empty()) GTEST_SKIP() << reason;
-        testbed = std::make_unique<ApiTest::Testbed>();
-        link = testbed->addLink();
+        network = std::make_unique<ModuleNetwork>();
     }
     // The servers' threads use their modules: they stop before any module goes.
     void TearDown() override {
-        responder.reset();
-        servers.clear();
+        network.reset();
         kept.clear();
     }
 
-    // Serves the module on the far side at port and announces it.
-    void announce(VirtualModule& module, uint16_t port) {
-        testbed->inFar(
-            [&] { servers.push_back(std::make_unique<ModuleTcpServer>(module, port, "0.0.0.0")); });
-        const ModuleIdentity& id = module.identity();
-        announced.push_back({id.serialNumber, id.address, port, id.model});
-    }
-    // Announces a module at a port where nothing listens.
+    void announce(VirtualModule& module, uint16_t port) { network->serve(module, port); }
     void announceUnserved(uint32_t serialNumber, uint8_t address, uint16_t port, uint8_t model) {
-        announced.push_back({serialNumber, address, port, model});
+        network->announceUnserved(serialNumber, address, port, model);
     }
-    void startResponder() {
-        testbed->inFar([&] {
-            DiscoveryResponderOptions options;
-            options.interfaces = {link.farAddress};
-            options.modules = announced;
-            responder = std::make_unique<DiscoveryResponder>(options);
-        });
-    }
-    std::string ip() const { return "[" + link.farAddress + "]"; }
+    void startResponder() { network->startResponder(); }
+    std::string ip() const { return "[" + network->farAddress() + "]"; }
 
-    std::unique_ptr<ApiTest::Testbed> testbed;
-    ApiTest::VethLink link;
+    std::unique_ptr<ModuleNetwork> network;
     KeptModules kept;
-    std::vector<DiscoveryModule> announced;
-    std::vector<std::unique_ptr<ModuleTcpServer>> servers;
-    std::unique_ptr<DiscoveryResponder> responder;
 };
 
 TEST_F(DiscoverNetwork, ListsModulesFoundOverTcpipWithTheirAddresses) {

@@ -14,12 +14,10 @@
 #include <vector>
 
 #include "BirdWriter.h"
-#include "DiscoveryResponder.h"
 #include "FirmwareImageTag.h"
 #include "KeptModules.h"
-#include "ModuleTcpServer.h"
 #include "TempDir.h"
-#include "Testbed.h"
+#include "ModuleNetwork.h"
 #include "UpdaterProcess.h"
 #include "VirtualModule.h"
 #include "aVersion.h"
@@ -105,37 +103,21 @@ std::string withoutUpdateTime(const std::string& out) {
 class UpdateNetwork : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string reason = ApiTest::Testbed::unavailableReason();
+        std::string reason = ModuleNetwork::unavailableReason();
         if (!reason.empty()) GTEST_SKIP() << reason;
-        testbed = std::make_unique<ApiTest::Testbed>();
-        link = testbed->addLink();
+        network = std::make_unique<ModuleNetwork>();
         UpgradeArea::Settings settings;
         settings.rebootAwayMs = 300;
         module.upgrade().configure(settings);
     }
+    // The servers' threads use their modules: they stop before any module goes.
     void TearDown() override {
-        responder.reset();
-        servers.clear();
+        network.reset();
         kept.clear();
     }
 
-    void serve(VirtualModule& served, uint16_t port) {
-        testbed->inFar(
-            [&] { servers.push_back(std::make_unique<ModuleTcpServer>(served, port, "0.0.0.0")); });
-        const ModuleIdentity& id = served.identity();
-        modules.push_back({id.serialNumber, id.address, port, id.model});
-        served_[id.serialNumber] = &served;
-    }
-    void startResponder() {
-        testbed->inFar([&] {
-            DiscoveryResponderOptions options;
-            options.interfaces = {link.farAddress};
-            options.modules = modules;
-            // A module answers only while it runs (not while it reboots).
-            responder = std::make_unique<DiscoveryResponder>(
-                options, [this](const DiscoveryModule& m) { return !served_.at(m.serialNumber)->away(); });
-        });
-    }
+    void serve(VirtualModule& served, uint16_t port) { network->serve(served, port); }
+    void startResponder() { network->startResponder(); }
 
     SubprocessResult updater(std::vector<std::string> args) {
         std::vector<std::string> all = {"-u", kServer, "-i", dir / "store"};
@@ -166,12 +148,7 @@ class UpdateNetwork : public ::testing::Test {
     TempDir dir;
     VirtualModule module{moduleIdentity(kSerial, 4, 4)};
     KeptModules kept;
-    std::unique_ptr<ApiTest::Testbed> testbed;
-    ApiTest::VethLink link;
-    std::vector<DiscoveryModule> modules;
-    std::vector<std::unique_ptr<ModuleTcpServer>> servers;
-    std::unique_ptr<DiscoveryResponder> responder;
-    std::map<uint32_t, VirtualModule*> served_;
+    std::unique_ptr<ModuleNetwork> network;
 };
 
 TEST_F(UpdateNetwork, UpdatesFromAFileAndTheModuleRunsTheNewFirmware) {
@@ -200,7 +177,7 @@ TEST_F(UpdateNetwork, UpdatesFromAFileAndTheModuleRunsTheNewFirmware) {
                          "    Device    Module   Router  Model          Firmware Version (Build)   "
                          "[IP address]\n"
                          "    5A17C3C4  04       00      VT-CoreUSB     3.4.2 (5120) [" +
-                         link.farAddress + "]\n");
+                         network->farAddress() + "]\n");
     EXPECT_EQ(d.exitStatus, 0);
 }
 
