@@ -74,6 +74,7 @@ aErr sHandlePacket(aLink* link) {
         std::lock_guard<std::recursive_mutex> lock(link->filterMutex);
         if (link->userFilter) taken = link->userFilter(packet, link->userFilterRef);
     }
+    link->answeredSendCount = link->sendCount.load();
     aErr err = taken ? aErrNone : sHandleHBBackChannel(link, packet);
     aPacket_Reset(packet);
     return err;
@@ -107,9 +108,14 @@ void sHandleByte(aLink* link, uint8 byte) {
     }
 }
 
-/* Right after traffic a module's reply usually follows within microseconds:
- * polling for it briefly saves the reader a sleep and a wake-up per exchange. */
+/* A reply usually follows its request within microseconds: while one is due,
+ * polling for it briefly saves the reader a sleep and a wake-up. Only then: a
+ * reader that polls after every packet takes the CPU its callers and the module
+ * need. A packet received counts as the answer to everything sent before it. */
 bool sAwaitReplyBriefly(aLink* link) {
+    const uint32 sent = link->sendCount.load();
+    if (sent == link->answeredSendCount) return false;
+    link->answeredSendCount = sent;
     const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(kReplySpinUs);
     do {
         if (aStream_AwaitInput(link->stream, 0) == aErrNone) return true;
@@ -201,6 +207,8 @@ bool sWriteDirect(aLink* link, const aPacket* packet) {
     if (aPacketFifo_GetLength(link->outFifo) != 0 || link->writerHolding) return false;
     const uint32 size = packet->dataSize + 2u;
     uint32 written = 0;
+    /* Counted before the write, so its reply cannot come in ahead of the count. */
+    ++link->sendCount;
     aStream_TryWrite(link->stream, &packet->address, size, &written);
     if (written == 0) return false;
     /* Rarely a transport takes only a part: the rest goes first thing from the writer. */
@@ -240,6 +248,7 @@ void sOutPipeProcess(aLink* link) {
             }
         }
         sLogPacket(link, kLogSent, first);
+        ++link->sendCount;
         aStream_Write(link->stream, batch, size);
         link->writerHolding = false;
         aPacket_Destroy(&first);
