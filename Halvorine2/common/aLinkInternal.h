@@ -55,10 +55,6 @@ struct aLink {
      * else. Guarded by writeMutex. */
     uint8 tail[aPACKET_MAX_WIRE];
     uint32 tailCount = 0;
-    /* Bumped by every write of packets to the stream; the reader compares it with
-     * the count it last saw answered, to know whether a reply is due. */
-    std::atomic<uint32> sendCount{0};
-    uint32 answeredSendCount = 0; /* reader thread only */
 
     /* Serialises start, stop, reset and teardown of this link. */
     std::recursive_mutex lifecycle;

@@ -2,6 +2,7 @@
  * keeps the stream in step; the writer sends what is queued. */
 #include <algorithm>
 #include <chrono>
+#include <thread>
 
 #include "aLinkInternal.h"
 #include "aTime.h"
@@ -74,7 +75,6 @@ aErr sHandlePacket(aLink* link) {
         std::lock_guard<std::recursive_mutex> lock(link->filterMutex);
         if (link->userFilter) taken = link->userFilter(packet, link->userFilterRef);
     }
-    link->answeredSendCount = link->sendCount.load();
     aErr err = taken ? aErrNone : sHandleHBBackChannel(link, packet);
     aPacket_Reset(packet);
     return err;
@@ -108,17 +108,14 @@ void sHandleByte(aLink* link, uint8 byte) {
     }
 }
 
-/* A reply usually follows its request within microseconds: while one is due,
- * polling for it briefly saves the reader a sleep and a wake-up. Only then: a
- * reader that polls after every packet takes the CPU its callers and the module
- * need. A packet received counts as the answer to everything sent before it. */
+/* Right after traffic a module's reply usually follows within microseconds:
+ * polling for it briefly saves the reader a sleep and a wake-up per exchange.
+ * Each poll yields, so that a caller or module sharing the CPU goes first. */
 bool sAwaitReplyBriefly(aLink* link) {
-    const uint32 sent = link->sendCount.load();
-    if (sent == link->answeredSendCount) return false;
-    link->answeredSendCount = sent;
     const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(kReplySpinUs);
     do {
         if (aStream_AwaitInput(link->stream, 0) == aErrNone) return true;
+        std::this_thread::yield();
     } while (std::chrono::steady_clock::now() < until);
     return false;
 }
@@ -207,8 +204,6 @@ bool sWriteDirect(aLink* link, const aPacket* packet) {
     if (aPacketFifo_GetLength(link->outFifo) != 0 || link->writerHolding) return false;
     const uint32 size = packet->dataSize + 2u;
     uint32 written = 0;
-    /* Counted before the write, so its reply cannot come in ahead of the count. */
-    ++link->sendCount;
     aStream_TryWrite(link->stream, &packet->address, size, &written);
     if (written == 0) return false;
     /* Rarely a transport takes only a part: the rest goes first thing from the writer. */
@@ -248,7 +243,6 @@ void sOutPipeProcess(aLink* link) {
             }
         }
         sLogPacket(link, kLogSent, first);
-        ++link->sendCount;
         aStream_Write(link->stream, batch, size);
         link->writerHolding = false;
         aPacket_Destroy(&first);
