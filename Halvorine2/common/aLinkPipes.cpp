@@ -2,6 +2,7 @@
  * keeps the stream in step; the writer sends what is queued. */
 #include <algorithm>
 #include <chrono>
+#include <thread>
 
 #include "aLinkInternal.h"
 #include "aTime.h"
@@ -108,11 +109,13 @@ void sHandleByte(aLink* link, uint8 byte) {
 }
 
 /* Right after traffic a module's reply usually follows within microseconds:
- * polling for it briefly saves the reader a sleep and a wake-up per exchange. */
+ * polling for it briefly saves the reader a sleep and a wake-up per exchange.
+ * Each poll yields, so that a caller or module sharing the CPU goes first. */
 bool sAwaitReplyBriefly(aLink* link) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(kReplySpinUs);
     do {
         if (aStream_AwaitInput(link->stream, 0) == aErrNone) return true;
+        std::this_thread::yield();
     } while (std::chrono::steady_clock::now() < until);
     return false;
 }

@@ -9,9 +9,14 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <algorithm>
 
 namespace {
+
+/* A waiter polls this long before it sleeps: a reply to a request usually comes
+ * within it, and taking it without a sleep saves a wake-up per exchange. */
+constexpr auto kSpinBeforeSleep = std::chrono::microseconds(50);
 
 // Packets are queued by value: a hand-over costs one allocation, on the way out.
 struct Entry {
@@ -27,6 +32,8 @@ struct packetFifo {
     // Readable without the lock; changed only under it.
     std::atomic<uint32> frontSequence{0};
     std::atomic<uint32> nextSequence{0};
+    // Bumped, under the lock, by every change a waiter wakes for: a put or the end.
+    std::atomic<uint32> generation{0};
 
     void updateFront() { frontSequence = queue.empty() ? nextSequence.load() : queue.front().sequence; }
 };
@@ -105,10 +112,24 @@ struct FrontEntry {
     EntryIt operator()(packetFifo& fifo) const { return fifo.queue.begin(); }
 };
 
+// Polls, without the lock, until the FIFO changes or the time is up. Yielding lets
+// the threads that produce the packet run when they share the waiter's CPU.
+void sSpinForChange(packetFifo& fifo, std::unique_lock<std::mutex>& lock,
+                    std::chrono::steady_clock::time_point until) {
+    const uint32 seen = fifo.generation.load();
+    lock.unlock();
+    while (fifo.generation.load() == seen && std::chrono::steady_clock::now() < until)
+        std::this_thread::yield();
+    lock.lock();
+}
+
 // Scans, then waits for insertions until the scan finds an entry, the FIFO dies or
 // the deadline (fixed at the call, monotonic) passes. Timeout 0 scans just once.
+// The first moments of the wait poll, the rest sleeps.
 template <typename Scan> aPacket* sAwait(uint64 fifoId, uint32 timeoutMs, Scan makeScan) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + std::chrono::milliseconds(timeoutMs);
+    const auto spinEnd = std::min(deadline, start + kSpinBeforeSleep);
     FifoRef fifo = sLookup(fifoId);
     if (!fifo) return nullptr;
     std::unique_lock<std::mutex> lock(fifo->mutex);
@@ -116,8 +137,12 @@ template <typename Scan> aPacket* sAwait(uint64 fifoId, uint32 timeoutMs, Scan m
     for (;;) {
         EntryIt entry = scan(*fifo);
         if (entry != fifo->queue.end()) return sTake(*fifo, entry);
-        if (!fifo->alive || std::chrono::steady_clock::now() >= deadline) return nullptr;
-        fifo->condition.wait_until(lock, deadline);
+        const auto now = std::chrono::steady_clock::now();
+        if (!fifo->alive || now >= deadline) return nullptr;
+        if (now < spinEnd)
+            sSpinForChange(*fifo, lock, spinEnd);
+        else
+            fifo->condition.wait_until(lock, deadline);
     }
 }
 
@@ -175,6 +200,7 @@ aErr aPacketFifo_Destroy(uint64* fifoId) {
             fifo->queue.clear();
             fifo->alive = false;
             fifo->updateFront();
+            ++fifo->generation;
         }
         fifo->condition.notify_all();
         *fifoId = 0;
@@ -202,6 +228,7 @@ aErr aPacketFifo_Put(uint64 fifoId, const aPacket* packet) {
             Entry entry;
             sCopyForQueue(packet, &entry.packet);
             entry.sequence = fifo->nextSequence++;
+            ++fifo->generation;
             fifo->queue.push_back(entry);
             if (fifo->queue.size() > aPACKETFIFO_CAPACITY) {
                 fifo->queue.clear();

@@ -178,6 +178,38 @@ TEST_F(FifoTest, AwaitZeroDoesNotWait) {
     EXPECT_EQ(tagOf(got), 1);
 }
 
+// A wait polls briefly before it sleeps; the poll must not outlast a short time-out.
+TEST_F(FifoTest, ShortWaitsEndAtTheirTimeOut) {
+    using Clock = std::chrono::steady_clock;
+    uint8 want = 1;
+    for (uint32 timeoutMs : {1u, 2u}) {
+        for (bool filtered : {false, true}) {
+            const auto start = Clock::now();
+            aPacketPtr got(filtered ? aPacketFifo_AwaitFirst(fifo, matchTag, &want, timeoutMs)
+                                    : aPacketFifo_Await(fifo, timeoutMs));
+            const auto waited = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
+            EXPECT_FALSE(got);
+            EXPECT_GE(waited.count(), timeoutMs * 1000) << timeoutMs << " filtered " << filtered;
+            EXPECT_LT(waited.count(), timeoutMs * 1000 + 100000) << timeoutMs << " filtered " << filtered;
+        }
+    }
+}
+
+// Whether the packet comes while the waiter polls or after it sleeps, it is taken.
+TEST_F(FifoTest, AwaitTakesPacketsPutEarlyOrLate) {
+    for (uint32 delayUs : {0u, 20u, 200u, 5000u}) {
+        const uint8 tag = uint8(delayUs);
+        std::thread producer([this, delayUs, tag] {
+            std::this_thread::sleep_for(std::chrono::microseconds(delayUs));
+            aPacketFifo_Put(fifo, tagged(tag).get());
+        });
+        uint8 want = tag;
+        aPacketPtr got(aPacketFifo_AwaitFirst(fifo, matchTag, &want, 5000));
+        producer.join();
+        EXPECT_EQ(tagOf(got), tag) << delayUs;
+    }
+}
+
 TEST_F(FifoTest, AwaitReturnsPacketPutByAnotherThread) {
     uint32 start = aTime_GetMSTicks();
     std::thread producer([this] {
