@@ -48,6 +48,7 @@ bool ModuleTcpServer::listen() {
         return false;
     }
     address_.sin_port = bound.sin_port;
+    listening_ = true;
     return true;
 }
 
@@ -77,7 +78,6 @@ void ModuleTcpServer::serve() {
             ::poll(nullptr, 0, kAcceptCheckMs);
             continue;
         }
-        listening_ = true;
         pollfd p{listenFd_, POLLIN, 0};
         if (::poll(&p, 1, kAcceptCheckMs) <= 0) continue;
         int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
