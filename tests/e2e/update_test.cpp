@@ -262,6 +262,11 @@ TEST_F(UpdateNetwork, RefusesWhatCannotBeUpdated) {
     const std::string forModule = Firmware("VT-CoreUSB", kSerial).write(dir, "module.bird");
     const std::string otherModel = Firmware("VT-Relay", kSerial).write(dir, "relay.bird");
     const std::string missing = dir / "missing.bird";
+    // Places for the serial number that no image covers: the file cannot be made
+    // this module's, and nothing is sent (the reason goes to the log only).
+    Firmware unpatchable("VT-CoreUSB", kSerial);
+    unpatchable.writer.addSerialLocations(0x00F00000, 0);
+    const std::string noSerialPlace = unpatchable.write(dir, "noplace.bird");
     struct Case {
         std::vector<std::string> args;
         std::string out, err;
@@ -273,6 +278,9 @@ TEST_F(UpdateNetwork, RefusesWhatCannotBeUpdated) {
         {{"-U", "-d", "5A17C3C4", "-f", missing},
          kBanner + "Updating from Birdfile: " + missing + "\n",
          "Failed to load bird file\n"},
+        {{"-U", "-d", "5A17C3C4", "-f", noSerialPlace},
+         kBanner + "Updating from Birdfile: " + noSerialPlace + "\n",
+         ""},
         {{"-U", "-d", "5A17C3F9", "-f", forModule},
          kBanner + "Updating from Birdfile: " + forModule + "\n",
          "Failed to connect to module [5A17C3F9]\n"},

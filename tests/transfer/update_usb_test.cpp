@@ -25,7 +25,8 @@ constexpr uint32_t kSerial = 0x5A17C3C8;
 
 Bytes pattern(size_t n, uint8_t seed) {
     Bytes bytes(n);
-    for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 13);
+    for (size_t i = 0; i < n; ++i)
+        bytes[i] = static_cast<uint8_t>(seed + i * 13);
     return bytes;
 }
 
@@ -86,6 +87,25 @@ TEST(UpdateOverUsb, TheWholeUpdateReachesTheModuleAndItRunsTheNewFirmware) {
     EXPECT_EQ(module.currentIdentity().build, 6001u);
     EXPECT_NE(TempDir::read(dir / "store/5A17C3C8/.settings").find("LATEST_TRANSFER=" + path + "\n"),
               std::string::npos);
+}
+
+// A module address given with a router that nobody finds: the router is looked for
+// on USB, then on TCP/IP, and the update ends before anything is sent.
+TEST(UpdateOverUsb, ARouterThatCannotBeReachedIsSaidSo) {
+    TempDir dir;
+    BirdWriter writer;
+    writer.addIdentity("3.5.0", kSerial, "VT-CoreUSB");
+    writer.addFirmwareImage(0x4000, pattern(100, 5));
+    const std::string path = dir / "routed.bird";
+    writer.writeFile(path);
+    ModuleUsbBus bus; // nothing attached
+
+    RecordingDisplay display;
+    UpdaterApp app("http://127.0.0.1:9/cgi/u", dir / "store", &display);
+    EXPECT_FALSE(app.Update_Firmware(kSerial, 0, path, 6, 0x5A17C3EE, false));
+    EXPECT_EQ(display.messages, std::vector<std::string>{"Updating from Birdfile: " + path});
+    EXPECT_EQ(display.errors, std::vector<std::string>{"Failed to connect to link module [5A17C3EE]"});
+    EXPECT_EQ(TempDir::read(dir / "store/5A17C3C8/.settings"), "") << "no transfer recorded";
 }
 
 } // namespace
