@@ -8,6 +8,13 @@
 
 namespace TransferTest {
 
+void fault(VirtualModule& device, const char* request, Veltrano::Sim::ReplyFaultKind kind, uint32_t skip,
+           int32_t times) {
+    Veltrano::Sim::ModuleFaults faults;
+    faults.replies[request] = Veltrano::Sim::ReplyFault{kind, skip, times};
+    device.setFaults(faults);
+}
+
 ModuleIdentity vtIdentity(uint32_t serialNumber) {
     ModuleIdentity id;
     id.address = 4;

@@ -30,6 +30,10 @@ constexpr uint32_t kSerial = 0x5A17C0DE;
 // Model 4 (VT-CoreUSB).
 ModuleIdentity vtIdentity(uint32_t serialNumber = kSerial);
 
+// Faults the module's replies to one request type, as ReplyFault says.
+void fault(VirtualModule& device, const char* request, Veltrano::Sim::ReplyFaultKind kind, uint32_t skip = 0,
+           int32_t times = -1);
+
 // A display that also keeps the activity frames and progress it is shown.
 class CountingDisplay : public RecordingDisplay {
   public:

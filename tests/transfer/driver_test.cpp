@@ -19,13 +19,6 @@ using Strings = std::vector<std::string>;
 
 namespace {
 
-void fault(VirtualModule& device, const char* request, ReplyFaultKind kind, uint32_t skip = 0,
-           int32_t times = -1) {
-    ModuleFaults faults;
-    faults.replies[request] = ReplyFault{kind, skip, times};
-    device.setFaults(faults);
-}
-
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }

@@ -14,17 +14,6 @@ using Veltrano::Sim::ReplyFault;
 using Veltrano::Sim::ReplyFaultKind;
 using Veltrano::Sim::UpgradeArea;
 
-namespace {
-
-void fault(VirtualModule& device, const char* request, ReplyFaultKind kind, uint32_t skip = 0,
-           int32_t times = -1) {
-    ModuleFaults faults;
-    faults.replies[request] = ReplyFault{kind, skip, times};
-    device.setFaults(faults);
-}
-
-} // namespace
-
 TEST(EntityLoader, SixtyBytesGoAsTwentySixTwentySixEightThenOneSum) {
     ServedModule m;
     ASSERT_EQ(m.connected, aErrNone);
