@@ -12,18 +12,11 @@
 #include "DiscoveredDevice.h"
 #include "UpdaterDisplayInterface.h"
 
-// Raised by a command that this build of the tool cannot run yet; the entry point
-// shows the text and ends the run with status 1.
 class UpdaterStore;
 struct DeviceRecord;
 namespace Veltrano::Halvorine {
 class Module;
 }
-
-class CommandUnavailable : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
 
 class UpdaterApp {
   public:
@@ -55,9 +48,11 @@ class UpdaterApp {
     // -U -t RECOVER: brings a module back through its boot ROM.
     bool Recover_Firmware(const std::string& serialPort, uint32_t buildNumber, uint32_t baudRate,
                           uint32_t serialNumber, const std::string& birdFilePath);
-    // -N: the four-word chip fingerprint; whether the chip answered.
+    // -N: the four-word chip fingerprint; whether the chip answered. A serial ISP
+    // chip is tried first (not on the port "USB"), then an i.MX chip through its
+    // liveloader; the kind found is kept for a recovery that follows.
     bool Get_Fingerprint(uint32_t result[4], const std::string& serialPort, uint32_t serialNumber,
-                         const std::string& birdFilePath, uint32_t baudRate, bool flag);
+                         const std::string& birdFilePath, uint32_t baudRate, bool resetAfter);
 
     // -B: the builds the server offers for a device (none is an answer too); false,
     // with builds empty, when the server could not be asked.
@@ -74,6 +69,16 @@ class UpdaterApp {
     bool Check_BirdFile(const std::string& path);
 
   private:
+    // i.MX identification: loads the liveloader through the chip's boot ROM, reads
+    // the chip identifier from it and, when resetAfter, restarts the chip into its
+    // ROM; otherwise the liveloader keeps running for the firmware transfer.
+    bool _get_fingerprint_imx(const std::string& port, uint32_t serialNumber, const std::string& birdFilePath,
+                              bool resetAfter, uint32_t fingerprint[4]);
+    // The file that carries the liveloader: the one at birdFilePath, else the
+    // device's latest download, downloaded first when the store has none. Throws
+    // std::runtime_error when there is none.
+    BirdFile liveloaderFile(UpdaterStore& store, uint32_t serialNumber, const std::string& birdFilePath);
+
     // Connects router (routing to this host) and target through it, finding the
     // target's bus address on the router's bus when it has none; false once the
     // failure is shown.
@@ -88,6 +93,8 @@ class UpdaterApp {
     std::string m_storeRoot;
     UpdaterDisplayInterface* m_display; // not owned
     uint8_t m_recoveryDeviceKind = 0;
+    // Image data as UEI values in a recovery's transfer.
+    bool m_useUEIData = false;
 };
 
 // Prints the -D table.
