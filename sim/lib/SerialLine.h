@@ -30,7 +30,7 @@ namespace Veltrano::Sim {
 class SerialLine {
   public:
     // One byte from the host, and the rate (bits per second) its port was set to
-    // when the byte arrived (0 when the line is unpaced and the rate unknown).
+    // when the byte arrived (0 when the rate is not a standard one).
     using Receiver = std::function<void(uint8_t byte, uint32_t hostBaud)>;
 
     struct Settings {
