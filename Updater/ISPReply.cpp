@@ -8,26 +8,16 @@ namespace ISPReply {
 
 namespace {
 
-const char* const kNames[] = {"CMD_SUCCESS",
-                              "INVALID_COMMAND",
-                              "SRC_ADDR_ERROR",
-                              "DST_ADDR_ERROR",
-                              "SRC_ADDR_NOT_MAPPED",
-                              "DST_ADDR_NOT_MAPPED",
-                              "COUNT_ERROR",
-                              "INVALID_SECTOR",
-                              "SECTOR_NOT_BLANK",
-                              "SECTOR_NOT_PREPARED_FOR_WRITE_OPERATION",
-                              "COMPARE_ERROR",
-                              "BUSY",
-                              "PARAM_ERROR",
-                              "ADDR_ERROR",
-                              "ADDR_NOT_MAPPED",
-                              "CMD_LOCKED",
-                              "INVALID_CODE",
-                              "INVALID_BAUD_RATE",
-                              "INVALID_STOP_BIT",
-                              "CODE_READ_PROTECTION_ENABLED",
+const char* const kNames[] = {"CMD_SUCCESS",         "INVALID_COMMAND",
+                              "SRC_ADDR_ERROR",      "DST_ADDR_ERROR",
+                              "SRC_ADDR_NOT_MAPPED", "DST_ADDR_NOT_MAPPED",
+                              "COUNT_ERROR",         "INVALID_SECTOR",
+                              "SECTOR_NOT_BLANK",    "SECTOR_NOT_PREPARED_FOR_WRITE_OPERATION",
+                              "COMPARE_ERROR",       "BUSY",
+                              "PARAM_ERROR",         "ADDR_ERROR",
+                              "ADDR_NOT_MAPPED",     "CMD_LOCKED",
+                              "INVALID_CODE",        "INVALID_BAUD_RATE",
+                              "INVALID_STOP_BIT",    "CODE_READ_PROTECTION_ENABLED",
                               "Unknown error"};
 static_assert(sizeof(kNames) / sizeof(kNames[0]) == kReturnCodeNames, "one name per return code");
 

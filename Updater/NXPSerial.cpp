@@ -232,8 +232,8 @@ aErr NXPSerial::Test_Serial_Response(char* buffer, size_t size, const char* expe
             continue;
         }
         if (taken == 0 && (byte == '\n' || byte == '\r')) {
-            updaterLog(DEBUG_NXPSerial_E, byte == '\n' ? "Response ignoring leading \\n\n"
-                                                       : "Response ignoring leading \\r\n");
+            updaterLog(DEBUG_NXPSerial_E,
+                       byte == '\n' ? "Response ignoring leading \\n\n" : "Response ignoring leading \\r\n");
             continue;
         }
         if (taken < 3 && byte == 0) {
@@ -242,10 +242,12 @@ aErr NXPSerial::Test_Serial_Response(char* buffer, size_t size, const char* expe
         }
         if (expected && byte != static_cast<uint8_t>(expected[taken])) {
             const char want = expected[taken];
-            updaterLog(DEBUG_NXPSerial_E,
-                       "Error Test_Serial_Response() Expected byte %d does not match [[%02X] %c != %c [%02X]]\n",
-                       static_cast<int>(taken), byte, std::isprint(byte) ? byte : ' ',
-                       std::isprint(static_cast<unsigned char>(want)) ? want : ' ', static_cast<unsigned char>(want));
+            updaterLog(
+                DEBUG_NXPSerial_E,
+                "Error Test_Serial_Response() Expected byte %d does not match [[%02X] %c != %c [%02X]]\n",
+                static_cast<int>(taken), byte, std::isprint(byte) ? byte : ' ',
+                std::isprint(static_cast<unsigned char>(want)) ? want : ' ',
+                static_cast<unsigned char>(want));
         }
         buffer[taken++] = static_cast<char>(byte);
         lineEnd = lineEndMatch(lineEnd, static_cast<char>(byte));
@@ -326,7 +328,8 @@ aErr NXPSerial::SendGroup(const uint8_t* data, uint32_t count) {
 aErr NXPSerial::Write(uint32_t ramAddress, uint32_t size, const uint8_t* data) {
     if (size == 0 || size % 4 != 0 || !data) return aErrParam;
     char command[64];
-    std::snprintf(command, sizeof command, "W %d %d\r\n", static_cast<int>(ramAddress), static_cast<int>(size));
+    std::snprintf(command, sizeof command, "W %d %d\r\n", static_cast<int>(ramAddress),
+                  static_cast<int>(size));
     aErr err = CheckedCommand(command, "Write() ", DEBUG_NXPSerial_SR, true);
     if (err != aErrNone) return err;
 
