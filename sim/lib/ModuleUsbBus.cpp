@@ -82,7 +82,8 @@ struct UsbBackendAccess {
 
     static aErr readSerial(const aStreamUSBDevice* device, char* text, uint32 size) {
         auto* slot = static_cast<ModuleUsbBus::Slot*>(device->backendDevice);
-        std::snprintf(text, size, "%08X", static_cast<unsigned>(slot->module->identity().serialNumber));
+        std::snprintf(text, size, "%08X",
+                      static_cast<unsigned>(slot->module->currentIdentity().serialNumber));
         return aErrNone;
     }
 

@@ -57,6 +57,13 @@ bool SystemArea::get(VirtualModule& module, const UeiRequest& request) {
         value = features_;
         width = 4;
         break;
+    case kIdentifier:
+        // Asked with a subindex byte, the word it names.
+        if (!hasIdentifier_ || request.tail.size() != 1 || request.tail[0] >= identifier_.size())
+            return false;
+        value = identifier_[request.tail[0]];
+        width = 4;
+        break;
     case kName:
         sendName(module, request);
         return true;
@@ -129,6 +136,12 @@ void SystemArea::takeNameChunk(VirtualModule& module, const UeiRequest& request)
     nextSequence_ = 0;
     module.answer("system.set", ueiReplyEmpty(address, request),
                   [&](uint8_t error) { return ueiReplyError(address, request, error); });
+}
+
+void SystemArea::setIdentifier(const std::array<uint32_t, 4>& words) {
+    for (size_t i = 0; i < words.size(); ++i)
+        identifier_[i] = words[i];
+    hasIdentifier_ = true;
 }
 
 void SystemArea::setName(const std::vector<uint8_t>& name) {

@@ -4,6 +4,7 @@
 // this entity's model get. Reply faults: "system.get", "system.set".
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <mutex>
 #include <vector>
@@ -26,6 +27,7 @@ class SystemArea : public ModuleArea {
         kReset = 11,
         kRouteToMe = 20,
         kName = 32,
+        kIdentifier = 39,
         kBuild = 43,
         kProtocolFeatures = 45,
     };
@@ -41,7 +43,9 @@ class SystemArea : public ModuleArea {
     void setRouterAddress(uint8_t address) { router_ = address; }
     uint64_t resets() const { return resets_; }
     void setProtocolFeatures(uint32_t features) { features_ = features; }
-    // Any thread.
+    // Any thread. The chip identifier, one word per subindex 0..3 of option 39 (an
+    // i.MX liveloader's); a module without one does not know the option.
+    void setIdentifier(const std::array<uint32_t, 4>& words);
     void setName(const std::vector<uint8_t>& name);
     std::vector<uint8_t> name() const;
 
@@ -56,6 +60,8 @@ class SystemArea : public ModuleArea {
     std::atomic<uint8_t> router_{0};
     std::atomic<uint64_t> resets_{0};
     std::atomic<uint32_t> features_{0x80000000};
+    std::array<std::atomic<uint32_t>, 4> identifier_{};
+    std::atomic<bool> hasIdentifier_{false};
     mutable std::mutex nameMutex_;
     std::vector<uint8_t> name_;
     std::vector<uint8_t> incoming_; // chunks of a name being set

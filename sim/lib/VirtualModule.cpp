@@ -157,6 +157,11 @@ void VirtualModule::setFirmware(uint32_t version, uint32_t build) {
     identity_.build = build;
 }
 
+void VirtualModule::setSerialNumber(uint32_t serialNumber) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    identity_.serialNumber = serialNumber;
+}
+
 bool VirtualModule::awayNow() const {
     return awayUntilMs_ != 0 && (awayUntilMs_ == ModuleArea::kNever || moduleClockMs() < awayUntilMs_);
 }

@@ -98,6 +98,9 @@ class VirtualModule {
     void answerAs(const std::optional<ReplyFault>& fault, ModuleFrame reply,
                   const std::function<ModuleFrame(uint8_t)>& error, size_t checked = kLastByte);
 
+    // Any thread. The serial number it reports from now on (a loader that restarts
+    // into the firmware of a module that has its own).
+    void setSerialNumber(uint32_t serialNumber);
     // Any thread. The reply faults count requests from this call on.
     void setFaults(const ModuleFaults& faults);
     void addArea(std::unique_ptr<ModuleArea> area);

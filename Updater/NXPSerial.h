@@ -1,0 +1,103 @@
+// The host side of the NXP LPC17xx boot ROM's serial In-System Programming
+// protocol: a line-oriented ASCII dialogue (auto-baud, numeric return codes,
+// UU-encoded data with a checksum every 20 lines) over a serial-port stream.
+//
+// One operation per ISP command; each returns aErrNone, aErrParam for a refused
+// argument (nothing is sent) or a nonzero return code from the chip, or the
+// stream's error. Every wait on the chip is bounded by a budget of reads that
+// find nothing (100, or 2000 for a checksum reply), each waiting at most 1 ms for
+// input. Single-threaded; the port is closed by Close, by a new Open and by the
+// destructor.
+#ifndef UPDATER_NXPSERIAL_H
+#define UPDATER_NXPSERIAL_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "aStream.h"
+
+// The chip parameters (one constant record): crystal 14.7456 MHz and its label
+// "Crystal", RAM buffer 0x10001000, 45 bytes a line, 20 lines a checksum, 3 retries.
+struct NXPChipParameters {
+    const char* crystalLabel;
+    float crystalMHz;
+    uint32_t ramBuffer;
+    uint32_t bytesPerLine;
+    uint32_t linesPerChecksum;
+    uint32_t resendRetries;
+};
+extern const NXPChipParameters kNXPChip;
+
+// Largest count one copy to flash takes.
+constexpr uint32_t kNXPMaxCopy = 4096;
+// The sector number sectorOf gives an address outside the flash.
+constexpr uint32_t kNXPNoSector = 30;
+
+class NXPSerial {
+  public:
+    NXPSerial();
+    ~NXPSerial(); // closes
+    NXPSerial(const NXPSerial&) = delete;
+    NXPSerial& operator=(const NXPSerial&) = delete;
+
+    // Closes an open port, then opens portName at the table rate for baud (see
+    // baudIndexFor) with 8 data bits, no parity, one stop bit. Answers the serial
+    // stream's error when the port cannot be opened.
+    aErr Open(const std::string& portName, uint32_t baud);
+    // Auto-baud: "?", "Synchronized", then the crystal frequency in kHz. Answers the
+    // result of reading the final "OK" (or of the first reply, when that failed).
+    aErr Sync();
+    aErr Unlock();
+    // Sector ranges: last < first is refused.
+    aErr Prepare(uint32_t firstSector, uint32_t lastSector);
+    aErr Erase(uint32_t firstSector, uint32_t lastSector);
+    // Writes size bytes (a nonzero multiple of 4) into RAM: UU lines of 45 bytes, a
+    // checksum after every 20 lines and after the last. "RESEND" sends the group
+    // again; the third one over the whole write fails with aErrTimeout; any reply
+    // other than "OK" or "RESEND" fails with aErrIO.
+    aErr Write(uint32_t ramAddress, uint32_t size, const uint8_t* data);
+    // flashAddress on a 256-byte boundary, count 256, 512, 1024 or 4096.
+    aErr Copy(uint32_t flashAddress, uint32_t ramAddress, uint32_t count);
+    // Starts the code at address in Thumb mode; reads no reply.
+    aErr Go(uint32_t address);
+    // The echo flag changes only when the chip accepted the change.
+    aErr SetEcho(bool on);
+    // Reads the four words of the chip's unique id into uid(); the reply is not
+    // checked, only the send.
+    aErr ReadUID();
+    const uint32_t* uid() const;
+    void Close();
+
+    bool echo() const { return echo_; }
+    uint32_t baud() const { return baud_; }
+    const std::string& portName() const { return portName_; }
+
+    // Flash sector of an address; kNXPNoSector outside the flash.
+    static uint32_t sectorOf(uint32_t address);
+    // n rounded up to 256, 512, 1024 or 4096; above 4096, n itself (logged).
+    static uint32_t copyLength(uint32_t n);
+    // The rate Open uses for a requested baud and its stream index: up to 2400 →
+    // 2400, else the first of 2400 ... 230400 at least the request, above 230400 →
+    // 9600.
+    static uint32_t baudRateFor(uint32_t requested, uint32_t* index);
+
+  private:
+    aErr SendCommand(const char* text);
+    aErr CheckedCommand(const char* text, const char* errorPrefix, uint32_t errorMask, bool logCode);
+    aErr Test_Serial_Send(const char* text, size_t length, bool echo);
+    aErr Test_Serial_Response(char* buffer, size_t size, const char* expected, size_t n);
+    size_t GetEcho(const char* text, size_t n);
+    aErr GetLine(char* buffer, size_t max, uint32_t tries);
+    aErr SendGroup(const uint8_t* data, uint32_t count);
+    aErr ReadByte(uint8_t* byte);
+    void AwaitInput();
+
+    aStream* stream_ = nullptr;
+    bool echo_ = true;
+    uint32_t baud_ = 0;
+    std::string portName_;
+    uint32_t uid_[4] = {0, 0, 0, 0};
+};
+
+#endif

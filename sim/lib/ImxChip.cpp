@@ -1,0 +1,116 @@
+#include "ImxChip.h"
+
+#include <chrono>
+
+#include "SdpRomHid.h"
+#include "SdpRomSerial.h"
+
+namespace Veltrano::Sim {
+
+namespace {
+
+// How often the watcher looks for a reset or a reboot of the module. A reboot keeps
+// the module away far longer, so its new serial number is in place before it returns.
+constexpr auto kWatchPeriod = std::chrono::milliseconds(5);
+constexpr char kBanner[] = "VT liveloader\r\n";
+
+ModuleIdentity sLiveloader(const ImxChip::Settings& settings) {
+    return moduleIdentity(settings.liveloaderSerial, settings.model, settings.address,
+                          settings.liveloaderVersion, 0);
+}
+
+} // namespace
+
+ImxChip::ImxChip(Settings settings, ModuleUsbBus* bus)
+    : settings_(std::move(settings)), bus_(bus), rom_(settings_.rom), module_(sLiveloader(settings_)) {
+    module_.system().setIdentifier(settings_.identifier);
+    UpgradeArea::Settings upgrade = module_.upgrade().settings();
+    upgrade.rebootAwayMs = settings_.rebootAwayMs;
+    module_.upgrade().configure(upgrade);
+    if (bus_) {
+        bus_->attach(module_);
+        bus_->setPlugged(module_, false);
+    }
+    rom_.setJumpObserver([this](uint32_t address) { return jumped(address); });
+    if (settings_.carrier == Carrier::Serial)
+        serial_ = std::make_unique<SdpRomSerial>(rom_, SdpRomSerial::Settings{settings_.paced, 100});
+    else
+        hid_ = std::make_unique<SdpRomHid>(rom_);
+    watcher_ = std::thread([this] { watch(); });
+}
+
+ImxChip::~ImxChip() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    changed_.notify_all();
+    watcher_.join();
+    serial_.reset();
+    hid_.reset();
+    rom_.setJumpObserver(nullptr);
+    // Off the bus for good: the bus no longer looks at the module.
+    if (bus_) bus_->setPlugged(module_, false);
+}
+
+ImxChip::State ImxChip::state() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_;
+}
+
+bool ImxChip::waitForState(State state, uint32_t timeoutMs) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return state_ == state; });
+}
+
+std::string ImxChip::serialPath() const {
+    return serial_ ? serial_->path() : std::string();
+}
+
+bool ImxChip::jumped(uint32_t) {
+    if (!settings_.leavesRom) return false;
+    // The loader starts afresh with each jump.
+    module_.setSerialNumber(settings_.liveloaderSerial);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        resetsSeen_ = module_.system().resets();
+        rebootsSeen_ = module_.upgrade().counts().reboots;
+    }
+    if (serial_) serial_->line().send(kBanner);
+    if (bus_) bus_->setPlugged(module_, true);
+    enter(State::Liveloader);
+    return true;
+}
+
+void ImxChip::enter(State state) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        state_ = state;
+    }
+    changed_.notify_all();
+}
+
+void ImxChip::watch() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!changed_.wait_for(lock, kWatchPeriod, [this] { return stop_; })) {
+        if (state_ != State::Liveloader) continue;
+        uint64_t resets = module_.system().resets();
+        uint64_t reboots = module_.upgrade().counts().reboots;
+        if (reboots != rebootsSeen_) {
+            rebootsSeen_ = reboots;
+            module_.setSerialNumber(settings_.serialNumber);
+            state_ = State::Firmware;
+            changed_.notify_all();
+        } else if (resets != resetsSeen_) {
+            resetsSeen_ = resets;
+            lock.unlock();
+            if (bus_) bus_->setPlugged(module_, false);
+            rom_.restart();
+            lock.lock();
+            state_ = State::Rom;
+            changed_.notify_all();
+        }
+    }
+}
+
+} // namespace Veltrano::Sim

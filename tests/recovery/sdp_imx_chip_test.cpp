@@ -1,0 +1,165 @@
+// The whole i.MX chip: the host loads the liveloader through the ROM's HID device,
+// the liveloader appears on the USB bus and reports the chip identifier through the
+// device API, takes the firmware, and restarts as the module it now is; a reset of
+// the liveloader brings the ROM back.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "BirdFile.h"
+#include "BirdWriter.h"
+#include "HID_SDPLoader.h"
+#include "Link.h"
+#include "ImxChip.h"
+#include "Module.h"
+#include "ModuleUsbBus.h"
+#include "SDPProtocol.h"
+#include "SdpRomHid.h"
+#include "SystemClass.h"
+#include "TransferDriver.h"
+#include "UpdaterDisplayInterface.h"
+#include "aTime.h"
+#include "sdp_fixtures.h"
+
+namespace {
+
+using namespace Veltrano::Sim;
+using Veltrano::Halvorine::aSolvanConfig;
+using Veltrano::Halvorine::Module;
+using Veltrano::Halvorine::SystemClass;
+
+constexpr uint32_t kStart = 0x20000400;
+
+class QuietDisplay : public UpdaterDisplayInterface {
+  public:
+    void clearLine(bool) override {}
+    void showProgress(double, const char*) override {}
+    void showActivity(bool, const char*) override {}
+    void showMessage(const char*) override {}
+    void showError(const char*) override {}
+};
+
+ImxChip::Settings hidChip() {
+    ImxChip::Settings settings;
+    settings.carrier = ImxChip::Carrier::Hid;
+    return settings;
+}
+
+BirdFile recoveryFile(uint32_t serial) {
+    BirdWriter writer;
+    writer.addIdentity("3.1.0", serial, "VT-Acquire");
+    writer.addLoaderImage(kStart, sdpPattern(3000, 1));
+    writer.addLoaderImage(0x20010000, sdpPattern(700, 2));
+    writer.addFirmwareImage(0x1000, sdpPattern(2100, 3));
+    writer.addFirmwareImage(0x8000, sdpPattern(500, 4));
+    writer.addStartAddress(kStart);
+    std::vector<uint8> bytes = writer.file();
+    return BirdFile::fromMemory("recovery.bird", bytes.data(), bytes.size());
+}
+
+std::vector<uint8_t> imageOf(const BirdBlock& block) {
+    return std::vector<uint8_t>(block.image(), block.image() + block.imageLength());
+}
+
+// What the recovery does through the ROM: every loader block, then the jump.
+void loadLiveloader(const BirdFile& file) {
+    SDPProtocol sdp;
+    sdp.setLoader(std::make_unique<HID_SDPLoader>(SdpRomHid::kVendorId, SdpRomHid::kProductId));
+    ASSERT_TRUE(sdp.openLoader());
+    for (const BirdBlock& block : file.blocksOfType(birdLoaderImage))
+        ASSERT_EQ(sdp.sdpWriteFile(block.address, imageOf(block)), 0);
+    sdp.sdpJumpAddress(kStart);
+}
+
+aSolvanConfig directConfig() {
+    aSolvanConfig config;
+    config.shareThroughServer = 0;
+    config.allowFallback = 0;
+    return config;
+}
+
+TEST(SdpImxChip, TheLiveloaderReportsTheChipIdentifierAndBecomesTheFirmware) {
+    ModuleUsbBus bus;
+    ImxChip::Settings settings = hidChip();
+    ImxChip chip(settings, &bus);
+    BirdFile file = recoveryFile(settings.serialNumber);
+    loadLiveloader(file);
+    for (const BirdBlock& block : file.blocksOfType(birdLoaderImage))
+        EXPECT_EQ(chip.rom().bytes(block.address, block.imageLength()), imageOf(block)) << block.address;
+    ASSERT_TRUE(chip.waitForState(ImxChip::State::Liveloader, 2000));
+
+    Module liveloader;
+    ASSERT_EQ(liveloader.setConfig(directConfig()), aErrNone);
+    ASSERT_EQ(liveloader.discoverAndConnect(USB, 0xDEADDEAD), aErrNone);
+    SystemClass system;
+    system.init(&liveloader, 0);
+    for (unsigned char i = 0; i < 4; ++i) {
+        unsigned int word = 0;
+        EXPECT_EQ(system.getUEI32(39, i, &word), aErrNone) << int(i);
+        EXPECT_EQ(word, settings.identifier[i]) << int(i);
+    }
+    unsigned int missing = 0;
+    EXPECT_NE(system.getUEI32(39, 4, &missing), aErrNone) << "four words only";
+
+    QuietDisplay display;
+    ASSERT_EQ(TransferFirmwareBlocks(&display, &liveloader, file, false, false), aErrNone);
+    ASSERT_TRUE(chip.waitForState(ImxChip::State::Firmware, 2000));
+    liveloader.disconnect();
+    for (const BirdBlock& block : file.blocksOfType(birdFirmwareImage))
+        EXPECT_EQ(chip.module().upgrade().flashBytes(block.address, block.imageLength()), imageOf(block));
+
+    Module firmware;
+    ASSERT_EQ(firmware.setConfig(directConfig()), aErrNone);
+    aErr connected = aErrNotFound;
+    for (int attempt = 0; attempt < 30 && connected != aErrNone; ++attempt) {
+        connected = firmware.discoverAndConnect(USB, settings.serialNumber);
+        if (connected != aErrNone) aTime_MSSleep(100);
+    }
+    ASSERT_EQ(connected, aErrNone) << "back under the chip's own serial number";
+    firmware.disconnect();
+}
+
+TEST(SdpImxChip, AResetOfTheLiveloaderBringsTheRomBack) {
+    ModuleUsbBus bus;
+    ImxChip chip(hidChip(), &bus);
+    BirdFile file = recoveryFile(0x5E1A0C01);
+    loadLiveloader(file);
+    ASSERT_TRUE(chip.waitForState(ImxChip::State::Liveloader, 2000));
+    {
+        Module liveloader;
+        ASSERT_EQ(liveloader.setConfig(directConfig()), aErrNone);
+        ASSERT_EQ(liveloader.discoverAndConnect(USB, 0xDEADDEAD), aErrNone);
+        SystemClass system;
+        system.init(&liveloader, 0);
+        EXPECT_EQ(system.reset(), aErrNone);
+        ASSERT_TRUE(chip.waitForState(ImxChip::State::Rom, 2000));
+        liveloader.disconnect();
+    }
+    Module gone;
+    ASSERT_EQ(gone.setConfig(directConfig()), aErrNone);
+    EXPECT_NE(gone.discoverAndConnect(USB, 0xDEADDEAD), aErrNone) << "off the bus";
+    SDPProtocol sdp;
+    sdp.setLoader(std::make_unique<HID_SDPLoader>(SdpRomHid::kVendorId, SdpRomHid::kProductId));
+    ASSERT_TRUE(sdp.openLoader()) << "the ROM's device is back";
+    EXPECT_TRUE(sdp.sdpErrorStatus());
+}
+
+TEST(SdpImxChip, AChipThatNeverLeavesItsRom) {
+    ModuleUsbBus bus;
+    ImxChip::Settings settings = hidChip();
+    settings.leavesRom = false;
+    ImxChip chip(settings, &bus);
+    loadLiveloader(recoveryFile(0x5E1A0C01));
+    EXPECT_EQ(chip.rom().jumps(), 1u);
+    EXPECT_FALSE(chip.waitForState(ImxChip::State::Liveloader, 300));
+    Module none;
+    ASSERT_EQ(none.setConfig(directConfig()), aErrNone);
+    EXPECT_NE(none.discoverAndConnect(USB, 0xDEADDEAD), aErrNone);
+    SDPProtocol sdp;
+    sdp.setLoader(std::make_unique<HID_SDPLoader>(SdpRomHid::kVendorId, SdpRomHid::kProductId));
+    ASSERT_TRUE(sdp.openLoader());
+    EXPECT_TRUE(sdp.sdpErrorStatus()) << "still the ROM";
+}
+
+} // namespace
