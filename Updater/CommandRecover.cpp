@@ -61,7 +61,8 @@ bool UpdaterApp::Get_Fingerprint(uint32_t fingerprint[4], const std::string& por
     return _get_fingerprint_imx(port, serialNumber, birdFilePath, resetAfter, fingerprint);
 }
 
-BirdFile UpdaterApp::liveloaderFile(UpdaterStore& store, uint32_t serialNumber, const std::string& birdFilePath) {
+BirdFile UpdaterApp::liveloaderFile(UpdaterStore& store, uint32_t serialNumber,
+                                    const std::string& birdFilePath) {
     if (!birdFilePath.empty()) return BirdFile(birdFilePath);
     DeviceRecord record;
     // A record without a download (one that failed) holds no liveloader.
@@ -79,7 +80,8 @@ BirdFile UpdaterApp::liveloaderFile(UpdaterStore& store, uint32_t serialNumber, 
 }
 
 bool UpdaterApp::_get_fingerprint_imx(const std::string& port, uint32_t serialNumber,
-                                      const std::string& birdFilePath, bool resetAfter, uint32_t fingerprint[4]) {
+                                      const std::string& birdFilePath, bool resetAfter,
+                                      uint32_t fingerprint[4]) {
     std::unique_ptr<UpdaterStore> store = openStore(m_display, m_storeRoot, "_get_fingerprint_imx");
     if (!store) return false;
     if (serialNumber == 0) serialNumber = kPlaceholderSerialNumber;
@@ -148,9 +150,15 @@ bool UpdaterApp::Recover_Firmware(const std::string& port, uint32_t buildNumber,
     }
     bool done = false;
     switch (m_recoveryDeviceKind) {
-    case kRecoveryImx: done = _recover_imx(display, file, serialNumber, m_useUEIData); break;
-    case kRecoverySerialIsp: done = _recover_serial(display, file, port, baudRate); break;
-    default: displayPrintf(display, 1, "Unknown device"); break;
+    case kRecoveryImx:
+        done = _recover_imx(display, file, serialNumber, m_useUEIData);
+        break;
+    case kRecoverySerialIsp:
+        done = _recover_serial(display, file, port, baudRate);
+        break;
+    default:
+        displayPrintf(display, 1, "Unknown device");
+        break;
     }
     displayPrintf(display, 0, "Update time: %.4f sec", (aTime_GetMSTicks() - start) / 1000.0);
     return done;

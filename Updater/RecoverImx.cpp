@@ -36,8 +36,8 @@ bool connectLiveloader(Module& module, uint32_t serialNumber) {
     for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
         if (module.discoverAndConnect(USB, kPlaceholderSerialNumber) == aErrNone && module.isConnected())
             return true;
-        if (serialNumber != kPlaceholderSerialNumber && module.discoverAndConnect(USB, serialNumber) == aErrNone &&
-            module.isConnected())
+        if (serialNumber != kPlaceholderSerialNumber &&
+            module.discoverAndConnect(USB, serialNumber) == aErrNone && module.isConnected())
             return true;
         aTime_MSSleep(kConnectPauseMs);
     }

@@ -44,7 +44,8 @@ bool hasWritableFirmware(const BirdFile& file) {
     for (const BirdBlock& block : blocks) {
         if (block.imageLength() == 0) continue;
         if (!fitsFlash(block)) {
-            updaterLog(DEBUG_Updater, "Firmware block at 0x%08X does not fit the chip's flash\n", block.address);
+            updaterLog(DEBUG_Updater, "Firmware block at 0x%08X does not fit the chip's flash\n",
+                       block.address);
             return false;
         }
         any = true;
@@ -104,7 +105,8 @@ bool writeBlock(UpdaterDisplayInterface* display, NXPSerial& chip, const BirdBlo
     const uint32_t size = block.imageLength();
     displayPrintf(display, 0, "Transferring firmware block %d of %d, %d bytes", number, shown, size);
     display->clearLine(true);
-    updaterLog(DEBUG_Updater, "Transferring firmware block: %d bytes to address 0x%08X\n", size, block.address);
+    updaterLog(DEBUG_Updater, "Transferring firmware block: %d bytes to address 0x%08X\n", size,
+               block.address);
     for (uint32_t done = 0; done < size;) {
         const uint32_t piece = std::min(kPieceBytes, size - done);
         if (!writePiece(chip, block.address + done, block.image() + done, piece)) return false;
@@ -138,13 +140,12 @@ bool _get_fingerprint_serial(const std::string& port, uint32_t baud, uint32_t fi
     return true;
 }
 
-bool _recover_serial(UpdaterDisplayInterface* display, const BirdFile& file, const std::string& port,
-                     uint32_t baud) {
-    if (!hasWritableFirmware(file)) {
-        displayPrintf(display, 1, "The recovery file holds no firmware the chip can take");
-        return false;
-    }
-    NXPSerial chip;
+namespace {
+
+// Erases the chip and writes the firmware blocks into its flash; the chip is
+// still in its ROM afterwards, echo off.
+bool programFlash(UpdaterDisplayInterface* display, NXPSerial& chip, const BirdFile& file,
+                  const std::string& port, uint32_t baud) {
     if (chip.Open(port, baud) != aErrNone) {
         updaterLog(DEBUG_Network, "Could not connect to %s\n", port.c_str());
         return false;
@@ -154,15 +155,31 @@ bool _recover_serial(UpdaterDisplayInterface* display, const BirdFile& file, con
     updaterLog(DEBUG_Updater, "Updating device firmware: \n");
     updaterLog(DEBUG_Updater, "Transferring firmware to device from [%s]\n", file.filename().c_str());
 
-    const std::vector<BirdBlock> blocks = writableBlocks(file);
     const int shown = static_cast<int>(file.blocksOfType(birdFirmwareImage).size()) - 1;
     uint32_t total = 0;
     int number = 1;
-    for (const BirdBlock& block : blocks) {
+    for (const BirdBlock& block : writableBlocks(file)) {
         if (!writeBlock(display, chip, block, number++, shown)) return false;
         total += block.imageLength();
     }
     displayPrintf(display, 0, "Transferred %d blocks, %d total bytes", shown, total);
+    return true;
+}
+
+} // namespace
+
+bool _recover_serial(UpdaterDisplayInterface* display, const BirdFile& file, const std::string& port,
+                     uint32_t baud) {
+    if (!hasWritableFirmware(file)) {
+        displayPrintf(display, 1, "The recovery file holds no firmware the chip can take");
+        return false;
+    }
+    NXPSerial chip;
+    // The log says which step failed; the user learns that the transfer did.
+    if (!programFlash(display, chip, file, port, baud)) {
+        displayPrintf(display, 1, "Failed to transfer firmware");
+        return false;
+    }
     aErr err = chip.SetEcho(true);
     if (err != aErrNone) {
         displayPrintf(display, 1, "Recovery Error transfering data to device ==> [%d, %s]", err,

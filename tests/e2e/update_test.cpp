@@ -19,6 +19,7 @@
 #include "TempDir.h"
 #include "ModuleNetwork.h"
 #include "UpdaterProcess.h"
+#include "UpdateTime.h"
 #include "VirtualModule.h"
 #include "aVersion.h"
 
@@ -77,26 +78,6 @@ struct Firmware {
     }
     BirdWriter writer;
 };
-
-// The standard output with its last line, the update time, checked and cut off.
-// (Plain string work: <regex> does not build with -Werror under the sanitizers.)
-std::string withoutUpdateTime(const std::string& out) {
-    const std::string head = "Update time: ", tail = " sec\n";
-    const size_t start = out.rfind(head);
-    const bool ends =
-        out.size() >= tail.size() && out.compare(out.size() - tail.size(), tail.size(), tail) == 0;
-    if (start == std::string::npos || (start > 0 && out[start - 1] != '\n') || !ends)
-        return out + "<no update time line>";
-    // Seconds with four decimals: digits, a point, four digits.
-    const std::string seconds =
-        out.substr(start + head.size(), out.size() - tail.size() - start - head.size());
-    const size_t point = seconds.find('.');
-    const bool wellFormed = point != std::string::npos && point > 0 && seconds.size() - point - 1 == 4 &&
-                            seconds.find_first_not_of("0123456789.") == std::string::npos &&
-                            seconds.find('.', point + 1) == std::string::npos;
-    if (!wellFormed) return out + "<no update time line>";
-    return out.substr(0, start);
-}
 
 // Modules in the far namespace of a testbed, served over TCP and announced by
 // multicast discovery while they are there; the Updater runs on the near side.

@@ -1,0 +1,231 @@
+// Recovery of a serial ISP module through the built Updater: the chip's boot ROM is
+// the ISP emulator on a pseudo-terminal, the update server the reference server on
+// loopback. What the run prints, what the server was asked, what the store keeps
+// and what lands in the chip's flash; and each way a recovery fails.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BirdWriter.h"
+#include "IspRomLine.h"
+#include "ReferenceServer.h"
+#include "TempDir.h"
+#include "UpdateTime.h"
+#include "UpdaterProcess.h"
+
+namespace {
+
+using namespace Veltrano::Sim;
+using Bytes = std::vector<uint8_t>;
+
+const std::string kBanner = "Updater (Version: 2.11.2 Apr 29 2025)\n";
+constexpr uint32_t kSerial = 0x5E1A0C02;
+const char kSerialText[] = "5E1A0C02";
+constexpr uint32_t kUid[4] = {0x0A1B2C3D, 0x4E5F6071, 0x8293A4B5, 0xC6D7E8F9};
+
+Bytes pattern(size_t n, uint8_t seed) {
+    Bytes bytes(n);
+    for (size_t i = 0; i < n; ++i)
+        bytes[i] = static_cast<uint8_t>(seed + i * 13 + (i >> 9));
+    return bytes;
+}
+
+// A recovery build made for one module: firmware blocks and the 4-byte end marker.
+struct RecoveryBuild {
+    std::map<uint32_t, Bytes> images = {{0x0000, pattern(5000, 1)}, {0x20000, pattern(6001, 77)}};
+    bool generic = false;
+
+    void write(const std::string& path) const {
+        BirdWriter writer;
+        writer.addIdentity("4.0.1", generic ? 0 : kSerial, "VT-Acquire");
+        if (generic) writer.addSerialLocations(0x100, 0x110);
+        for (const auto& [address, image] : images)
+            writer.addFirmwareImage(address, image);
+        writer.addFirmwareImage(0x7F000, Bytes(4, 0));
+        writer.writeFile(path);
+    }
+    uint32_t total() const {
+        uint32_t n = 0;
+        for (const auto& [address, image] : images)
+            n += static_cast<uint32_t>(image.size());
+        return n;
+    }
+};
+
+class RecoverIsp : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        TempDir::makeDirectories(dir / "catalogue/serial/5E1A0C02");
+        dir.write("catalogue/devices.txt", "5E1A0C02 VT-Acquire\n");
+        dir.write("catalogue/fingerprints.txt", "0A1B2C3D 4E5F6071 8293A4B5 C6D7E8F9 5E1A0C02 27\n");
+        build.write(dir / "catalogue/serial/5E1A0C02/27.bird");
+    }
+    void startServer() { server = std::make_unique<ReferenceServer>(dir / "catalogue", dir / "server.log"); }
+    void startChip(IspRomSettings settings = {}) {
+        std::copy(kUid, kUid + 4, settings.uid);
+        chip = std::make_unique<IspRomLine>(settings, SerialLine::Settings{});
+    }
+
+    SubprocessResult updater(std::vector<std::string> args) {
+        std::vector<std::string> all = {"-u", server ? server->url() : "http://127.0.0.1:9/cgi/u", "-i",
+                                        dir / "store"};
+        all.insert(all.begin(), args.begin(), args.end());
+        SubprocessResult r = runUpdater(all, dir / "home");
+        EXPECT_TRUE(r.started);
+        EXPECT_FALSE(r.timedOut);
+        return r;
+    }
+    SubprocessResult recover(std::vector<std::string> more = {}) {
+        std::vector<std::string> args = {"-U", "-t", "RECOVER", "-s", chip->path()};
+        args.insert(args.end(), more.begin(), more.end());
+        return updater(args);
+    }
+
+    // The flash holds each image, the rest of each copied range erased.
+    void expectFlashHolds(const RecoveryBuild& written) {
+        const Bytes flash = chip->rom().flash();
+        for (const auto& [address, image] : written.images) {
+            ASSERT_LE(address + image.size(), flash.size());
+            EXPECT_EQ(Bytes(flash.begin() + address, flash.begin() + address + image.size()), image)
+                << std::hex << address;
+        }
+        // 6001 bytes end in a piece of 1905 bytes, copied as 4096: erased beyond.
+        EXPECT_EQ(Bytes(flash.begin() + 0x20000 + 6001, flash.begin() + 0x20000 + 8192),
+                  Bytes(8192 - 6001, 0xFF));
+    }
+    static std::string transferLines(const RecoveryBuild& written) {
+        return "Transferring firmware block 1 of 2, 5000 bytes\n"
+               "Transferring firmware block 2 of 2, 6001 bytes\n"
+               "Transferred 2 blocks, " +
+               std::to_string(written.total()) + " total bytes\n";
+    }
+
+    TempDir dir;
+    RecoveryBuild build;
+    std::unique_ptr<ReferenceServer> server;
+    std::unique_ptr<IspRomLine> chip;
+};
+
+TEST_F(RecoverIsp, AsksTheServerDownloadsTheBuildAndProgramsTheChip) {
+    startServer();
+    startChip();
+    SubprocessResult r = recover();
+    EXPECT_EQ(withoutUpdateTime(r.out), kBanner +
+                                            "Recovering firmware with build: 27\n"
+                                            "Downloading firmware build 27\n"
+                                            "Retrieving build 27\n"
+                                            "Validating build 27 with server\n"
+                                            "Build 27 is valid\n" +
+                                            transferLines(build) + "Rebooting Device\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.exitStatus, 0);
+    expectFlashHolds(build);
+    EXPECT_TRUE(chip->rom().started());
+    EXPECT_EQ(chip->rom().startAddress(), 0u);
+
+    std::vector<std::string> asked = server->requests();
+    ASSERT_GE(asked.size(), 2u);
+    EXPECT_EQ(asked.front(), "/cgi/u?brief=true&fp=0A1B2C3D%204E5F6071%208293A4B5%20C6D7E8F9&op=fix&");
+    EXPECT_EQ(TempDir::read(dir / "store/updater/5E1A0C02/27.bird"),
+              TempDir::read(dir / "catalogue/serial/5E1A0C02/27.bird"));
+}
+
+TEST_F(RecoverIsp, FingerprintIsTheChipsUniqueId) {
+    startChip();
+    SubprocessResult r = updater({"-N", "-s", chip->path()});
+    EXPECT_EQ(r.out, kBanner + "[ 0A1B2C3D 4E5F6071 8293A4B5 C6D7E8F9 ]\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_FALSE(chip->rom().started()) << "identification leaves the chip in its ROM";
+}
+
+TEST_F(RecoverIsp, ABuildGivenWinsOverTheServersAndAFileNeedsNoServer) {
+    RecoveryBuild other;
+    other.images = {{0x1000, pattern(300, 9)}, {0x20000, pattern(6001, 5)}};
+    other.write(dir / "catalogue/serial/5E1A0C02/30.bird");
+    startServer();
+    startChip();
+    SubprocessResult r = recover({"-b", "30"});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_NE(r.out.find("Recovering firmware with build: 30\n"), std::string::npos) << r.out;
+    expectFlashHolds(other);
+
+    // With a file, the server is never asked: none runs here.
+    server.reset();
+    startChip();
+    const std::string path = dir / "given.bird";
+    build.write(path);
+    r = recover({"-f", path, "-d", kSerialText});
+    EXPECT_EQ(withoutUpdateTime(r.out), kBanner + "Recovering from Birdfile: " + path + "\n" +
+                                            transferLines(build) + "Rebooting Device\n");
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    expectFlashHolds(build);
+}
+
+// Synchronised and programmed at the rate the user chose: a chip locks onto the
+// rate of its synchronisation and hears garbage at any other.
+TEST_F(RecoverIsp, RunsWholeAtTheChosenRate) {
+    startServer();
+    startChip();
+    SubprocessResult r = recover({"-o", "57600"});
+    EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+    EXPECT_EQ(chip->rom().lockedBaud(), 57600u);
+    expectFlashHolds(build);
+}
+
+TEST_F(RecoverIsp, RefusedBuildsLeaveTheChipAlone) {
+    struct Case {
+        const char* name;
+        RecoveryBuild file;
+        std::string err;
+    } cases[] = {
+        {"generic", RecoveryBuild{}, "Updater does not support offline recovery\n"},
+        {"no firmware", RecoveryBuild{}, "The recovery file holds no firmware the chip can take\n"},
+        {"off the flash map", RecoveryBuild{}, "The recovery file holds no firmware the chip can take\n"},
+    };
+    cases[0].file.generic = true;
+    cases[1].file.images.clear();
+    cases[2].file.images = {{0x7F800, pattern(4000, 3)}};
+    for (const Case& c : cases) {
+        startChip();
+        const Bytes before(IspRom::kFlashSize, 0x5A);
+        chip->rom().loadFlash(before);
+        const std::string path = dir / "refused.bird";
+        c.file.write(path);
+        SubprocessResult r = recover({"-f", path, "-d", kSerialText});
+        EXPECT_EQ(r.err, c.err) << c.name;
+        EXPECT_EQ(r.exitStatus, 1) << c.name;
+        EXPECT_EQ(chip->rom().flash(), before) << c.name << ": nothing is erased";
+        EXPECT_FALSE(chip->rom().started()) << c.name;
+    }
+}
+
+TEST_F(RecoverIsp, ServerAndChipFailuresAreSaid) {
+    // A fingerprint the server does not know.
+    dir.write("catalogue/fingerprints.txt", "01 02 03 04 5E1A0C02 27\n");
+    startServer();
+    startChip();
+    SubprocessResult r = recover();
+    EXPECT_EQ(r.out, kBanner);
+    EXPECT_EQ(r.err, "Failed to retrieve recovery information from Veltrano server\n");
+    EXPECT_EQ(r.exitStatus, 1);
+
+    // The chip refuses a copy into flash: the run says the transfer failed, shows
+    // its time, and the chip stays in its ROM.
+    dir.write("catalogue/fingerprints.txt", "0A1B2C3D 4E5F6071 8293A4B5 C6D7E8F9 5E1A0C02 27\n");
+    IspRomSettings refusing;
+    refusing.failAt = IspCommandPoint{'C', 2};
+    refusing.failCode = 9;
+    startChip(refusing);
+    r = recover();
+    EXPECT_EQ(r.err, "Failed to transfer firmware\n");
+    EXPECT_NE(r.out.find("Update time: "), std::string::npos) << r.out;
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_FALSE(chip->rom().started());
+}
+
+} // namespace
