@@ -166,6 +166,17 @@ TEST_F(RecoverImx, AFileWithoutASerialNumberIsRefused) {
     EXPECT_EQ(chip->rom().commands(), 0u) << "nothing was sent to the ROM";
 }
 
+TEST_F(RecoverImx, ALiveloaderThatRefusesTheFirmwareFailsTheTransfer) {
+    startChip(ImxChip::Carrier::Hid);
+    ModuleFaults faults;
+    faults.replies["upgrade.prepare"] = ReplyFault{ReplyFaultKind::ErrorReply, 0};
+    chip->module().setFaults(faults);
+    EXPECT_FALSE(app->Recover_Firmware("USB", 0, 115200, 0, ""));
+    EXPECT_EQ(display.errors, (std::vector<std::string>{"Failed to transfer firmware"}));
+    EXPECT_EQ(display.messages.back().rfind("Update time: ", 0), 0u) << display.messages.back();
+    EXPECT_EQ(chip->state(), ImxChip::State::Liveloader);
+}
+
 TEST_F(RecoverImx, ALoaderTheRomRefusesEndsTheRecovery) {
     struct Case {
         const char* name;

@@ -226,6 +226,25 @@ TEST_F(RecoverIsp, ServerAndChipFailuresAreSaid) {
     EXPECT_NE(r.out.find("Update time: "), std::string::npos) << r.out;
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_FALSE(chip->rom().started());
+
+    // The chip will not take its echo back after the flash is written: it is not started.
+    IspRomSettings noEcho;
+    noEcho.failAt = IspCommandPoint{'A', 2};
+    noEcho.failCode = 1;
+    startChip(noEcho);
+    r = recover();
+    EXPECT_EQ(r.err, "Recovery Error transfering data to device ==> [2, aErrParam]\n");
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_FALSE(chip->rom().started());
+
+    // The server names a build it cannot give.
+    dir.write("catalogue/fingerprints.txt", "0A1B2C3D 4E5F6071 8293A4B5 C6D7E8F9 5E1A0C02 99\n");
+    startChip();
+    r = recover();
+    EXPECT_EQ(r.err, "No valid build 99\nFailed to load bird file\n");
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(chip->rom().commands(), std::vector<std::string>{"N"})
+        << "only the identification reached the chip";
 }
 
 } // namespace
