@@ -45,11 +45,7 @@ std::vector<uint8_t> image() {
         x = x * 1103515245u + 12345u;
         b = static_cast<uint8_t>(x >> 16);
     }
-    uint32_t sum = 0;
-    for (size_t i = 0; i < 28; i += 4)
-        sum += bytes[i] | bytes[i + 1] << 8 | bytes[i + 2] << 16 | static_cast<uint32_t>(bytes[i + 3]) << 24;
-    for (int i = 0; i < 4; ++i)
-        bytes[0x1C + i] = static_cast<uint8_t>((0u - sum) >> (8 * i));
+    setVectorChecksum(bytes);
     return bytes;
 }
 
