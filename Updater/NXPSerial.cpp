@@ -292,20 +292,20 @@ aErr NXPSerial::Unlock() {
     return CheckedCommand(command, "", DEBUG_NXPSerial, false);
 }
 
-aErr NXPSerial::Prepare(uint32_t firstSector, uint32_t lastSector) {
+aErr NXPSerial::SectorCommand(char letter, uint32_t firstSector, uint32_t lastSector) {
     if (lastSector < firstSector) return aErrParam;
     char command[64];
-    std::snprintf(command, sizeof command, "P %d %d\r\n", static_cast<int>(firstSector),
+    std::snprintf(command, sizeof command, "%c %d %d\r\n", letter, static_cast<int>(firstSector),
                   static_cast<int>(lastSector));
     return CheckedCommand(command, "", DEBUG_NXPSerial, true);
 }
 
+aErr NXPSerial::Prepare(uint32_t firstSector, uint32_t lastSector) {
+    return SectorCommand('P', firstSector, lastSector);
+}
+
 aErr NXPSerial::Erase(uint32_t firstSector, uint32_t lastSector) {
-    if (lastSector < firstSector) return aErrParam;
-    char command[64];
-    std::snprintf(command, sizeof command, "E %d %d\r\n", static_cast<int>(firstSector),
-                  static_cast<int>(lastSector));
-    return CheckedCommand(command, "", DEBUG_NXPSerial, true);
+    return SectorCommand('E', firstSector, lastSector);
 }
 
 aErr NXPSerial::SendGroup(const uint8_t* data, uint32_t count) {
@@ -366,7 +366,7 @@ aErr NXPSerial::Write(uint32_t ramAddress, uint32_t size, const uint8_t* data) {
 
 aErr NXPSerial::Copy(uint32_t flashAddress, uint32_t ramAddress, uint32_t count) {
     if ((flashAddress & 0xFF) != 0) return aErrParam;
-    if (count != 256 && count != 512 && count != 1024 && count != kNXPMaxCopy) return aErrParam;
+    if (count > kNXPMaxCopy || copyLength(count) != count) return aErrParam;
     char command[96];
     std::snprintf(command, sizeof command, "C %d %d %d\r\n", static_cast<int>(flashAddress),
                   static_cast<int>(ramAddress), static_cast<int>(count));

@@ -84,6 +84,7 @@ class NXPSerial {
 
   private:
     aErr SendCommand(const char* text);
+    aErr SectorCommand(char letter, uint32_t firstSector, uint32_t lastSector);
     aErr CheckedCommand(const char* text, const char* errorPrefix, uint32_t errorMask, bool logCode);
     aErr Test_Serial_Send(const char* text, size_t length, bool echo);
     aErr Test_Serial_Response(char* buffer, size_t size, const char* expected, size_t n);

@@ -1,8 +1,5 @@
 // isprom: an NXP LPC17xx ISP boot ROM on a pseudo-terminal, until SIGINT or
 // SIGTERM. Prints "pty /dev/pts/N" on its first line.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -13,6 +10,7 @@
 
 #include "IspRomLine.h"
 #include "ProgramOptions.h"
+#include "ReplaceFile.h"
 
 using namespace Veltrano::Sim;
 
@@ -128,25 +126,8 @@ std::vector<uint8_t> readFile(const std::string& path) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Through a temporary file renamed into place, so a reader never sees half of it.
-bool writeDump(const std::string& path, const std::vector<uint8_t>& image) {
-    const std::string temporary = path + ".tmp";
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    size_t done = 0;
-    while (done < image.size()) {
-        ssize_t n = ::write(fd, image.data() + done, image.size() - done);
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    const bool written = ::close(fd) == 0 && done == image.size();
-    if (written && ::rename(temporary.c_str(), path.c_str()) == 0) return true;
-    ::unlink(temporary.c_str());
-    return false;
-}
-
 void dump(const std::string& path, const std::vector<uint8_t>& image) {
-    if (!writeDump(path, image)) std::fprintf(stderr, "isprom: cannot write %s\n", path.c_str());
+    if (!replaceFile(path, image)) std::fprintf(stderr, "isprom: cannot write %s\n", path.c_str());
 }
 
 } // namespace

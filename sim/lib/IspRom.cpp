@@ -129,6 +129,16 @@ uint32_t sum(const uint8_t* bytes, size_t count) {
 
 } // namespace
 
+void setVectorChecksum(std::vector<uint8_t>& image) {
+    uint32_t total = 0;
+    for (size_t at = 0; at < 0x1C; at += 4)
+        total +=
+            image[at] | image[at + 1] << 8 | image[at + 2] << 16 | static_cast<uint32_t>(image[at + 3]) << 24;
+    const uint32_t check = 0u - total;
+    for (int i = 0; i < 4; ++i)
+        image[0x1C + i] = static_cast<uint8_t>(check >> (8 * i));
+}
+
 IspRom::IspRom(IspRomSettings settings)
     : settings_(std::move(settings)), flash_(kFlashSize, 0xFF), ram_(kRamSize, 0),
       prepared_(kSectors, false) {}

@@ -42,6 +42,11 @@ struct IspRomSettings {
     bool stayInRom = false;    // "G" answers but the chip stays in ISP
 };
 
+// Sets the vector table's checksum word (0x1C) so that the first eight words sum
+// to 0: the mark of valid user code the boot ROM looks for, which ISP hosts such
+// as lpc21isp patch in otherwise. The image holds at least 32 bytes.
+void setVectorChecksum(std::vector<uint8_t>& image);
+
 class IspRom {
   public:
     static constexpr uint32_t kFlashSize = 0x80000;

@@ -3,85 +3,20 @@
 // dumps must hold that image.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "IspRom.h"
+#include "RunningProgram.h"
 #include "Subprocess.h"
 #include "TempDir.h"
-
-extern char** environ;
 
 namespace {
 
 const char* kLpc21isp = "/usr/bin/lpc21isp";
-
-// isprom running with its standard output on a pipe.
-class IspromProgram {
-  public:
-    explicit IspromProgram(std::vector<std::string> args) {
-        args.insert(args.begin(), std::string(VELTRANO_BIN_DIR) + "/isprom");
-        int out[2];
-        if (::pipe(out) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        out_ = out[0];
-    }
-    ~IspromProgram() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0) ::close(out_);
-    }
-
-    // The first line of output, waiting at most 5 s.
-    std::string firstLine() {
-        std::string line;
-        char c;
-        while (line.find('\n') == std::string::npos) {
-            pollfd p{out_, POLLIN, 0};
-            if (::poll(&p, 1, 5000) <= 0 || ::read(out_, &c, 1) != 1) break;
-            line += c;
-        }
-        if (!line.empty() && line.back() == '\n') line.pop_back();
-        return line;
-    }
-
-    // SIGTERM, then the exit status (-1 when it does not end within 5 s).
-    int terminate() {
-        ::kill(pid_, SIGTERM);
-        for (int i = 0; i < 500; ++i) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            ::usleep(10000);
-        }
-        return -1;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-};
 
 // An image whose vector table carries the checksum the LPC17xx boot ROM checks (the
 // first eight words sum to 0), so lpc21isp has nothing to patch.
@@ -92,13 +27,7 @@ std::vector<uint8_t> image(size_t length) {
         x = x * 1103515245u + 12345u;
         b = static_cast<uint8_t>(x >> 16);
     }
-    uint32_t sum = 0;
-    for (size_t word = 0; word < 7; ++word)
-        sum += bytes[word * 4] | bytes[word * 4 + 1] << 8 | bytes[word * 4 + 2] << 16 |
-               static_cast<uint32_t>(bytes[word * 4 + 3]) << 24;
-    const uint32_t check = 0u - sum;
-    for (int i = 0; i < 4; ++i)
-        bytes[0x1C + i] = static_cast<uint8_t>(check >> (8 * i));
+    Veltrano::Sim::setVectorChecksum(bytes);
     return bytes;
 }
 
@@ -138,7 +67,7 @@ TEST(IspLpc21isp, ProgramsAnImageIntoTheEmulator) {
         const std::string file = hex ? dir.write("image.hex", intelHex(bytes))
                                      : dir.write("image.bin", std::string(bytes.begin(), bytes.end()));
         const std::string dump = dir / "flash.bin";
-        IspromProgram rom({"--flash-dump", dump});
+        RunningProgram rom(std::string(VELTRANO_BIN_DIR) + "/isprom", {"--flash-dump", dump});
         const std::string first = rom.firstLine();
         ASSERT_EQ(first.rfind("pty /dev/", 0), 0u) << first;
         const std::string pty = first.substr(4);

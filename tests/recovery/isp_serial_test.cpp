@@ -33,7 +33,8 @@ double secondsSince(Clock::time_point start) {
 
 // The emulator on an unpaced line and the host's connection to it.
 struct Rig {
-    explicit Rig(IspRomSettings settings = {}) : server(settings, SerialLine::Settings{}) {}
+    explicit Rig(IspRomSettings settings = {}, bool paced = false)
+        : server(settings, SerialLine::Settings{paced}) {}
     IspRom& rom() { return server.rom(); }
     void open(uint32_t baud = 115200) { ASSERT_EQ(host.Open(server.path(), baud), aErrNone); }
     void synchronise(uint32_t baud = 115200) {
@@ -133,6 +134,22 @@ TEST(IspSerial, RecoveryStepsProgramTheFlashAndGoStartsIt) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_TRUE(rig.rom().started());
     EXPECT_EQ(rig.rom().startAddress(), 0u);
+}
+
+TEST(IspSerial, OnAPacedLineAWriteTakesTheTimeItsCharactersTake) {
+    // 20 lines of 63 characters and a checksum line: at least 110 ms at 11520 a second.
+    for (bool echo : {false, true}) {
+        Rig rig({}, true);
+        rig.synchronise();
+        rig.setEcho(echo);
+        const std::vector<uint8_t> data = pattern(900, 5);
+        const auto start = Clock::now();
+        ASSERT_EQ(rig.host.Write(kRam, 900, data.data()), aErrNone) << "echo " << echo;
+        const double took = secondsSince(start);
+        EXPECT_GE(took, 1268 / 11520.0);
+        EXPECT_LT(took, 1.0);
+        EXPECT_EQ(rig.rom().ram(kRam, 900), data);
+    }
 }
 
 TEST(IspSerial, NonzeroReturnCodesFailWithEchoOnAndOff) {

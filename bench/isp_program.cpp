@@ -1,0 +1,138 @@
+// Programming a 256 KiB image into the ISP boot-ROM emulator over a paced serial
+// line at 115200 baud, with the library's recovery sequence (Open, Sync, Unlock,
+// Prepare and Erase of sectors 0-29, echo off, then for each 4096-byte piece a
+// Write to the RAM buffer, a Prepare and a Copy; echo on and Go), against Debian's
+// lpc21isp programming the same image into the same emulator in the same run.
+//
+// The line's ceiling for the data: every character the host must send to carry
+// the image as Write does (each UU line with its "\r\n", each checksum line), at
+// 10 bits a character. A full 45-byte line is 63 characters (length, 60 for 15
+// groups, "\r\n"), so lines alone carry at most 45/63 of 11520 characters a
+// second, 8229 bytes/s; the checksum lines lower that a little. Reported:
+// our bytes/s, its fraction of the ceiling (goal >= 0.9), and our time over
+// lpc21isp's (goal <= 0.8).
+#include <benchmark/benchmark.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "IspRomLine.h"
+#include "NXPSerial.h"
+#include "Subprocess.h"
+#include "TempDir.h"
+#include "UUEncode.h"
+
+using namespace Veltrano::Sim;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t kBaud = 115200;
+constexpr size_t kImageBytes = 256 * 1024;
+constexpr uint32_t kPiece = 4096;
+const char* kLpc21isp = "/usr/bin/lpc21isp";
+
+// Random bytes whose vector table carries the checksum the boot ROM checks, so
+// lpc21isp writes exactly these bytes.
+std::vector<uint8_t> image() {
+    std::vector<uint8_t> bytes(kImageBytes);
+    uint32_t x = 99;
+    for (uint8_t& b : bytes) {
+        x = x * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(x >> 16);
+    }
+    setVectorChecksum(bytes);
+    return bytes;
+}
+
+// Characters Write sends for the image in pieces: data lines and checksum lines.
+uint64_t dataCharacters(const std::vector<uint8_t>& bytes) {
+    uint64_t characters = 0;
+    for (size_t piece = 0; piece < bytes.size(); piece += kPiece) {
+        const size_t end = std::min(bytes.size(), piece + kPiece);
+        uint32_t sum = 0;
+        size_t lines = 0;
+        for (size_t at = piece; at < end; at += kUULineMaxBytes) {
+            const size_t n = std::min(kUULineMaxBytes, end - at);
+            characters += uuEncodeLine(bytes.data() + at, n).size() + 2;
+            for (size_t i = 0; i < n; ++i)
+                sum += bytes[at + i];
+            if (++lines == 20 || at + n == end) {
+                characters += std::to_string(sum).size() + 2;
+                sum = 0;
+                lines = 0;
+            }
+        }
+    }
+    return characters;
+}
+
+double seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+// The recovery sequence of the serial route; false at the first failure.
+bool programWithLibrary(const std::string& port, const std::vector<uint8_t>& bytes) {
+    NXPSerial isp;
+    if (isp.Open(port, kBaud) != aErrNone || isp.Sync() != aErrNone || isp.Unlock() != aErrNone ||
+        isp.Prepare(0, 29) != aErrNone || isp.Erase(0, 29) != aErrNone)
+        return false;
+    isp.SetEcho(false);
+    for (uint32_t address = 0; address < bytes.size(); address += kPiece) {
+        const uint32_t piece = std::min<uint32_t>(kPiece, static_cast<uint32_t>(bytes.size()) - address);
+        if (isp.Write(kNXPChip.ramBuffer, piece, bytes.data() + address) != aErrNone ||
+            isp.Prepare(NXPSerial::sectorOf(address), NXPSerial::sectorOf(address + piece - 1)) != aErrNone ||
+            isp.Copy(address, kNXPChip.ramBuffer, NXPSerial::copyLength(piece)) != aErrNone)
+            return false;
+    }
+    return isp.SetEcho(true) == aErrNone && isp.Go(0) == aErrNone;
+}
+
+bool flashHolds(IspRom& rom, const std::vector<uint8_t>& bytes) {
+    const std::vector<uint8_t> flash = rom.flash();
+    return std::equal(bytes.begin(), bytes.end(), flash.begin());
+}
+
+void BM_IspProgram(benchmark::State& state) {
+    if (::access(kLpc21isp, X_OK) != 0) return state.SkipWithError("lpc21isp is missing");
+    const std::vector<uint8_t> bytes = image();
+    TempDir dir;
+    const std::string file = dir.write("image.bin", std::string(bytes.begin(), bytes.end()));
+    SerialLine::Settings paced;
+    paced.paced = true;
+    double ours = 0, theirs = 0;
+    for (auto _ : state) {
+        IspRomLine ourRom(IspRomSettings{}, paced);
+        Clock::time_point start = Clock::now();
+        if (!programWithLibrary(ourRom.path(), bytes)) return state.SkipWithError("library flow failed");
+        ours = seconds(Clock::now() - start);
+        state.SetIterationTime(ours);
+        if (!flashHolds(ourRom.rom(), bytes))
+            return state.SkipWithError("flash differs after the library flow");
+
+        IspRomLine theirRom(IspRomSettings{}, paced);
+        SubprocessOptions options;
+        options.timeoutMs = 300000;
+        start = Clock::now();
+        SubprocessResult run = runSubprocess(
+            kLpc21isp, {"-bin", file, theirRom.path(), std::to_string(kBaud), "14746"}, options);
+        theirs = seconds(Clock::now() - start);
+        if (run.exitStatus != 0) return state.SkipWithError(("lpc21isp failed: " + run.out).c_str());
+        if (!flashHolds(theirRom.rom(), bytes)) return state.SkipWithError("flash differs after lpc21isp");
+    }
+    const double ceiling = bytes.size() / (dataCharacters(bytes) / (kBaud / 10.0));
+    state.counters["bytes_per_s"] = bytes.size() / ours;
+    state.counters["ceiling_bytes_per_s"] = ceiling;
+    state.counters["of_ceiling"] = bytes.size() / ours / ceiling;
+    state.counters["lpc21isp_s"] = theirs;
+    state.counters["ratio_vs_lpc21isp"] = ours / theirs;
+}
+BENCHMARK(BM_IspProgram)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
