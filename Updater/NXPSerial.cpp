@@ -386,6 +386,37 @@ aErr NXPSerial::SetEcho(bool on) {
     return err;
 }
 
+aErr NXPSerial::Resume() {
+    aErr err = Test_Serial_Send("\r\n", 2, false);
+    if (err != aErrNone) return err;
+    // What the chip answers to the line so ended is of no use: drop it until the
+    // line stays quiet.
+    constexpr uint32_t kQuietReads = 20, kMostReads = 400;
+    for (uint32_t quiet = 0, reads = 0; quiet < kQuietReads && reads < kMostReads; ++reads) {
+        uint8_t byte = 0;
+        if (ReadByte(&byte) == aErrNone) {
+            quiet = 0;
+        } else {
+            ++quiet;
+            AwaitInput();
+        }
+    }
+    // The chip's echo may be off (a run that ended mid-transfer): turn it on, and
+    // take the reply after the command's echo, if any. Answered, it shows an ISP
+    // handler listening at this rate.
+    static const char kEchoOn[] = "A 1\r\n";
+    if ((err = Test_Serial_Send(kEchoOn, sizeof kEchoOn - 1, false)) != aErrNone) return err;
+    char line[kReplyMax + 1];
+    for (int lines = 0; lines < 2; ++lines) {
+        GetLine(line, kReplyMax, kReplyTries);
+        if (std::strcmp(line, "0\r\n") == 0) {
+            echo_ = true;
+            return aErrNone;
+        }
+    }
+    return aErrIO;
+}
+
 aErr NXPSerial::ReadUID() {
     static const char kCommand[] = "N\r\n";
     aErr err = SendCommand(kCommand);

@@ -48,6 +48,10 @@ class NXPSerial {
     // Auto-baud: "?", "Synchronized", then the crystal frequency in kHz. Answers the
     // result of reading the final "OK" (or of the first reply, when that failed).
     aErr Sync();
+    // Takes up a chip that an earlier connection left synchronised at this rate
+    // (its "?" then reads as part of a command line): ends the line the chip holds,
+    // drops its answer and turns its echo on. aErrNone when the chip accepted that.
+    aErr Resume();
     aErr Unlock();
     // Sector ranges: last < first is refused.
     aErr Prepare(uint32_t firstSector, uint32_t lastSector);

@@ -127,7 +127,9 @@ bool _get_fingerprint_serial(const std::string& port, uint32_t baud, uint32_t fi
         return false;
     }
     updaterLog(DEBUG_APP, "\n\tSync to Device:\n");
-    if ((err = chip.Sync()) != aErrNone) {
+    // A chip an earlier run identified is still synchronised: it takes "?" for the
+    // start of a command, and is taken up as it is.
+    if ((err = chip.Sync()) != aErrNone && chip.Resume() != aErrNone) {
         updaterLog(DEBUG_APP, "ERROR %d ==> Could not communicate with device over serial port\n", err);
         return false;
     }

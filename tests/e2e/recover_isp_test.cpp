@@ -248,3 +248,28 @@ TEST_F(RecoverIsp, ServerAndChipFailuresAreSaid) {
 }
 
 } // namespace
+
+namespace {
+
+// A chip stays in its ROM, synchronised, after a run that identified it or failed
+// part-way (echo off then): the next run takes it up at the same rate.
+TEST_F(RecoverIsp, AChipAnEarlierRunLeftInItsRomIsTakenUpAgain) {
+    startServer();
+    IspRomSettings refusing;
+    refusing.failAt = IspCommandPoint{'C', 2};
+    refusing.failCode = 9;
+    startChip(refusing);
+    SubprocessResult r = updater({"-N", "-s", chip->path()});
+    EXPECT_EQ(r.out, kBanner + "[ 0A1B2C3D 4E5F6071 8293A4B5 C6D7E8F9 ]\n");
+    r = recover();
+    EXPECT_EQ(r.err, "Failed to transfer firmware\n");
+    EXPECT_FALSE(chip->rom().echo());
+
+    r = recover();
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.exitStatus, 0);
+    expectFlashHolds(build);
+    EXPECT_TRUE(chip->rom().started());
+}
+
+} // namespace

@@ -49,13 +49,14 @@ std::string readFor(int fd, size_t count, int limitMs) {
 struct Echo {
     std::mutex mutex;
     std::vector<uint32_t> rates;
-    SerialLine* line = nullptr;
+    // Set once the line exists; its thread may call take() before that.
+    std::atomic<SerialLine*> line{nullptr};
     void take(uint8_t byte, uint32_t baud) {
         {
             std::lock_guard<std::mutex> lock(mutex);
             rates.push_back(baud);
         }
-        line->send(&byte, 1);
+        if (SerialLine* to = line.load()) to->send(&byte, 1);
     }
 };
 
