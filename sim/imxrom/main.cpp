@@ -19,25 +19,26 @@ using namespace Veltrano::Sim;
 
 namespace {
 
-const char* kUsage = "usage: imxrom [options]\n"
-                     "  --paced             carry bytes at the host's UART rate\n"
-                     "  --hab-closed        report a closed HAB mode (0x12343412)\n"
-                     "  --ram-dump PATH     after each write to RAM, at the jump and at the end,\n"
-                     "                      rewrite PATH atomically with what RAM holds: each loaded\n"
-                     "                      region as its address and length (big-endian 32-bit\n"
-                     "                      words) followed by its bytes\n"
-                     "  --ram-region A:N    dump only the N bytes at A instead, raw (unwritten\n"
-                     "                      bytes 0); numbers decimal or with 0x\n"
-                     "faults:\n"
-                     "  --silent            answer nothing\n"
-                     "  --error-status full|hab|none\n"
-                     "                      ERROR_STATUS answered whole, with HAB mode only, or not\n"
-                     "  --write-status W    WRITE_FILE completion word (default 0x88888888)\n"
-                     "  --talk-at-data N    WRITE_FILE answers after N data bytes (0: at once)\n"
-                     "  --garble            invert every answer byte\n"
-                     "  --stay-in-rom       a good jump is answered but the chip stays in the ROM\n"
-                     "\n"
-                     "After a good jump the started program writes \"VT liveloader\\r\\n\" on the line.\n";
+const char* kUsage =
+    "usage: imxrom [options]\n"
+    "  --paced             carry bytes at the host's UART rate\n"
+    "  --hab-closed        report a closed HAB mode (0x12343412)\n"
+    "  --ram-dump PATH     at the jump (also one refused by --stay-in-rom) and at\n"
+    "                      the end, rewrite PATH atomically with what RAM holds:\n"
+    "                      each loaded region as its address and length\n"
+    "                      (big-endian 32-bit words) followed by its bytes\n"
+    "  --ram-region A:N    dump only the N bytes at A instead, raw (unwritten\n"
+    "                      bytes 0); numbers decimal or with 0x\n"
+    "faults:\n"
+    "  --silent            answer nothing\n"
+    "  --error-status full|hab|none\n"
+    "                      ERROR_STATUS answered whole, with HAB mode only, or not\n"
+    "  --write-status W    WRITE_FILE completion word (default 0x88888888)\n"
+    "  --talk-at-data N    WRITE_FILE answers after N data bytes (0: at once)\n"
+    "  --garble            invert every answer byte\n"
+    "  --stay-in-rom       a good jump is answered but the chip stays in the ROM\n"
+    "\n"
+    "After a good jump the started program writes \"VT liveloader\\r\\n\" on the line.\n";
 
 const char* kBanner = "VT liveloader\r\n";
 

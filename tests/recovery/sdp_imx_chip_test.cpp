@@ -72,11 +72,18 @@ void loadLiveloader(const BirdFile& file) {
     sdp.sdpJumpAddress(kStart);
 }
 
-aSolvanConfig directConfig() {
+// Connects over USB without link sharing, trying up to attempts times 100 ms apart.
+aErr connectTo(Module& module, uint32_t serial, int attempts = 1) {
     aSolvanConfig config;
     config.shareThroughServer = 0;
     config.allowFallback = 0;
-    return config;
+    aErr err = module.setConfig(config);
+    if (err != aErrNone) return err;
+    for (int attempt = 1;; ++attempt) {
+        err = module.discoverAndConnect(USB, serial);
+        if (err == aErrNone || attempt >= attempts) return err;
+        aTime_MSSleep(100);
+    }
 }
 
 TEST(SdpImxChip, TheLiveloaderReportsTheChipIdentifierAndBecomesTheFirmware) {
@@ -90,8 +97,7 @@ TEST(SdpImxChip, TheLiveloaderReportsTheChipIdentifierAndBecomesTheFirmware) {
     ASSERT_TRUE(chip.waitForState(ImxChip::State::Liveloader, 2000));
 
     Module liveloader;
-    ASSERT_EQ(liveloader.setConfig(directConfig()), aErrNone);
-    ASSERT_EQ(liveloader.discoverAndConnect(USB, 0xDEADDEAD), aErrNone);
+    ASSERT_EQ(connectTo(liveloader, 0xDEADDEAD), aErrNone);
     SystemClass system;
     system.init(&liveloader, 0);
     for (unsigned char i = 0; i < 4; ++i) {
@@ -110,13 +116,8 @@ TEST(SdpImxChip, TheLiveloaderReportsTheChipIdentifierAndBecomesTheFirmware) {
         EXPECT_EQ(chip.module().upgrade().flashBytes(block.address, block.imageLength()), imageOf(block));
 
     Module firmware;
-    ASSERT_EQ(firmware.setConfig(directConfig()), aErrNone);
-    aErr connected = aErrNotFound;
-    for (int attempt = 0; attempt < 30 && connected != aErrNone; ++attempt) {
-        connected = firmware.discoverAndConnect(USB, settings.serialNumber);
-        if (connected != aErrNone) aTime_MSSleep(100);
-    }
-    ASSERT_EQ(connected, aErrNone) << "back under the chip's own serial number";
+    ASSERT_EQ(connectTo(firmware, settings.serialNumber, 30), aErrNone)
+        << "back under the chip's own serial number";
     firmware.disconnect();
 }
 
@@ -128,8 +129,7 @@ TEST(SdpImxChip, AResetOfTheLiveloaderBringsTheRomBack) {
     ASSERT_TRUE(chip.waitForState(ImxChip::State::Liveloader, 2000));
     {
         Module liveloader;
-        ASSERT_EQ(liveloader.setConfig(directConfig()), aErrNone);
-        ASSERT_EQ(liveloader.discoverAndConnect(USB, 0xDEADDEAD), aErrNone);
+        ASSERT_EQ(connectTo(liveloader, 0xDEADDEAD), aErrNone);
         SystemClass system;
         system.init(&liveloader, 0);
         EXPECT_EQ(system.reset(), aErrNone);
@@ -137,8 +137,7 @@ TEST(SdpImxChip, AResetOfTheLiveloaderBringsTheRomBack) {
         liveloader.disconnect();
     }
     Module gone;
-    ASSERT_EQ(gone.setConfig(directConfig()), aErrNone);
-    EXPECT_NE(gone.discoverAndConnect(USB, 0xDEADDEAD), aErrNone) << "off the bus";
+    EXPECT_NE(connectTo(gone, 0xDEADDEAD), aErrNone) << "off the bus";
     SDPProtocol sdp;
     sdp.setLoader(std::make_unique<HID_SDPLoader>(SdpRomHid::kVendorId, SdpRomHid::kProductId));
     ASSERT_TRUE(sdp.openLoader()) << "the ROM's device is back";
@@ -154,8 +153,7 @@ TEST(SdpImxChip, AChipThatNeverLeavesItsRom) {
     EXPECT_EQ(chip.rom().jumps(), 1u);
     EXPECT_FALSE(chip.waitForState(ImxChip::State::Liveloader, 300));
     Module none;
-    ASSERT_EQ(none.setConfig(directConfig()), aErrNone);
-    EXPECT_NE(none.discoverAndConnect(USB, 0xDEADDEAD), aErrNone);
+    EXPECT_NE(connectTo(none, 0xDEADDEAD), aErrNone);
     SDPProtocol sdp;
     sdp.setLoader(std::make_unique<HID_SDPLoader>(SdpRomHid::kVendorId, SdpRomHid::kProductId));
     ASSERT_TRUE(sdp.openLoader());
