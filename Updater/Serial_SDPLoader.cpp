@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 #include "SDPResponse.h"
 #include "aStream.h"
@@ -19,6 +20,14 @@ constexpr size_t kWriteChunk = 512;
 // A device that never stops sending must not hold the reader for ever; no answer of
 // the boot ROM comes near this.
 constexpr int kMaxResponseBytes = 4096;
+// The line's rate: 10 bits a byte at 115200 baud.
+constexpr uint32_t kBaud = 115200;
+
+uint64_t sMicroseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return uint64_t(now.tv_sec) * 1000000u + uint64_t(now.tv_nsec) / 1000u;
+}
 
 std::string sDevicePath(const std::string& portName) {
     return portName.find('/') == std::string::npos ? "/dev/" + portName : portName;
@@ -75,13 +84,20 @@ int Serial_SDPLoader::writePacket(const std::vector<uint8_t>& packet) {
         if (moved == 0) break;
         done += moved;
     }
+    // The port takes bytes faster than the line carries them; the device answers
+    // only once the last of them arrived.
+    const uint64_t now = sMicroseconds();
+    lineFreeUs_ = std::max(lineFreeUs_, now) + uint64_t(done) * 10u * 1000000u / kBaud;
     return static_cast<int>(done);
 }
 
 int Serial_SDPLoader::readResponse(std::vector<uint8_t>& out, uint32_t ms) {
     if (!stream_) return 0;
-    if (ms > 0)
+    if (ms > 0) {
+        const uint64_t now = sMicroseconds();
+        if (lineFreeUs_ > now) aTime_MSSleep(static_cast<uint32_t>((lineFreeUs_ - now + 999) / 1000));
         aTime_MSSleep(ms);
+    }
     else if (aStream_AwaitInput(stream_, 0) != aErrNone)
         return 0;
     int count = 0;

@@ -7,6 +7,7 @@
 #ifndef UPDATER_SERIAL_SDPLOADER_H
 #define UPDATER_SERIAL_SDPLOADER_H
 
+#include <cstdint>
 #include <string>
 
 #include "SDPLoader_Interface.h"
@@ -28,8 +29,9 @@ class Serial_SDPLoader : public SDPLoader_Interface {
     // left plus 50 ms; the write stops with the count so far when an attempt moves
     // nothing or the port fails (hung up, closed).
     int writePacket(const std::vector<uint8_t>& packet) override;
-    // Waits ms, then takes bytes until none comes for 60 ms (10 ms per byte plus 50),
-    // at most 4096.
+    // Waits until the bytes written so far can have crossed the line at 115200 baud
+    // (the port buffers more than the line carries), then ms, then takes bytes
+    // until none comes for 60 ms (10 ms per byte plus 50), at most 4096.
     // With ms 0 (the poll before each data packet) it answers 0 at once when nothing
     // waits, so a quiet device costs no time per packet.
     int readResponse(std::vector<uint8_t>& out, uint32_t ms) override;
@@ -46,6 +48,8 @@ class Serial_SDPLoader : public SDPLoader_Interface {
   private:
     std::string path_;
     aStream* stream_ = nullptr;
+    // Monotonic time (microseconds) at which the last byte written is on the far end.
+    uint64_t lineFreeUs_ = 0;
 };
 
 #endif

@@ -82,9 +82,10 @@ class RecoverImx : public ::testing::Test {
     // The chip goes before the bus it sits on.
     void TearDown() override { chip.reset(); }
 
-    void startChip(ImxChip::Carrier carrier, SdpRom::Faults faults = {}) {
+    void startChip(ImxChip::Carrier carrier, SdpRom::Faults faults = {}, bool paced = false) {
         ImxChip::Settings settings;
         settings.carrier = carrier;
+        settings.paced = paced;
         settings.identifier = kIdentifier;
         settings.serialNumber = kSerial;
         settings.rom.faults = faults;
@@ -116,8 +117,9 @@ class RecoverImx : public ::testing::Test {
     std::unique_ptr<ImxChip> chip;
 };
 
+// The ROM's UART carries bytes at its real rate.
 TEST_F(RecoverImx, OverTheSerialRomTheLiveloaderTakesTheModulesOwnBuild) {
-    startChip(ImxChip::Carrier::Serial);
+    startChip(ImxChip::Carrier::Serial, {}, true);
     EXPECT_TRUE(app->Recover_Firmware(port(), 0, 115200, 0, ""));
     EXPECT_TRUE(display.errors.empty()) << display.errors.front();
     ASSERT_GE(display.messages.size(), 3u);

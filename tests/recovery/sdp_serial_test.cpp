@@ -26,7 +26,8 @@ using Clock = std::chrono::steady_clock;
 constexpr uint32_t kLoadAddress = 0x20000400;
 
 struct SerialRom {
-    explicit SerialRom(SdpRom::Settings settings = {}) : rom(settings), serial(rom, {}) {
+    explicit SerialRom(SdpRom::Settings settings = {}, SdpRomSerial::Settings line = {})
+        : rom(settings), serial(rom, line) {
         auto owned = std::make_unique<Serial_SDPLoader>(serial.path());
         loader = owned.get();
         sdp.setLoader(std::move(owned));
@@ -56,6 +57,21 @@ TEST(SdpSerial, WriteFileSendsThePacketsWithoutTheirReportIds) {
     EXPECT_NE(text.find("Write Res: 16\n"), std::string::npos) << text;
     EXPECT_NE(text.find("Write Res: 452 , Total: 2500, Loop: 2, tell: 2500, size: 453\n"), std::string::npos);
     EXPECT_NE(text.find("Loader Transfer Successful\n"), std::string::npos);
+}
+
+// A UART carries 11 520 bytes a second while the port takes them at once: the
+// completion comes only once the last byte crossed the line.
+TEST(SdpSerial, AWriteAtTheLinesRateWaitsForItsCompletion) {
+    SdpRomSerial::Settings paced;
+    paced.paced = true;
+    SerialRom r({}, paced);
+    ASSERT_TRUE(r.opened);
+    std::vector<uint8_t> image = sdpPattern(8192, 5);
+    const auto start = Clock::now();
+    EXPECT_EQ(r.sdp.sdpWriteFile(kLoadAddress, image), SDPProtocol::kWriteOk);
+    EXPECT_GE(msSince(start), 700) << "8 KiB take 711 ms at 115200 baud";
+    EXPECT_LT(msSince(start), 3000);
+    EXPECT_EQ(r.rom.bytes(kLoadAddress, image.size()), image);
 }
 
 TEST(SdpSerial, TheStatusComesFromTheRawAnswer) {
