@@ -10,29 +10,15 @@
 #include <stdexcept>
 
 #include "ModuleSession.h"
+#include "PseudoTerminal.h"
 
 namespace Veltrano::Sim {
 
 ModulePty::ModulePty(VirtualModule& module) : module_(module) {
-    masterFd_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    char name[128] = {0};
-    if (masterFd_ < 0 || ::grantpt(masterFd_) != 0 || ::unlockpt(masterFd_) != 0 ||
-        ::ptsname_r(masterFd_, name, sizeof name) != 0) {
-        std::string reason = std::strerror(errno);
-        if (masterFd_ >= 0) ::close(masterFd_);
-        throw std::runtime_error("cannot make a pseudo-terminal: " + reason);
-    }
-    slavePath_ = name;
-    slaveFd_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios settings{};
-    if (slaveFd_ < 0 || ::tcgetattr(slaveFd_, &settings) != 0) {
-        std::string reason = std::strerror(errno);
-        if (slaveFd_ >= 0) ::close(slaveFd_);
-        ::close(masterFd_);
-        throw std::runtime_error("cannot open " + slavePath_ + ": " + reason);
-    }
-    ::cfmakeraw(&settings);
-    ::tcsetattr(slaveFd_, TCSANOW, &settings);
+    PseudoTerminal pty = openPseudoTerminal();
+    masterFd_ = pty.master;
+    slaveFd_ = pty.slave;
+    slavePath_ = pty.path;
     thread_ = std::thread([this] {
         // A module that is away stays silent on its line and then talks again.
         SessionEnd end;

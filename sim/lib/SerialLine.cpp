@@ -1,5 +1,7 @@
 #include "SerialLine.h"
 
+#include "PseudoTerminal.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -61,28 +63,10 @@ constexpr size_t kInFlight = 64;
 
 SerialLine::SerialLine(Receiver receiver, Settings settings)
     : receiver_(std::move(receiver)), settings_(settings) {
-    masterFd_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    char name[128] = {0};
-    if (masterFd_ < 0 || ::grantpt(masterFd_) != 0 || ::unlockpt(masterFd_) != 0 ||
-        ::ptsname_r(masterFd_, name, sizeof name) != 0) {
-        std::string reason = std::strerror(errno);
-        if (masterFd_ >= 0) ::close(masterFd_);
-        throw std::runtime_error("cannot make a pseudo-terminal: " + reason);
-    }
-    path_ = name;
-    // Held open so the terminal stays raw and never hangs up between the host's openings.
-    slaveFd_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios terminal{};
-    if (slaveFd_ < 0 || ::tcgetattr(slaveFd_, &terminal) != 0) {
-        std::string reason = std::strerror(errno);
-        if (slaveFd_ >= 0) ::close(slaveFd_);
-        ::close(masterFd_);
-        throw std::runtime_error("cannot open " + path_ + ": " + reason);
-    }
-    ::cfmakeraw(&terminal);
-    ::cfsetispeed(&terminal, B115200);
-    ::cfsetospeed(&terminal, B115200);
-    ::tcsetattr(slaveFd_, TCSANOW, &terminal);
+    PseudoTerminal pty = openPseudoTerminal();
+    masterFd_ = pty.master;
+    slaveFd_ = pty.slave;
+    path_ = pty.path;
     ::fcntl(masterFd_, F_SETFL, ::fcntl(masterFd_, F_GETFL) | O_NONBLOCK);
     wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd_ < 0) {

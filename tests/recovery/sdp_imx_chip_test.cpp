@@ -11,6 +11,7 @@
 #include "BirdWriter.h"
 #include "HID_SDPLoader.h"
 #include "Link.h"
+#include "../updater/RecordingDisplay.h"
 #include "ImxChip.h"
 #include "Module.h"
 #include "ModuleUsbBus.h"
@@ -30,15 +31,6 @@ using Veltrano::Halvorine::Module;
 using Veltrano::Halvorine::SystemClass;
 
 constexpr uint32_t kStart = 0x20000400;
-
-class QuietDisplay : public UpdaterDisplayInterface {
-  public:
-    void clearLine(bool) override {}
-    void showProgress(double, const char*) override {}
-    void showActivity(bool, const char*) override {}
-    void showMessage(const char*) override {}
-    void showError(const char*) override {}
-};
 
 ImxChip::Settings hidChip() {
     ImxChip::Settings settings;
@@ -108,7 +100,7 @@ TEST(SdpImxChip, TheLiveloaderReportsTheChipIdentifierAndBecomesTheFirmware) {
     unsigned int missing = 0;
     EXPECT_NE(system.getUEI32(39, 4, &missing), aErrNone) << "four words only";
 
-    QuietDisplay display;
+    RecordingDisplay display;
     ASSERT_EQ(TransferFirmwareBlocks(&display, &liveloader, file, false, false), aErrNone);
     ASSERT_TRUE(chip.waitForState(ImxChip::State::Firmware, 2000));
     liveloader.disconnect();

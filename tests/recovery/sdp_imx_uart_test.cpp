@@ -3,18 +3,13 @@
 // chip jump to it, as it would with a real chip.
 #include <gtest/gtest.h>
 
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <chrono>
 
 #include <string>
 #include <vector>
 
 #include "ImxChip.h"
+#include "RunningProgram.h"
 #include "Subprocess.h"
 #include "TempDir.h"
 #include "sdp_fixtures.h"
@@ -51,73 +46,6 @@ std::string imageWithIvt(size_t bodySize) {
 std::string writeConfig(const TempDir& dir) {
     return dir.write("veltrano.conf", "veltrano\nhid,1024,0x910000,0x20000000,256K,0x00900000,0x40000\n");
 }
-
-// A program running with its standard output on a pipe; ended when it is still
-// running at the end.
-class Program {
-  public:
-    explicit Program(const std::vector<std::string>& argv) {
-        int out[2];
-        if (::pipe(out) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::vector<char*> args;
-        for (const std::string& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        fd_ = out[0];
-    }
-    ~Program() {
-        stop();
-        if (fd_ >= 0) ::close(fd_);
-    }
-    // The next line of its output without the line end, waiting at most limitMs.
-    std::string line(int limitMs) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-        for (;;) {
-            size_t newline = buffer_.find('\n');
-            if (newline != std::string::npos) {
-                std::string text = buffer_.substr(0, newline);
-                buffer_.erase(0, newline + 1);
-                return text;
-            }
-            if (fd_ < 0 || std::chrono::steady_clock::now() >= end) return {};
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0) continue;
-            char chunk[256];
-            ssize_t n = ::read(fd_, chunk, sizeof chunk);
-            if (n <= 0) return {};
-            buffer_.append(chunk, static_cast<size_t>(n));
-        }
-    }
-    // Ends it with SIGTERM (SIGKILL after 5 s); its exit status, or -1.
-    int stop() {
-        if (pid_ <= 0) return -1;
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        for (int i = 0; i < 500; ++i) {
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            ::usleep(10 * 1000);
-        }
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return -1;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    int fd_ = -1;
-    std::string buffer_;
-};
 
 void requireImxUart() {
     ASSERT_EQ(::access(kImxUart, X_OK), 0) << kImxUart << " is missing: install the Debian package "
@@ -156,15 +84,16 @@ TEST(SdpImxUart, TheImxromProgramServesItAndDumpsWhatWasLoaded) {
     char region[64];
     std::snprintf(region, sizeof region, "0x%08X:%zu", kHeaderAddress, image.size());
 
-    Program rom({std::string(VELTRANO_BIN_DIR) + "/imxrom", "--ram-dump", dump, "--ram-region", region});
-    std::string first = rom.line(5000);
+    RunningProgram rom(std::string(VELTRANO_BIN_DIR) + "/imxrom",
+                       {"--ram-dump", dump, "--ram-region", region});
+    std::string first = rom.firstLine();
     ASSERT_EQ(first.rfind("pty /dev/", 0), 0u) << first;
-    EXPECT_EQ(rom.line(5000), "ready");
+    EXPECT_EQ(rom.nextLine(), "ready");
     SubprocessResult run =
         runSubprocess(kImxUart, {"-n", first.substr(4), config, imagePath}, {{}, {}, "", "", 20000});
     EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
-    EXPECT_EQ(rom.line(5000), "jump 0x20000400");
-    EXPECT_EQ(rom.stop(), 0);
+    EXPECT_EQ(rom.nextLine(), "jump 0x20000400");
+    EXPECT_EQ(rom.terminate(), 0);
     EXPECT_EQ(TempDir::read(dump), image);
 }
 

@@ -38,7 +38,7 @@ RunningProgram::~RunningProgram() {
     if (out_ >= 0) ::close(out_);
 }
 
-std::string RunningProgram::firstLine() {
+std::string RunningProgram::nextLine() {
     std::string line;
     char c;
     while (line.find('\n') == std::string::npos) {

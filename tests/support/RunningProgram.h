@@ -17,8 +17,10 @@ class RunningProgram {
     RunningProgram(const RunningProgram&) = delete;
     RunningProgram& operator=(const RunningProgram&) = delete;
 
-    // The first line of output without its line end, waiting at most 5 s.
-    std::string firstLine();
+    // The next line of output without its line end, waiting at most 5 s for it.
+    std::string nextLine();
+    // The line a program announces itself with: its first.
+    std::string firstLine() { return nextLine(); }
     // Sends the signal and answers the exit status (-1 when it does not end within 5 s).
     int terminate(int signal = 15);
     // The exit status, or 128 + the signal that ended it; -1 when it does not end within 5 s.
