@@ -1,0 +1,63 @@
+// Programming a serial ISP chip's flash from a recovery file, against the ISP
+// emulator: the pieces, the sectors prepared for each copy and the copy lengths.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "../updater/LogCapture.h"
+#include "../updater/RecordingDisplay.h"
+#include "BirdWriter.h"
+#include "IspRomLine.h"
+#include "NXPSerial.h"
+#include "Recovery.h"
+#include "TempDir.h"
+
+namespace {
+
+using namespace Veltrano::Sim;
+using Bytes = std::vector<uint8_t>;
+
+Bytes pattern(size_t n) {
+    Bytes bytes(n);
+    for (size_t i = 0; i < n; ++i)
+        bytes[i] = static_cast<uint8_t>(i * 31 + 7);
+    return bytes;
+}
+
+// 5000 bytes at 0x20000 go as 4096 bytes into sector 18 and 904 bytes copied as
+// 1024; the 4-byte block after them ends the firmware and is not written.
+TEST(RecoverSerial, AnImageIsCopiedInPiecesOfWholeCopyLengths) {
+    IspRomLine chip({}, SerialLine::Settings{});
+    {
+        NXPSerial identification; // leaves the chip synchronised, as a recovery's identification does
+        ASSERT_EQ(identification.Open(chip.path(), 115200), aErrNone);
+        ASSERT_EQ(identification.Sync(), aErrNone);
+    }
+    TempDir dir;
+    BirdWriter writer;
+    writer.addIdentity("4.0.1", 0x5E1A0C02, "VT-Acquire");
+    const Bytes image = pattern(5000);
+    writer.addFirmwareImage(0x20000, image);
+    writer.addFirmwareImage(0x30000, Bytes(4, 0xAB));
+    writer.writeFile(dir / "r.bird");
+    BirdFile file(dir / "r.bird");
+
+    LogCapture log(DEBUG_Updater);
+    RecordingDisplay display;
+    ASSERT_TRUE(_recover_serial(&display, file, chip.path(), 115200));
+    const std::string text = log.text();
+    for (const char* line :
+         {"\t Prepare to copy to sector(s) 18 to 18\n\t Copy 4096 bytes from 10001000 to 00020000\n",
+          "\t Prepare to copy to sector(s) 18 to 18\n\t Copy 1024 bytes from 10001000 to 00021000\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
+    EXPECT_EQ(display.messages,
+              (std::vector<std::string>{"Transferring firmware block 1 of 1, 5000 bytes",
+                                        "Transferred 1 blocks, 5000 total bytes", "Rebooting Device"}));
+    const Bytes flash = chip.rom().flash();
+    EXPECT_EQ(Bytes(flash.begin() + 0x20000, flash.begin() + 0x20000 + 5000), image);
+    EXPECT_EQ(Bytes(flash.begin() + 0x30000, flash.begin() + 0x30004), Bytes(4, 0xFF)) << "the end marker";
+    EXPECT_TRUE(chip.rom().started());
+}
+
+} // namespace
