@@ -1,7 +1,7 @@
 // Programming a 256 KiB image into the ISP boot-ROM emulator over a paced serial
-// line at 115200 baud, with the library's recovery sequence (Open, Sync, Unlock,
-// Prepare and Erase of sectors 0-29, echo off, then for each 4096-byte piece a
-// Write to the RAM buffer, a Prepare and a Copy; echo on and Go), against Debian's
+// line at 115200 baud, with the recovery's serial route (identification, then Open,
+// Unlock, Prepare and Erase of sectors 0-29, echo off, then for each 4096-byte
+// piece a Write to the RAM buffer, a Prepare and a Copy; echo on and Go), against Debian's
 // lpc21isp programming the same image into the same emulator in the same run.
 //
 // The line's ceiling for the data: every character the host must send to carry
@@ -19,8 +19,10 @@
 #include <string>
 #include <vector>
 
+#include "../tests/updater/RecordingDisplay.h"
+#include "BirdWriter.h"
 #include "IspRomLine.h"
-#include "NXPSerial.h"
+#include "Recovery.h"
 #include "Subprocess.h"
 #include "TempDir.h"
 #include "UUEncode.h"
@@ -75,21 +77,12 @@ double seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
-// The recovery sequence of the serial route; false at the first failure.
-bool programWithLibrary(const std::string& port, const std::vector<uint8_t>& bytes) {
-    NXPSerial isp;
-    if (isp.Open(port, kBaud) != aErrNone || isp.Sync() != aErrNone || isp.Unlock() != aErrNone ||
-        isp.Prepare(0, 29) != aErrNone || isp.Erase(0, 29) != aErrNone)
-        return false;
-    isp.SetEcho(false);
-    for (uint32_t address = 0; address < bytes.size(); address += kPiece) {
-        const uint32_t piece = std::min<uint32_t>(kPiece, static_cast<uint32_t>(bytes.size()) - address);
-        if (isp.Write(kNXPChip.ramBuffer, piece, bytes.data() + address) != aErrNone ||
-            isp.Prepare(NXPSerial::sectorOf(address), NXPSerial::sectorOf(address + piece - 1)) != aErrNone ||
-            isp.Copy(address, kNXPChip.ramBuffer, NXPSerial::copyLength(piece)) != aErrNone)
-            return false;
-    }
-    return isp.SetEcho(true) == aErrNone && isp.Go(0) == aErrNone;
+// The recovery's serial route as the tool runs it: identification, then the
+// programming of the file's firmware.
+bool programWithLibrary(const std::string& port, const BirdFile& file) {
+    RecordingDisplay display;
+    uint32_t fingerprint[4];
+    return _get_fingerprint_serial(port, kBaud, fingerprint) && _recover_serial(&display, file, port, kBaud);
 }
 
 bool flashHolds(IspRom& rom, const std::vector<uint8_t>& bytes) {
@@ -102,13 +95,19 @@ void BM_IspProgram(benchmark::State& state) {
     const std::vector<uint8_t> bytes = image();
     TempDir dir;
     const std::string file = dir.write("image.bin", std::string(bytes.begin(), bytes.end()));
+    BirdWriter writer;
+    writer.addIdentity("4.0.1", 0x5E1A0C02, "VT-Acquire");
+    writer.addFirmwareImage(0, bytes);
+    writer.addFirmwareImage(0x7F000, std::vector<uint8_t>(4, 0));
+    writer.writeFile(dir / "image.bird");
+    const BirdFile bird(dir / "image.bird");
     SerialLine::Settings paced;
     paced.paced = true;
     double ours = 0, theirs = 0;
     for (auto _ : state) {
         IspRomLine ourRom(IspRomSettings{}, paced);
         Clock::time_point start = Clock::now();
-        if (!programWithLibrary(ourRom.path(), bytes)) return state.SkipWithError("library flow failed");
+        if (!programWithLibrary(ourRom.path(), bird)) return state.SkipWithError("library flow failed");
         ours = seconds(Clock::now() - start);
         state.SetIterationTime(ours);
         if (!flashHolds(ourRom.rom(), bytes))
