@@ -157,10 +157,12 @@ bool programFlash(UpdaterDisplayInterface* display, NXPSerial& chip, const BirdF
     updaterLog(DEBUG_Updater, "Updating device firmware: \n");
     updaterLog(DEBUG_Updater, "Transferring firmware to device from [%s]\n", file.filename().c_str());
 
-    const int shown = static_cast<int>(file.blocksOfType(birdFirmwareImage).size()) - 1;
+    // The blocks written: those before the end marker (a file need not have one).
+    const std::vector<BirdBlock> blocks = writableBlocks(file);
+    const int shown = static_cast<int>(blocks.size());
     uint32_t total = 0;
     int number = 1;
-    for (const BirdBlock& block : writableBlocks(file)) {
+    for (const BirdBlock& block : blocks) {
         if (!writeBlock(display, chip, block, number++, shown)) return false;
         total += block.imageLength();
     }

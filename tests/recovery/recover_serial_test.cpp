@@ -60,4 +60,27 @@ TEST(RecoverSerial, AnImageIsCopiedInPiecesOfWholeCopyLengths) {
     EXPECT_TRUE(chip.rom().started());
 }
 
+// A file without the end marker: every block is written and counted.
+TEST(RecoverSerial, AFileWithoutAnEndMarkerCountsEveryBlock) {
+    IspRomLine chip({}, SerialLine::Settings{});
+    {
+        NXPSerial identification;
+        ASSERT_EQ(identification.Open(chip.path(), 115200), aErrNone);
+        ASSERT_EQ(identification.Sync(), aErrNone);
+    }
+    TempDir dir;
+    BirdWriter writer;
+    writer.addIdentity("4.0.1", 0x5E1A0C02, "VT-Acquire");
+    writer.addFirmwareImage(0x0, pattern(300));
+    writer.addFirmwareImage(0x1000, pattern(200));
+    writer.writeFile(dir / "r.bird");
+    BirdFile file(dir / "r.bird");
+    RecordingDisplay display;
+    ASSERT_TRUE(_recover_serial(&display, file, chip.path(), 115200));
+    EXPECT_EQ(display.messages,
+              (std::vector<std::string>{"Transferring firmware block 1 of 2, 300 bytes",
+                                        "Transferring firmware block 2 of 2, 200 bytes",
+                                        "Transferred 2 blocks, 500 total bytes", "Rebooting Device"}));
+}
+
 } // namespace
