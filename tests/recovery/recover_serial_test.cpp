@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../updater/LogCapture.h"
@@ -25,27 +26,36 @@ Bytes pattern(size_t n) {
     return bytes;
 }
 
-// 5000 bytes at 0x20000 go as 4096 bytes into sector 18 and 904 bytes copied as
-// 1024; the 4-byte block after them ends the firmware and is not written.
-TEST(RecoverSerial, AnImageIsCopiedInPiecesOfWholeCopyLengths) {
-    IspRomLine chip({}, SerialLine::Settings{});
-    {
-        NXPSerial identification; // leaves the chip synchronised, as a recovery's identification does
+// A chip left synchronised by its identification, as a recovery finds it.
+class RecoverSerial : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        NXPSerial identification;
         ASSERT_EQ(identification.Open(chip.path(), 115200), aErrNone);
         ASSERT_EQ(identification.Sync(), aErrNone);
     }
-    TempDir dir;
-    BirdWriter writer;
-    writer.addIdentity("4.0.1", 0x5E1A0C02, "VT-Acquire");
-    const Bytes image = pattern(5000);
-    writer.addFirmwareImage(0x20000, image);
-    writer.addFirmwareImage(0x30000, Bytes(4, 0xAB));
-    writer.writeFile(dir / "r.bird");
-    BirdFile file(dir / "r.bird");
+    // A recovery file with these firmware images, in order.
+    BirdFile file(const std::vector<std::pair<uint32_t, Bytes>>& images) {
+        BirdWriter writer;
+        writer.addIdentity("4.0.1", 0x5E1A0C02, "VT-Acquire");
+        for (const auto& [address, image] : images)
+            writer.addFirmwareImage(address, image);
+        writer.writeFile(dir / "r.bird");
+        return BirdFile(dir / "r.bird");
+    }
 
-    LogCapture log(DEBUG_Updater);
+    IspRomLine chip{{}, SerialLine::Settings{}};
+    TempDir dir;
     RecordingDisplay display;
-    ASSERT_TRUE(_recover_serial(&display, file, chip.path(), 115200));
+};
+
+// 5000 bytes at 0x20000 go as 4096 bytes into sector 18 and 904 bytes copied as
+// 1024; the 4-byte block after them ends the firmware and is not written.
+TEST_F(RecoverSerial, AnImageIsCopiedInPiecesOfWholeCopyLengths) {
+    const Bytes image = pattern(5000);
+    LogCapture log(DEBUG_Updater);
+    ASSERT_TRUE(
+        _recover_serial(&display, file({{0x20000, image}, {0x30000, Bytes(4, 0xAB)}}), chip.path(), 115200));
     const std::string text = log.text();
     for (const char* line :
          {"\t Prepare to copy to sector(s) 18 to 18\n\t Copy 4096 bytes from 10001000 to 00020000\n",
@@ -61,22 +71,9 @@ TEST(RecoverSerial, AnImageIsCopiedInPiecesOfWholeCopyLengths) {
 }
 
 // A file without the end marker: every block is written and counted.
-TEST(RecoverSerial, AFileWithoutAnEndMarkerCountsEveryBlock) {
-    IspRomLine chip({}, SerialLine::Settings{});
-    {
-        NXPSerial identification;
-        ASSERT_EQ(identification.Open(chip.path(), 115200), aErrNone);
-        ASSERT_EQ(identification.Sync(), aErrNone);
-    }
-    TempDir dir;
-    BirdWriter writer;
-    writer.addIdentity("4.0.1", 0x5E1A0C02, "VT-Acquire");
-    writer.addFirmwareImage(0x0, pattern(300));
-    writer.addFirmwareImage(0x1000, pattern(200));
-    writer.writeFile(dir / "r.bird");
-    BirdFile file(dir / "r.bird");
-    RecordingDisplay display;
-    ASSERT_TRUE(_recover_serial(&display, file, chip.path(), 115200));
+TEST_F(RecoverSerial, AFileWithoutAnEndMarkerCountsEveryBlock) {
+    ASSERT_TRUE(
+        _recover_serial(&display, file({{0x0, pattern(300)}, {0x1000, pattern(200)}}), chip.path(), 115200));
     EXPECT_EQ(display.messages,
               (std::vector<std::string>{"Transferring firmware block 1 of 2, 300 bytes",
                                         "Transferring firmware block 2 of 2, 200 bytes",
