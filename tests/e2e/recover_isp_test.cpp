@@ -145,7 +145,9 @@ TEST_F(RecoverIsp, FingerprintIsTheChipsUniqueId) {
 
 TEST_F(RecoverIsp, ABuildGivenWinsOverTheServersAndAFileNeedsNoServer) {
     RecoveryBuild other;
-    other.images = {{0x1000, pattern(300, 9)}, {0x20000, pattern(6001, 5)}};
+    // The first block's copy, padded to 4096 bytes, reaches over the second: only
+    // images that share bytes are refused.
+    other.images = {{0x1000, pattern(0x500, 9)}, {0x1600, pattern(200, 7)}, {0x20000, pattern(6001, 5)}};
     other.write(dir / "catalogue/serial/5E1A0C02/30.bird");
     startServer();
     startChip();
@@ -186,10 +188,12 @@ TEST_F(RecoverIsp, RefusedBuildsLeaveTheChipAlone) {
         {"generic", RecoveryBuild{}, "Updater does not support offline recovery\n"},
         {"no firmware", RecoveryBuild{}, "The recovery file holds no firmware the chip can take\n"},
         {"off the flash map", RecoveryBuild{}, "The recovery file holds no firmware the chip can take\n"},
+        {"overlapping blocks", RecoveryBuild{}, "The recovery file holds no firmware the chip can take\n"},
     };
     cases[0].file.generic = true;
     cases[1].file.images.clear();
     cases[2].file.images = {{0x7F800, pattern(4000, 3)}};
+    cases[3].file.images = {{0x1000, pattern(600, 3)}, {0x1200, pattern(300, 4)}};
     for (const Case& c : cases) {
         startChip();
         const Bytes before(IspRom::kFlashSize, 0x5A);
