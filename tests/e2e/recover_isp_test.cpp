@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "BirdWriter.h"
 #include "IspRomLine.h"
 #include "ReferenceServer.h"
@@ -240,6 +242,21 @@ TEST_F(RecoverIsp, ServerAndChipFailuresAreSaid) {
     EXPECT_EQ(r.err, "Recovery Error transfering data to device ==> [2, aErrParam]\n");
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_FALSE(chip->rom().started());
+
+    // An answer that names no module or no build: nothing is downloaded and the
+    // store keeps no record for it.
+    for (const char* answer : {"00000000 27", "5E1A0C02 0"}) {
+        dir.write("catalogue/fingerprints.txt",
+                  std::string("0A1B2C3D 4E5F6071 8293A4B5 C6D7E8F9 ") + answer + "\n");
+        startChip();
+        const size_t asked = server->requests().size();
+        r = recover();
+        EXPECT_EQ(r.err, "Failed to retrieve recovery information from Veltrano server\n") << answer;
+        EXPECT_EQ(r.exitStatus, 1) << answer;
+        EXPECT_EQ(server->requests().size(), asked + 1) << answer << ": only the recovery query";
+        EXPECT_NE(::access((dir / "store/updater/00000000").c_str(), F_OK), 0) << answer;
+        EXPECT_EQ(chip->rom().commands(), std::vector<std::string>{"N"}) << answer;
+    }
 
     // The server names a build it cannot give.
     dir.write("catalogue/fingerprints.txt", "0A1B2C3D 4E5F6071 8293A4B5 C6D7E8F9 5E1A0C02 99\n");
