@@ -126,6 +126,8 @@ bool NXPSerial::AwaitInput() {
 
 aErr NXPSerial::WriteBytes(const char* text, size_t length) {
     aErr err = aStream_Write(stream_, reinterpret_cast<const uint8_t*>(text), static_cast<uint32>(length));
+    // A port that failed carries nothing to wait for.
+    if (err != aErrNone) return err;
     const uint32_t now = aTime_GetMSTicks();
     if (static_cast<int32_t>(lineFreeMs_ - now) < 0) lineFreeMs_ = now;
     lineFreeMs_ += lineMs(length);
