@@ -130,7 +130,10 @@ bool UpdaterApp::Recover_Firmware(const std::string& port, uint32_t buildNumber,
     if (birdFilePath.empty()) {
         ServerCommClass server;
         uint32_t serverSerial = serialNumber, serverBuild = 0;
-        if (!server.GetRecoveryInfo(fingerprint, serverSerial, serverBuild, m_serverEndpoint.c_str())) {
+        // An answer without a module or a build to load is no answer: loading would
+        // fetch the newest build under another name, or make a record for serial 0.
+        if (!server.GetRecoveryInfo(fingerprint, serverSerial, serverBuild, m_serverEndpoint.c_str()) ||
+            serverSerial == 0 || (buildNumber == 0 && serverBuild == 0)) {
             displayPrintf(display, 1, "Failed to retrieve recovery information from Veltrano server");
             return false;
         }

@@ -27,6 +27,8 @@ const size_t kReplyMax = 1024;
 const size_t kUIDLineMax = 32;
 const size_t kPortNameMax = 2047;
 const uint32_t kUnlockCode = 23130;
+// A character on the line: start bit, 8 data bits, stop bit.
+const uint32_t kBitsPerChar = 10;
 
 const char kSynchronized[] = "Synchronized\r\n";
 const char kOK[] = "OK\r\n";
@@ -110,10 +112,31 @@ aErr NXPSerial::ReadByte(uint8_t* byte) {
     return aStream_Read(stream_, byte, 1);
 }
 
-// A read found nothing: wait up to 1 ms, but no longer than the next byte takes
-// to arrive.
-void NXPSerial::AwaitInput() {
-    if (aStream_AwaitInput(stream_, 1) == aErrUnimplemented) aTime_MSSleep(1);
+// A read found nothing: wait for input up to one character time (at least 1 ms).
+// While what was sent is still on its way to the chip no answer can have begun,
+// so such a wait spends no try: at a low rate the port holds seconds of bytes.
+// Answers whether the wait spends a try.
+bool NXPSerial::AwaitInput() {
+    const uint32_t charMs = std::max<uint32_t>(1, lineMs(1));
+    const int32_t onLine = static_cast<int32_t>(lineFreeMs_ - aTime_GetMSTicks());
+    const uint32_t wait = onLine > 0 ? std::min<uint32_t>(static_cast<uint32_t>(onLine), charMs) : charMs;
+    if (aStream_AwaitInput(stream_, wait) == aErrUnimplemented) aTime_MSSleep(wait);
+    return onLine <= 0;
+}
+
+aErr NXPSerial::WriteBytes(const char* text, size_t length) {
+    aErr err = aStream_Write(stream_, reinterpret_cast<const uint8_t*>(text), static_cast<uint32>(length));
+    // A port that failed carries nothing to wait for.
+    if (err != aErrNone) return err;
+    const uint32_t now = aTime_GetMSTicks();
+    if (static_cast<int32_t>(lineFreeMs_ - now) < 0) lineFreeMs_ = now;
+    lineFreeMs_ += lineMs(length);
+    return err;
+}
+
+uint32_t NXPSerial::lineMs(size_t chars) const {
+    if (baud_ == 0) return 0;
+    return static_cast<uint32_t>((uint64_t(chars) * kBitsPerChar * 1000 + baud_ - 1) / baud_);
 }
 
 size_t NXPSerial::GetEcho(const char* text, size_t n) {
@@ -126,8 +149,7 @@ size_t NXPSerial::GetEcho(const char* text, size_t n) {
     for (uint32_t empty = 0; matched < n && empty < kReplyTries;) {
         uint8_t byte = 0;
         if (ReadByte(&byte) != aErrNone) {
-            ++empty;
-            AwaitInput();
+            if (AwaitInput()) ++empty;
             if (tracing) trace += '.';
             continue;
         }
@@ -154,10 +176,14 @@ aErr NXPSerial::GetLine(char* buffer, size_t max, uint32_t tries) {
     for (uint32_t used = 0; count < max && lineEnd < 2 && used < tries;) {
         uint8_t byte = 0;
         last = ReadByte(&byte);
-        if (last != aErrNone || (count == 0 && byte == '\n')) {
+        if (last != aErrNone) {
+            if (AwaitInput()) ++used;
+            waits += '.';
+            continue;
+        }
+        if (count == 0 && byte == '\n') {
             ++used;
-            waits += last != aErrNone ? '.' : ',';
-            AwaitInput();
+            waits += ',';
             continue;
         }
         buffer[count++] = static_cast<char>(byte);
@@ -174,7 +200,7 @@ aErr NXPSerial::GetLine(char* buffer, size_t max, uint32_t tries) {
 
 aErr NXPSerial::Test_Serial_Send(const char* text, size_t length, bool echo) {
     logSending(text, length);
-    aErr err = aStream_Write(stream_, reinterpret_cast<const uint8_t*>(text), static_cast<uint32>(length));
+    aErr err = WriteBytes(text, length);
     if (err != aErrNone)
         updaterLog(DEBUG_NXPSerial, "Error Test_Serial_Send() [%s]\n", aError_GetErrorText(err));
     if (echo && length > 0) GetEcho(text, length - 1);
@@ -184,7 +210,7 @@ aErr NXPSerial::Test_Serial_Send(const char* text, size_t length, bool echo) {
 aErr NXPSerial::SendCommand(const char* text) {
     const size_t length = std::strlen(text);
     logSending(text, length);
-    aErr err = aStream_Write(stream_, reinterpret_cast<const uint8_t*>(text), static_cast<uint32>(length));
+    aErr err = WriteBytes(text, length);
     if (err != aErrNone)
         updaterLog(DEBUG_NXPSerial, "Error Test_Serial_Send() [%s]\n", aError_GetErrorText(err));
     // The final "\n" stays for the reply reader, which skips it.
@@ -227,8 +253,7 @@ aErr NXPSerial::Test_Serial_Response(char* buffer, size_t size, const char* expe
         uint8_t byte = 0;
         last = ReadByte(&byte);
         if (last != aErrNone) {
-            ++empty;
-            AwaitInput();
+            if (AwaitInput()) ++empty;
             continue;
         }
         if (taken == 0 && (byte == '\n' || byte == '\r')) {
@@ -394,12 +419,10 @@ aErr NXPSerial::Resume() {
     constexpr uint32_t kQuietReads = 20, kMostReads = 400;
     for (uint32_t quiet = 0, reads = 0; quiet < kQuietReads && reads < kMostReads; ++reads) {
         uint8_t byte = 0;
-        if (ReadByte(&byte) == aErrNone) {
+        if (ReadByte(&byte) == aErrNone)
             quiet = 0;
-        } else {
+        else if (AwaitInput())
             ++quiet;
-            AwaitInput();
-        }
     }
     // The chip's echo may be off (a run that ended mid-transfer): turn it on, and
     // take the reply after the command's echo, if any. Answered, it shows an ISP

@@ -4,9 +4,10 @@
 //
 // One operation per ISP command; each returns aErrNone, aErrParam for a refused
 // argument (nothing is sent) or a nonzero return code from the chip, or the
-// stream's error. Every wait on the chip is bounded by a budget of reads that
-// find nothing (100, or 2000 for a checksum reply), each waiting at most 1 ms for
-// input. Single-threaded; the port is closed by Close, by a new Open and by the
+// stream's error. Every wait on the chip is bounded by the time what was sent
+// takes on the line, then by a budget of reads that find nothing (100, or 2000
+// for a checksum reply), each waiting at most one character time (1 ms at
+// 115200 baud) for input. Single-threaded; the port is closed by Close, by a new Open and by the
 // destructor.
 #ifndef UPDATER_NXPSERIAL_H
 #define UPDATER_NXPSERIAL_H
@@ -96,11 +97,16 @@ class NXPSerial {
     aErr GetLine(char* buffer, size_t max, uint32_t tries);
     aErr SendGroup(const uint8_t* data, uint32_t count);
     aErr ReadByte(uint8_t* byte);
-    void AwaitInput();
+    bool AwaitInput();
+    aErr WriteBytes(const char* text, size_t length);
+    // Milliseconds that chars characters take on the line at the rate in use.
+    uint32_t lineMs(size_t chars) const;
 
     aStream* stream_ = nullptr;
     bool echo_ = true;
     uint32_t baud_ = 0;
+    // Millisecond tick by which the bytes written have crossed the line.
+    uint32_t lineFreeMs_ = 0;
     std::string portName_;
     uint32_t uid_[4] = {0, 0, 0, 0};
 };

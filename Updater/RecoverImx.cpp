@@ -48,8 +48,22 @@ uint32_t liveloaderStartAddress(const BirdFile& file) {
     return file.startAddress().value_or(kDefaultImxStartAddress);
 }
 
+bool startsInLoader(const BirdFile& file) {
+    const uint64_t start = liveloaderStartAddress(file);
+    for (const BirdBlock& block : file.blocksOfType(birdLoaderImage))
+        if (start >= block.address && start < uint64_t(block.address) + block.imageLength()) return true;
+    return false;
+}
+
 aErr _load_liveloader(const BirdFile& file, const std::string& port) {
     updaterLog(DEBUG_Updater, "Transfer Loader via Serial Interface (iMX):\n");
+    // A jump into RAM the file did not fill runs whatever is there: the chip is then
+    // lost until it is powered off.
+    if (!startsInLoader(file)) {
+        updaterLog(DEBUG_Updater, "The start address 0x%08X lies in no loader block\n",
+                   liveloaderStartAddress(file));
+        return aErrNotFound;
+    }
     SDPProtocol rom;
     rom.setLoader(romTransport(port));
     if (!rom.openLoader()) return aErrNotReady;

@@ -36,21 +36,35 @@ bool fitsFlash(const BirdBlock& block) {
     return uint64_t(block.address) + lastPiece + NXPSerial::copyLength(tail) <= kFlashEnd;
 }
 
+// Whether two blocks claim the same flash bytes: programming only clears bits, so
+// the flash would hold neither image.
+bool overlapping(std::vector<BirdBlock> blocks) {
+    std::sort(blocks.begin(), blocks.end(),
+              [](const BirdBlock& a, const BirdBlock& b) { return a.address < b.address; });
+    for (size_t i = 1; i < blocks.size(); ++i) {
+        if (uint64_t(blocks[i - 1].address) + blocks[i - 1].imageLength() > blocks[i].address) {
+            updaterLog(DEBUG_Updater, "Firmware blocks at 0x%08X and 0x%08X overlap\n", blocks[i - 1].address,
+                       blocks[i].address);
+            return true;
+        }
+    }
+    return false;
+}
+
 // The file must hold firmware the chip can take before anything is erased: a chip
 // left blank is worse off than one with broken firmware.
 bool hasWritableFirmware(const BirdFile& file) {
-    std::vector<BirdBlock> blocks = writableBlocks(file);
-    bool any = false;
-    for (const BirdBlock& block : blocks) {
+    std::vector<BirdBlock> blocks;
+    for (const BirdBlock& block : writableBlocks(file)) {
         if (block.imageLength() == 0) continue;
         if (!fitsFlash(block)) {
             updaterLog(DEBUG_Updater, "Firmware block at 0x%08X does not fit the chip's flash\n",
                        block.address);
             return false;
         }
-        any = true;
+        blocks.push_back(block);
     }
-    return any;
+    return !blocks.empty() && !overlapping(blocks);
 }
 
 bool eraseChip(NXPSerial& chip) {

@@ -33,13 +33,16 @@ bool _get_fingerprint_serial(const std::string& port, uint32_t baud, uint32_t fi
 
 // Loads the file's loader blocks into the i.MX chip through its boot ROM (over USB
 // HID for the port "USB", else over the serial port) and jumps to the loader:
-// aErrNone, aErrNotReady when the ROM's transport could not be opened or the ROM
-// did not answer, aErrConnection when a loader block could not be written.
+// aErrNone, aErrNotFound when the start address lies in no loader block (nothing
+// is sent), aErrNotReady when the ROM's transport could not be opened,
+// aErrConnection when a loader block could not be written (a silent ROM included).
 aErr _load_liveloader(const BirdFile& file, const std::string& port);
 
 // The liveloader's start: the first four bytes of the file's start-address block,
 // else kDefaultImxStartAddress.
 uint32_t liveloaderStartAddress(const BirdFile& file);
+// Whether the liveloader's start lies inside one of the file's loader blocks.
+bool startsInLoader(const BirdFile& file);
 
 // Looks for the liveloader on USB under the placeholder serial number and under
 // serialNumber, 15 times a second apart; true once connected.

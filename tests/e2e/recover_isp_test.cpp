@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "BirdWriter.h"
 #include "IspRomLine.h"
 #include "ReferenceServer.h"
@@ -145,7 +147,9 @@ TEST_F(RecoverIsp, FingerprintIsTheChipsUniqueId) {
 
 TEST_F(RecoverIsp, ABuildGivenWinsOverTheServersAndAFileNeedsNoServer) {
     RecoveryBuild other;
-    other.images = {{0x1000, pattern(300, 9)}, {0x20000, pattern(6001, 5)}};
+    // The first block's copy, padded to 4096 bytes, reaches over the second: only
+    // images that share bytes are refused.
+    other.images = {{0x1000, pattern(0x500, 9)}, {0x1600, pattern(200, 7)}, {0x20000, pattern(6001, 5)}};
     other.write(dir / "catalogue/serial/5E1A0C02/30.bird");
     startServer();
     startChip();
@@ -186,10 +190,12 @@ TEST_F(RecoverIsp, RefusedBuildsLeaveTheChipAlone) {
         {"generic", RecoveryBuild{}, "Updater does not support offline recovery\n"},
         {"no firmware", RecoveryBuild{}, "The recovery file holds no firmware the chip can take\n"},
         {"off the flash map", RecoveryBuild{}, "The recovery file holds no firmware the chip can take\n"},
+        {"overlapping blocks", RecoveryBuild{}, "The recovery file holds no firmware the chip can take\n"},
     };
     cases[0].file.generic = true;
     cases[1].file.images.clear();
     cases[2].file.images = {{0x7F800, pattern(4000, 3)}};
+    cases[3].file.images = {{0x1000, pattern(600, 3)}, {0x1200, pattern(300, 4)}};
     for (const Case& c : cases) {
         startChip();
         const Bytes before(IspRom::kFlashSize, 0x5A);
@@ -236,6 +242,21 @@ TEST_F(RecoverIsp, ServerAndChipFailuresAreSaid) {
     EXPECT_EQ(r.err, "Recovery Error transfering data to device ==> [2, aErrParam]\n");
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_FALSE(chip->rom().started());
+
+    // An answer that names no module or no build: nothing is downloaded and the
+    // store keeps no record for it.
+    for (const char* answer : {"00000000 27", "5E1A0C02 0"}) {
+        dir.write("catalogue/fingerprints.txt",
+                  std::string("0A1B2C3D 4E5F6071 8293A4B5 C6D7E8F9 ") + answer + "\n");
+        startChip();
+        const size_t asked = server->requests().size();
+        r = recover();
+        EXPECT_EQ(r.err, "Failed to retrieve recovery information from Veltrano server\n") << answer;
+        EXPECT_EQ(r.exitStatus, 1) << answer;
+        EXPECT_EQ(server->requests().size(), asked + 1) << answer << ": only the recovery query";
+        EXPECT_NE(::access((dir / "store/updater/00000000").c_str(), F_OK), 0) << answer;
+        EXPECT_EQ(chip->rom().commands(), std::vector<std::string>{"N"}) << answer;
+    }
 
     // The server names a build it cannot give.
     dir.write("catalogue/fingerprints.txt", "0A1B2C3D 4E5F6071 8293A4B5 C6D7E8F9 5E1A0C02 99\n");

@@ -301,3 +301,26 @@ TEST(IspSerial, LogLinesNameTheFailure) {
 }
 
 } // namespace
+
+namespace {
+
+// At 2400 baud a character takes 4 ms: the echo of a line trickles back slower
+// than reads find nothing, and a group of 12 lines stays 3 s on the line after the
+// port took it. Each reply is awaited until what was sent crossed the line.
+TEST(IspSerial, AtALowRateRepliesAreAwaitedUntilWhatWasSentCrossedTheLine) {
+    struct Case {
+        bool echo;
+        uint32_t size;
+    } cases[] = {{true, 48}, {false, 540}};
+    for (const Case& c : cases) {
+        Rig rig({}, true);
+        rig.synchronise(2400);
+        rig.setEcho(c.echo);
+        const std::vector<uint8_t> data = pattern(c.size, 7);
+        EXPECT_EQ(rig.host.Write(kRam, c.size, data.data()), aErrNone) << "echo " << c.echo;
+        EXPECT_EQ(rig.rom().ram(kRam, c.size), data) << "echo " << c.echo;
+        EXPECT_EQ(rig.rom().resends(), 0u) << "echo " << c.echo;
+    }
+}
+
+} // namespace
