@@ -46,6 +46,8 @@ ImxChip::~ImxChip() {
     }
     changed_.notify_all();
     watcher_.join();
+    // No jump may reach this chip from the line's thread while it goes.
+    if (serial_) serial_->line().stop();
     serial_.reset();
     hid_.reset();
     rom_.setJumpObserver(nullptr);
@@ -75,6 +77,7 @@ bool ImxChip::jumped(uint32_t) {
         std::lock_guard<std::mutex> lock(mutex_);
         resetsSeen_ = module_.system().resets();
         rebootsSeen_ = module_.upgrade().counts().reboots;
+        ++jumps_;
     }
     if (serial_) serial_->line().send(kBanner);
     if (bus_) bus_->setPlugged(module_, true);
@@ -103,11 +106,13 @@ void ImxChip::watch() {
             changed_.notify_all();
         } else if (resets != resetsSeen_) {
             resetsSeen_ = resets;
+            const uint64_t jumps = jumps_;
             lock.unlock();
             if (bus_) bus_->setPlugged(module_, false);
             rom_.restart();
             lock.lock();
-            state_ = State::Rom;
+            // A jump that came once the ROM was back started the liveloader again.
+            if (jumps_ == jumps) state_ = State::Rom;
             changed_.notify_all();
         }
     }

@@ -89,6 +89,7 @@ class ImxChip {
     bool stop_ = false;
     uint64_t resetsSeen_ = 0;
     uint64_t rebootsSeen_ = 0;
+    uint64_t jumps_ = 0;
     std::unique_ptr<SdpRomSerial> serial_;
     std::unique_ptr<SdpRomHid> hid_;
     std::thread watcher_;
