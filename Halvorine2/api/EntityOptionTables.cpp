@@ -9,10 +9,12 @@
 #include "EqualizerClass.h"
 #include "USBClass.h"
 #include "AnalogClass.h"
+#include "AppClass.h"
 #include "DigitalClass.h"
 #include "RailClass.h"
 #include "TemperatureClass.h"
 #include "RelayClass.h"
+#include "StoreClass.h"
 #include "UARTClass.h"
 #include "PowerDeliveryClass.h"
 #include "PortClass.h"
@@ -27,6 +29,7 @@ namespace Veltrano::Halvorine {
 
 namespace {
 const EntityOptionTable kTables[] = {
+    {AppClass::kClassNumber, "AppClass", AppClass::kOptions, std::size(AppClass::kOptions)},
     {MuxClass::kClassNumber, "MuxClass", MuxClass::kOptions, std::size(MuxClass::kOptions)},
     {PointerClass::kClassNumber, "PointerClass", PointerClass::kOptions, std::size(PointerClass::kOptions)},
     {RCServoClass::kClassNumber, "RCServoClass", RCServoClass::kOptions, std::size(RCServoClass::kOptions)},
@@ -50,6 +53,7 @@ const EntityOptionTable kTables[] = {
      std::size(EthernetClass::kOptions)},
     {POEClass::kClassNumber, "POEClass", POEClass::kOptions, std::size(POEClass::kOptions)},
     {HDBaseTClass::kClassNumber, "HDBaseTClass", HDBaseTClass::kOptions, std::size(HDBaseTClass::kOptions)},
+    {StoreClass::kClassNumber, "StoreClass", StoreClass::kOptions, std::size(StoreClass::kOptions)},
     {TimerClass::kClassNumber, "TimerClass", TimerClass::kOptions, std::size(TimerClass::kOptions)},
     {ClockClass::kClassNumber, "ClockClass", ClockClass::kOptions, std::size(ClockClass::kOptions)},
 };

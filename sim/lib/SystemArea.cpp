@@ -1,15 +1,11 @@
 #include "SystemArea.h"
 
-#include <algorithm>
-
 #include "UeiMessage.h"
 #include "VirtualModule.h"
 
 namespace Veltrano::Sim {
 
 namespace {
-constexpr size_t kChunkBytes = 24;
-constexpr uint8_t kMoreChunks = 0x80;
 constexpr uint8_t kErrSize = 14;
 } // namespace
 
@@ -24,7 +20,6 @@ bool SystemArea::handle(VirtualModule& module, const ModuleFrame& frame) {
 void SystemArea::reset() {
     routing_ = false;
     incoming_.clear();
-    nextSequence_ = 0;
 }
 
 bool SystemArea::get(VirtualModule& module, const UeiRequest& request) {
@@ -102,38 +97,26 @@ bool SystemArea::set(VirtualModule& module, const UeiRequest& request) {
 
 void SystemArea::sendName(VirtualModule& module, const UeiRequest& request) {
     uint8_t address = module.identity().address;
-    std::vector<uint8_t> name = this->name();
-    size_t sent = 0;
-    uint8_t sequence = 0;
-    do {
-        size_t chunk = std::min(name.size() - sent, kChunkBytes);
-        bool more = sent + chunk < name.size();
-        ModuleFrame reply = ueiReplyEmpty(address, request);
-        reply.data.insert(reply.data.end(), name.begin() + sent, name.begin() + sent + chunk);
-        reply.data.push_back(static_cast<uint8_t>((sequence++ & 0x7F) | (more ? kMoreChunks : 0)));
-        module.answer("system.get", reply,
+    for (const ModuleFrame& chunk : ueiReplyChunks(address, request, name()))
+        module.answer("system.get", chunk,
                       [&](uint8_t error) { return ueiReplyError(address, request, error); });
-        sent += chunk;
-    } while (sent < name.size());
 }
 
 void SystemArea::takeNameChunk(VirtualModule& module, const UeiRequest& request) {
     uint8_t address = module.identity().address;
-    if (request.tail.empty()) return;
-    uint8_t last = request.tail.back();
-    if ((last & 0x7F) != nextSequence_) {
+    switch (incoming_.take(request)) {
+    case UeiChunkCollector::Step::Ignored:
+    case UeiChunkCollector::Step::More:
+        return;
+    case UeiChunkCollector::Step::OutOfStep:
         // Out of step: refuse the whole value.
-        incoming_.clear();
-        nextSequence_ = 0;
         module.send(ueiReplyError(address, request, kErrSize));
         return;
+    case UeiChunkCollector::Step::Done:
+        break;
     }
-    incoming_.insert(incoming_.end(), request.tail.begin(), request.tail.end() - 1);
-    nextSequence_ = static_cast<uint8_t>((nextSequence_ + 1) & 0x7F);
-    if (last & kMoreChunks) return;
-    setName(incoming_);
+    setName(incoming_.bytes());
     incoming_.clear();
-    nextSequence_ = 0;
     module.answer("system.set", ueiReplyEmpty(address, request),
                   [&](uint8_t error) { return ueiReplyError(address, request, error); });
 }

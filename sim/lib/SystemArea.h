@@ -10,10 +10,9 @@
 #include <vector>
 
 #include "ModuleArea.h"
+#include "UeiMessage.h"
 
 namespace Veltrano::Sim {
-
-struct UeiRequest;
 
 class SystemArea : public ModuleArea {
   public:
@@ -64,8 +63,7 @@ class SystemArea : public ModuleArea {
     std::atomic<bool> hasIdentifier_{false};
     mutable std::mutex nameMutex_;
     std::vector<uint8_t> name_;
-    std::vector<uint8_t> incoming_; // chunks of a name being set
-    uint8_t nextSequence_ = 0;
+    UeiChunkCollector incoming_; // chunks of a name being set
 };
 
 } // namespace Veltrano::Sim

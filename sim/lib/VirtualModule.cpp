@@ -35,6 +35,7 @@ VirtualModule::VirtualModule(ModuleIdentity identity) : identity_(identity) {
     auto heartbeat = std::make_unique<HeartbeatArea>(identity.heartbeatIntervalMs);
     auto linkControl = std::make_unique<LinkControlArea>();
     auto system = std::make_unique<SystemArea>();
+    auto entityValues = std::make_unique<EntityValueArea>();
     auto i2c = std::make_unique<I2CArea>(bus_);
     auto storeSlots = std::make_unique<StoreSlotArea>();
     auto factoryData = std::make_unique<FactoryDataArea>();
@@ -42,6 +43,7 @@ VirtualModule::VirtualModule(ModuleIdentity identity) : identity_(identity) {
     heartbeat_ = heartbeat.get();
     linkControl_ = linkControl.get();
     system_ = system.get();
+    entityValues_ = entityValues.get();
     i2c_ = i2c.get();
     storeSlots_ = storeSlots.get();
     factoryData_ = factoryData.get();
@@ -53,6 +55,7 @@ VirtualModule::VirtualModule(ModuleIdentity identity) : identity_(identity) {
     areas_.push_back(std::move(linkControl));
     areas_.push_back(std::move(heartbeat));
     areas_.push_back(std::move(system));
+    areas_.push_back(std::move(entityValues));
     areas_.push_back(std::make_unique<ModuleInfoArea>());
     areas_.push_back(std::make_unique<EchoArea>());
     areas_.push_back(std::move(i2c));

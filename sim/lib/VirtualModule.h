@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "EntityValueArea.h"
 #include "FactoryDataArea.h"
 #include "HeartbeatArea.h"
 #include "I2CArea.h"
@@ -109,6 +110,7 @@ class VirtualModule {
     LinkControlArea& linkControl() { return *linkControl_; }
     HeartbeatArea& heartbeat() { return *heartbeat_; }
     SystemArea& system() { return *system_; }
+    EntityValueArea& entityValues() { return *entityValues_; }
     I2CArea& i2c() { return *i2c_; }
     StoreSlotArea& storeSlots() { return *storeSlots_; }
     FactoryDataArea& factoryData() { return *factoryData_; }
@@ -151,6 +153,7 @@ class VirtualModule {
     LinkControlArea* linkControl_;
     HeartbeatArea* heartbeat_;
     SystemArea* system_;
+    EntityValueArea* entityValues_;
     ModuleBus bus_;
     I2CArea* i2c_;
     RouterArea* router_;
