@@ -163,7 +163,7 @@ class EndlessStream : public Veltrano::Sim::ModuleArea {
 TEST(Entity, EmptyChunkAnnouncingMoreEndsTheGet) {
     ConnectedModule m;
     ASSERT_EQ(m.connected, aErrNone);
-    m.device.module().addArea(std::make_unique<EndlessStream>());
+    m.device.module().addFirstArea(std::make_unique<EndlessStream>());
     struct Analog : EntityClassOf<30> {
         using EntityClass::getUEIBytes;
     } analog;
