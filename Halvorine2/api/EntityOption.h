@@ -1,7 +1,8 @@
 // EntityOption: one row of an entity class's table of options: the option code,
 // the width of its value, which way it goes and whether a subindex byte names
 // one of several values. Every class of the entity family publishes its rows
-// as kOptions; each member is bound to one row, and the compiler checks that
+// as kOptions (the system and I2C classes excepted: theirs are written by
+// hand); each member is bound to one row, and the compiler checks that
 // the member's value type and direction agree with it.
 #ifndef HALVORINE_ENTITYOPTION_H
 #define HALVORINE_ENTITYOPTION_H
