@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 
 #include "ApiFixtures.h"
@@ -349,6 +350,30 @@ TEST_F(StreamFixture, ACallbackRemovingTheLastSubscriptionEndsItsOwnDelivery) {
               aErrNone);
     area().burst(1);
     EXPECT_TRUE(eventuallyTrue([&] { return self.calls == 2; }));
+}
+
+// The filter runs holding the engine's filter lock and takes the stream
+// mutex; subscribing must never hold the stream mutex while it installs or
+// removes the filter.
+TEST_F(StreamFixture, SubscribingWhileSamplesFlowNeverDeadlocks) {
+    ASSERT_EQ(m.connected, aErrNone);
+    Received got;
+    area().setSources({source(1, 1)});
+    area().setFreeRunning(true);
+    area().setRate(20000);
+    auto churn = std::async(std::launch::async, [&] {
+        int failures = 0;
+        for (int round = 0; round < 30; ++round) {
+            failures +=
+                link->registerStreamCallback(kModule, kClass, 1, 0, true, got.callback(), &got) != aErrNone;
+            failures += link->enableStream(kModule, kClass, 1, 0, false) != aErrNone;
+        }
+        return failures;
+    });
+    ASSERT_EQ(churn.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    EXPECT_EQ(churn.get(), 0);
+    EXPECT_GT(got.samples, 0);
+    area().setRate(0);
 }
 
 // Another Link on the same module shares the engine link, which outlives the
