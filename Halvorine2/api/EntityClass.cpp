@@ -49,10 +49,42 @@ aErr EntityClass::getUEI(unsigned char option, uei* record) {
     Link* l = link();
     if (!l) return aErrResource;
     if (!record) return aErrParam;
+    uint8 subindex = record->type == ueiByte ? record->value.uchVal : 0;
+    uint32 cached = 0;
+    aErr err = streamedValue(option, subindex, &cached);
+    if (err != aErrNotFound) {
+        record->value.uiVal = cached;
+        return err;
+    }
     address(record, static_cast<uint8>(option | kUEIGet));
-    aErr err = l->sendUEI(*record);
+    err = l->sendUEI(*record);
     if (err != aErrNone) return err;
     return l->receiveUEI(record->module, record->command, option, state_->index, record);
+}
+
+aErr EntityClass::streamedValue(unsigned char option, unsigned char subindex, uint32* value) const {
+    Link* l = link();
+    if (!l) return aErrNotFound;
+    return l->getStreamValue(moduleAddress(), state_->command, option, state_->index, subindex, value);
+}
+
+aErr EntityClass::registerOptionCallback(unsigned char option, bool enable, streamCallback callback,
+                                         void* reference) {
+    Link* l = link();
+    if (!l) return aErrResource;
+    return l->registerStreamCallback(moduleAddress(), state_->command, option, state_->index, enable,
+                                     std::move(callback), reference);
+}
+
+aErr EntityClass::setStreamEnabled(unsigned char enable) {
+    return registerOptionCallback(Link::STREAM_WILDCARD, enable != 0, streamCallback(), nullptr);
+}
+
+aErr EntityClass::getStreamStatus(StreamStatusEntry* entries, unsigned int capacity, unsigned int* count) {
+    Link* l = link();
+    if (!l) return aErrResource;
+    return l->getStreamStatus(moduleAddress(), state_->command, Link::STREAM_WILDCARD, state_->index,
+                              Link::STREAM_WILDCARD, entries, capacity, count);
 }
 
 aErr EntityClass::exchangeSet(unsigned char option, bool hasSubindex, unsigned char subindex, uei* record) {
@@ -79,7 +111,10 @@ aErr EntityClass::getScalar(unsigned char option, bool hasSubindex, unsigned cha
     uei record{};
     record.type = hasSubindex ? ueiByte : ueiNone;
     record.value.uiVal = subindex;
-    aErr err = getUEI(option, &record);
+    // A streamed value carries no width of its own: it is taken as asked.
+    aErr err = streamedValue(option, subindex, value);
+    if (err != aErrNotFound) return err;
+    err = getUEI(option, &record);
     if (err != aErrNone && err != aErrStreamStale) return err;
     if (record.type != type) return aErrSize;
     *value = record.value.uiVal;

@@ -80,6 +80,15 @@ class EntityClass {
     static unsigned char getUEIBytesSequence(const aPacket* packet);
     static bool getUEIBytesContinue(const aPacket* packet);
 
+    // Streaming (see Link): subscriptions to this entity's values. Each
+    // answers aErrResource when the module has no Link.
+    // Subscribes to option (0xFF: every option) of this entity, or unsubscribes.
+    aErr registerOptionCallback(unsigned char option, bool enable, streamCallback callback, void* reference);
+    // Streams every option without a callback (any non-zero enable), or stops.
+    aErr setStreamEnabled(unsigned char enable);
+    // The latest streamed values of this entity's options.
+    aErr getStreamStatus(StreamStatusEntry* entries, unsigned int capacity, unsigned int* count);
+
   protected:
     // Waits for a reply of this entity to a get of option, without sending.
     aErr awaitUEI32Val(unsigned int option, unsigned int* value, unsigned int unused);
@@ -87,7 +96,9 @@ class EntityClass {
     aErr sendPacket(unsigned char command, unsigned char length, const unsigned char* data);
     aErr receivePacket(const unsigned char* match, unsigned char* length, unsigned char* data);
     // The exchanges. getUEI sends the record's subindex when its type is
-    // ueiByte and answers the reply's value and type in the record.
+    // ueiByte and answers the reply's value and type in the record. A value
+    // the Link keeps from streaming answers without asking the module: the
+    // value only, aErrNone when fresh and aErrStreamStale when read before.
     aErr getUEI(unsigned char option, uei* record);
     aErr setUEI(unsigned char option, uei* record);
     aErr setUEI(unsigned char option, unsigned char subindex, uei* record);
@@ -136,6 +147,8 @@ class EntityClass {
                    uint32 value);
     aErr exchangeSet(unsigned char option, bool hasSubindex, unsigned char subindex, uei* record);
     void address(uei* record, unsigned char option) const;
+    // The Link's latest streamed value of option; aErrNotFound when it keeps none.
+    aErr streamedValue(unsigned char option, unsigned char subindex, uint32* value) const;
 
     std::shared_ptr<EntityState> state_;
 };

@@ -104,6 +104,7 @@ LinkState::~LinkState() {
 }
 
 void LinkState::release() {
+    stream.shutdown();
     aLogger* log = nullptr;
     uint32 held = 0;
     {

@@ -23,7 +23,9 @@
 
 #include <list>
 #include <memory>
+#include <vector>
 
+#include "LinkStreamTypes.h"
 #include "UEIExchange.h"
 #include "aLink.h"
 #include "aLinkSpecifier.h"
@@ -192,6 +194,79 @@ class Link {
     aErr enablePacketLog(const char* path);
     aErr disablePacketLog();
 
+    // Value streaming. A module pushes the values of subscribed entity
+    // options (UEIs) as stream samples; the Link takes them out of its normal
+    // traffic with a filter on the engine link, keeps the latest value of each
+    // subscribed key and calls the subscriptions' callbacks on a delivery
+    // thread of its own. The filter and the thread exist while at least one
+    // subscription does; removing the last one, disconnect and the last copy's
+    // destructor remove the filter and stop delivery before the engine link is
+    // released. After reset() the filter is gone until the next subscription
+    // call installs it again. A callback may subscribe and unsubscribe on its
+    // own Link but must not destroy its last copy.
+    //
+    // A stream key holds module (bits 24-31), command (16-23), option (8-15),
+    // index (0-7) and subindex (32-39); an element of STREAM_WILDCARD stands
+    // for any value.
+    static constexpr unsigned char STREAM_WILDCARD = 0xFF;
+    static unsigned long long createStreamKey(unsigned char module, unsigned char command,
+                                              unsigned char option, unsigned char index,
+                                              unsigned char subindex);
+    // Element 0 module, 1 command, 2 option, 3 index, 4 subindex; others 0.
+    static unsigned char getStreamKeyElement(unsigned long long key, unsigned char element);
+
+    // Subscribes (enable) or unsubscribes the key (module, command, option,
+    // index, any subindex) and tells the module with a set of command 93.
+    // option STREAM_WILDCARD takes every option of the entity. An existing
+    // subscription gets the new callback and reference; unsubscribing drops
+    // every subscribed key the arguments match. aErrParam for an odd module
+    // or 0xFF (nothing sent), aErrConnection without an engine link, aErrTimeout
+    // or the module's error when it does not confirm; a failed subscription
+    // is removed again.
+    aErr registerStreamCallback(unsigned char module, unsigned char command, unsigned char option,
+                                unsigned char index, bool enable, streamCallback callback, void* reference);
+    // The same without a callback: only the latest values are kept.
+    aErr enableStream(unsigned char module, unsigned char command, unsigned char option, unsigned char index,
+                      bool enable);
+    // Asks the module whether it streams (command 93, option 1).
+    aErr isLinkStreaming(unsigned char module, unsigned char* state);
+    // The latest value of the exact key: aErrNone the first time it is read,
+    // aErrStreamStale after that; aErrNotFound when the key is not subscribed
+    // or no sample has made it known.
+    aErr getStreamValue(unsigned char module, unsigned char command, unsigned char option,
+                        unsigned char index, unsigned char subindex, unsigned int* value);
+    // The subscribed keys matching the arguments (0xFF matches any value), in
+    // key order. lock: take the stream mutex (false only when it is held).
+    std::vector<unsigned long long> filterActiveStreamKeys(unsigned char module, unsigned char command,
+                                                           unsigned char option, unsigned char index,
+                                                           unsigned char subindex, bool lock);
+    // The matching keys that hold no wildcard, with their latest values, in
+    // key order. At most capacity entries are written; *count is the number of
+    // matching keys, and aErrSize when they are more than capacity.
+    // aErrConnection when not connected; aErrParam for NULL or capacity 0.
+    aErr getStreamStatus(unsigned char module, unsigned char command, unsigned char option,
+                         unsigned char index, unsigned char subindex, StreamStatusEntry* entries,
+                         unsigned int capacity, unsigned int* count);
+    // Samples dropped because the delivery ring (499 waiting samples) was full.
+    unsigned long long getStreamDrops() const;
+
+    // The filter on the engine link (linkState: the Link's private state).
+    // Takes every stream packet: keeps the value and queues the callbacks of
+    // the exact key and of every wildcard subscription matching it.
+    static bool linkStreamFilter(const aPacket* packet, void* linkState);
+    // Sample type of a streamed packet (STREAM_PACKET_BYTES for a chunk), or
+    // STREAM_PACKET_NONE when the packet is no stream packet.
+    static unsigned char getStreamPacketType(const aPacket* packet);
+    static bool isStreamPacket(const aPacket* packet);
+    // A stream packet that is a whole sample of the length its type needs.
+    static bool isStreamSample(const aPacket* packet);
+    static bool isSubindexType(unsigned char type);
+    // Decodes a sample; NULL outputs are skipped. aErrSize for a chunk of a
+    // bytes value, aErrPacket for anything else that is no valid sample.
+    static aErr getStreamSample(const aPacket* packet, unsigned long long* timestamp, unsigned int* value,
+                                unsigned char* subindex);
+    static aErr getTimestampParts(unsigned long long timestamp, unsigned int* high, unsigned int* low);
+
     // Discovery: aErrNotFound when nothing was found. The list form appends
     // a copy of every module found, in discovery order.
     static aErr sDiscover(linkType type, DiscoveryCallback callback, void* ref,
@@ -216,6 +291,14 @@ class Link {
     aErr storeSlotValue(unsigned char module, unsigned char store, unsigned char slot, uint8 option,
                         unsigned int* value);
     aErr endFactoryData(unsigned char module, unsigned int total);
+
+    // Installs the stream filter while subscriptions exist, else removes it and
+    // stops delivery.
+    aErr applyStreamFilter();
+    aErr tellModuleStream(unsigned char module, unsigned char command, unsigned char option,
+                          unsigned char index, bool enable);
+    void removeStreamKeys(unsigned char module, unsigned char command, unsigned char option,
+                          unsigned char index);
 
     std::shared_ptr<LinkState> state_;
 };

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "Link.h"
+#include "LinkStream.h"
 #include "aLinkLogger.h"
 
 namespace Veltrano::Halvorine {
@@ -19,11 +20,13 @@ struct LinkState {
     LinkState(const LinkState&) = delete;
     LinkState& operator=(const LinkState&) = delete;
 
-    // Closes the packet log, then drops the engine reference (the log's
-    // writer reads through the reference, so it goes first).
+    // Stops streaming and closes the packet log, then drops the engine
+    // reference (the stream filter and the log's writer read through the
+    // reference, so they go first).
     void release();
 
     std::atomic<uint32> ref{0};
+    LinkStream stream;
     mutable std::mutex mutex; // guards the fields below
     aLogger* logger = nullptr;
     aSolvanConfig config;

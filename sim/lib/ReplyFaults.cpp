@@ -21,6 +21,7 @@ const char* const kReplyFaultRequests[] = {
     "factory.get, factory.set, factory.end: factory data",
     "upgrade.init, upgrade.prepare, upgrade.data, upgrade.sum, upgrade.write, upgrade.load, upgrade.uei: "
     "the firmware loader",
+    "stream: stream control (command 93)",
     nullptr,
 };
 

@@ -40,6 +40,7 @@ VirtualModule::VirtualModule(ModuleIdentity identity) : identity_(identity) {
     auto storeSlots = std::make_unique<StoreSlotArea>();
     auto factoryData = std::make_unique<FactoryDataArea>();
     auto upgrade = std::make_unique<UpgradeArea>();
+    auto stream = std::make_unique<StreamArea>();
     heartbeat_ = heartbeat.get();
     linkControl_ = linkControl.get();
     system_ = system.get();
@@ -48,6 +49,7 @@ VirtualModule::VirtualModule(ModuleIdentity identity) : identity_(identity) {
     storeSlots_ = storeSlots.get();
     factoryData_ = factoryData.get();
     upgrade_ = upgrade.get();
+    stream_ = stream.get();
     auto router = std::make_unique<RouterArea>(bus_, *system_);
     router_ = router.get();
     for (uint8_t slot = 0; slot < 4; ++slot)
@@ -62,6 +64,7 @@ VirtualModule::VirtualModule(ModuleIdentity identity) : identity_(identity) {
     areas_.push_back(std::move(storeSlots));
     areas_.push_back(std::move(factoryData));
     areas_.push_back(std::move(upgrade));
+    areas_.push_back(std::move(stream));
     areas_.push_back(std::move(router));
 }
 

@@ -32,6 +32,7 @@
 #include "ModuleFaults.h"
 #include "ModuleFrame.h"
 #include "StoreSlotArea.h"
+#include "StreamArea.h"
 #include "SystemArea.h"
 #include "UpgradeArea.h"
 
@@ -115,6 +116,7 @@ class VirtualModule {
     StoreSlotArea& storeSlots() { return *storeSlots_; }
     FactoryDataArea& factoryData() { return *factoryData_; }
     UpgradeArea& upgrade() { return *upgrade_; }
+    StreamArea& stream() { return *stream_; }
     // True while the module is away.
     bool away() const;
     // Times the module went away so far: a carrier's connection from before a
@@ -160,6 +162,7 @@ class VirtualModule {
     StoreSlotArea* storeSlots_;
     FactoryDataArea* factoryData_;
     UpgradeArea* upgrade_;
+    StreamArea* stream_;
     std::map<std::string, uint32_t> requestCounts_; // per connection, for the reply faults
     std::vector<std::unique_ptr<ModuleArea>> areas_;
 };
