@@ -15,9 +15,9 @@
 // mutex. Request/reply members are not serialised: two threads waiting for
 // replies that the same filter accepts may take each other's replies.
 //
-// Link sharing between processes (a USB link served to others, and links
-// through such a server) is not part of this build: those connects answer
-// aErrUnimplemented.
+// With shareThroughServer set (the default), a USB module is opened behind a
+// link-sharing server that other processes join as ASOLVAN links; the Link
+// itself then talks to the module through the server too.
 #ifndef HALVORINE_LINK_H
 #define HALVORINE_LINK_H
 

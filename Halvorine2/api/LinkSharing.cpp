@@ -1,17 +1,29 @@
-// Engine links through a link-sharing server. Link sharing between processes
-// is not in this build yet: these answer aErrUnimplemented until it is.
+// Engine links through a link-sharing server: a USB module opened behind a
+// server of our own (or joining the one this process runs for it already), and
+// links to a server found elsewhere.
 #include "LinkState.h"
+#include "aServer_ZeroMQ.h"
+#include "aStream_ZeroMQClient.h"
 
 namespace Veltrano::Halvorine {
 
-aErr sOpenSharedUSB(const linkSpec&, aSolvanConfig&, uint32* ref) {
-    *ref = 0;
-    return aErrUnimplemented;
+aErr sOpenSharedUSB(const linkSpec& spec, aSolvanConfig& config, uint32* ref) {
+    uint16 port = 0;
+    uint32 address = config.interfaceAddress;
+    if (aLink_GetServer(spec.serialNumber, &port, &address))
+        *ref = aLink_CreateClient(address, port, 0);
+    else
+        *ref = aLink_CreateServer(spec.serialNumber, &port, &address, config.loopbackOnly != 0);
+    if (*ref) {
+        config.serverPort = port;
+        config.interfaceAddress = address;
+    }
+    return aErrNone;
 }
 
-aErr sOpenSharingClient(const linkSpec&, uint32, uint32* ref) {
-    *ref = 0;
-    return aErrUnimplemented;
+aErr sOpenSharingClient(const linkSpec& spec, uint32 existingRef, uint32* ref) {
+    *ref = aLink_CreateClient(spec.ipAddress, spec.ipPort, existingRef);
+    return aErrNone;
 }
 
 } // namespace Veltrano::Halvorine

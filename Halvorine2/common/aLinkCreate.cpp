@@ -1,6 +1,7 @@
 /* Making links per transport, sharing them between users, tearing them down and
  * resetting them. */
 #include "aLinkInternal.h"
+#include "aStream_ZeroMQClient.h"
 #include "aTime.h"
 
 namespace {
@@ -54,6 +55,8 @@ aErr sOpenStream(const aLinkEntry& entry, aStream** stream) {
         return aStream_CreateUSB(entry.key, stream);
     case kLinkTypeTCPIP:
         return aStream_CreateSocket(entry.key, entry.port, stream);
+    case kLinkTypeClient:
+        return aStream_CreateClient(entry.key, entry.port, stream);
     default:
         return aErrParam; /* serial ports and callers' streams are not reopened */
     }

@@ -125,11 +125,32 @@ TEST(Link, SpecifiersThatCannotBeOpened) {
     EXPECT_EQ(refused.getStatus(), UNKNOWN_ERROR);
 }
 
-TEST(Link, SharedUsbIsNotInThisBuild) {
+TEST(Link, SharedUsbOpensBehindAServerThatOthersJoin) {
     ModuleOn device(Carrier::Usb);
-    Link link(device.spec(), "Link");
-    EXPECT_EQ(link.connect(), aErrUnimplemented) << "the default configuration shares USB through a server";
-    EXPECT_EQ(link.getStatus(), UNKNOWN_ERROR);
+    Link first(device.spec(), "first");
+    ASSERT_EQ(first.connect(), aErrNone) << "the default configuration shares USB through a server";
+    aSolvanConfig config;
+    ASSERT_EQ(first.getConfig(&config), aErrNone);
+    EXPECT_NE(config.serverPort, 0) << "the server's port is written back";
+    EXPECT_EQ(config.interfaceAddress, kLoopbackInterface);
+
+    Link second(device.spec(), "second");
+    ASSERT_EQ(second.connect(), aErrNone) << "a second USB Link joins the server";
+    aSolvanConfig joined;
+    second.getConfig(&joined);
+    EXPECT_EQ(joined.serverPort, config.serverPort);
+
+    linkSpec spec = device.spec();
+    spec.type = ASOLVAN;
+    spec.ipAddress = config.interfaceAddress;
+    spec.ipPort = config.serverPort;
+    Link client(spec, "client");
+    ASSERT_EQ(client.connect(), aErrNone);
+    for (Link* link : {&first, &second, &client}) {
+        unsigned char address = 0;
+        EXPECT_EQ(link->getModuleAddress(&address), aErrNone) << link->getName();
+        EXPECT_EQ(address, device.module().identity().address) << link->getName();
+    }
 }
 
 // A connect that finds the engine link but never sees it run must give its

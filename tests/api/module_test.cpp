@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ApiFixtures.h"
+#include "RunningProgram.h"
 
 using namespace ApiTest;
 
@@ -58,8 +59,26 @@ TEST(Module, ConnectNeedsASerialNumberAndDiscovery) {
 }
 
 TEST(Module, FallbackToALinkSharingServer) {
-    GTEST_SKIP() << "discoverAndConnect(USB, 0, 0) falling back to a link-sharing server waits for link "
-                    "sharing between processes";
+    // Another process holds the only module and shares it; none is on this USB.
+    RunningProgram server(std::string(VELTRANO_BIN_DIR) + "/sharedmodule",
+                          {"--serial", "5A4E0002", "--model", "9", "--address", "8"});
+    ASSERT_EQ(server.firstLine().rfind("asolvan 127.0.0.1:", 0), 0u);
+    ASSERT_EQ(server.nextLine(), "ready");
+    Module module(0, 0);
+    ASSERT_EQ(module.discoverAndConnect(USB, 0), aErrNone);
+    linkSpec spec;
+    ASSERT_EQ(module.getLinkSpecifier(&spec), aErrNone);
+    EXPECT_EQ(spec.type, ASOLVAN);
+    EXPECT_EQ(spec.serialNumber, 0x5A4E0002u);
+    EXPECT_EQ(module.getModuleAddress(), 8);
+    unsigned int build = 0;
+    EXPECT_EQ(module.getBuild(&build), aErrNone) << "requests go through the server";
+
+    Module direct(0, 0);
+    aSolvanConfig config = directConfig();
+    config.allowFallback = 1;
+    ASSERT_EQ(direct.setConfig(config), aErrNone);
+    EXPECT_EQ(direct.discoverAndConnect(USB, 0), aErrConfiguration) << "ASOLVAN refused without sharing";
 }
 
 TEST(Module, CopiesShareTheLink) {

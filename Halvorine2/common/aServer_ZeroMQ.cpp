@@ -1,0 +1,522 @@
+/* The link-sharing server: broker task, sync task, stream batching filter, beacon
+ * answer, and aLink_CreateServer. */
+#include "aServer_ZeroMQ.h"
+
+#include <arpa/inet.h>
+
+#include <atomic>
+#include <cstring>
+#include <deque>
+#include <list>
+#include <new>
+
+#include "aBeacon.h"
+#include "aDiscovery.h"
+#include "aDiscoveryWire.h"
+#include "aLinkInternal.h"
+#include "aShareFrames.h"
+#include "aSharePair.h"
+#include "aStream_ZeroMQClient.h"
+#include "aTime.h"
+#include "zBeaconInterface.h"
+
+namespace {
+
+constexpr int kBrokerPollMs = 100;
+constexpr int kSyncPollMs = 1000;
+constexpr uint32 kReplyWaitMs = 2000;
+/* The sync task looks at its stop flag this often while it waits for a reply. */
+constexpr uint32 kReplySliceMs = 50;
+constexpr int kHandOverTries = 100;
+constexpr int kClientSendTries = 10;
+constexpr uint32 kBatchCapacity = 4096;
+constexpr uint32 kBatchFlushAt = 4066;
+constexpr int kBeaconIntervalMs = 100;
+constexpr uint32 kBeaconAnswerMs = 2000;
+constexpr int kBeaconTimeoutMs = 100;
+constexpr uint32 kMaxInterfaces = 50;
+constexpr int kInfoAttempts = 5;
+constexpr uint32 kInfoPauseMs = 10;
+
+} // namespace
+
+struct aServer {
+    uint32 linkRef = 0;
+    uint32 serialNumber = 0;
+    std::atomic<uint8> model{0};
+    std::atomic<uint8> moduleAddress{0};
+    bool loopbackOnly = true;
+    uint32 interfaceAddress = aDISCOVERY_LOCALHOST;
+    uint32 beaconHost = aDISCOVERY_LOCALHOST;
+    zactor_t* broker = nullptr;
+    zactor_t* syncTask = nullptr;
+    zactor_t* beacon = nullptr; /* the broker's once started */
+    uint16 port = 0;
+    zsock_t* frontend = nullptr;
+    zsock_t* syncTaskSide = nullptr;
+    zsock_t* syncBrokerSide = nullptr;
+    zsock_t* streamFilterSide = nullptr; /* the link's reader thread's */
+    zsock_t* streamBrokerSide = nullptr;
+    uint8 streamBatch[kBatchCapacity];
+    uint32 streamBatchLength = 0;
+    bool filterInstalled = false;
+    std::atomic<bool> stopping{false};
+};
+
+namespace {
+
+/* ---- Stream batching filter (the link's reader thread). ---- */
+
+bool sServerFilter(const aPacket* packet, void* ref) {
+    aServer* server = static_cast<aServer*>(ref);
+    bool taken = false;
+    if (aShare_IsStreamed(packet) && server->streamBatchLength + packet->dataSize + 2u <= kBatchCapacity) {
+        std::memcpy(server->streamBatch + server->streamBatchLength, &packet->address, packet->dataSize + 2u);
+        server->streamBatchLength += packet->dataSize + 2u;
+        taken = true;
+    }
+    if ((aShare_IsHeartbeat(packet) || server->streamBatchLength >= kBatchFlushAt) &&
+        server->streamBatchLength) {
+        aSharePair_Send(server->streamFilterSide, nullptr, server->streamBatch, server->streamBatchLength, 0);
+        server->streamBatchLength = 0;
+    }
+    return taken;
+}
+
+/* ---- Sync task: one request at a time to the module. ---- */
+
+bool sAnyPacket(const aPacket*, void*) {
+    return true;
+}
+
+void sSendCommand(aServer* server, uint8 command, uint16 count) {
+    uint8 frame[aSHARE_COMMAND_SIZE];
+    aShare_EncodeCommand(command, count, frame);
+    aSharePair_Send(server->syncTaskSide, nullptr, frame, sizeof frame, kHandOverTries);
+}
+
+aPacket* sAwaitReply(aServer* server) {
+    for (uint32 waited = 0; waited < kReplyWaitMs && !server->stopping; waited += kReplySliceMs) {
+        if (aPacket* reply = aLink_AwaitPacket(server->linkRef, kReplySliceMs)) return reply;
+        if (aLink_GetStatus(server->linkRef) == INVALID_LINK_STREAM) aTime_MSSleep(kReplySliceMs);
+    }
+    return nullptr;
+}
+
+void sServeRequest(aServer* server, const aPacket* request) {
+    const bool awaits = aShare_AwaitsReply(request);
+    /* Whatever came in unasked (a resync's extra answers, a late reply) must not pass
+     * for this request's reply. */
+    if (awaits) aLink_DrainPackets(server->linkRef, sAnyPacket, nullptr);
+    if (aLink_PutPacket(server->linkRef, request) != aErrNone) {
+        if (awaits) sSendCommand(server, aSHARE_CMD_DROPPED_PACKET, 0);
+        return;
+    }
+    if (!awaits) return;
+    std::deque<aPacketPtr> replies;
+    while (aPacket* reply = sAwaitReply(server)) {
+        replies.emplace_back(reply);
+        if (!aShare_ReplyContinues(reply)) break;
+    }
+    if (replies.empty()) {
+        sSendCommand(server, aSHARE_CMD_DROPPED_PACKET, 0);
+        return;
+    }
+    sSendCommand(server, aSHARE_CMD_INCOMING_PACKETS, uint16(replies.size()));
+    for (const aPacketPtr& reply : replies)
+        aSharePair_Send(server->syncTaskSide, nullptr, &reply->address, reply->dataSize + 2u, kHandOverTries);
+}
+
+void sSyncTask(zsock_t* pipe, void* args) {
+    aServer* server = static_cast<aServer*>(args);
+    zpoller_t* poller = zpoller_new(pipe, server->syncTaskSide, NULL);
+    zsock_signal(pipe, 0);
+    while (poller) {
+        void* ready = zpoller_wait(poller, kSyncPollMs);
+        if (ready == pipe || zpoller_terminated(poller)) break;
+        if (ready != server->syncTaskSide) continue;
+        zframe_t* frame = zframe_recv_nowait(server->syncTaskSide);
+        if (!frame) continue;
+        aPacket* request = aShare_PacketFromFrame(zframe_data(frame), zframe_size(frame));
+        zframe_destroy(&frame);
+        if (!request) continue;
+        sServeRequest(server, request);
+        aPacket_Destroy(&request);
+    }
+    zpoller_destroy(&poller);
+}
+
+/* ---- Broker task: clients, streamed batches, replies, beacons. ---- */
+
+struct Broker {
+    aServer* server;
+    aShareSequences* sequences;
+    std::list<zframe_t*> subscribers;
+    std::deque<zframe_t*> waiting; /* one per request the sync task will answer */
+    zframe_t* current = nullptr;   /* whose replies are coming */
+    uint16 expectedReplies = 0;
+    uint32 beaconTime = 0;
+    bool beaconActive = false;
+
+    ~Broker() {
+        for (zframe_t* f : subscribers)
+            zframe_destroy(&f);
+        for (zframe_t* f : waiting)
+            zframe_destroy(&f);
+        zframe_destroy(&current);
+        aShareSequences_Destroy(&sequences);
+    }
+};
+
+void sForgetClient(Broker* broker, zframe_t* identity) {
+    aShareSequences_Forget(broker->sequences, zframe_data(identity), zframe_size(identity));
+    for (auto it = broker->subscribers.begin(); it != broker->subscribers.end(); ++it) {
+        if (zframe_eq(*it, identity)) {
+            zframe_destroy(&*it);
+            broker->subscribers.erase(it);
+            return;
+        }
+    }
+}
+
+/* A client that is gone is refused by the ROUTER: it is forgotten. */
+void sSendToClient(Broker* broker, zframe_t* identity, const uint8* bytes, size_t size) {
+    if (aSharePair_Send(broker->server->frontend, identity, bytes, size, kClientSendTries) == aErrIO)
+        sForgetClient(broker, identity);
+}
+
+struct SequenceSend {
+    aServer* server;
+    bool allSent;
+};
+
+bool sPassToSync(aServer* server, const aPacket* packet) {
+    return aSharePair_Send(server->syncBrokerSide, nullptr, &packet->address, packet->dataSize + 2u,
+                           kHandOverTries) == aErrNone;
+}
+
+void sSequenceSink(const aPacket* packet, void* ref) {
+    SequenceSend* send = static_cast<SequenceSend*>(ref);
+    send->allSent = sPassToSync(send->server, packet) && send->allSent;
+}
+
+void sAddWaiting(Broker* broker, zframe_t* identity) {
+    zframe_t* copy = zframe_dup(identity);
+    if (copy) broker->waiting.push_back(copy);
+}
+
+void sSubscribe(Broker* broker, zframe_t* identity) {
+    for (zframe_t* known : broker->subscribers)
+        if (zframe_eq(known, identity)) return;
+    if (zframe_t* copy = zframe_dup(identity)) broker->subscribers.push_back(copy);
+}
+
+void sHandleRequest(Broker* broker, zframe_t* identity, const aPacket* request) {
+    if (aShare_IsStreamEnable(request)) sSubscribe(broker, identity);
+    SequenceSend send = {broker->server, true};
+    aShareSeqResult taken = aShareSequences_Offer(broker->sequences, zframe_data(identity),
+                                                  zframe_size(identity), request, sSequenceSink, &send);
+    if (taken == aSHARE_SEQ_TAKEN) return;
+    if (taken == aSHARE_SEQ_COMPLETE) {
+        if (send.allSent && aShare_AwaitsReply(request)) sAddWaiting(broker, identity);
+        return;
+    }
+    if (aShare_IsClientForceRoute(request)) return;
+    if (sPassToSync(broker->server, request) && aShare_AwaitsReply(request)) sAddWaiting(broker, identity);
+}
+
+void sFromFrontend(Broker* broker) {
+    zmsg_t* message = zmsg_recv_nowait(broker->server->frontend);
+    if (!message) return;
+    zframe_t* identity = zmsg_first(message);
+    zframe_t* content = zmsg_next(message);
+    if (identity && content && zmsg_size(message) == 2) {
+        aPacket* request = aShare_PacketFromFrame(zframe_data(content), zframe_size(content));
+        if (request) sHandleRequest(broker, identity, request);
+        aPacket_Destroy(&request);
+    }
+    zmsg_destroy(&message);
+}
+
+void sFromSync(Broker* broker) {
+    zframe_t* frame = zframe_recv_nowait(broker->server->syncBrokerSide);
+    if (!frame) return;
+    uint16 count = 0;
+    const bool commandDue = broker->expectedReplies == 0;
+    switch (aShare_ClassifySyncFrame(zframe_data(frame), zframe_size(frame), commandDue, &count)) {
+    case aSHARE_FRAME_INCOMING:
+    case aSHARE_FRAME_DROPPED:
+        zframe_destroy(&broker->current);
+        if (!broker->waiting.empty()) {
+            broker->current = broker->waiting.front();
+            broker->waiting.pop_front();
+        }
+        broker->expectedReplies = count;
+        if (count == 0) zframe_destroy(&broker->current);
+        break;
+    case aSHARE_FRAME_REPLY:
+        if (broker->current) sSendToClient(broker, broker->current, zframe_data(frame), zframe_size(frame));
+        if (--broker->expectedReplies == 0) zframe_destroy(&broker->current);
+        break;
+    default:
+        break;
+    }
+    zframe_destroy(&frame);
+}
+
+void sFromStream(Broker* broker) {
+    zframe_t* batch = zframe_recv_nowait(broker->server->streamBrokerSide);
+    if (!batch) return;
+    std::list<zframe_t*> subscribers(broker->subscribers);
+    for (zframe_t* identity : subscribers) {
+        /* sSendToClient may forget (and free) a gone subscriber: send from a copy. */
+        zframe_t* copy = zframe_dup(identity);
+        if (copy) sSendToClient(broker, copy, zframe_data(batch), zframe_size(batch));
+        zframe_destroy(&copy);
+    }
+    zframe_destroy(&batch);
+}
+
+void sAnswerBeacon(Broker* broker) {
+    aServer* server = broker->server;
+    zmsg_t* heard = zmsg_recv_nowait(server->beacon);
+    if (!heard) return;
+    char* sender = zmsg_popstr(heard);
+    zframe_t* payload = zmsg_first(heard);
+    in_addr from = {0};
+    bool local = sender && inet_pton(AF_INET, sender, &from) == 1 && from.s_addr == server->beaconHost;
+    bool discovery =
+        payload && zframe_size(payload) >= aDISCOVERY_BEACON_PAYLOAD_SIZE &&
+        std::memcmp(zframe_data(payload), aDISCOVERY_BEACON_PAYLOAD, aDISCOVERY_BEACON_PAYLOAD_SIZE) == 0;
+    const uint8 model = server->model;
+    /* A loopback-only server is not there for other hosts at all. */
+    if (discovery && model != 0 && (local || !server->loopbackOnly)) {
+        broker->beaconTime = aTime_GetMSTicks();
+        if (!broker->beaconActive) {
+            linkSpec answer;
+            std::memset(&answer, 0, sizeof answer);
+            answer.type = ASOLVAN;
+            answer.serialNumber = server->serialNumber;
+            answer.model = model;
+            answer.ipAddress = server->beaconHost;
+            answer.ipPort = server->port;
+            zsock_send(server->beacon, "sbi", "PUBLISH", &answer, sizeof answer, kBeaconIntervalMs);
+            broker->beaconActive = true;
+        }
+    }
+    zstr_free(&sender);
+    zmsg_destroy(&heard);
+}
+
+void sAgeBeacon(Broker* broker) {
+    if (broker->beaconActive && aTime_GetMSTicks() - broker->beaconTime > kBeaconAnswerMs) {
+        zstr_sendx(broker->server->beacon, "SILENCE", NULL);
+        broker->beaconActive = false;
+    }
+}
+
+void sBrokerTask(zsock_t* pipe, void* args) {
+    aServer* server = static_cast<aServer*>(args);
+    Broker broker{server, aShareSequences_Create(), {}, {}};
+    zpoller_t* poller =
+        zpoller_new(pipe, server->syncBrokerSide, server->frontend, server->streamBrokerSide, NULL);
+    if (poller && server->beacon) zpoller_add(poller, server->beacon);
+    zsock_signal(pipe, 0);
+    while (poller && broker.sequences) {
+        void* ready = zpoller_wait(poller, kBrokerPollMs);
+        if (ready == pipe || zpoller_terminated(poller)) break;
+        if (ready == server->syncBrokerSide)
+            sFromSync(&broker);
+        else if (ready == server->frontend)
+            sFromFrontend(&broker);
+        else if (ready == server->streamBrokerSide)
+            sFromStream(&broker);
+        else if (server->beacon && ready == server->beacon)
+            sAnswerBeacon(&broker);
+        if (server->beacon) sAgeBeacon(&broker);
+    }
+    zpoller_destroy(&poller);
+}
+
+/* ---- Start. ---- */
+
+/* The beacon's interface setting, and the interface served on. */
+void sChooseInterface(aServer* server, char setting[22]) {
+    uint32 interfaces[kMaxInterfaces];
+    uint32 found = aDiscovery_GetIPv4Interfaces(interfaces, kMaxInterfaces);
+    std::strcpy(setting, "127.0.0.1");
+    if (server->loopbackOnly || found == 0) {
+        server->beaconHost = aDISCOVERY_LOCALHOST;
+        if (server->loopbackOnly) server->interfaceAddress = aDISCOVERY_LOCALHOST;
+        return;
+    }
+    if (server->interfaceAddress == 0 || server->interfaceAddress == aDISCOVERY_LOCALHOST)
+        server->interfaceAddress = interfaces[0];
+    aDiscovery_ConvertIPv4Interface(server->interfaceAddress, setting, 22);
+}
+
+/* czmq reads the interface setting when the beacon is configured: the lock is held
+ * until then. */
+bool sStartBeacon(aServer* server) {
+    char setting[22] = {0};
+    sChooseInterface(server, setting);
+    if (!zBeaconInterface_setAndLock(setting)) return false;
+    server->beacon = aBeacon_New();
+    char* host = nullptr;
+    if (server->beacon && zsock_send(server->beacon, "si", "CONFIGURE", aDISCOVERY_BEACON_PORT) == 0) {
+        zsock_set_rcvtimeo(server->beacon, 2000);
+        host = zstr_recv(server->beacon);
+    }
+    zBeaconInterface_unlock();
+    in_addr address;
+    bool configured = host && inet_pton(AF_INET, host, &address) == 1;
+    zstr_free(&host);
+    if (!configured) return false;
+    if (!server->loopbackOnly) server->beaconHost = address.s_addr;
+    zsock_send(server->beacon, "sb", "SUBSCRIBE", aDISCOVERY_BEACON_PAYLOAD,
+               size_t(aDISCOVERY_BEACON_PAYLOAD_SIZE));
+    zsock_set_rcvtimeo(server->beacon, kBeaconTimeoutMs);
+    return true;
+}
+
+bool sBindFrontend(aServer* server) {
+    server->frontend = zsock_new(ZMQ_ROUTER);
+    if (!server->frontend) return false;
+    zsock_set_linger(server->frontend, 0);
+    /* A reply for a client that has gone fails instead of vanishing, so it is forgotten. */
+    zsock_set_router_mandatory(server->frontend, 1);
+    char text[22] = {0};
+    aDiscovery_ConvertIPv4Interface(server->interfaceAddress, text, sizeof text);
+    int port = server->loopbackOnly ? zsock_bind(server->frontend, "tcp://127.0.0.1:*")
+                                    : zsock_bind(server->frontend, "tcp://%s:*", text);
+    server->port = port > 0 ? uint16(port) : 0;
+    return server->port != 0;
+}
+
+void sRelease(void* server) {
+    aServer* s = static_cast<aServer*>(server);
+    aServer_Destroy(&s);
+}
+
+} // namespace
+
+aServer* aServer_Create(uint32 linkRef, uint32 interfaceAddress, bool loopbackOnly) {
+    aLinkEntryPtr entry = sLookupEntryByID(linkRef);
+    if (!entry) return nullptr;
+    aServer* server = new (std::nothrow) aServer;
+    if (!server) return nullptr;
+    server->linkRef = linkRef;
+    server->serialNumber = entry->key;
+    server->loopbackOnly = loopbackOnly;
+    server->interfaceAddress = interfaceAddress ? interfaceAddress : aDISCOVERY_LOCALHOST;
+    return server;
+}
+
+bool aServer_Start(aServer* server) {
+    if (!server || server->port) return false;
+    if (!sStartBeacon(server) || !sBindFrontend(server) ||
+        !aSharePair_Create(&server->streamBrokerSide, &server->streamFilterSide) ||
+        !aSharePair_Create(&server->syncBrokerSide, &server->syncTaskSide))
+        return false;
+    server->broker = zactor_new(sBrokerTask, server);
+    server->syncTask = zactor_new(sSyncTask, server);
+    if (!server->broker || !server->syncTask) return false;
+    if (aLink_InstallUserPacketFilter(server->linkRef, sServerFilter, server) != aErrNone) return false;
+    server->filterInstalled = true;
+    aLink_DrainPackets(server->linkRef, sAnyPacket, nullptr);
+    return true;
+}
+
+uint16 aServer_GetPort(const aServer* server) {
+    return server ? server->port : 0;
+}
+
+uint32 aServer_GetInterface(const aServer* server) {
+    return server ? server->interfaceAddress : 0;
+}
+
+void aServer_SetModule(aServer* server, uint8 model, uint8 moduleAddress) {
+    if (!server) return;
+    server->moduleAddress = moduleAddress;
+    server->model = model;
+}
+
+void aServer_Destroy(aServer** server) {
+    if (!server || !*server) return;
+    aServer* s = *server;
+    *server = nullptr;
+    if (s->filterInstalled) aLink_InstallUserPacketFilter(s->linkRef, nullptr, nullptr);
+    s->stopping = true;
+    zactor_destroy(&s->syncTask);
+    zactor_destroy(&s->broker);
+    zactor_destroy(&s->beacon);
+    zsock_destroy(&s->frontend);
+    zsock_destroy(&s->syncTaskSide);
+    zsock_destroy(&s->syncBrokerSide);
+    zsock_destroy(&s->streamFilterSide);
+    zsock_destroy(&s->streamBrokerSide);
+    delete s;
+}
+
+namespace {
+
+/* The module's address and model, asked through the client link as any client would. */
+bool sLearnModule(aServer* server, uint32 clientRef) {
+    std::shared_ptr<aLink> client = sLookupLink(clientRef);
+    if (!client) return false;
+    for (int attempt = 0; attempt < kInfoAttempts; ++attempt) {
+        if (attempt > 0) aTime_MSSleep(kInfoPauseMs);
+        uint8 address = 0, model = 0;
+        if (aLink_GetModuleAddress(client.get(), &address) == aErrNone &&
+            aLink_GetModel(client.get(), address, &model) == aErrNone) {
+            aServer_SetModule(server, model, address);
+            return true;
+        }
+    }
+    return false;
+}
+
+uint32 sServe(uint32 usbRef, uint16* port, uint32* address, bool loopbackOnly) {
+    aLinkEntryPtr usb = sLookupEntryByID(usbRef);
+    aServer* server = aServer_Create(usbRef, *address, loopbackOnly);
+    if (!usb || !server || !aServer_Start(server)) {
+        aServer_Destroy(&server);
+        aLink_Destroy(&usbRef);
+        return 0;
+    }
+    usb->server = server;
+    usb->serverRelease = sRelease;
+    uint32 clientRef = aLink_CreateClient(aServer_GetInterface(server), aServer_GetPort(server), 0);
+    aLinkEntryPtr client = sLookupEntryByID(clientRef);
+    if (!client) {
+        aLink_Destroy(&usbRef);
+        return 0;
+    }
+    client->linkedRef = usbRef;
+    if (!sLearnModule(server, clientRef)) {
+        aLink_Destroy(&clientRef);
+        return 0;
+    }
+    *port = aServer_GetPort(server);
+    *address = aServer_GetInterface(server);
+    return clientRef;
+}
+
+} // namespace
+
+uint32 aLink_CreateServer(uint32 serialNumber, uint16* port, uint32* address, bool loopbackOnly) {
+    if (!port || !address) return 0;
+    std::lock_guard<std::recursive_mutex> creation(sCreationMutex());
+    uint32 usbRef = aLink_CreateUSB(serialNumber);
+    if (!usbRef) return 0;
+    return sServe(usbRef, port, address, loopbackOnly);
+}
+
+bool aLink_GetServer(uint32 serialNumber, uint16* port, uint32* address) {
+    aLinkEntryPtr usb = sLookupEntryByKey(serialNumber, kLinkTypeUSB, 0);
+    if (!usb || !usb->server || !port || !address) return false;
+    const aServer* server = static_cast<const aServer*>(usb->server);
+    *port = aServer_GetPort(server);
+    *address = aServer_GetInterface(server);
+    return true;
+}

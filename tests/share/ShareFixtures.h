@@ -1,0 +1,36 @@
+// A virtual module served by a sharedmodule process, and shareclient processes
+// that use it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "RunningProgram.h"
+#include "Subprocess.h"
+
+namespace ShareTest {
+
+constexpr uint32_t kSerial = 0x5A4E0001;
+constexpr uint8_t kModel = 9;
+constexpr uint8_t kModuleAddress = 6;
+constexpr uint32_t kLoopback = 0x0100007F;
+
+std::string program(const char* name);
+
+class SharedModule {
+  public:
+    explicit SharedModule(std::vector<std::string> extra = {});
+    uint16_t port() const { return port_; }
+    // Stops the server process; its exit status.
+    int stop() { return process_.terminate(); }
+
+  private:
+    RunningProgram process_;
+    uint16_t port_ = 0;
+};
+
+// Runs shareclient with these arguments (besides --port and --module).
+SubprocessResult runClient(uint16_t port, std::vector<std::string> args, int timeoutMs = 30000);
+
+} // namespace ShareTest
