@@ -30,6 +30,22 @@ uint32 sShare(uint32 key, int type, uint16 port) {
     return entry->linkRef;
 }
 
+/* A fresh stream to where the entry's link leads. */
+aErr sOpenStream(const aLinkEntry& entry, aStream** stream) {
+    switch (entry.type) {
+    case kLinkTypeUSB:
+        return aStream_CreateUSB(entry.key, stream);
+    case kLinkTypeTCPIP:
+        return aStream_CreateSocket(entry.key, entry.port, stream);
+    case kLinkTypeClient:
+        return aStream_CreateClient(entry.key, entry.port, stream);
+    default:
+        return aErrParam; /* serial ports and callers' streams are not reopened */
+    }
+}
+
+} // namespace
+
 /* A creation step failed: nothing of the new link may stay behind. */
 uint32 sAbandon(const aLinkEntryPtr& entry, aStream* stream) {
     sExtractEntry(entry);
@@ -47,22 +63,6 @@ aErr sInitAndStart(const aLinkEntryPtr& entry, aStream* stream) {
     sChangeUseCount(entry, +1);
     return aLink_Start(entry->link.get());
 }
-
-/* A fresh stream to where the entry's link leads. */
-aErr sOpenStream(const aLinkEntry& entry, aStream** stream) {
-    switch (entry.type) {
-    case kLinkTypeUSB:
-        return aStream_CreateUSB(entry.key, stream);
-    case kLinkTypeTCPIP:
-        return aStream_CreateSocket(entry.key, entry.port, stream);
-    case kLinkTypeClient:
-        return aStream_CreateClient(entry.key, entry.port, stream);
-    default:
-        return aErrParam; /* serial ports and callers' streams are not reopened */
-    }
-}
-
-} // namespace
 
 aErr sDestroyEntry(const aLinkEntryPtr& entry) {
     aLink* link = entry->link.get();

@@ -112,6 +112,12 @@ aErr aLink_Teardown(aLink* link);
  * the link, and the linked link. */
 aErr sDestroyEntry(const aLinkEntryPtr& entry);
 
+/* Initialises a new entry's link over the stream, adds its user and starts it. */
+aErr sInitAndStart(const aLinkEntryPtr& entry, aStream* stream);
+/* A creation step failed: the entry is taken out and destroyed; the stream too
+ * when the link never took it. Answers 0, the failed creation's reference. */
+uint32 sAbandon(const aLinkEntryPtr& entry, aStream* stream);
+
 /* Thread bodies. */
 void sInPipeProcess(aLink* link);
 void sOutPipeProcess(aLink* link);

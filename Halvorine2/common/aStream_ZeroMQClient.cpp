@@ -188,17 +188,7 @@ uint32 aLink_CreateClient(uint32 address, uint16 port, uint32 existingRef) {
     aLinkEntryPtr entry = sCreate(address, port, gClientCounter++, kLinkTypeClient);
     if (!entry) return 0;
     aStream* stream = nullptr;
-    aErr err = aStream_CreateClient(address, port, &stream);
-    if (err == aErrNone) err = aLink_Init(entry->link.get(), entry->linkRef, stream);
-    if (err == aErrNone) {
-        sChangeUseCount(entry, +1);
-        err = aLink_Start(entry->link.get());
-    }
-    if (err == aErrNone) return entry->linkRef;
-    sExtractEntry(entry);
-    if (entry->link->check == aLINK_CHECK)
-        sDestroyEntry(entry);
-    else if (stream)
-        aStream_Destroy(&stream);
-    return 0;
+    if (aStream_CreateClient(address, port, &stream) != aErrNone || sInitAndStart(entry, stream) != aErrNone)
+        return sAbandon(entry, stream);
+    return entry->linkRef;
 }
