@@ -104,7 +104,7 @@ LinkState::~LinkState() {
 }
 
 void LinkState::release() {
-    stream.shutdown();
+    stream.shutdown(this);
     aLogger* log = nullptr;
     uint32 held = 0;
     {

@@ -3,8 +3,9 @@
 // public API.
 //
 // Locks, always taken in this order: control (installing or removing the
-// filter, starting or stopping delivery), then the engine's filter lock, then
-// mutex (the subscription map). The filter runs on the engine's reader thread
+// filter, starting or stopping delivery), then the filter groups' lock, then
+// the engine's filter lock, then a filter group's lock, then mutex (the
+// subscription map). The filter runs on the engine's reader thread
 // with the engine's filter lock held and takes only mutex, so the filter is
 // never installed or removed while mutex is held.
 #ifndef HALVORINE_LINKSTREAM_H
@@ -28,8 +29,9 @@ struct StreamSubscription {
 struct LinkStream {
     // Removes the filter from the engine link it is on, forgets every
     // subscription and stops delivery, joining the thread unless called on it.
-    // Always before the engine link is released.
-    void shutdown();
+    // Always before the engine link is released. owner: the LinkState holding
+    // this stream.
+    void shutdown(struct LinkState* owner);
 
     std::mutex control;
     uint32 filterRef = 0; // engine link the filter is on; under control

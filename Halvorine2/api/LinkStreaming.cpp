@@ -1,6 +1,12 @@
 // Link: stream subscriptions, the stream filter and the stream control
 // exchange with the module.
 #include "Link.h"
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <vector>
+
 #include "LinkState.h"
 
 namespace Veltrano::Halvorine {
@@ -46,13 +52,67 @@ bool sStreamControlReply(const aPacket* packet, void* ref) {
            packet->data[1] == (option | kUEISetReply) && (packet->data[2] & ~kUEIError) == 0;
 }
 
+// Links made from the same specifier share one engine link, which has a
+// single user filter: every Link streaming on it is a member of its group and
+// the group's dispatcher is the filter. Lock order: gGroupsMutex, then the
+// engine's filter lock, then a group's mutex (the reader holds the filter
+// lock while it dispatches).
+struct FilterGroup {
+    std::mutex mutex;
+    std::vector<LinkState*> members;
+};
+
+std::mutex gGroupsMutex;
+std::map<uint32, std::shared_ptr<FilterGroup>> gGroups;
+
+bool sDispatch(const aPacket* packet, void* group) {
+    FilterGroup* members = static_cast<FilterGroup*>(group);
+    std::lock_guard<std::mutex> lock(members->mutex);
+    bool taken = false;
+    for (LinkState* state : members->members)
+        taken = Link::linkStreamFilter(packet, state) || taken;
+    return taken;
+}
+
+// Adds the Link to the group of its engine link and (re)installs the
+// dispatcher: a reset of the engine link removed it.
+aErr sJoinFilterGroup(uint32 ref, LinkState* state) {
+    std::lock_guard<std::mutex> groups(gGroupsMutex);
+    std::shared_ptr<FilterGroup>& group = gGroups[ref];
+    if (!group) group = std::make_shared<FilterGroup>();
+    {
+        std::lock_guard<std::mutex> lock(group->mutex);
+        if (std::find(group->members.begin(), group->members.end(), state) == group->members.end())
+            group->members.push_back(state);
+    }
+    return aLink_InstallUserPacketFilter(ref, sDispatch, group.get());
+}
+
+// Takes the Link out of its engine link's group; the last one out removes the
+// dispatcher, after which no reader can still be inside it.
+void sLeaveFilterGroup(uint32 ref, LinkState* state) {
+    std::lock_guard<std::mutex> groups(gGroupsMutex);
+    auto found = gGroups.find(ref);
+    if (found == gGroups.end()) return;
+    bool empty;
+    {
+        std::lock_guard<std::mutex> lock(found->second->mutex);
+        auto& members = found->second->members;
+        members.erase(std::remove(members.begin(), members.end(), state), members.end());
+        empty = members.empty();
+    }
+    if (!empty) return;
+    aLink_InstallUserPacketFilter(ref, nullptr, nullptr);
+    gGroups.erase(found);
+}
+
 } // namespace
 
-void LinkStream::shutdown() {
+void LinkStream::shutdown(LinkState* owner) {
     std::thread finished;
     {
         std::lock_guard<std::mutex> lock(control);
-        if (filterRef) aLink_InstallUserPacketFilter(filterRef, nullptr, nullptr);
+        if (filterRef) sLeaveFilterGroup(filterRef, owner);
         filterRef = 0;
         {
             std::lock_guard<std::mutex> map(mutex);
@@ -112,14 +172,15 @@ aErr Link::applyStreamFilter() {
         }
         uint32 ref = state_->ref;
         if (subscribed && ref) {
-            // Every call installs it: a reset of the engine link removed it.
-            err = aLink_InstallUserPacketFilter(ref, linkStreamFilter, state_.get());
+            if (stream.filterRef && stream.filterRef != ref)
+                sLeaveFilterGroup(stream.filterRef, state_.get());
+            err = sJoinFilterGroup(ref, state_.get());
             if (err == aErrNone) {
                 stream.filterRef = ref;
                 stream.delivery.start();
             }
         } else if (!subscribed) {
-            if (stream.filterRef) aLink_InstallUserPacketFilter(stream.filterRef, nullptr, nullptr);
+            if (stream.filterRef) sLeaveFilterGroup(stream.filterRef, state_.get());
             stream.filterRef = 0;
             finished = stream.delivery.stop();
         }

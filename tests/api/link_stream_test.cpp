@@ -402,6 +402,27 @@ TEST(StreamLifetime, TheFilterGoesWithItsLinkWhenAnotherSharesTheEngineLink) {
     EXPECT_EQ(got.samples, 1);
 }
 
+TEST(StreamLifetime, TwoLinksOnOneEngineLinkBothReceiveTheirSamples) {
+    ModuleOn device(Carrier::Tcp);
+    device.module().stream().setSources({source(1, 1)});
+    device.module().stream().setFreeRunning(true);
+    Module first;
+    Module second;
+    ASSERT_EQ(connectModule(first, device.spec()), aErrNone);
+    ASSERT_EQ(connectModule(second, device.spec()), aErrNone);
+    Received gotFirst;
+    Received gotSecond;
+    ASSERT_EQ(
+        first.getLink()->registerStreamCallback(kModule, kClass, 1, 0, true, gotFirst.callback(), &gotFirst),
+        aErrNone);
+    ASSERT_EQ(second.getLink()->registerStreamCallback(kModule, kClass, 1, 0, true, gotSecond.callback(),
+                                                       &gotSecond),
+              aErrNone);
+    device.module().stream().burst(1);
+    EXPECT_TRUE(eventuallyTrue([&] { return gotSecond.samples == 1; }));
+    EXPECT_TRUE(eventuallyTrue([&] { return gotFirst.samples == 1; }));
+}
+
 TEST(StreamLifetime, LinksGoWhileSamplesFlow) {
     for (bool destroy : {false, true}) {
         SCOPED_TRACE(destroy ? "destroyed" : "disconnected");
