@@ -20,3 +20,89 @@ finish() {
 as_user() {
   HOME=$PWD setpriv --reuid 65534 --regid 65534 --groups "$USBVM_PLUGDEV_GID" -- "$@"
 }
+
+# A placeholder update server: nothing listens on port 9 of loopback.
+NO_SERVER=http://127.0.0.1:9/cgi/u
+
+# Waits at most SECONDS for a line matching the extended regex in FILE.
+wait_for() {
+  local pattern=$1 file=$2 seconds=$3 i
+  for ((i = 0; i < seconds * 10; i++)); do
+    grep -Eq "$pattern" "$file" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "no line /$pattern/ in $file within ${seconds}s:"
+  cat "$file" 2>/dev/null
+  return 1
+}
+
+# The USB/IP emulator puts the devices on the bus; its lines go to devices.out.
+need_emulator() {
+  [ -x "$USBVM_BIN/usbipdev" ] || skip "no $USBVM_BIN/usbipdev: the USB/IP device emulator is not built"
+}
+start_devices() {
+  "$USBVM_BIN/usbipdev" "$@" >devices.out 2>&1 &
+  devices_pid=$!
+  wait_for '^ready' devices.out 30 || { fail "usbipdev did not get ready"; finish; }
+  timeout 15 udevadm settle --timeout=10
+}
+stop_process() {
+  local pid=$1 i
+  kill -TERM "$pid" 2>/dev/null || return 0
+  for ((i = 0; i < 50; i++)); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -KILL "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+  return 0
+}
+stop_devices() {
+  [ -z "${devices_pid:-}" ] || stop_process "$devices_pid"
+  devices_pid=
+}
+trap 'stop_devices' EXIT
+
+# The tool, bounded, as the unprivileged user; its output lands in NAME.out and
+# NAME.err, its exit status in $status.
+updater() {
+  local name=$1
+  shift
+  as_user timeout -k 5 60 "$USBVM_BIN/Updater" "$@" >"$name.out" 2>"$name.err"
+  status=$?
+  echo "--- Updater $* (exit $status)"
+  cat "$name.out" "$name.err"
+}
+
+# SIZE random bytes.
+random_file() {
+  head -c "$2" /dev/urandom >"$1"
+}
+
+# Files and their contents under DIR, to tell whether anything changed.
+tree_digest() {
+  (cd "$1" && find . -type f -print0 | LC_ALL=C sort -z | xargs -0r sha1sum)
+}
+
+# A store the unprivileged user may write, with build N for SERIAL stored as
+# its latest download. Needs a BIRD file already made.
+store_build() {
+  local serial=$1 build=$2 bird=$3
+  mkdir -p "store/updater/$serial"
+  cp "$bird" "store/updater/$serial/$build.bird"
+  echo "LATEST_DOWNLOAD=$build.bird" >"store/updater/$serial/.settings"
+  chown -R 65534:65534 store
+}
+
+# Waits at most SECONDS until the emulator's latest line about device NAME says
+# it is attached.
+wait_on_bus() {
+  local name=$1 seconds=$2 i
+  for ((i = 0; i < seconds * 10; i++)); do
+    [ "$(grep -E "^(attached|detached) $name( |$)" devices.out | tail -n 1 | cut -d' ' -f1)" = attached ] &&
+      return 0
+    sleep 0.1
+  done
+  echo "$name is not on the bus after ${seconds}s"
+  return 1
+}
