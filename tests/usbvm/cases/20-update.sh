@@ -4,7 +4,7 @@
 . "$USBVM_SOURCE/tests/usbvm/lib.sh"
 need_emulator
 random_file loader.bin 2048
-random_file app.bin 200000
+random_file app.bin 100000
 "$USBVM_BIN/birdtool" pack -o 77.bird -V 3.4.2 -s 0x5A17C3C4 -m VT-CoreUSB \
   -l 0x20000000=loader.bin -f 0x4000=app.bin || fail "birdtool pack failed"
 store_build 5A17C3C4 77 77.bird
@@ -12,7 +12,7 @@ mkdir -m 777 flash
 start_devices --module 5A17C3C4:4 --flash-dump "$PWD/flash" --reenum-delay 300
 
 start=$(date +%s.%N)
-updater update -U -d 5A17C3C4 -b 77 -u "$NO_SERVER" -i "$PWD"
+updater update -U -d 5A17C3C4 -b 77 -u "$NO_SERVER" -i "$PWD/store"
 echo "-U took $(awk "BEGIN { print $(date +%s.%N) - $start }")s"
 [ $status -eq 0 ] || fail "-U failed"
 grep -q '^Updating firmware with build: 77$' update.out || fail "-U did not name build 77"
@@ -23,6 +23,6 @@ cat devices.out
 [ "$(grep -c '^detached 5A17C3C4' devices.out)" -ge 2 ] ||
   fail "the module did not leave the bus at its loader start and at its reboot"
 
-updater after -D -u "$NO_SERVER" -i "$PWD"
+updater after -D -u "$NO_SERVER" -i "$PWD/store"
 grep -q '^    5A17C3C4 ' after.out || fail "the module is not found after its reboot"
 finish

@@ -3,7 +3,7 @@
 . "$USBVM_SOURCE/tests/usbvm/lib.sh"
 need_emulator
 random_file loader.bin 2048
-random_file app.bin 200000
+random_file app.bin 100000
 "$USBVM_BIN/birdtool" pack -o 78.bird -V 3.4.2 -s 0x5A17C3C5 -m VT-CoreUSB \
   -l 0x20000000=loader.bin -f 0x4000=app.bin || fail "birdtool pack failed"
 store_build 5A17C3C5 78 78.bird
@@ -11,7 +11,7 @@ before=$(tree_digest store)
 start_devices --module 5A17C3C5:4 --unplug-after-bytes 5A17C3C5:60000
 
 start=$(date +%s)
-updater update -U -d 5A17C3C5 -b 78 -u "$NO_SERVER" -i "$PWD"
+updater update -U -d 5A17C3C5 -b 78 -u "$NO_SERVER" -i "$PWD/store"
 took=$(($(date +%s) - start))
 echo "-U took ${took}s"
 [ $status -eq 1 ] || fail "-U answered $status, not 1"
