@@ -4,10 +4,12 @@
 include(GNUInstallDirs)
 
 set(VELTRANO_INCLUDE_SUBDIR veltrano/halvorine)
-install(TARGETS halvorine_shared
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library NAMELINK_SKIP)
-install(TARGETS halvorine_shared
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development NAMELINK_ONLY)
+if(TARGET halvorine_shared)
+  install(TARGETS halvorine_shared
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library NAMELINK_SKIP)
+  install(TARGETS halvorine_shared
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development NAMELINK_ONLY)
+endif()
 # The headers include one another by bare name: they share one directory.
 file(GLOB VELTRANO_PUBLIC_HEADERS CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/Halvorine2/common/*.h ${CMAKE_SOURCE_DIR}/Halvorine2/api/*.h)
