@@ -1,0 +1,103 @@
+#include "UsbIpSdpDevice.h"
+
+#include <algorithm>
+
+namespace Veltrano::Sim {
+
+namespace {
+
+constexpr uint8_t kCommandReport = 1;
+constexpr uint8_t kDataReport = 2;
+constexpr uint8_t kHabReport = 3;
+constexpr uint8_t kStatusReport = 4;
+constexpr size_t kReportPayload = 64;
+constexpr uint8_t kOutputReport = 2;
+
+// One report of 8-bit fields: id, count, and whether it goes in or out.
+void sReport(std::vector<uint8_t>& d, uint8_t id, uint16_t count, bool input) {
+    d.insert(d.end(), {0x85, id, 0x09, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x96,
+                       static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8)});
+    d.insert(d.end(), {static_cast<uint8_t>(input ? 0x81 : 0x91), 0x02});
+}
+
+UsbIpDevice::Description sDescribe() {
+    UsbIpDevice::Description d;
+    d.vendorId = UsbIpSdpDevice::kVendorId;
+    d.productId = UsbIpSdpDevice::kProductId;
+    d.release = 0x0001;
+    d.speed = UsbIpDevice::Speed::High;
+    d.manufacturer = "i.MX";
+    d.product = "Boot ROM (Veltrano emulation)";
+    d.interfaceClass = 3; // HID, no boot protocol
+    d.endpoints = {{UsbIpSdpDevice::kInEndpoint, 3, 64, 1, true}};
+    d.hidReportDescriptor = sdpHidReportDescriptor();
+    return d;
+}
+
+} // namespace
+
+std::vector<uint8_t> sdpHidReportDescriptor() {
+    std::vector<uint8_t> d = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01}; // vendor page, application
+    sReport(d, kCommandReport, 16, false);
+    sReport(d, kDataReport, 1024, false);
+    sReport(d, kHabReport, 4, true);
+    sReport(d, kStatusReport, kReportPayload, true);
+    d.push_back(0xC0);
+    return d;
+}
+
+UsbIpSdpDevice::UsbIpSdpDevice(SdpRom& rom) : UsbIpDevice(sDescribe()), rom_(rom) {
+    rom_.setSink([this](SdpRom::Part part, const std::vector<uint8_t>& bytes) {
+        if (part == SdpRom::Part::Hab) {
+            std::vector<uint8_t> report{kHabReport};
+            report.insert(report.end(), bytes.begin(), bytes.end());
+            queueIn(kInEndpoint, std::move(report));
+            return;
+        }
+        // A status, or data in whole reports.
+        size_t at = 0;
+        do {
+            size_t n = std::min(kReportPayload, bytes.size() - at);
+            std::vector<uint8_t> report(1 + kReportPayload, 0);
+            report[0] = kStatusReport;
+            std::copy(bytes.begin() + at, bytes.begin() + at + n, report.begin() + 1);
+            queueIn(kInEndpoint, std::move(report));
+            at += n;
+        } while (at < bytes.size());
+    });
+    setPresent(true);
+}
+
+UsbIpSdpDevice::~UsbIpSdpDevice() {
+    rom_.setSink(nullptr);
+}
+
+size_t UsbIpSdpDevice::takeOut(uint8_t, const uint8_t*, size_t count) {
+    return count; // no OUT endpoint: never called
+}
+
+bool UsbIpSdpDevice::setReport(uint8_t type, uint8_t id, const std::vector<uint8_t>& data) {
+    if (type != kOutputReport) return false;
+    if (id == kCommandReport) {
+        if (data.size() < SdpRom::kCommandSize) return false;
+        uint8_t command[SdpRom::kCommandSize];
+        std::copy(data.begin(), data.begin() + SdpRom::kCommandSize, command);
+        rom_.command(command);
+        return true;
+    }
+    if (id == kDataReport) {
+        rom_.data(data.data(), data.size());
+        return true;
+    }
+    return false;
+}
+
+std::optional<std::vector<uint8_t>> UsbIpSdpDevice::getReport(uint8_t type, uint8_t id) {
+    // Nothing to say outside an answer: an idle report of zeros.
+    if (type != 1 || (id != kHabReport && id != kStatusReport)) return std::nullopt;
+    std::vector<uint8_t> report(1 + (id == kHabReport ? 4 : kReportPayload), 0);
+    report[0] = id;
+    return report;
+}
+
+} // namespace Veltrano::Sim
