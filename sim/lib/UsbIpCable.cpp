@@ -129,6 +129,8 @@ void UsbIpCable::plug(uint64_t epoch) {
         lostEpoch_ = epoch; // not tried again until the device comes back
         return;
     }
+    // Told before the plug counts, so a waiter on the count hears it after.
+    if (events_.attached) events_.attached(label, port);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         connected_ = true;
@@ -139,7 +141,6 @@ void UsbIpCable::plug(uint64_t epoch) {
         ++plugs_;
     }
     changed_.notify_all();
-    if (events_.attached) events_.attached(label, port);
 }
 
 void UsbIpCable::unplug() {

@@ -137,6 +137,14 @@ void dumpFlash(VirtualModule& module, const UsbIpDevice& device) {
     });
 }
 
+// A module on USB starts its loader as it reboots: it leaves the bus unanswered
+// and answers LOAD once it has enumerated again.
+void restartsIntoItsLoader(VirtualModule& module) {
+    UpgradeArea::Settings upgrade = module.upgrade().settings();
+    upgrade.load = UpgradeArea::LoadBehaviour::DropAndReturn;
+    module.upgrade().configure(upgrade);
+}
+
 // Everything on the bus; destroyed in reverse, so the cables unplug first.
 struct Bus {
     UsbIpVhci host;
@@ -161,6 +169,7 @@ std::shared_ptr<void> start() {
     auto bus = std::make_shared<Bus>();
     for (const ModuleSpec& spec : gOptions.modules) {
         bus->modules.push_back(std::make_unique<VirtualModule>(moduleIdentity(spec.serial, spec.model, 4)));
+        restartsIntoItsLoader(*bus->modules.back());
         bus->moduleDevices.push_back(std::make_unique<UsbIpModuleDevice>(*bus->modules.back()));
         dumpFlash(*bus->modules.back(), *bus->moduleDevices.back());
         bus->connect(*bus->moduleDevices.back(), serialText(spec.serial));

@@ -3,7 +3,9 @@
 // the bus faults, and re-enumeration when the module goes away.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -261,6 +263,23 @@ TEST(UsbIpModule, ModuleThatDropsItsConnectionReenumerates) {
     EXPECT_TRUE(first.closed());
     ASSERT_TRUE(b.cable->waitPlugs(2, HostEnd::kWaitMs));
     EXPECT_FALSE(b.cable->waitPlugs(3, 200)) << "re-enumerated more than once";
+}
+
+// A program prints "attached" lines and then "ready" once the first plug is
+// counted: the line must be out by then.
+TEST(UsbIpModule, AttachedEventIsToldBeforeThePlugCounts) {
+    VirtualModule module(moduleIdentity(kSerial, kModel, 4));
+    UsbIpModuleDevice device(module);
+    FakeHost host;
+    std::atomic<int> told{0};
+    UsbIpCable::Events events;
+    events.attached = [&](const std::string& label, int port) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // a slow terminal
+        if (label == "4A5B6C7D" && port == 0) ++told;
+    };
+    UsbIpCable cable(device, host, 0x10002, events);
+    ASSERT_TRUE(cable.waitPlugs(1, HostEnd::kWaitMs));
+    EXPECT_EQ(told, 1);
 }
 
 TEST(UsbIpModule, HostThatHangsUpOrBreaksTheProtocolUnplugsTheDevice) {
