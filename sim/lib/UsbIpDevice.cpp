@@ -104,7 +104,8 @@ UsbIpDevice::Presence UsbIpDevice::presence() const {
 }
 
 void UsbIpDevice::setPresenceListener(std::function<void()> listener) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    // Waits for a call in progress: the old listener may be about to go.
+    std::lock_guard<std::mutex> lock(listenerMutex_);
     presenceListener_ = std::move(listener);
 }
 
@@ -149,12 +150,8 @@ void UsbIpDevice::reenumerate() {
 }
 
 void UsbIpDevice::notifyPresence() {
-    std::function<void()> listener;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        listener = presenceListener_;
-    }
-    if (listener) listener();
+    std::lock_guard<std::mutex> lock(listenerMutex_);
+    if (presenceListener_) presenceListener_();
 }
 
 void UsbIpDevice::setSerial(const std::string& serial) {

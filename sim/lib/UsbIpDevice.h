@@ -82,6 +82,8 @@ class UsbIpDevice {
     // What the device is shown as (its serial string as enumerated).
     virtual std::string label() const;
     Presence presence() const;
+    // Called on every change of presence, on the changing thread; replacing it
+    // waits for a call in progress.
     void setPresenceListener(std::function<void()> listener);
     void setFaults(const Faults& faults);
     bool vanished() const;
@@ -153,6 +155,7 @@ class UsbIpDevice {
     uint64_t outBytes_ = 0;
     bool vanished_ = false;
     Presence presence_;
+    std::mutex listenerMutex_; // held while the listener runs; taken before mutex_, never under it
     std::function<void()> presenceListener_;
 };
 

@@ -35,6 +35,11 @@ int FakeHost::connection(size_t n, uint32_t timeoutMs) {
     return fds_[n];
 }
 
+size_t FakeHost::attaches() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return fds_.size();
+}
+
 size_t FakeHost::detaches() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return detaches_;

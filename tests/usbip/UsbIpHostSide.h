@@ -22,6 +22,7 @@ class FakeHost : public UsbIpHost {
 
     // The socket of the nth connection (from 0), or -1 after timeoutMs.
     int connection(size_t n, uint32_t timeoutMs);
+    size_t attaches() const;
     size_t detaches() const;
     UsbIpDevice::Speed lastSpeed() const;
 

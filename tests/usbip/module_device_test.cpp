@@ -282,6 +282,33 @@ TEST(UsbIpModule, AttachedEventIsToldBeforeThePlugCounts) {
     EXPECT_EQ(told, 1);
 }
 
+// A device whose presence flickers as fast as a thread can flip it.
+struct Flicker : UsbIpDevice {
+    Flicker() : UsbIpDevice(Description{}) {}
+    using UsbIpDevice::setPresent;
+    size_t takeOut(uint8_t, const uint8_t*, size_t count) override { return count; }
+};
+
+// A cable going away while the device tells it of a change: the listener call
+// in progress must finish before the cable is gone (ASan sees the difference),
+// and every plug is undone.
+TEST(UsbIpCable, GoesAwayWhileItsDeviceFlickers) {
+    Flicker device;
+    FakeHost host;
+    std::atomic<bool> stop{false};
+    std::thread flicker([&] {
+        for (bool on = true; !stop; on = !on)
+            device.setPresent(on);
+    });
+    for (int i = 0; i < 30; ++i) {
+        UsbIpCable cable(device, host, 0x10002, UsbIpCable::Events{});
+        cable.waitPlugs(1, 20);
+    }
+    stop = true;
+    flicker.join();
+    EXPECT_EQ(host.detaches(), host.attaches()) << "a cable went with its device still plugged";
+}
+
 TEST(UsbIpModule, HostThatHangsUpOrBreaksTheProtocolUnplugsTheDevice) {
     Bench b;
     HostEnd host = b.configured();
