@@ -83,24 +83,30 @@ SdpRomHid::SdpRomHid(SdpRom& rom) : rom_(rom) {
     if (gHid) throw std::logic_error("one SDP HID device at a time");
     gHid = this;
     rom_.setSink([this](SdpRom::Part part, const std::vector<uint8_t>& bytes) {
-        if (part == SdpRom::Part::Hab) {
-            std::vector<uint8_t> report{kHabReport};
-            report.insert(report.end(), bytes.begin(), bytes.end());
+        for (std::vector<uint8_t>& report : sdpHidAnswerReports(part, bytes))
             queue(std::move(report));
-            return;
-        }
-        // A status, or data in whole reports.
-        size_t at = 0;
-        do {
-            size_t n = std::min(kReportPayload, bytes.size() - at);
-            std::vector<uint8_t> report(1 + kReportPayload, 0);
-            report[0] = kStatusReport;
-            std::copy(bytes.begin() + at, bytes.begin() + at + n, report.begin() + 1);
-            queue(std::move(report));
-            at += n;
-        } while (at < bytes.size());
     });
     sdpHid_SetBackend(&kBackend);
+}
+
+std::vector<std::vector<uint8_t>> sdpHidAnswerReports(SdpRom::Part part, const std::vector<uint8_t>& bytes) {
+    std::vector<std::vector<uint8_t>> reports;
+    if (part == SdpRom::Part::Hab) {
+        reports.push_back({kHabReport});
+        reports.back().insert(reports.back().end(), bytes.begin(), bytes.end());
+        return reports;
+    }
+    // A status, or data in whole reports.
+    size_t at = 0;
+    do {
+        size_t n = std::min(kReportPayload, bytes.size() - at);
+        std::vector<uint8_t> report(1 + kReportPayload, 0);
+        report[0] = kStatusReport;
+        std::copy(bytes.begin() + at, bytes.begin() + at + n, report.begin() + 1);
+        reports.push_back(std::move(report));
+        at += n;
+    } while (at < bytes.size());
+    return reports;
 }
 
 SdpRomHid::~SdpRomHid() {

@@ -54,4 +54,8 @@ class SdpRomHid {
     bool open_ = false;
 };
 
+// The ROM's answer bytes as the input reports that carry them: the HAB mode as
+// report 3; a status or data as report 4, 64 bytes each (the last padded with 0).
+std::vector<std::vector<uint8_t>> sdpHidAnswerReports(SdpRom::Part part, const std::vector<uint8_t>& bytes);
+
 } // namespace Veltrano::Sim

@@ -357,11 +357,16 @@ std::optional<std::vector<uint8_t>> UsbIpDevice::hidRequest(const Setup& setup,
     }
 }
 
-UsbIpDevice::Fault UsbIpDevice::countBulk() {
-    uint64_t n = ++bulkTransfers_;
-    if (n == faults_.stallAt) return Fault::Stall;
-    if (n == faults_.shortAt) return Fault::Short;
-    return Fault::None;
+UsbIpDevice::EndpointState* UsbIpDevice::admit(const Submit& urb, Fault& fault) {
+    EndpointState* state = endpoint(urb.address());
+    if (state && !state->halted && configuration_ != 0) {
+        uint64_t n = ++bulkTransfers_;
+        fault = n == faults_.stallAt ? Fault::Stall : n == faults_.shortAt ? Fault::Short : Fault::None;
+        if (fault != Fault::Stall) return state;
+        state->halted = true;
+    }
+    reply(UsbIp::encodeRetSubmit(urb, UsbIp::kStatusStall, {}));
+    return nullptr;
 }
 
 void UsbIpDevice::bulkOut(const Submit& urb) {
@@ -369,17 +374,8 @@ void UsbIpDevice::bulkOut(const Submit& urb) {
     bool vanish = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        EndpointState* state = endpoint(urb.address());
-        if (!state || state->halted || configuration_ == 0) {
-            reply(UsbIp::encodeRetSubmit(urb, UsbIp::kStatusStall, {}));
-            return;
-        }
-        Fault fault = countBulk();
-        if (fault == Fault::Stall) {
-            state->halted = true;
-            reply(UsbIp::encodeRetSubmit(urb, UsbIp::kStatusStall, {}));
-            return;
-        }
+        Fault fault = Fault::None;
+        if (!admit(urb, fault)) return;
         if (fault == Fault::Short) take /= 2;
         if (faults_.vanishAfterOutBytes >= 0 && outBytes_ + take >= uint64_t(faults_.vanishAfterOutBytes)) {
             take = static_cast<size_t>(uint64_t(faults_.vanishAfterOutBytes) - outBytes_);
@@ -403,17 +399,9 @@ void UsbIpDevice::bulkOut(const Submit& urb) {
 
 void UsbIpDevice::bulkIn(const Submit& urb) {
     std::lock_guard<std::mutex> lock(mutex_);
-    EndpointState* state = endpoint(urb.address());
-    if (!state || state->halted || configuration_ == 0) {
-        reply(UsbIp::encodeRetSubmit(urb, UsbIp::kStatusStall, {}));
-        return;
-    }
-    Fault fault = countBulk();
-    if (fault == Fault::Stall) {
-        state->halted = true;
-        reply(UsbIp::encodeRetSubmit(urb, UsbIp::kStatusStall, {}));
-        return;
-    }
+    Fault fault = Fault::None;
+    EndpointState* state = admit(urb, fault);
+    if (!state) return;
     state->pending.push_back({urb, fault == Fault::Short});
     serveIn(*state);
 }

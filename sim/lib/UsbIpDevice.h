@@ -139,9 +139,10 @@ class UsbIpDevice {
     EndpointState* endpoint(uint8_t address);
     void serveIn(EndpointState& state);
     void reply(const std::vector<uint8_t>& bytes);
-    // The bulk transfer number of this URB and the fault it meets.
     enum class Fault { None, Stall, Short };
-    Fault countBulk();
+    // The endpoint of a bulk or interrupt URB, counted for the faults (the fault
+    // it meets in fault); null once the URB was answered with a stall.
+    EndpointState* admit(const UsbIp::Submit& urb, Fault& fault);
     void notifyPresence();
 
     mutable std::mutex mutex_;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "SdpRomHid.h"
+
 namespace Veltrano::Sim {
 
 namespace {
@@ -48,22 +50,8 @@ std::vector<uint8_t> sdpHidReportDescriptor() {
 
 UsbIpSdpDevice::UsbIpSdpDevice(SdpRom& rom) : UsbIpDevice(sDescribe()), rom_(rom) {
     rom_.setSink([this](SdpRom::Part part, const std::vector<uint8_t>& bytes) {
-        if (part == SdpRom::Part::Hab) {
-            std::vector<uint8_t> report{kHabReport};
-            report.insert(report.end(), bytes.begin(), bytes.end());
+        for (std::vector<uint8_t>& report : sdpHidAnswerReports(part, bytes))
             queueIn(kInEndpoint, std::move(report));
-            return;
-        }
-        // A status, or data in whole reports.
-        size_t at = 0;
-        do {
-            size_t n = std::min(kReportPayload, bytes.size() - at);
-            std::vector<uint8_t> report(1 + kReportPayload, 0);
-            report[0] = kStatusReport;
-            std::copy(bytes.begin() + at, bytes.begin() + at + n, report.begin() + 1);
-            queueIn(kInEndpoint, std::move(report));
-            at += n;
-        } while (at < bytes.size());
     });
     setPresent(true);
 }
