@@ -22,6 +22,13 @@
 
 namespace Veltrano::Sim {
 
+// The ROM's reports: 1 and 2 from the host, 3 and 4 to it.
+constexpr uint8_t kSdpCommandReport = 1;
+constexpr uint8_t kSdpDataReport = 2;
+constexpr uint8_t kSdpHabReport = 3;
+constexpr uint8_t kSdpStatusReport = 4;
+constexpr size_t kSdpReportPayload = 64; // of report 4
+
 class SdpRomHid {
   public:
     static constexpr uint16_t kVendorId = 0x1FC9;

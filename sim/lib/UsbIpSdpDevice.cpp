@@ -8,11 +8,6 @@ namespace Veltrano::Sim {
 
 namespace {
 
-constexpr uint8_t kCommandReport = 1;
-constexpr uint8_t kDataReport = 2;
-constexpr uint8_t kHabReport = 3;
-constexpr uint8_t kStatusReport = 4;
-constexpr size_t kReportPayload = 64;
 constexpr uint8_t kOutputReport = 2;
 
 // One report of 8-bit fields: id, count, and whether it goes in or out.
@@ -24,8 +19,8 @@ void sReport(std::vector<uint8_t>& d, uint8_t id, uint16_t count, bool input) {
 
 UsbIpDevice::Description sDescribe() {
     UsbIpDevice::Description d;
-    d.vendorId = UsbIpSdpDevice::kVendorId;
-    d.productId = UsbIpSdpDevice::kProductId;
+    d.vendorId = SdpRomHid::kVendorId;
+    d.productId = SdpRomHid::kProductId;
     d.release = 0x0001;
     d.speed = UsbIpDevice::Speed::High;
     d.manufacturer = "i.MX";
@@ -40,10 +35,10 @@ UsbIpDevice::Description sDescribe() {
 
 std::vector<uint8_t> sdpHidReportDescriptor() {
     std::vector<uint8_t> d = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01}; // vendor page, application
-    sReport(d, kCommandReport, 16, false);
-    sReport(d, kDataReport, 1024, false);
-    sReport(d, kHabReport, 4, true);
-    sReport(d, kStatusReport, kReportPayload, true);
+    sReport(d, kSdpCommandReport, 16, false);
+    sReport(d, kSdpDataReport, 1024, false);
+    sReport(d, kSdpHabReport, 4, true);
+    sReport(d, kSdpStatusReport, kSdpReportPayload, true);
     d.push_back(0xC0);
     return d;
 }
@@ -66,14 +61,14 @@ size_t UsbIpSdpDevice::takeOut(uint8_t, const uint8_t*, size_t count) {
 
 bool UsbIpSdpDevice::setReport(uint8_t type, uint8_t id, const std::vector<uint8_t>& data) {
     if (type != kOutputReport) return false;
-    if (id == kCommandReport) {
+    if (id == kSdpCommandReport) {
         if (data.size() < SdpRom::kCommandSize) return false;
         uint8_t command[SdpRom::kCommandSize];
         std::copy(data.begin(), data.begin() + SdpRom::kCommandSize, command);
         rom_.command(command);
         return true;
     }
-    if (id == kDataReport) {
+    if (id == kSdpDataReport) {
         rom_.data(data.data(), data.size());
         return true;
     }
@@ -82,8 +77,8 @@ bool UsbIpSdpDevice::setReport(uint8_t type, uint8_t id, const std::vector<uint8
 
 std::optional<std::vector<uint8_t>> UsbIpSdpDevice::getReport(uint8_t type, uint8_t id) {
     // Nothing to say outside an answer: an idle report of zeros.
-    if (type != 1 || (id != kHabReport && id != kStatusReport)) return std::nullopt;
-    std::vector<uint8_t> report(1 + (id == kHabReport ? 4 : kReportPayload), 0);
+    if (type != 1 || (id != kSdpHabReport && id != kSdpStatusReport)) return std::nullopt;
+    std::vector<uint8_t> report(1 + (id == kSdpHabReport ? 4 : kSdpReportPayload), 0);
     report[0] = id;
     return report;
 }

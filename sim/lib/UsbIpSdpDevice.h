@@ -16,8 +16,6 @@ namespace Veltrano::Sim {
 
 class UsbIpSdpDevice : public UsbIpDevice {
   public:
-    static constexpr uint16_t kVendorId = 0x1FC9;
-    static constexpr uint16_t kProductId = 0x0130;
     static constexpr uint8_t kInEndpoint = 0x81;
 
     // On the bus from the start; serves rom through its sink.
