@@ -61,7 +61,8 @@ bool UsbIpCable::waitPlugged(bool plugged, uint32_t timeoutMs) const {
 
 bool UsbIpCable::waitPlugs(uint64_t count, uint32_t timeoutMs) const {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return plugs_ >= count; });
+    changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return plugs_ >= count || gaveUp_; });
+    return plugs_ >= count;
 }
 
 // Brings the cable in line with the device's presence, one step at a time.
@@ -99,8 +100,7 @@ void UsbIpCable::plug(uint64_t epoch) {
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
         if (events_.failed) events_.failed(device_.label(), std::strerror(errno));
-        std::lock_guard<std::mutex> lock(mutex_);
-        lostEpoch_ = epoch;
+        giveUp(epoch);
         return;
     }
     int fd = pair[0];
@@ -125,8 +125,7 @@ void UsbIpCable::plug(uint64_t epoch) {
         reader_.join();
         ::close(fd);
         if (events_.failed) events_.failed(label, why);
-        std::lock_guard<std::mutex> lock(mutex_);
-        lostEpoch_ = epoch; // not tried again until the device comes back
+        giveUp(epoch);
         return;
     }
     // Told before the plug counts, so a waiter on the count hears it after.
@@ -138,7 +137,18 @@ void UsbIpCable::plug(uint64_t epoch) {
         fd_ = fd;
         port_ = port;
         label_ = label;
+        gaveUp_ = false;
         ++plugs_;
+    }
+    changed_.notify_all();
+}
+
+// Not tried again until the device comes back to the bus.
+void UsbIpCable::giveUp(uint64_t epoch) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lostEpoch_ = epoch;
+        gaveUp_ = true;
     }
     changed_.notify_all();
 }

@@ -51,13 +51,15 @@ class UsbIpCable {
     uint64_t plugs() const;
     // Waits at most timeoutMs for the cable to be plugged (or not); true when it is.
     bool waitPlugged(bool plugged, uint32_t timeoutMs) const;
-    // Waits at most timeoutMs for at least `count` plugs so far.
+    // Waits at most timeoutMs for at least `count` plugs so far; false at once
+    // when the host refused the device's latest return.
     bool waitPlugs(uint64_t count, uint32_t timeoutMs) const;
 
   private:
     void run();
     void plug(uint64_t epoch);
     void unplug();
+    void giveUp(uint64_t epoch);
     void read(int fd);
 
     UsbIpDevice& device_;
@@ -70,6 +72,7 @@ class UsbIpCable {
     bool stop_ = false;
     bool hostGone_ = false;  // the reader saw the connection end
     uint64_t lostEpoch_ = 0; // the epoch the host dropped: not plugged again
+    bool gaveUp_ = false;    // the host refused the latest plug
     bool connected_ = false;
     uint64_t epoch_ = 0; // the plugged presence epoch
     uint64_t plugs_ = 0;
