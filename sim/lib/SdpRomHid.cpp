@@ -11,12 +11,6 @@ namespace Veltrano::Sim {
 
 namespace {
 
-constexpr uint8_t kCommandReport = 1;
-constexpr uint8_t kDataReport = 2;
-constexpr uint8_t kHabReport = 3;
-constexpr uint8_t kStatusReport = 4;
-constexpr size_t kReportPayload = 64;
-
 SdpRomHid* gHid = nullptr;
 
 } // namespace
@@ -41,11 +35,11 @@ struct SdpRomHid::Access {
             std::lock_guard<std::mutex> lock(hid->mutex_);
             hid->written_.emplace_back(data, data + length);
         }
-        if (data[0] == kCommandReport && length >= 1 + SdpRom::kCommandSize) {
+        if (data[0] == kSdpCommandReport && length >= 1 + SdpRom::kCommandSize) {
             uint8_t command[SdpRom::kCommandSize];
             std::memcpy(command, data + 1, sizeof command);
             hid->rom_.command(command);
-        } else if (data[0] == kDataReport) {
+        } else if (data[0] == kSdpDataReport) {
             hid->rom_.data(data + 1, length - 1);
         }
         return static_cast<int>(length);
@@ -83,24 +77,30 @@ SdpRomHid::SdpRomHid(SdpRom& rom) : rom_(rom) {
     if (gHid) throw std::logic_error("one SDP HID device at a time");
     gHid = this;
     rom_.setSink([this](SdpRom::Part part, const std::vector<uint8_t>& bytes) {
-        if (part == SdpRom::Part::Hab) {
-            std::vector<uint8_t> report{kHabReport};
-            report.insert(report.end(), bytes.begin(), bytes.end());
+        for (std::vector<uint8_t>& report : sdpHidAnswerReports(part, bytes))
             queue(std::move(report));
-            return;
-        }
-        // A status, or data in whole reports.
-        size_t at = 0;
-        do {
-            size_t n = std::min(kReportPayload, bytes.size() - at);
-            std::vector<uint8_t> report(1 + kReportPayload, 0);
-            report[0] = kStatusReport;
-            std::copy(bytes.begin() + at, bytes.begin() + at + n, report.begin() + 1);
-            queue(std::move(report));
-            at += n;
-        } while (at < bytes.size());
     });
     sdpHid_SetBackend(&kBackend);
+}
+
+std::vector<std::vector<uint8_t>> sdpHidAnswerReports(SdpRom::Part part, const std::vector<uint8_t>& bytes) {
+    std::vector<std::vector<uint8_t>> reports;
+    if (part == SdpRom::Part::Hab) {
+        reports.push_back({kSdpHabReport});
+        reports.back().insert(reports.back().end(), bytes.begin(), bytes.end());
+        return reports;
+    }
+    // A status, or data in whole reports.
+    size_t at = 0;
+    do {
+        size_t n = std::min(kSdpReportPayload, bytes.size() - at);
+        std::vector<uint8_t> report(1 + kSdpReportPayload, 0);
+        report[0] = kSdpStatusReport;
+        std::copy(bytes.begin() + at, bytes.begin() + at + n, report.begin() + 1);
+        reports.push_back(std::move(report));
+        at += n;
+    } while (at < bytes.size());
+    return reports;
 }
 
 SdpRomHid::~SdpRomHid() {

@@ -22,6 +22,13 @@
 
 namespace Veltrano::Sim {
 
+// The ROM's reports: 1 and 2 from the host, 3 and 4 to it.
+constexpr uint8_t kSdpCommandReport = 1;
+constexpr uint8_t kSdpDataReport = 2;
+constexpr uint8_t kSdpHabReport = 3;
+constexpr uint8_t kSdpStatusReport = 4;
+constexpr size_t kSdpReportPayload = 64; // of report 4
+
 class SdpRomHid {
   public:
     static constexpr uint16_t kVendorId = 0x1FC9;
@@ -53,5 +60,9 @@ class SdpRomHid {
     uint64_t opens_ = 0;
     bool open_ = false;
 };
+
+// The ROM's answer bytes as the input reports that carry them: the HAB mode as
+// report 3; a status or data as report 4, 64 bytes each (the last padded with 0).
+std::vector<std::vector<uint8_t>> sdpHidAnswerReports(SdpRom::Part part, const std::vector<uint8_t>& bytes);
 
 } // namespace Veltrano::Sim
