@@ -3,6 +3,7 @@
 #include "StreamDelivery.h"
 
 #include <chrono>
+#include <list>
 
 namespace Veltrano::Halvorine {
 
@@ -18,29 +19,52 @@ void sFree(asyncPacket& entry) {
 
 } // namespace
 
+// Delivery threads that stopped themselves from a callback. Their owner may be
+// gone, so they are joined by the next thread to pass by once they have
+// finished, and by the program's end at the latest.
+struct RetiredThreads {
+    std::mutex mutex;
+    std::list<std::pair<std::thread, std::shared_ptr<std::atomic<bool>>>> threads;
+
+    ~RetiredThreads() {
+        for (auto& retired : threads)
+            if (retired.first.joinable()) retired.first.join();
+    }
+};
+
+namespace {
+
+RetiredThreads& sRetired() {
+    static RetiredThreads retired;
+    return retired;
+}
+
+} // namespace
+
 StreamDelivery::~StreamDelivery() {
     std::thread last = stop();
     if (last.joinable()) last.join();
-    for (Worker& worker : retired_)
-        if (worker.thread.joinable() && worker.thread.get_id() != std::this_thread::get_id())
-            worker.thread.join();
+    reapRetired();
+}
+
+StreamDelivery::Core::~Core() {
     discardPending();
 }
 
 void StreamDelivery::queue(const streamCallback& callback, void* reference, const aPacket* packet) {
     asyncPacket entry{callback, reference, aPacket_Copy(packet)};
-    if (!entry.packet || !ring_.push(entry)) {
+    if (!entry.packet || !core_->ring.push(entry)) {
         sFree(entry);
-        drops_.fetch_add(1);
+        core_->drops.fetch_add(1);
         return;
     }
-    wake();
+    core_->wake();
 }
 
-void StreamDelivery::wake() {
+void StreamDelivery::Core::wake() {
     // Taking the lock orders the push before a sleeper's check of the ring.
-    { std::lock_guard<std::mutex> lock(wakeMutex_); }
-    wakeup_.notify_all();
+    { std::lock_guard<std::mutex> lock(wakeMutex); }
+    wakeup.notify_all();
 }
 
 bool StreamDelivery::running() const {
@@ -48,62 +72,78 @@ bool StreamDelivery::running() const {
 }
 
 void StreamDelivery::start() {
-    reapFinished();
+    reapRetired();
     if (running()) return;
     current_.stop = std::make_shared<std::atomic<bool>>(false);
     current_.done = std::make_shared<std::atomic<bool>>(false);
-    current_.thread = std::thread(&StreamDelivery::run, this, current_.stop, current_.done);
+    current_.thread = std::thread(&StreamDelivery::run, core_, current_.stop, current_.done);
 }
 
 std::thread StreamDelivery::stop() {
     if (!running()) return std::thread();
     current_.stop->store(true);
-    wake();
+    core_->wake();
     Worker worker = std::move(current_);
     current_ = Worker();
     if (worker.thread.get_id() == std::this_thread::get_id()) {
-        retired_.push_back(std::move(worker));
+        retire(std::move(worker));
         return std::thread();
     }
     return std::move(worker.thread);
 }
 
-void StreamDelivery::reapFinished() {
-    for (auto it = retired_.begin(); it != retired_.end();) {
-        if (!it->done->load()) {
-            ++it;
-            continue;
-        }
-        it->thread.join(); // it has finished its last callback: this is immediate
-        it = retired_.erase(it);
-    }
+void StreamDelivery::retire(Worker worker) {
+    RetiredThreads& retired = sRetired();
+    std::lock_guard<std::mutex> lock(retired.mutex);
+    retired.threads.emplace_back(std::move(worker.thread), std::move(worker.done));
 }
 
-void StreamDelivery::run(std::shared_ptr<std::atomic<bool>> stop, std::shared_ptr<std::atomic<bool>> done) {
+void StreamDelivery::reapRetired() {
+    std::list<std::thread> finished;
     {
-        std::lock_guard<std::mutex> consuming(consumer_);
+        RetiredThreads& retired = sRetired();
+        std::lock_guard<std::mutex> lock(retired.mutex);
+        for (auto it = retired.threads.begin(); it != retired.threads.end();) {
+            bool ended = it->second->load() && it->first.get_id() != std::this_thread::get_id();
+            if (!ended) {
+                ++it;
+                continue;
+            }
+            finished.push_back(std::move(it->first));
+            it = retired.threads.erase(it);
+        }
+    }
+    // They have finished their last callback: each join is immediate.
+    for (std::thread& thread : finished)
+        thread.join();
+}
+
+void StreamDelivery::run(std::shared_ptr<Core> core, std::shared_ptr<std::atomic<bool>> stop,
+                         std::shared_ptr<std::atomic<bool>> done) {
+    {
+        std::lock_guard<std::mutex> consuming(core->consumer);
         while (!stop->load()) {
-            deliverAvailable(*stop);
-            std::unique_lock<std::mutex> lock(wakeMutex_);
-            wakeup_.wait_for(lock, kIdleCheck, [&] { return stop->load() || !ring_.empty(); });
+            core->deliverAvailable(*stop);
+            std::unique_lock<std::mutex> lock(core->wakeMutex);
+            core->wakeup.wait_for(lock, kIdleCheck, [&] { return stop->load() || !core->ring.empty(); });
         }
         // Samples queued for subscriptions that are gone are not delivered.
-        discardPending();
+        core->discardPending();
     }
     done->store(true);
 }
 
-void StreamDelivery::deliverAvailable(const std::atomic<bool>& stop) {
+void StreamDelivery::Core::deliverAvailable(const std::atomic<bool>& stop) {
     asyncPacket entry;
-    while (!stop.load() && ring_.pop(entry)) {
+    while (!stop.load() && ring.pop(entry)) {
         entry.callback(entry.packet, entry.reference);
         sFree(entry);
     }
 }
 
-void StreamDelivery::discardPending() {
+void StreamDelivery::Core::discardPending() {
     asyncPacket entry;
-    while (ring_.pop(entry))
+    while (ring.pop(entry))
         sFree(entry);
 }
 
