@@ -3,7 +3,6 @@
 #include "StreamDelivery.h"
 
 #include <chrono>
-#include <list>
 
 namespace Veltrano::Halvorine {
 
@@ -19,24 +18,24 @@ void sFree(asyncPacket& entry) {
 
 } // namespace
 
-// Delivery threads that stopped themselves from a callback. Their owner may be
-// gone, so they are joined by the next thread to pass by once they have
-// finished, and by the program's end at the latest.
-struct RetiredThreads {
+// Delivery threads whose own callback destroyed their StreamDelivery. Nothing
+// else knows them: the next delivery to start or end joins them once they have
+// finished, and the program's end at the latest.
+struct OrphanThreads {
     std::mutex mutex;
     std::list<std::pair<std::thread, std::shared_ptr<std::atomic<bool>>>> threads;
 
-    ~RetiredThreads() {
-        for (auto& retired : threads)
-            if (retired.first.joinable()) retired.first.join();
+    ~OrphanThreads() {
+        for (auto& orphan : threads)
+            if (orphan.first.joinable()) orphan.first.join();
     }
 };
 
 namespace {
 
-RetiredThreads& sRetired() {
-    static RetiredThreads retired;
-    return retired;
+OrphanThreads& sOrphans() {
+    static OrphanThreads orphans;
+    return orphans;
 }
 
 } // namespace
@@ -44,7 +43,15 @@ RetiredThreads& sRetired() {
 StreamDelivery::~StreamDelivery() {
     std::thread last = stop();
     if (last.joinable()) last.join();
-    reapRetired();
+    // A thread that stopped itself may still be in its callback: it is waited
+    // for, unless this is that callback destroying the Link.
+    for (Worker& worker : retired_) {
+        if (worker.thread.get_id() == std::this_thread::get_id())
+            adoptOrphan(std::move(worker));
+        else
+            worker.thread.join();
+    }
+    reapOrphans();
 }
 
 StreamDelivery::Core::~Core() {
@@ -72,7 +79,8 @@ bool StreamDelivery::running() const {
 }
 
 void StreamDelivery::start() {
-    reapRetired();
+    reapFinished();
+    reapOrphans();
     if (running()) return;
     current_.stop = std::make_shared<std::atomic<bool>>(false);
     current_.done = std::make_shared<std::atomic<bool>>(false);
@@ -86,31 +94,41 @@ std::thread StreamDelivery::stop() {
     Worker worker = std::move(current_);
     current_ = Worker();
     if (worker.thread.get_id() == std::this_thread::get_id()) {
-        retire(std::move(worker));
+        retired_.push_back(std::move(worker));
         return std::thread();
     }
     return std::move(worker.thread);
 }
 
-void StreamDelivery::retire(Worker worker) {
-    RetiredThreads& retired = sRetired();
-    std::lock_guard<std::mutex> lock(retired.mutex);
-    retired.threads.emplace_back(std::move(worker.thread), std::move(worker.done));
+void StreamDelivery::reapFinished() {
+    for (auto it = retired_.begin(); it != retired_.end();) {
+        if (!it->done->load()) {
+            ++it;
+            continue;
+        }
+        it->thread.join(); // it has finished its last callback: this is immediate
+        it = retired_.erase(it);
+    }
 }
 
-void StreamDelivery::reapRetired() {
+void StreamDelivery::adoptOrphan(Worker worker) {
+    OrphanThreads& orphans = sOrphans();
+    std::lock_guard<std::mutex> lock(orphans.mutex);
+    orphans.threads.emplace_back(std::move(worker.thread), std::move(worker.done));
+}
+
+void StreamDelivery::reapOrphans() {
     std::list<std::thread> finished;
     {
-        RetiredThreads& retired = sRetired();
-        std::lock_guard<std::mutex> lock(retired.mutex);
-        for (auto it = retired.threads.begin(); it != retired.threads.end();) {
-            bool ended = it->second->load() && it->first.get_id() != std::this_thread::get_id();
-            if (!ended) {
+        OrphanThreads& orphans = sOrphans();
+        std::lock_guard<std::mutex> lock(orphans.mutex);
+        for (auto it = orphans.threads.begin(); it != orphans.threads.end();) {
+            if (!it->second->load()) {
                 ++it;
                 continue;
             }
             finished.push_back(std::move(it->first));
-            it = retired.threads.erase(it);
+            it = orphans.threads.erase(it);
         }
     }
     // They have finished their last callback: each join is immediate.

@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -42,7 +43,7 @@ class StreamDelivery {
     StreamDelivery() = default;
     StreamDelivery(const StreamDelivery&) = delete;
     StreamDelivery& operator=(const StreamDelivery&) = delete;
-    // Stops and joins the delivery thread (unless called on it); leftovers are
+    // Stops and joins every delivery thread but the calling one; leftovers are
     // freed undelivered.
     ~StreamDelivery();
 
@@ -87,13 +88,16 @@ class StreamDelivery {
 
     static void run(std::shared_ptr<Core> core, std::shared_ptr<std::atomic<bool>> stop,
                     std::shared_ptr<std::atomic<bool>> done);
-    // Threads that stopped themselves, kept until they have finished and joined
-    // by whichever thread comes by next.
-    static void retire(Worker worker);
-    static void reapRetired();
+    void reapFinished();
+    // A thread whose callback destroys this StreamDelivery outlives it: it is
+    // handed to the process, which joins it once it has finished.
+    static void adoptOrphan(Worker worker);
+    static void reapOrphans();
 
     std::shared_ptr<Core> core_ = std::make_shared<Core>();
     Worker current_;
+    // Threads that stopped themselves from a callback, joined once finished.
+    std::list<Worker> retired_;
 };
 
 } // namespace Veltrano::Halvorine

@@ -46,28 +46,21 @@ uint8 sCount(const aPacket*, void*) {
     return 0;
 }
 
-// Holds the delivery thread in its first callback until let go, then
-// subscribes through another copy of the Link: a disconnect of the Link is
-// then waiting for this very callback to end.
-struct SubscribeInGap {
-    Link* copy = nullptr;
+// Holds a delivery thread inside a callback until let go.
+struct Gate {
     std::mutex mutex;
     std::condition_variable changed;
     bool entered = false;
     bool letGo = false;
-    std::atomic<int> result{-1};
 
-    static uint8 callback(const aPacket*, void* reference) {
-        SubscribeInGap* self = static_cast<SubscribeInGap*>(reference);
-        {
-            std::unique_lock<std::mutex> lock(self->mutex);
-            if (self->entered) return 0;
-            self->entered = true;
-            self->changed.notify_all();
-            self->changed.wait_for(lock, std::chrono::seconds(10), [&] { return self->letGo; });
-        }
-        self->result = self->copy->registerStreamCallback(kModule, kClass, 2, 0, true, sCount, nullptr);
-        return 0;
+    // On the delivery thread: true the first time only, once let go.
+    bool passFirst() {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (entered) return false;
+        entered = true;
+        changed.notify_all();
+        changed.wait_for(lock, std::chrono::seconds(10), [&] { return letGo; });
+        return true;
     }
     bool awaitEntered() {
         std::unique_lock<std::mutex> lock(mutex);
@@ -77,6 +70,21 @@ struct SubscribeInGap {
         std::lock_guard<std::mutex> lock(mutex);
         letGo = true;
         changed.notify_all();
+    }
+};
+
+// Subscribes through another copy of the Link from the first callback, once
+// let go: a disconnect of the Link is then waiting for this very callback.
+struct SubscribeInGap {
+    Link* copy = nullptr;
+    Gate gate;
+    std::atomic<int> result{-1};
+
+    static uint8 callback(const aPacket*, void* reference) {
+        SubscribeInGap* self = static_cast<SubscribeInGap*>(reference);
+        if (self->gate.passFirst())
+            self->result = self->copy->registerStreamCallback(kModule, kClass, 2, 0, true, sCount, nullptr);
+        return 0;
     }
 };
 
@@ -101,11 +109,11 @@ TEST(LinkRelease, NoCopySubscribesWhileADisconnectStopsTheStream) {
     ASSERT_EQ(link->registerStreamCallback(kModule, kClass, 1, 0, true, SubscribeInGap::callback, &gap),
               aErrNone);
     area.burst(1);
-    ASSERT_TRUE(gap.awaitEntered());
+    ASSERT_TRUE(gap.gate.awaitEntered());
     auto disconnecting = std::async(std::launch::async, [&] { return link->disconnect(); });
     // The subscriptions are gone: the disconnect now waits for the callback.
     bool cleared = eventuallyTrue([&] { return subscriptionsOf(*link) == 0; }, 5000);
-    gap.release();
+    gap.gate.release();
     ASSERT_TRUE(cleared);
     ASSERT_EQ(disconnecting.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(disconnecting.get(), aErrNone);
@@ -158,6 +166,42 @@ TEST(LinkRelease, ACallbackMayDestroyTheLastCopyOfItsLink) {
         EXPECT_TRUE(eventuallyTrue([&] { return gSamples > 10; }));
     }
     area.setRate(0);
+}
+
+// A callback that ended its own delivery (it removed the last subscription)
+// is still waited for when the Link is destroyed from elsewhere: once the
+// destructor returns, no callback of the Link runs.
+struct EndsItsDelivery {
+    Link* link = nullptr;
+    Gate gate;
+    std::atomic<bool> returned{false};
+
+    static uint8 callback(const aPacket*, void* reference) {
+        EndsItsDelivery* self = static_cast<EndsItsDelivery*>(reference);
+        if (self->gate.entered) return 0; // only the delivery thread reads it
+        self->link->enableStream(kModule, kClass, 1, 0, false);
+        if (self->gate.passFirst()) self->returned = true;
+        return 0;
+    }
+};
+
+TEST(LinkRelease, DestroyingALinkWaitsForACallbackThatEndedItsDelivery) {
+    ModuleOn device(Carrier::Tcp);
+    device.module().stream().setSources({source(1, 1)});
+    auto owned = std::make_unique<Module>();
+    ASSERT_EQ(connectModule(*owned, device.spec()), aErrNone);
+    EndsItsDelivery ends;
+    ends.link = owned->getLink();
+    ASSERT_EQ(
+        ends.link->registerStreamCallback(kModule, kClass, 1, 0, true, EndsItsDelivery::callback, &ends),
+        aErrNone);
+    device.module().stream().burst(1);
+    ASSERT_TRUE(ends.gate.awaitEntered());
+    auto destroying = std::async(std::launch::async, [&] { owned.reset(); });
+    EXPECT_EQ(destroying.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+    ends.gate.release();
+    ASSERT_EQ(destroying.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_TRUE(ends.returned);
 }
 
 } // namespace
