@@ -16,8 +16,6 @@ void sFree(asyncPacket& entry) {
     entry = asyncPacket();
 }
 
-} // namespace
-
 // Delivery threads whose own callback destroyed their StreamDelivery. Nothing
 // else knows them: the next delivery to start or end joins them once they have
 // finished, and the program's end at the latest.
@@ -30,8 +28,6 @@ struct OrphanThreads {
             if (orphan.first.joinable()) orphan.first.join();
     }
 };
-
-namespace {
 
 OrphanThreads& sOrphans() {
     static OrphanThreads orphans;
