@@ -104,7 +104,6 @@ LinkState::~LinkState() {
 }
 
 void LinkState::release() {
-    stream.shutdown(this);
     aLogger* log = nullptr;
     uint32 held = 0;
     {
@@ -114,6 +113,9 @@ void LinkState::release() {
         std::swap(log, logger);
         held = ref.exchange(0);
     }
+    // The reference is cleared first: a copy subscribing meanwhile finds no
+    // engine link and cannot put the filter back after the shutdown.
+    stream.shutdown(this);
     if (log) aLogger_Destroy(&log);
     if (held) aLink_Destroy(&held);
 }

@@ -203,7 +203,7 @@ class Link {
     // destructor remove the filter and stop delivery before the engine link is
     // released. After reset() the filter is gone until the next subscription
     // call installs it again. A callback may subscribe and unsubscribe on its
-    // own Link but must not destroy its last copy.
+    // own Link, and may destroy its last copy (its thread then ends after it).
     //
     // A stream key holds module (bits 24-31), command (16-23), option (8-15),
     // index (0-7) and subindex (32-39); an element of STREAM_WILDCARD stands

@@ -20,9 +20,10 @@ struct LinkState {
     LinkState(const LinkState&) = delete;
     LinkState& operator=(const LinkState&) = delete;
 
-    // Stops streaming and closes the packet log, then drops the engine
-    // reference (the stream filter and the log's writer read through the
-    // reference, so they go first).
+    // Clears the engine reference (so no copy can subscribe on it any more),
+    // stops streaming and closes the packet log, then destroys the engine
+    // link (the stream filter and the log's writer read through it, so they
+    // go first).
     void release();
 
     std::atomic<uint32> ref{0};

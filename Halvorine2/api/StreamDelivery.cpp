@@ -16,31 +16,58 @@ void sFree(asyncPacket& entry) {
     entry = asyncPacket();
 }
 
+// Delivery threads whose own callback destroyed their StreamDelivery. Nothing
+// else knows them: the next delivery to start or end joins them once they have
+// finished, and the program's end at the latest.
+struct OrphanThreads {
+    std::mutex mutex;
+    std::list<std::pair<std::thread, std::shared_ptr<std::atomic<bool>>>> threads;
+
+    ~OrphanThreads() {
+        for (auto& orphan : threads)
+            if (orphan.first.joinable()) orphan.first.join();
+    }
+};
+
+OrphanThreads& sOrphans() {
+    static OrphanThreads orphans;
+    return orphans;
+}
+
 } // namespace
 
 StreamDelivery::~StreamDelivery() {
     std::thread last = stop();
     if (last.joinable()) last.join();
-    for (Worker& worker : retired_)
-        if (worker.thread.joinable() && worker.thread.get_id() != std::this_thread::get_id())
+    // A thread that stopped itself may still be in its callback: it is waited
+    // for, unless this is that callback destroying the Link.
+    for (Worker& worker : retired_) {
+        if (worker.thread.get_id() == std::this_thread::get_id())
+            adoptOrphan(std::move(worker));
+        else
             worker.thread.join();
+    }
+    reapOrphans();
+}
+
+StreamDelivery::Core::~Core() {
     discardPending();
 }
 
 void StreamDelivery::queue(const streamCallback& callback, void* reference, const aPacket* packet) {
     asyncPacket entry{callback, reference, aPacket_Copy(packet)};
-    if (!entry.packet || !ring_.push(entry)) {
+    if (!entry.packet || !core_->ring.push(entry)) {
         sFree(entry);
-        drops_.fetch_add(1);
+        core_->drops.fetch_add(1);
         return;
     }
-    wake();
+    core_->wake();
 }
 
-void StreamDelivery::wake() {
+void StreamDelivery::Core::wake() {
     // Taking the lock orders the push before a sleeper's check of the ring.
-    { std::lock_guard<std::mutex> lock(wakeMutex_); }
-    wakeup_.notify_all();
+    { std::lock_guard<std::mutex> lock(wakeMutex); }
+    wakeup.notify_all();
 }
 
 bool StreamDelivery::running() const {
@@ -49,16 +76,17 @@ bool StreamDelivery::running() const {
 
 void StreamDelivery::start() {
     reapFinished();
+    reapOrphans();
     if (running()) return;
     current_.stop = std::make_shared<std::atomic<bool>>(false);
     current_.done = std::make_shared<std::atomic<bool>>(false);
-    current_.thread = std::thread(&StreamDelivery::run, this, current_.stop, current_.done);
+    current_.thread = std::thread(&StreamDelivery::run, core_, current_.stop, current_.done);
 }
 
 std::thread StreamDelivery::stop() {
     if (!running()) return std::thread();
     current_.stop->store(true);
-    wake();
+    core_->wake();
     Worker worker = std::move(current_);
     current_ = Worker();
     if (worker.thread.get_id() == std::this_thread::get_id()) {
@@ -79,31 +107,57 @@ void StreamDelivery::reapFinished() {
     }
 }
 
-void StreamDelivery::run(std::shared_ptr<std::atomic<bool>> stop, std::shared_ptr<std::atomic<bool>> done) {
+void StreamDelivery::adoptOrphan(Worker worker) {
+    OrphanThreads& orphans = sOrphans();
+    std::lock_guard<std::mutex> lock(orphans.mutex);
+    orphans.threads.emplace_back(std::move(worker.thread), std::move(worker.done));
+}
+
+void StreamDelivery::reapOrphans() {
+    std::list<std::thread> finished;
     {
-        std::lock_guard<std::mutex> consuming(consumer_);
+        OrphanThreads& orphans = sOrphans();
+        std::lock_guard<std::mutex> lock(orphans.mutex);
+        for (auto it = orphans.threads.begin(); it != orphans.threads.end();) {
+            if (!it->second->load()) {
+                ++it;
+                continue;
+            }
+            finished.push_back(std::move(it->first));
+            it = orphans.threads.erase(it);
+        }
+    }
+    // They have finished their last callback: each join is immediate.
+    for (std::thread& thread : finished)
+        thread.join();
+}
+
+void StreamDelivery::run(std::shared_ptr<Core> core, std::shared_ptr<std::atomic<bool>> stop,
+                         std::shared_ptr<std::atomic<bool>> done) {
+    {
+        std::lock_guard<std::mutex> consuming(core->consumer);
         while (!stop->load()) {
-            deliverAvailable(*stop);
-            std::unique_lock<std::mutex> lock(wakeMutex_);
-            wakeup_.wait_for(lock, kIdleCheck, [&] { return stop->load() || !ring_.empty(); });
+            core->deliverAvailable(*stop);
+            std::unique_lock<std::mutex> lock(core->wakeMutex);
+            core->wakeup.wait_for(lock, kIdleCheck, [&] { return stop->load() || !core->ring.empty(); });
         }
         // Samples queued for subscriptions that are gone are not delivered.
-        discardPending();
+        core->discardPending();
     }
     done->store(true);
 }
 
-void StreamDelivery::deliverAvailable(const std::atomic<bool>& stop) {
+void StreamDelivery::Core::deliverAvailable(const std::atomic<bool>& stop) {
     asyncPacket entry;
-    while (!stop.load() && ring_.pop(entry)) {
+    while (!stop.load() && ring.pop(entry)) {
         entry.callback(entry.packet, entry.reference);
         sFree(entry);
     }
 }
 
-void StreamDelivery::discardPending() {
+void StreamDelivery::Core::discardPending() {
     asyncPacket entry;
-    while (ring_.pop(entry))
+    while (ring.pop(entry))
         sFree(entry);
 }
 

@@ -9,8 +9,10 @@
 // once it holds no lock a callback may want (a callback may subscribe or
 // unsubscribe on its own Link, and so may stop its own thread).
 //
-// A callback must not destroy the last copy of its Link (its thread would have
-// to join itself).
+// A callback may also destroy the last copy of its Link: the thread shares the
+// ring and its locks with the StreamDelivery, so it ends after that callback on
+// its own, and a later start or destruction of any delivery (at the latest the
+// end of the program) joins it.
 #ifndef HALVORINE_STREAMDELIVERY_H
 #define HALVORINE_STREAMDELIVERY_H
 
@@ -41,7 +43,8 @@ class StreamDelivery {
     StreamDelivery() = default;
     StreamDelivery(const StreamDelivery&) = delete;
     StreamDelivery& operator=(const StreamDelivery&) = delete;
-    // Stops and joins every delivery thread; leftovers are freed undelivered.
+    // Stops and joins every delivery thread but the calling one; leftovers are
+    // freed undelivered.
     ~StreamDelivery();
 
     // Producer side. Copies the packet onto the ring for the callback; a full
@@ -57,27 +60,41 @@ class StreamDelivery {
     bool running() const;
 
     // Samples dropped because the ring was full, since the Link was made.
-    uint64_t drops() const { return drops_.load(); }
+    uint64_t drops() const { return core_->drops.load(); }
 
   private:
+    // What a delivery thread works with, shared with it so that it can finish
+    // a callback that destroyed this StreamDelivery.
+    struct Core {
+        // Leftovers are freed undelivered.
+        ~Core();
+        LocklessQueue_SPSC<asyncPacket, kStreamRingSlots> ring;
+        std::atomic<uint64_t> drops{0};
+        // Held by a delivery thread for its whole life: two never consume at once.
+        std::mutex consumer;
+        std::mutex wakeMutex;
+        std::condition_variable wakeup;
+
+        void wake();
+        void deliverAvailable(const std::atomic<bool>& stop);
+        void discardPending();
+    };
+
     struct Worker {
         std::thread thread;
         std::shared_ptr<std::atomic<bool>> stop;
         std::shared_ptr<std::atomic<bool>> done;
     };
 
-    void run(std::shared_ptr<std::atomic<bool>> stop, std::shared_ptr<std::atomic<bool>> done);
-    void deliverAvailable(const std::atomic<bool>& stop);
-    void discardPending();
-    void wake();
+    static void run(std::shared_ptr<Core> core, std::shared_ptr<std::atomic<bool>> stop,
+                    std::shared_ptr<std::atomic<bool>> done);
     void reapFinished();
+    // A thread whose callback destroys this StreamDelivery outlives it: it is
+    // handed to the process, which joins it once it has finished.
+    static void adoptOrphan(Worker worker);
+    static void reapOrphans();
 
-    LocklessQueue_SPSC<asyncPacket, kStreamRingSlots> ring_;
-    std::atomic<uint64_t> drops_{0};
-    // Held by a delivery thread for its whole life: two never consume at once.
-    std::mutex consumer_;
-    std::mutex wakeMutex_;
-    std::condition_variable wakeup_;
+    std::shared_ptr<Core> core_ = std::make_shared<Core>();
     Worker current_;
     // Threads that stopped themselves from a callback, joined once finished.
     std::list<Worker> retired_;

@@ -1,0 +1,292 @@
+// Link sharing where it used to go wrong: packets the module sends unasked, a
+// pooled client link, a Ctrl+C that czmq caught, the beacon-interface lock
+// while a server sets up its beacon, and beacons from elsewhere reaching a
+// loopback-only server.
+#include <arpa/inet.h>
+#include <czmq.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "BeaconPublisher.h"
+#include "ExtraPacketsArea.h"
+#include "ModuleTcpServer.h"
+#include "ModuleUsbBus.h"
+#include "ShareFixtures.h"
+#include "Testbed.h"
+#include "VirtualModule.h"
+#include "aDiscovery.h"
+#include "aDiscoveryWire.h"
+#include "aLink.h"
+#include "aServer_ZeroMQ.h"
+#include "aStream_ZeroMQClient.h"
+#include "aTime.h"
+#include "zBeaconInterface.h"
+
+using namespace ShareTest;
+using Bytes = std::vector<uint8_t>;
+using Veltrano::Sim::ExtraPacketsArea;
+using Veltrano::Sim::ModuleIdentity;
+using Veltrano::Sim::VirtualModule;
+
+namespace {
+
+ModuleIdentity sharedIdentity() {
+    ModuleIdentity id;
+    id.serialNumber = kSerial;
+    id.model = kModel;
+    id.address = kModuleAddress;
+    return id;
+}
+
+// A module on this process's virtual USB bus, served on loopback by a server
+// of this process.
+class ServedHere {
+  public:
+    ServedHere() : module_(sharedIdentity()) {
+        module_.addFirstArea(std::make_unique<ExtraPacketsArea>());
+        bus_.attach(module_);
+        ref_ = aLink_CreateServer(kSerial, &port_, &address_, true);
+        if (!ref_) throw std::runtime_error("the server did not start");
+    }
+    ~ServedHere() { aLink_Destroy(&ref_); }
+    ServedHere(const ServedHere&) = delete;
+    ServedHere& operator=(const ServedHere&) = delete;
+    uint16_t port() const { return port_; }
+
+  private:
+    VirtualModule module_;
+    Veltrano::Sim::ModuleUsbBus bus_;
+    uint32_t ref_ = 0;
+    uint16_t port_ = 0;
+    uint32_t address_ = 0;
+};
+
+// A client link of this process, running, destroyed with the object.
+class Client {
+  public:
+    explicit Client(uint16_t port) : ref_(aLink_CreateClient(kLoopback, port, 0)) {
+        for (int i = 0; ref_ && i < 300 && aLink_GetStatus(ref_) != RUNNING; ++i)
+            aTime_MSSleep(10);
+    }
+    ~Client() {
+        if (ref_) aLink_Destroy(&ref_);
+    }
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+    uint32_t ref() const { return ref_; }
+    bool running() const { return ref_ && aLink_GetStatus(ref_) == RUNNING; }
+
+    void send(const Bytes& data) {
+        aPacket* packet = aPacket_CreateWithData(kModuleAddress, uint8_t(data.size()), data.data());
+        aLink_PutPacket(ref_, packet);
+        aPacket_Destroy(&packet);
+    }
+    // The data of the next packet from the module, or nothing within 3 s.
+    Bytes next() {
+        aPacket* reply = aLink_AwaitPacket(ref_, 3000);
+        if (!reply) return {};
+        Bytes got(reply->data, reply->data + reply->dataSize);
+        aPacket_Destroy(&reply);
+        return got;
+    }
+    Bytes echo(const Bytes& data) {
+        send(data);
+        return next();
+    }
+
+  private:
+    uint32_t ref_;
+};
+
+// Whatever the module put on its link besides the reply to the request before
+// (answers to a resync's sync burst, a packet sent on its own account) is not
+// taken for the reply to the next request, whoever sends it.
+TEST(ShareMends, PacketsTheModuleSentUnaskedAreNoOnesReply) {
+    ServedHere served;
+    Client first(served.port());
+    Client second(served.port());
+    ASSERT_TRUE(first.running());
+    ASSERT_TRUE(second.running());
+    for (uint8_t extra : {1, 4}) {
+        SCOPED_TRACE(int(extra));
+        const Bytes asking = {23, ExtraPacketsArea::kMarker, extra};
+        ASSERT_EQ(first.echo(asking), asking);
+        aTime_MSSleep(50); // the extra packets are in the server's queue by now
+        for (uint8_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(second.echo({23, 0x51, i}), (Bytes{23, 0x51, i}));
+            EXPECT_EQ(first.echo({23, 0x52, i}), (Bytes{23, 0x52, i}));
+        }
+    }
+}
+
+// A pooled link writes many queued packets at once; each still reaches the
+// server as a frame of its own, and gets its reply.
+TEST(ShareMends, APooledClientLinkGetsEveryReply) {
+    ServedHere served;
+    Client client(served.port());
+    ASSERT_TRUE(client.running());
+    ASSERT_EQ(aLink_EnablePooledPackets(client.ref(), true), aErrNone);
+    constexpr uint8_t kRequests = 40;
+    for (uint8_t i = 0; i < kRequests; ++i)
+        client.send({23, 0x60, i, uint8_t(i * 3)});
+    for (uint8_t i = 0; i < kRequests; ++i)
+        ASSERT_EQ(client.next(), (Bytes{23, 0x60, i, uint8_t(i * 3)})) << "request " << int(i);
+}
+
+std::atomic<int> gInterrupts{0};
+
+void sCountInterrupt(int) {
+    gInterrupts++;
+}
+
+// As if czmq's handler had caught a Ctrl+C, with the program's own handler
+// counting what it is handed; both undone at the end.
+class CaughtCtrlC {
+  public:
+    CaughtCtrlC() {
+        struct sigaction counting {};
+        counting.sa_handler = sCountInterrupt;
+        sigemptyset(&counting.sa_mask);
+        sigaction(SIGINT, &counting, &previous_);
+        gInterrupts = 0;
+        zsys_interrupted = 1;
+    }
+    ~CaughtCtrlC() {
+        zsys_interrupted = 0;
+        sigaction(SIGINT, &previous_, nullptr);
+    }
+
+  private:
+    struct sigaction previous_ {};
+};
+
+// czmq caught a Ctrl+C meant for the program (some part of the process let it
+// install its handler): the client links' threads hand it on to the program
+// once, not each time one of them next polls.
+TEST(ShareMends, ACtrlCCaughtByCzmqIsPassedOnOnce) {
+    std::vector<aStream*> streams(3, nullptr);
+    {
+        CaughtCtrlC caught; // before the client threads start: they read the flag
+        for (aStream*& stream : streams)
+            ASSERT_EQ(aStream_CreateClient(kLoopback, 9, &stream), aErrNone);
+        // Each thread polls within its one-second poll interval.
+        aTime_MSSleep(1500);
+        for (aStream*& stream : streams)
+            aStream_Destroy(&stream);
+    }
+    EXPECT_EQ(gInterrupts, 1);
+}
+
+// Another beacon owner changes the beacon interface whenever it gets the lock.
+// A server holds the lock until its beacon is set up on its own interface (czmq
+// reads the setting only when the beacon is configured), so it always starts;
+// were the lock let go earlier, its beacon could be set up on the other
+// owner's interface, which does not exist here.
+TEST(ShareMends, AServerStartsWhileAnotherBeaconOwnerChangesTheInterface) {
+    std::string reason = ApiTest::Testbed::unavailableReason();
+    if (!reason.empty()) GTEST_SKIP() << reason;
+    ApiTest::Testbed testbed;
+    // An interface czmq's own beacon serves; its beacons stay on the veth pair.
+    ApiTest::VethLink veth = testbed.addLink();
+    in_addr near{};
+    ASSERT_EQ(inet_pton(AF_INET, veth.nearAddress.c_str(), &near), 1);
+    VirtualModule module(sharedIdentity());
+    Veltrano::Sim::ModuleTcpServer tcp(module);
+    uint32_t ref = aLink_CreateTCPIP(kLoopback, tcp.port());
+    ASSERT_NE(ref, 0u);
+    std::atomic<bool> stop{false};
+    std::atomic<int> changes{0};
+    std::thread other([&] {
+        // Always waiting for the lock, so it takes it the moment it is free.
+        while (!stop) {
+            if (zBeaconInterface_setAndLock("10.99.0.1")) {
+                changes++;
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+                zBeaconInterface_unlock();
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+    });
+    int failed = 0;
+    for (int round = 0; round < 40; ++round) {
+        aServer* server = aServer_Create(ref, near.s_addr, false);
+        ASSERT_NE(server, nullptr);
+        if (!aServer_Start(server)) failed++;
+        aServer_Destroy(&server);
+    }
+    stop = true;
+    other.join();
+    aLink_Destroy(&ref);
+    EXPECT_GT(changes, 0);
+    EXPECT_EQ(failed, 0) << "servers whose beacon got the other owner's interface";
+}
+
+// Counts a server's beacon answers heard on loopback.
+class AnswerListener {
+  public:
+    AnswerListener() : socket_(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP)) {
+        const int on = 1;
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_port = htons(aDISCOVERY_BEACON_PORT);
+        at.sin_addr.s_addr = htonl(INADDR_ANY);
+        if (socket_ < 0 || setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+            setsockopt(socket_, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on) != 0 ||
+            bind(socket_, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0)
+            throw std::runtime_error("cannot listen for beacons");
+    }
+    ~AnswerListener() { close(socket_); }
+    AnswerListener(const AnswerListener&) = delete;
+    AnswerListener& operator=(const AnswerListener&) = delete;
+
+    // Answers naming our server heard within forMs.
+    int answersWithin(int forMs) {
+        int answers = 0;
+        const uint32_t start = aTime_GetMSTicks();
+        for (uint32_t waited = 0; waited < uint32_t(forMs); waited = aTime_GetMSTicks() - start) {
+            pollfd ready = {socket_, POLLIN, 0};
+            if (poll(&ready, 1, forMs - int(waited)) <= 0) continue;
+            linkSpec spec{};
+            ssize_t n = recv(socket_, &spec, sizeof spec, MSG_DONTWAIT);
+            if (n == ssize_t(sizeof spec) && spec.type == ASOLVAN && spec.serialNumber == kSerial) answers++;
+        }
+        return answers;
+    }
+
+  private:
+    int socket_;
+};
+
+// Discovery beacons from another address of the loopback network pass for
+// another host's: a loopback-only server never answers them, and goes on
+// answering this host's discoveries while they flood in.
+TEST(ShareMends, ALoopbackServerIgnoresForeignBeacons) {
+    ServedHere served;
+    AnswerListener listener;
+    Veltrano::Sim::BeaconPublisherOptions foreign;
+    foreign.from = "127.0.0.2";
+    foreign.payload = "Halvorine2-Discovery";
+    foreign.intervalMs = 5;
+    Veltrano::Sim::BeaconPublisher flood(foreign);
+    EXPECT_EQ(listener.answersWithin(1000), 0) << "answered another host";
+    EXPECT_GT(flood.sent(), 50u);
+
+    linkSpec* found = aDiscovery_FindModule(ASOLVAN, kSerial, 0);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->ipAddress, kLoopback);
+    EXPECT_EQ(found->ipPort, served.port());
+    aLinkSpec_Destroy(&found);
+}
+
+} // namespace
