@@ -1,7 +1,7 @@
 // The samples of one streamed counter as a subscriber gets them: how many, the
 // first value, and what would betray a lost, reordered or misrouted sample (a
-// counter value that does not follow the last one, a timestamp that does not
-// grow, a sample of another value).
+// counter value that does not follow the last one, a timestamp earlier than the
+// last one, a sample of another value).
 //
 // Threads: record() runs on a Link's delivery thread; the others on any thread.
 #pragma once
