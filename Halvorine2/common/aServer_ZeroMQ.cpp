@@ -171,9 +171,7 @@ struct Broker {
     }
 };
 
-void sForgetClient(Broker* broker, zframe_t* identity) {
-    aShareSequences_Forget(broker->sequences, zframe_data(identity), zframe_size(identity));
-    aShareSubscriptions_Forget(broker->holders, zframe_data(identity), zframe_size(identity));
+void sDropSubscriber(Broker* broker, zframe_t* identity) {
     for (auto it = broker->subscribers.begin(); it != broker->subscribers.end(); ++it) {
         if (zframe_eq(*it, identity)) {
             zframe_destroy(&*it);
@@ -181,6 +179,12 @@ void sForgetClient(Broker* broker, zframe_t* identity) {
             return;
         }
     }
+}
+
+void sForgetClient(Broker* broker, zframe_t* identity) {
+    aShareSequences_Forget(broker->sequences, zframe_data(identity), zframe_size(identity));
+    aShareSubscriptions_Forget(broker->holders, zframe_data(identity), zframe_size(identity));
+    sDropSubscriber(broker, identity);
 }
 
 /* A client that is gone is refused by the ROUTER: it is forgotten. */
@@ -218,8 +222,11 @@ void sSubscribe(Broker* broker, zframe_t* identity) {
 void sHandleRequest(Broker* broker, zframe_t* identity, const aPacket* request) {
     if (aShare_IsStreamEnable(request)) sSubscribe(broker, identity);
     uint8 confirmation[aSHARE_STREAM_CONFIRMATION_SIZE];
-    if (aShareSubscriptions_Offer(broker->holders, zframe_data(identity), zframe_size(identity), request,
-                                  confirmation)) {
+    bool confirmed = aShareSubscriptions_Offer(broker->holders, zframe_data(identity), zframe_size(identity),
+                                               request, confirmation);
+    if (!aShareSubscriptions_Holds(broker->holders, zframe_data(identity), zframe_size(identity)))
+        sDropSubscriber(broker, identity);
+    if (confirmed) {
         sSendToClient(broker, identity, confirmation, sizeof confirmation);
         return;
     }

@@ -67,6 +67,12 @@ bool aShareSubscriptions_Offer(aShareSubscriptions* subscriptions, const uint8* 
     return true;
 }
 
+bool aShareSubscriptions_Holds(const aShareSubscriptions* subscriptions, const uint8* identity,
+                               size_t identitySize) {
+    return subscriptions && identity &&
+           subscriptions->held.count(std::string(reinterpret_cast<const char*>(identity), identitySize)) > 0;
+}
+
 void aShareSubscriptions_Forget(aShareSubscriptions* subscriptions, const uint8* identity,
                                 size_t identitySize) {
     if (!subscriptions || !identity) return;

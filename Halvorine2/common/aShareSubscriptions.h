@@ -29,6 +29,11 @@ void aShareSubscriptions_Destroy(aShareSubscriptions** subscriptions);
 bool aShareSubscriptions_Offer(aShareSubscriptions* subscriptions, const uint8* identity, size_t identitySize,
                                const aPacket* request, uint8* confirmation);
 
+/* True while the client holds a subscription: only then do the module's samples go to
+ * it (else they would land among its replies). */
+bool aShareSubscriptions_Holds(const aShareSubscriptions* subscriptions, const uint8* identity,
+                               size_t identitySize);
+
 /* Drops what a client held (a client that has gone). */
 void aShareSubscriptions_Forget(aShareSubscriptions* subscriptions, const uint8* identity,
                                 size_t identitySize);

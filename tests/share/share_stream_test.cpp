@@ -103,6 +103,8 @@ TEST(ShareStream, AValueStreamsOnWhenOneOfItsTwoSubscribersLeaves) {
     auto clients = startClients(server.port(), {subscriber(1, 0, 100, 20), subscriber(2, 0, 1000, 20)});
     SubprocessResult early = clients[0].run.get();
     EXPECT_EQ(early.exitStatus, 0) << early.out << early.err;
+    EXPECT_NE(early.out.find("\nstray 0\n"), std::string::npos)
+        << "samples after it unsubscribed: " << early.out;
     SubprocessResult late = clients[1].run.get();
     EXPECT_EQ(late.exitStatus, 0) << "the other's unsubscription ended its stream: " << late.out;
     Tally t = tallyOf(late.out);
