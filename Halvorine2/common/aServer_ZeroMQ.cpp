@@ -15,6 +15,7 @@
 #include "aDiscoveryWire.h"
 #include "aLinkInternal.h"
 #include "aShareFrames.h"
+#include "aShareSubscriptions.h"
 #include "aSharePair.h"
 #include "aStream_ZeroMQClient.h"
 #include "aTime.h"
@@ -157,6 +158,7 @@ struct Broker {
     uint16 expectedReplies = 0;
     uint32 beaconTime = 0;
     bool beaconActive = false;
+    aShareSubscriptions* holders = aShareSubscriptions_Create();
 
     ~Broker() {
         for (zframe_t* f : subscribers)
@@ -165,11 +167,11 @@ struct Broker {
             zframe_destroy(&f);
         zframe_destroy(&current);
         aShareSequences_Destroy(&sequences);
+        aShareSubscriptions_Destroy(&holders);
     }
 };
 
-void sForgetClient(Broker* broker, zframe_t* identity) {
-    aShareSequences_Forget(broker->sequences, zframe_data(identity), zframe_size(identity));
+void sDropSubscriber(Broker* broker, zframe_t* identity) {
     for (auto it = broker->subscribers.begin(); it != broker->subscribers.end(); ++it) {
         if (zframe_eq(*it, identity)) {
             zframe_destroy(&*it);
@@ -177,6 +179,12 @@ void sForgetClient(Broker* broker, zframe_t* identity) {
             return;
         }
     }
+}
+
+void sForgetClient(Broker* broker, zframe_t* identity) {
+    aShareSequences_Forget(broker->sequences, zframe_data(identity), zframe_size(identity));
+    aShareSubscriptions_Forget(broker->holders, zframe_data(identity), zframe_size(identity));
+    sDropSubscriber(broker, identity);
 }
 
 /* A client that is gone is refused by the ROUTER: it is forgotten. */
@@ -213,6 +221,15 @@ void sSubscribe(Broker* broker, zframe_t* identity) {
 
 void sHandleRequest(Broker* broker, zframe_t* identity, const aPacket* request) {
     if (aShare_IsStreamEnable(request)) sSubscribe(broker, identity);
+    uint8 confirmation[aSHARE_STREAM_CONFIRMATION_SIZE];
+    bool confirmed = aShareSubscriptions_Offer(broker->holders, zframe_data(identity), zframe_size(identity),
+                                               request, confirmation);
+    if (!aShareSubscriptions_Holds(broker->holders, zframe_data(identity), zframe_size(identity)))
+        sDropSubscriber(broker, identity);
+    if (confirmed) {
+        sSendToClient(broker, identity, confirmation, sizeof confirmation);
+        return;
+    }
     SequenceSend send = {broker->server, true};
     aShareSeqResult taken = aShareSequences_Offer(broker->sequences, zframe_data(identity),
                                                   zframe_size(identity), request, sSequenceSink, &send);
@@ -322,7 +339,7 @@ void sBrokerTask(zsock_t* pipe, void* args) {
         zpoller_new(pipe, server->syncBrokerSide, server->frontend, server->streamBrokerSide, NULL);
     if (poller && server->beacon) zpoller_add(poller, server->beacon);
     zsock_signal(pipe, 0);
-    while (poller && broker.sequences) {
+    while (poller && broker.sequences && broker.holders) {
         void* ready = zpoller_wait(poller, kBrokerPollMs);
         if (ready == pipe || zpoller_terminated(poller)) break;
         if (ready == server->syncBrokerSide)

@@ -3,8 +3,9 @@
  * (aStream_ZeroMQClient.h).
  *
  * One request reaches the module at a time; its replies go to the client that sent it.
- * Streamed values from the module are batched and go to every client that enabled
- * streaming, at each module heartbeat or when a batch fills. A client's multi-packet
+ * Streamed values from the module are batched and go to every client that holds a
+ * stream subscription, at each module heartbeat or when a batch fills; a client's
+ * unsubscription reaches the module only when no other client holds that value. A client's multi-packet
  * set-bytes sequence reaches the module in one piece even while others send requests.
  * The server answers discovery beacons ("Halvorine2-Discovery" on UDP 8585) with its own
  * link specifier for about 2 s after each one heard; a loopback-only server answers only

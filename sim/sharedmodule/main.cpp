@@ -1,6 +1,8 @@
 // sharedmodule: one emulated module on the in-process virtual USB bus, opened and
 // served to other processes by a link-sharing server, until SIGINT or SIGTERM.
-// Prints "asolvan ADDRESS:PORT SERIAL" on its first line, then "ready".
+// Prints "asolvan ADDRESS:PORT SERIAL" on its first line, then "ready". With a
+// stream rate, the module streams its counters (StreamedCounters.h) to whoever
+// subscribes to them.
 #include <arpa/inet.h>
 
 #include <cstdio>
@@ -11,6 +13,7 @@
 #include "DelayedEchoArea.h"
 #include "ModuleUsbBus.h"
 #include "ProgramOptions.h"
+#include "StreamedCounters.h"
 #include "VirtualModule.h"
 #include "aLink.h"
 #include "aServer_ZeroMQ.h"
@@ -25,12 +28,15 @@ const char* kUsage = "usage: sharedmodule [options]\n"
                      "  --address A         module address (even, 2 to 254, default 4)\n"
                      "  --heartbeat MS      heartbeat interval (0: none)\n"
                      "  --echo-delay MS     delay of the slow echo [23, 0xDE, ...] (default 500)\n"
+                     "  --stream-rate N     samples per second the module streams, over the\n"
+                     "                      subscribed counters (command 18, option 5, index 0-3)\n"
                      "  --interface ADDRESS serve on this interface and answer beacons from other\n"
                      "                      hosts (default: 127.0.0.1 only)\n";
 
 struct Options {
     ModuleIdentity identity;
     uint32_t echoDelayMs = 500;
+    uint32_t streamRate = 0;
     uint32_t interface = 0;
     bool loopbackOnly = true;
 };
@@ -50,6 +56,8 @@ void parse(Options* options, int argc, char** argv) {
             options->identity.heartbeatIntervalMs = uint32_t(programNumber(value, 0, 60000));
         } else if (option == "--echo-delay") {
             options->echoDelayMs = uint32_t(programNumber(value, 0, 60000));
+        } else if (option == "--stream-rate") {
+            options->streamRate = uint32_t(programNumber(value, 0, 100000));
         } else if (option == "--interface") {
             in_addr address;
             if (inet_pton(AF_INET, value, &address) != 1) throw std::invalid_argument("bad interface");
@@ -76,6 +84,8 @@ std::shared_ptr<void> start(const Options& options) {
     auto served = std::make_shared<Served>();
     served->module = std::make_unique<VirtualModule>(options.identity);
     served->module->addFirstArea(std::make_unique<DelayedEchoArea>(options.echoDelayMs));
+    served->module->stream().setSources(streamedCounters());
+    served->module->stream().setRate(options.streamRate);
     served->bus = std::make_unique<ModuleUsbBus>();
     served->bus->attach(*served->module);
     uint16_t port = 0;
