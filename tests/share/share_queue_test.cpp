@@ -1,0 +1,161 @@
+// The frame queue between link-sharing threads, and the client stream that writes
+// through it without waiting, seen from a stand-in server socket.
+#include <gtest/gtest.h>
+#include <poll.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ShareFixtures.h"
+#include "aShareQueue.h"
+#include "aStream_ZeroMQClient.h"
+
+using namespace ShareTest;
+
+namespace {
+
+typedef std::vector<uint8_t> Bytes;
+
+Bytes sTake(aShareQueue* queue) {
+    zframe_t* frame = aShareQueue_Take(queue);
+    if (!frame) return {};
+    Bytes bytes(zframe_data(frame), zframe_data(frame) + zframe_size(frame));
+    zframe_destroy(&frame);
+    return bytes;
+}
+
+bool sReadable(const aShareQueue* queue) {
+    pollfd item = {aShareQueue_Descriptor(queue), POLLIN, 0};
+    return poll(&item, 1, 0) == 1;
+}
+
+TEST(ShareQueue, FramesKeepTheirBoundariesOrderAndTheDescriptorTellsWhenOneWaits) {
+    aShareQueue* queue = aShareQueue_Create(2);
+    ASSERT_NE(queue, nullptr);
+    EXPECT_FALSE(sReadable(queue));
+    const Bytes first = {4, 1, 23}, second = {4, 0};
+    EXPECT_EQ(aShareQueue_Put(queue, first.data(), first.size(), 0), aErrNone);
+    EXPECT_EQ(aShareQueue_Put(queue, second.data(), second.size(), 0), aErrNone);
+    EXPECT_EQ(aShareQueue_Put(queue, first.data(), first.size(), 2), aErrBusy) << "full";
+    EXPECT_TRUE(sReadable(queue));
+    EXPECT_TRUE(aShareQueue_Await(queue, 0));
+    EXPECT_EQ(sTake(queue), first);
+    EXPECT_TRUE(sReadable(queue)) << "a frame still waits";
+    EXPECT_EQ(sTake(queue), second);
+    EXPECT_FALSE(sReadable(queue));
+    EXPECT_EQ(aShareQueue_Take(queue), nullptr);
+    aShareQueue_Destroy(&queue);
+    EXPECT_EQ(queue, nullptr);
+}
+
+TEST(ShareQueue, AWaitEndsAtItsTimeOutOrAtAWake) {
+    aShareQueue* queue = aShareQueue_Create(4);
+    ASSERT_NE(queue, nullptr);
+    auto before = std::chrono::steady_clock::now();
+    EXPECT_FALSE(aShareQueue_Await(queue, 30));
+    EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(25));
+    std::thread waker([queue] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        aShareQueue_Wake(queue);
+    });
+    before = std::chrono::steady_clock::now();
+    EXPECT_FALSE(aShareQueue_Await(queue, 5000)) << "woken, no frame";
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
+    waker.join();
+    EXPECT_EQ(aShareQueue_Take(queue), nullptr);
+    EXPECT_FALSE(sReadable(queue)) << "a take clears the wake";
+    aShareQueue_Destroy(&queue);
+}
+
+// Two threads put while one takes: every frame arrives once, each thread's in order.
+TEST(ShareQueue, ConcurrentPutsReachTheTakerInOrder) {
+    constexpr int kFrames = 2000;
+    aShareQueue* queue = aShareQueue_Create(16);
+    ASSERT_NE(queue, nullptr);
+    auto producer = [queue](uint8_t id) {
+        for (int i = 0; i < kFrames; ++i) {
+            const uint8_t bytes[3] = {id, uint8_t(i >> 8), uint8_t(i)};
+            ASSERT_EQ(aShareQueue_Put(queue, bytes, sizeof bytes, 1000), aErrNone);
+        }
+    };
+    std::thread a(producer, 0), b(producer, 1);
+    int next[2] = {0, 0};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while ((next[0] < kFrames || next[1] < kFrames) && std::chrono::steady_clock::now() < deadline) {
+        if (!aShareQueue_Await(queue, 100)) continue;
+        Bytes frame = sTake(queue);
+        ASSERT_EQ(frame.size(), 3u);
+        ASSERT_LT(frame[0], 2);
+        EXPECT_EQ((frame[1] << 8) | frame[2], next[frame[0]]++);
+    }
+    a.join();
+    b.join();
+    EXPECT_EQ(next[0], kFrames);
+    EXPECT_EQ(next[1], kFrames);
+    aShareQueue_Destroy(&queue);
+}
+
+// A ROUTER on loopback stands in for the server.
+class StandInServer {
+  public:
+    StandInServer() : router_(zsock_new_router("tcp://127.0.0.1:*")) {
+        zsock_set_rcvtimeo(router_, 2000);
+        port_ = uint16_t(zsock_endpoint(router_) ? std::stoi(strrchr(zsock_endpoint(router_), ':') + 1) : 0);
+    }
+    ~StandInServer() { zsock_destroy(&router_); }
+    uint16_t port() const { return port_; }
+    // The next client frame, and whose it was; empty on time-out.
+    Bytes receive() {
+        zmsg_t* message = zmsg_recv(router_);
+        if (!message) return {};
+        zframe_destroy(&identity_);
+        identity_ = zmsg_pop(message);
+        zframe_t* content = zmsg_pop(message);
+        Bytes bytes;
+        if (content) bytes.assign(zframe_data(content), zframe_data(content) + zframe_size(content));
+        zframe_destroy(&content);
+        zmsg_destroy(&message);
+        return bytes;
+    }
+    void reply(const Bytes& bytes) {
+        zframe_t* identity = zframe_dup(identity_);
+        zframe_send(&identity, router_, ZFRAME_MORE);
+        zframe_t* content = zframe_new(bytes.data(), bytes.size());
+        zframe_send(&content, router_, 0);
+    }
+
+  private:
+    zsock_t* router_;
+    zframe_t* identity_ = nullptr;
+    uint16_t port_ = 0;
+};
+
+TEST(ShareClientStream, AWriteThatNeverWaitsSendsOneFramePerPacketAndRepliesReadBack) {
+    StandInServer server;
+    ASSERT_NE(server.port(), 0);
+    aStream* stream = nullptr;
+    ASSERT_EQ(aStream_CreateClient(kLoopback, server.port(), &stream), aErrNone);
+    // Two packets back to back, as a pooled link writes them, then bytes that make no packet.
+    const Bytes bytes = {6, 1, 23, 6, 2, 3, 0x48, 6, 5, 1};
+    uint32_t written = 0;
+    EXPECT_EQ(aStream_TryWrite(stream, bytes.data(), uint32_t(bytes.size()), &written), aErrNone);
+    EXPECT_EQ(written, bytes.size());
+    EXPECT_EQ(server.receive(), (Bytes{6, 1, 23}));
+    EXPECT_EQ(server.receive(), (Bytes{6, 2, 3, 0x48}));
+    EXPECT_EQ(server.receive(), (Bytes{6, 5, 1}));
+
+    server.reply({6, 1, 9});
+    ASSERT_EQ(aStream_AwaitInput(stream, 2000), aErrNone);
+    Bytes read;
+    uint8_t byte = 0;
+    while (read.size() < 3 && aStream_Read(stream, &byte, 1) == aErrNone)
+        read.push_back(byte);
+    EXPECT_EQ(read, (Bytes{6, 1, 9}));
+    EXPECT_EQ(aStream_Read(stream, &byte, 1), aErrNotReady);
+    EXPECT_EQ(aStream_Destroy(&stream), aErrNone);
+}
+
+} // namespace
