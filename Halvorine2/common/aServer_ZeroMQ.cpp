@@ -9,6 +9,7 @@
 #include <deque>
 #include <list>
 #include <new>
+#include <vector>
 
 #include "aBeacon.h"
 #include "aDiscovery.h"
@@ -96,6 +97,17 @@ void sSendCommand(aServer* server, uint8 command, uint16 count) {
     aShareQueue_Put(server->fromSync, frame, sizeof frame, kHandOverTries);
 }
 
+/* The command and its replies go as one hand-over, so the broker wakes once for them. */
+void sSendReplies(aServer* server, const std::deque<aPacketPtr>& replies) {
+    std::vector<zframe_t*> frames;
+    uint8 command[aSHARE_COMMAND_SIZE];
+    aShare_EncodeCommand(aSHARE_CMD_INCOMING_PACKETS, uint16(replies.size()), command);
+    frames.push_back(zframe_new(command, sizeof command));
+    for (const aPacketPtr& reply : replies)
+        frames.push_back(zframe_new(&reply->address, reply->dataSize + 2u));
+    aShareQueue_PutFrames(server->fromSync, frames.data(), frames.size(), kHandOverTries);
+}
+
 aPacket* sAwaitReply(aServer* server) {
     for (uint32 waited = 0; waited < kReplyWaitMs && !server->stopping; waited += kReplySliceMs) {
         if (aPacket* reply = aLink_AwaitPacket(server->linkRef, kReplySliceMs)) return reply;
@@ -123,9 +135,7 @@ void sServeRequest(aServer* server, const aPacket* request) {
         sSendCommand(server, aSHARE_CMD_DROPPED_PACKET, 0);
         return;
     }
-    sSendCommand(server, aSHARE_CMD_INCOMING_PACKETS, uint16(replies.size()));
-    for (const aPacketPtr& reply : replies)
-        aShareQueue_Put(server->fromSync, &reply->address, reply->dataSize + 2u, kHandOverTries);
+    sSendReplies(server, replies);
 }
 
 /* What a task's poll woke for: the first ready item, kPollEnd when the task is to end

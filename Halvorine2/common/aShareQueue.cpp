@@ -34,16 +34,22 @@ void sClear(aShareQueue* queue) {
     (void)taken;
 }
 
-/* With the lock held: false when the queue is full. */
-bool sAppend(aShareQueue* queue, zframe_t* frame) {
-    if (queue->frames.size() >= queue->capacity) return false;
+/* With the lock held: false when the frames do not all fit. */
+bool sAppend(aShareQueue* queue, zframe_t** frames, size_t count) {
+    if (queue->frames.size() + count > queue->capacity) return false;
+    const bool wasEmpty = queue->frames.empty();
     try {
-        queue->frames.push_back(frame);
+        queue->frames.insert(queue->frames.end(), frames, frames + count);
     } catch (...) {
-        return false;
+        return false; /* an insertion at an end that throws leaves the deque as it was */
     }
-    if (queue->frames.size() == 1) sSignal(queue);
+    if (wasEmpty && count) sSignal(queue);
     return true;
+}
+
+void sDestroyAll(zframe_t** frames, size_t count) {
+    for (size_t i = 0; i < count; ++i)
+        zframe_destroy(&frames[i]);
 }
 
 } // namespace
@@ -69,13 +75,22 @@ void aShareQueue_Destroy(aShareQueue** queue) {
 
 aErr aShareQueue_Put(aShareQueue* queue, const uint8* bytes, size_t size, int tries) {
     zframe_t* frame = zframe_new(bytes, size);
-    if (!frame) return aErrMemory;
+    return aShareQueue_PutFrames(queue, &frame, 1, tries);
+}
+
+aErr aShareQueue_PutFrames(aShareQueue* queue, zframe_t** frames, size_t count, int tries) {
+    for (size_t i = 0; i < count; ++i) {
+        if (!frames[i]) {
+            sDestroyAll(frames, count);
+            return aErrMemory;
+        }
+    }
     for (int attempt = 0; attempt <= tries; ++attempt) {
         if (attempt > 0) aTime_MSSleep(1);
         std::lock_guard<std::mutex> lock(queue->mutex);
-        if (sAppend(queue, frame)) return aErrNone;
+        if (sAppend(queue, frames, count)) return aErrNone;
     }
-    zframe_destroy(&frame);
+    sDestroyAll(frames, count);
     return aErrBusy;
 }
 

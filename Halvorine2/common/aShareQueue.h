@@ -28,6 +28,12 @@ void aShareQueue_Destroy(aShareQueue** queue);
  * room, aErrMemory. */
 aErr aShareQueue_Put(aShareQueue* queue, const uint8* bytes, size_t size, int tries);
 
+/* Adds the frames, which it takes over (they are destroyed when they cannot go), as
+ * one hand-over: the taker wakes once and finds them all. While the queue has no room
+ * for all, tries again up to tries times, 1 ms apart. aErrNone, aErrBusy, aErrMemory
+ * when a frame is NULL. */
+aErr aShareQueue_PutFrames(aShareQueue* queue, zframe_t** frames, size_t count, int tries);
+
 /* The oldest frame, or NULL when none waits; the caller destroys it. */
 zframe_t* aShareQueue_Take(aShareQueue* queue);
 

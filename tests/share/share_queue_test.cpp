@@ -51,6 +51,24 @@ TEST(ShareQueue, FramesKeepTheirBoundariesOrderAndTheDescriptorTellsWhenOneWaits
     EXPECT_EQ(queue, nullptr);
 }
 
+// A command and its replies go as one: all of them, or (no room) none.
+TEST(ShareQueue, FramesPutTogetherGoAllOrNone) {
+    aShareQueue* queue = aShareQueue_Create(3);
+    ASSERT_NE(queue, nullptr);
+    const uint8_t one[] = {1}, two[] = {2, 2}, three[] = {3, 3, 3};
+    zframe_t* tooMany[] = {zframe_new(one, 1), zframe_new(two, 2), zframe_new(three, 3), zframe_new(one, 1)};
+    EXPECT_EQ(aShareQueue_PutFrames(queue, tooMany, 4, 0), aErrBusy);
+    EXPECT_FALSE(sReadable(queue));
+    zframe_t* fit[] = {zframe_new(two, 2), zframe_new(three, 3)};
+    EXPECT_EQ(aShareQueue_PutFrames(queue, fit, 2, 0), aErrNone);
+    zframe_t* overflow[] = {zframe_new(one, 1), zframe_new(one, 1)};
+    EXPECT_EQ(aShareQueue_PutFrames(queue, overflow, 2, 1), aErrBusy) << "one place left for two";
+    EXPECT_EQ(sTake(queue), (Bytes{2, 2}));
+    EXPECT_EQ(sTake(queue), (Bytes{3, 3, 3}));
+    EXPECT_EQ(aShareQueue_Take(queue), nullptr);
+    aShareQueue_Destroy(&queue);
+}
+
 TEST(ShareQueue, AWaitEndsAtItsTimeOutOrAtAWake) {
     aShareQueue* queue = aShareQueue_Create(4);
     ASSERT_NE(queue, nullptr);
