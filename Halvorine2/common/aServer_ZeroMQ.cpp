@@ -9,6 +9,7 @@
 #include <deque>
 #include <list>
 #include <new>
+#include <vector>
 
 #include "aBeacon.h"
 #include "aDiscovery.h"
@@ -17,6 +18,7 @@
 #include "aShareFrames.h"
 #include "aShareSubscriptions.h"
 #include "aSharePair.h"
+#include "aShareQueue.h"
 #include "aStream_ZeroMQClient.h"
 #include "aTime.h"
 #include "zBeaconInterface.h"
@@ -30,6 +32,7 @@ constexpr uint32 kReplyWaitMs = 2000;
 constexpr uint32 kReplySliceMs = 50;
 constexpr int kHandOverTries = 100;
 constexpr int kClientSendTries = 10;
+constexpr uint32 kQueueFrames = 1000;
 constexpr uint32 kBatchCapacity = 4096;
 constexpr uint32 kBatchFlushAt = 4066;
 constexpr int kBeaconIntervalMs = 100;
@@ -54,10 +57,9 @@ struct aServer {
     zactor_t* beacon = nullptr; /* the broker's once started */
     uint16 port = 0;
     zsock_t* frontend = nullptr;
-    zsock_t* syncTaskSide = nullptr;
-    zsock_t* syncBrokerSide = nullptr;
-    zsock_t* streamFilterSide = nullptr; /* the link's reader thread's */
-    zsock_t* streamBrokerSide = nullptr;
+    aShareQueue* toSync = nullptr;   /* requests, broker to sync task */
+    aShareQueue* fromSync = nullptr; /* commands and replies, sync task to broker */
+    aShareQueue* streamed = nullptr; /* batches, the link's reader thread to broker */
     uint8 streamBatch[kBatchCapacity];
     uint32 streamBatchLength = 0;
     bool filterInstalled = false;
@@ -78,7 +80,7 @@ bool sServerFilter(const aPacket* packet, void* ref) {
     }
     if ((aShare_IsHeartbeat(packet) || server->streamBatchLength >= kBatchFlushAt) &&
         server->streamBatchLength) {
-        aSharePair_Send(server->streamFilterSide, nullptr, server->streamBatch, server->streamBatchLength, 0);
+        aShareQueue_Put(server->streamed, server->streamBatch, server->streamBatchLength, 0);
         server->streamBatchLength = 0;
     }
     return taken;
@@ -93,7 +95,18 @@ bool sAnyPacket(const aPacket*, void*) {
 void sSendCommand(aServer* server, uint8 command, uint16 count) {
     uint8 frame[aSHARE_COMMAND_SIZE];
     aShare_EncodeCommand(command, count, frame);
-    aSharePair_Send(server->syncTaskSide, nullptr, frame, sizeof frame, kHandOverTries);
+    aShareQueue_Put(server->fromSync, frame, sizeof frame, kHandOverTries);
+}
+
+/* The command and its replies go as one hand-over, so the broker wakes once for them. */
+void sSendReplies(aServer* server, const std::deque<aPacketPtr>& replies) {
+    std::vector<zframe_t*> frames;
+    uint8 command[aSHARE_COMMAND_SIZE];
+    aShare_EncodeCommand(aSHARE_CMD_INCOMING_PACKETS, uint16(replies.size()), command);
+    frames.push_back(zframe_new(command, sizeof command));
+    for (const aPacketPtr& reply : replies)
+        frames.push_back(zframe_new(&reply->address, reply->dataSize + 2u));
+    aShareQueue_PutFrames(server->fromSync, frames.data(), frames.size(), kHandOverTries);
 }
 
 aPacket* sAwaitReply(aServer* server) {
@@ -123,20 +136,32 @@ void sServeRequest(aServer* server, const aPacket* request) {
         sSendCommand(server, aSHARE_CMD_DROPPED_PACKET, 0);
         return;
     }
-    sSendCommand(server, aSHARE_CMD_INCOMING_PACKETS, uint16(replies.size()));
-    for (const aPacketPtr& reply : replies)
-        aSharePair_Send(server->syncTaskSide, nullptr, &reply->address, reply->dataSize + 2u, kHandOverTries);
+    sSendReplies(server, replies);
+}
+
+/* What a task's poll woke for: the first ready item, kPollEnd when the task is to end
+ * (its pipe, a failed poll, or an interruption czmq caught, as with czmq's pollers),
+ * kPollNone when the time-out passed. */
+constexpr int kPollEnd = -1;
+constexpr int kPollNone = -2;
+
+int sPoll(zmq_pollitem_t* items, int count, int timeoutMs) {
+    const int ready = zsys_interrupted ? -1 : zmq_poll(items, count, timeoutMs);
+    if (ready < 0 || items[0].revents) return kPollEnd;
+    for (int i = 1; i < count; ++i)
+        if (items[i].revents) return i;
+    return kPollNone;
 }
 
 void sSyncTask(zsock_t* pipe, void* args) {
     aServer* server = static_cast<aServer*>(args);
-    zpoller_t* poller = zpoller_new(pipe, server->syncTaskSide, NULL);
+    zmq_pollitem_t items[] = {{zsock_resolve(pipe), 0, ZMQ_POLLIN, 0},
+                              {nullptr, aShareQueue_Descriptor(server->toSync), ZMQ_POLLIN, 0}};
     zsock_signal(pipe, 0);
-    while (poller) {
-        void* ready = zpoller_wait(poller, kSyncPollMs);
-        if (ready == pipe || zpoller_terminated(poller)) break;
-        if (ready != server->syncTaskSide) continue;
-        zframe_t* frame = zframe_recv_nowait(server->syncTaskSide);
+    for (;;) {
+        const int ready = sPoll(items, 2, kSyncPollMs);
+        if (ready == kPollEnd) break;
+        zframe_t* frame = ready == kPollNone ? nullptr : aShareQueue_Take(server->toSync);
         if (!frame) continue;
         aPacket* request = aShare_PacketFromFrame(zframe_data(frame), zframe_size(frame));
         zframe_destroy(&frame);
@@ -144,7 +169,6 @@ void sSyncTask(zsock_t* pipe, void* args) {
         sServeRequest(server, request);
         aPacket_Destroy(&request);
     }
-    zpoller_destroy(&poller);
 }
 
 /* ---- Broker task: clients, streamed batches, replies, beacons. ---- */
@@ -199,8 +223,8 @@ struct SequenceSend {
 };
 
 bool sPassToSync(aServer* server, const aPacket* packet) {
-    return aSharePair_Send(server->syncBrokerSide, nullptr, &packet->address, packet->dataSize + 2u,
-                           kHandOverTries) == aErrNone;
+    return aShareQueue_Put(server->toSync, &packet->address, packet->dataSize + 2u, kHandOverTries) ==
+           aErrNone;
 }
 
 void sSequenceSink(const aPacket* packet, void* ref) {
@@ -256,7 +280,7 @@ void sFromFrontend(Broker* broker) {
 }
 
 void sFromSync(Broker* broker) {
-    zframe_t* frame = zframe_recv_nowait(broker->server->syncBrokerSide);
+    zframe_t* frame = aShareQueue_Take(broker->server->fromSync);
     if (!frame) return;
     uint16 count = 0;
     const bool commandDue = broker->expectedReplies == 0;
@@ -282,7 +306,7 @@ void sFromSync(Broker* broker) {
 }
 
 void sFromStream(Broker* broker) {
-    zframe_t* batch = zframe_recv_nowait(broker->server->streamBrokerSide);
+    zframe_t* batch = aShareQueue_Take(broker->server->streamed);
     if (!batch) return;
     std::list<zframe_t*> subscribers(broker->subscribers);
     for (zframe_t* identity : subscribers) {
@@ -332,27 +356,32 @@ void sAgeBeacon(Broker* broker) {
     }
 }
 
+enum { kBrokerPipe, kBrokerSync, kBrokerFrontend, kBrokerStream, kBrokerBeacon, kBrokerItems };
+
 void sBrokerTask(zsock_t* pipe, void* args) {
     aServer* server = static_cast<aServer*>(args);
     Broker broker{server, aShareSequences_Create(), {}, {}};
-    zpoller_t* poller =
-        zpoller_new(pipe, server->syncBrokerSide, server->frontend, server->streamBrokerSide, NULL);
-    if (poller && server->beacon) zpoller_add(poller, server->beacon);
+    zmq_pollitem_t items[kBrokerItems] = {
+        {zsock_resolve(pipe), 0, ZMQ_POLLIN, 0},
+        {nullptr, aShareQueue_Descriptor(server->fromSync), ZMQ_POLLIN, 0},
+        {zsock_resolve(server->frontend), 0, ZMQ_POLLIN, 0},
+        {nullptr, aShareQueue_Descriptor(server->streamed), ZMQ_POLLIN, 0},
+        {server->beacon ? zsock_resolve(server->beacon) : nullptr, 0, ZMQ_POLLIN, 0}};
+    const int polled = server->beacon ? kBrokerItems : kBrokerBeacon;
     zsock_signal(pipe, 0);
-    while (poller && broker.sequences && broker.holders) {
-        void* ready = zpoller_wait(poller, kBrokerPollMs);
-        if (ready == pipe || zpoller_terminated(poller)) break;
-        if (ready == server->syncBrokerSide)
+    while (broker.sequences && broker.holders) {
+        const int ready = sPoll(items, polled, kBrokerPollMs);
+        if (ready == kPollEnd) break;
+        if (ready == kBrokerSync)
             sFromSync(&broker);
-        else if (ready == server->frontend)
+        else if (ready == kBrokerFrontend)
             sFromFrontend(&broker);
-        else if (ready == server->streamBrokerSide)
+        else if (ready == kBrokerStream)
             sFromStream(&broker);
-        else if (server->beacon && ready == server->beacon)
+        else if (ready == kBrokerBeacon)
             sAnswerBeacon(&broker);
         if (server->beacon) sAgeBeacon(&broker);
     }
-    zpoller_destroy(&poller);
 }
 
 /* ---- Start. ---- */
@@ -431,9 +460,11 @@ aServer* aServer_Create(uint32 linkRef, uint32 interfaceAddress, bool loopbackOn
 
 bool aServer_Start(aServer* server) {
     if (!server || server->port) return false;
-    if (!sStartBeacon(server) || !sBindFrontend(server) ||
-        !aSharePair_Create(&server->streamBrokerSide, &server->streamFilterSide) ||
-        !aSharePair_Create(&server->syncBrokerSide, &server->syncTaskSide))
+    server->toSync = aShareQueue_Create(kQueueFrames);
+    server->fromSync = aShareQueue_Create(kQueueFrames);
+    server->streamed = aShareQueue_Create(kQueueFrames);
+    if (!server->toSync || !server->fromSync || !server->streamed || !sStartBeacon(server) ||
+        !sBindFrontend(server))
         return false;
     server->broker = zactor_new(sBrokerTask, server);
     server->syncTask = zactor_new(sSyncTask, server);
@@ -468,10 +499,9 @@ void aServer_Destroy(aServer** server) {
     zactor_destroy(&s->broker);
     zactor_destroy(&s->beacon);
     zsock_destroy(&s->frontend);
-    zsock_destroy(&s->syncTaskSide);
-    zsock_destroy(&s->syncBrokerSide);
-    zsock_destroy(&s->streamFilterSide);
-    zsock_destroy(&s->streamBrokerSide);
+    aShareQueue_Destroy(&s->toSync);
+    aShareQueue_Destroy(&s->fromSync);
+    aShareQueue_Destroy(&s->streamed);
     delete s;
 }
 

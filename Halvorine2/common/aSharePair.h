@@ -1,7 +1,5 @@
-/* ZeroMQ plumbing of link sharing: socket pairs between two threads of one process, and
- * sends that never block. Each socket of a pair belongs to one thread. The pairs are
- * in-process endpoints: a hand-over between threads costs no system call on the
- * loopback interface, which keeps a request through a server near a direct one. */
+/* ZeroMQ sends of link sharing that never block: to the server, to a client through
+ * the server's ROUTER socket. */
 #ifndef HALVORINE_ASHAREPAIR_H
 #define HALVORINE_ASHAREPAIR_H
 
@@ -12,10 +10,6 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-/* Two DEALER sockets: *bound on an in-process endpoint of its own, *connected to it.
- * False (with nothing made) when a socket, the bind or the connect fails. */
-bool aSharePair_Create(zsock_t** bound, zsock_t** connected);
 
 /* Sends the bytes as one frame without waiting; while the peer cannot take it, tries
  * again up to tries times, 1 ms apart. aErrNone, aErrBusy when it never could, aErrIO

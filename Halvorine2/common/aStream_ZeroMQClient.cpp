@@ -7,23 +7,24 @@
 #include <csignal>
 #include <new>
 
+#include "aCzmqSetup.h"
 #include "aLinkInternal.h"
 #include "aShareFrames.h"
 #include "aSharePair.h"
+#include "aShareQueue.h"
 
 namespace {
 
 constexpr int kTaskPollMs = 1000;
 constexpr int kHandOverTries = 100;
+constexpr uint32 kQueueFrames = 1000;
 /* The input wait looks at the interruption this often. */
 constexpr uint32 kWaitSliceMs = 50;
 
 struct ClientRecord {
     zsock_t* server = nullptr;
-    zsock_t* outgoingWriter = nullptr;
-    zsock_t* outgoingTask = nullptr;
-    zsock_t* incomingReader = nullptr;
-    zsock_t* incomingTask = nullptr;
+    aShareQueue* outgoing = nullptr; /* writing threads to the client task */
+    aShareQueue* incoming = nullptr; /* the client task to the reading thread */
     zactor_t* task = nullptr;
     zframe_t* frame = nullptr;
     size_t framePosition = 0;
@@ -43,49 +44,56 @@ void sPassInterruptOn() {
     zsys_handler_reset();
 }
 
-void sForward(zsock_t* from, zsock_t* to, int tries) {
-    zframe_t* frame = zframe_recv_nowait(from);
+void sFromServer(ClientRecord* record) {
+    zframe_t* frame = zframe_recv_nowait(record->server);
     if (!frame) return;
-    aSharePair_Send(to, nullptr, zframe_data(frame), zframe_size(frame), tries);
+    aShareQueue_Put(record->incoming, zframe_data(frame), zframe_size(frame), kHandOverTries);
     zframe_destroy(&frame);
 }
 
+void sToServer(ClientRecord* record) {
+    zframe_t* frame = aShareQueue_Take(record->outgoing);
+    if (!frame) return;
+    aSharePair_Send(record->server, nullptr, zframe_data(frame), zframe_size(frame), 0);
+    zframe_destroy(&frame);
+}
+
+enum { kPipe, kServer, kOutgoing, kTaskItems };
+
 void sClientTask(zsock_t* pipe, void* args) {
     ClientRecord* record = static_cast<ClientRecord*>(args);
-    zpoller_t* poller = zpoller_new(pipe, record->server, record->outgoingTask, NULL);
+    zmq_pollitem_t items[kTaskItems] = {{zsock_resolve(pipe), 0, ZMQ_POLLIN, 0},
+                                        {zsock_resolve(record->server), 0, ZMQ_POLLIN, 0},
+                                        {nullptr, aShareQueue_Descriptor(record->outgoing), ZMQ_POLLIN, 0}};
     zsock_signal(pipe, 0);
-    bool running = poller != nullptr;
+    bool running = true;
     while (running) {
-        void* ready = zpoller_wait(poller, kTaskPollMs);
-        if (ready == pipe) {
+        /* An interruption czmq caught ends the task, as it ends czmq's own pollers. */
+        const int ready = zsys_interrupted ? -1 : zmq_poll(items, kTaskItems, kTaskPollMs);
+        if (ready < 0 || items[kPipe].revents) {
             running = false; /* $TERM, or anything else: the owner ends us */
-        } else if (ready == record->server) {
-            sForward(record->server, record->incomingTask, kHandOverTries);
-        } else if (ready == record->outgoingTask) {
-            sForward(record->outgoingTask, record->server, 0);
-        } else if (zpoller_terminated(poller)) {
-            running = false;
+        } else if (items[kServer].revents) {
+            sFromServer(record);
+        } else if (items[kOutgoing].revents) {
+            sToServer(record);
         }
         sPassInterruptOn();
     }
-    zpoller_destroy(&poller);
 }
 
 void sDestroyRecord(ClientRecord* record) {
     zactor_destroy(&record->task);
     zframe_destroy(&record->frame);
     zsock_destroy(&record->server);
-    zsock_destroy(&record->outgoingWriter);
-    zsock_destroy(&record->outgoingTask);
-    zsock_destroy(&record->incomingReader);
-    zsock_destroy(&record->incomingTask);
+    aShareQueue_Destroy(&record->outgoing);
+    aShareQueue_Destroy(&record->incoming);
     delete record;
 }
 
 aErr sGetByte(uint8* byte, void* ref) {
     ClientRecord* record = static_cast<ClientRecord*>(ref);
     while (!record->frame) {
-        record->frame = zframe_recv_nowait(record->incomingReader);
+        record->frame = aShareQueue_Take(record->incoming);
         if (!record->frame) return aErrNotReady;
         record->framePosition = 0;
         if (zframe_size(record->frame) == 0) zframe_destroy(&record->frame);
@@ -99,17 +107,30 @@ aErr sPutByte(const uint8*, void*) {
     return aErrUnimplemented;
 }
 
-/* One frame per packet, so the server never sees two packets in one frame (a pooled
- * link writes several at once). Bytes that do not make a packet go as one frame, which
- * the server drops. */
+/* The size of the frame that starts at bytes: one frame per packet, so the server
+ * never sees two packets in one frame (a pooled link writes several at once). Bytes
+ * that do not make a packet go as one frame, which the server drops. */
+uint32 sFrameSize(const uint8* bytes, uint32 count) {
+    return count >= 2 && bytes[1] + 2u <= count ? bytes[1] + 2u : count;
+}
+
 aErr sWriteBuffer(const uint8* bytes, uint32 count, void* ref) {
     ClientRecord* record = static_cast<ClientRecord*>(ref);
-    uint32 at = 0;
-    while (at < count) {
-        uint32 size = count - at;
-        if (size >= 2 && bytes[at + 1] + 2u <= size) size = bytes[at + 1] + 2u;
-        aSharePair_Send(record->outgoingWriter, nullptr, bytes + at, size, kHandOverTries);
+    for (uint32 at = 0; at < count;) {
+        const uint32 size = sFrameSize(bytes + at, count - at);
+        aShareQueue_Put(record->outgoing, bytes + at, size, kHandOverTries);
         at += size;
+    }
+    return aErrNone;
+}
+
+/* Whole frames only, so a packet is never split between this and a later write. */
+aErr sTryWrite(const uint8* bytes, uint32 count, uint32* written, void* ref) {
+    ClientRecord* record = static_cast<ClientRecord*>(ref);
+    while (*written < count) {
+        const uint32 size = sFrameSize(bytes + *written, count - *written);
+        if (aShareQueue_Put(record->outgoing, bytes + *written, size, 0) != aErrNone) return aErrNotReady;
+        *written += size;
     }
     return aErrNone;
 }
@@ -117,19 +138,20 @@ aErr sWriteBuffer(const uint8* bytes, uint32 count, void* ref) {
 aErr sAwaitInput(uint32 timeoutMs, void* ref) {
     ClientRecord* record = static_cast<ClientRecord*>(ref);
     if (record->frame) return aErrNone;
-    zmq_pollitem_t item = {zsock_resolve(record->incomingReader), 0, ZMQ_POLLIN, 0};
     uint32 waited = 0;
     do {
         if (record->interrupted) return aErrCancel;
         uint32 slice = std::min(kWaitSliceMs, timeoutMs - waited);
-        if (zmq_poll(&item, 1, long(slice)) > 0) return aErrNone;
+        if (aShareQueue_Await(record->incoming, slice)) return aErrNone;
         waited += slice;
     } while (waited < timeoutMs);
     return record->interrupted ? aErrCancel : aErrTimeout;
 }
 
 aErr sInterrupt(void* ref) {
-    static_cast<ClientRecord*>(ref)->interrupted = true;
+    ClientRecord* record = static_cast<ClientRecord*>(ref);
+    record->interrupted = true;
+    aShareQueue_Wake(record->incoming);
     return aErrNone;
 }
 
@@ -141,9 +163,10 @@ aErr sDestroy(void* ref) {
 }
 
 aErr sConnect(ClientRecord* record, uint32 address, uint16 port) {
-    if (!aSharePair_Create(&record->outgoingWriter, &record->outgoingTask) ||
-        !aSharePair_Create(&record->incomingReader, &record->incomingTask))
-        return aErrConnection;
+    record->outgoing = aShareQueue_Create(kQueueFrames);
+    record->incoming = aShareQueue_Create(kQueueFrames);
+    if (!record->outgoing || !record->incoming) return aErrMemory;
+    aCzmq_Setup();
     record->server = zsock_new(ZMQ_DEALER);
     if (!record->server) return aErrMemory;
     zsock_set_linger(record->server, 0);
@@ -173,6 +196,7 @@ aErr aStream_CreateClient(uint32 address, uint16 port, aStream** stream) {
         return err;
     }
     aStream_SetAwaitInput(*stream, sAwaitInput);
+    aStream_SetTryWrite(*stream, sTryWrite);
     aStream_SetInterrupt(*stream, sInterrupt);
     return aErrNone;
 }

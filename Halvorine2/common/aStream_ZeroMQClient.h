@@ -3,9 +3,11 @@
  *
  * The stream carries whole packets: every write goes to the server as one frame per
  * packet, and what the server sends back (a reply, or a batch of streamed packets back
- * to back) is handed out byte by byte. A client task thread moves frames between the
- * server connection and two loopback socket pairs, one to the writing thread and one to
- * the reading thread, so that each socket is used by exactly one thread.
+ * to back) is handed out byte by byte. A client task thread owns the server connection
+ * (so its socket is used by that thread alone) and moves frames between it and two frame
+ * queues (aShareQueue.h), one from the writing threads and one to the reading thread.
+ * A write that never waits (aStream_TryWrite) hands whole packets to the task at once,
+ * so a caller's request skips the link's writer thread.
  *
  * Reading never waits: with no byte at hand it answers aErrNotReady, and the stream's
  * input wait (aStream_AwaitInput) waits for the next frame. An interruption ends that
