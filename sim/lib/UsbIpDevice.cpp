@@ -360,8 +360,15 @@ std::optional<std::vector<uint8_t>> UsbIpDevice::hidRequest(const Setup& setup,
 UsbIpDevice::EndpointState* UsbIpDevice::admit(const Submit& urb, Fault& fault) {
     EndpointState* state = endpoint(urb.address());
     if (state && !state->halted && configuration_ != 0) {
-        uint64_t n = ++bulkTransfers_;
-        fault = n == faults_.stallAt ? Fault::Stall : n == faults_.shortAt ? Fault::Short : Fault::None;
+        uint64_t all = ++bulkTransfers_;
+        uint64_t mine = ++state->transfers;
+        uint64_t n = faults_.endpoint == 0 ? all : urb.address() == faults_.endpoint ? mine : 0;
+        fault = n == 0                 ? Fault::None
+                : n == faults_.stallAt ? Fault::Stall
+                : n == faults_.shortAt ? Fault::Short
+                                       : Fault::None;
+        if (fault != Fault::None && faults_.hit)
+            faults_.hit(fault == Fault::Stall ? "stall" : "short", n, urb.address());
         if (fault != Fault::Stall) return state;
         state->halted = true;
     }

@@ -59,6 +59,12 @@ class UsbIpDevice {
         uint64_t stallAt = 0;             // the Nth bulk transfer stalls its endpoint (0: none)
         uint64_t shortAt = 0;             // the Nth bulk transfer moves half its bytes
         int64_t vanishAfterOutBytes = -1; // gone for good after this many bulk OUT bytes
+        // Non-zero: stallAt and shortAt count the transfers of this endpoint alone
+        // (how many IN transfers come before a point depends on the host's time-outs).
+        uint8_t endpoint = 0;
+        // Told of each stall or short transfer as it happens ("stall" or "short", the
+        // transfer's number, its endpoint), under the device's lock.
+        std::function<void(const char* kind, uint64_t transfer, uint8_t endpoint)> hit;
     };
 
     struct Presence {
@@ -122,6 +128,7 @@ class UsbIpDevice {
     struct EndpointState {
         Endpoint endpoint;
         bool halted = false;
+        uint64_t transfers = 0;
         std::deque<std::vector<uint8_t>> data; // IN: what waits for URBs
         std::deque<PendingIn> pending;         // IN: URBs that wait for data
     };

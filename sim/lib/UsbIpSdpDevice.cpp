@@ -55,6 +55,11 @@ UsbIpSdpDevice::~UsbIpSdpDevice() {
     rom_.setSink(nullptr);
 }
 
+void UsbIpSdpDevice::setDataObserver(DataObserver observer) {
+    std::lock_guard<std::mutex> lock(observerMutex_);
+    dataObserver_ = std::move(observer);
+}
+
 size_t UsbIpSdpDevice::takeOut(uint8_t, const uint8_t*, size_t count) {
     return count; // no OUT endpoint: never called
 }
@@ -69,7 +74,15 @@ bool UsbIpSdpDevice::setReport(uint8_t type, uint8_t id, const std::vector<uint8
         return true;
     }
     if (id == kSdpDataReport) {
+        uint32_t expected = rom_.dataExpected();
+        bool started = dataBytes_ == 0 && expected > 0;
         rom_.data(data.data(), data.size());
+        dataBytes_ += std::min<uint32_t>(expected, static_cast<uint32_t>(data.size()));
+        bool done = expected > 0 && rom_.dataExpected() == 0;
+        std::lock_guard<std::mutex> lock(observerMutex_);
+        if (started && dataObserver_) dataObserver_(false, 0);
+        if (done && dataObserver_) dataObserver_(true, dataBytes_);
+        if (done) dataBytes_ = 0;
         return true;
     }
     return false;

@@ -9,6 +9,9 @@
 // Threads: as UsbIpDevice; the ROM must outlive the device.
 #pragma once
 
+#include <functional>
+#include <mutex>
+
 #include "SdpRom.h"
 #include "UsbIpDevice.h"
 
@@ -23,6 +26,10 @@ class UsbIpSdpDevice : public UsbIpDevice {
     ~UsbIpSdpDevice() override;
 
     std::string label() const override { return "IMXROM"; }
+    // Told as the data of a WRITE_FILE or DCD_WRITE begin to arrive (bytes 0) and
+    // once all it announced arrived (bytes: how many), on the carrier thread.
+    using DataObserver = std::function<void(bool done, uint32_t bytes)>;
+    void setDataObserver(DataObserver observer);
     // The chip's ROM is running (or not).
     void setOnBus(bool onBus) { setPresent(onBus); }
 
@@ -32,6 +39,9 @@ class UsbIpSdpDevice : public UsbIpDevice {
     std::optional<std::vector<uint8_t>> getReport(uint8_t type, uint8_t id) override;
 
     SdpRom& rom_;
+    std::mutex observerMutex_;
+    DataObserver dataObserver_;
+    uint32_t dataBytes_ = 0; // of the data phase in progress (0: none)
 };
 
 // The report descriptor: reports 1 and 2 out, 3 and 4 in, in a vendor page.

@@ -58,6 +58,7 @@ std::vector<int> vhciFreePorts(const std::string& status, UsbIpDevice::Speed) {
 UsbIpVhci::UsbIpVhci(std::string directory) : directory_(std::move(directory)) {}
 
 int UsbIpVhci::attach(int fd, uint32_t devid, UsbIpDevice::Speed speed) {
+    std::lock_guard<std::mutex> lock(mutex_);
     std::ifstream file(directory_ + "/status");
     if (!file) throw std::runtime_error("no virtual host controller at " + directory_);
     std::stringstream status;
@@ -74,6 +75,7 @@ int UsbIpVhci::attach(int fd, uint32_t devid, UsbIpDevice::Speed speed) {
 }
 
 void UsbIpVhci::detach(int port) {
+    std::lock_guard<std::mutex> lock(mutex_);
     // Fails when the host already let the port go; the device is gone either way.
     sWriteAttribute(directory_ + "/detach", std::to_string(port));
 }

@@ -4,6 +4,7 @@
 // enumerates it as if it had been plugged in.
 #pragma once
 
+#include <mutex>
 #include <string>
 
 #include "UsbIpCable.h"
@@ -21,6 +22,9 @@ class UsbIpVhci : public UsbIpHost {
 
   private:
     std::string directory_;
+    // The devices of one program attach from their own threads: unserialised, two
+    // of them pick the same free port and the kernel refuses the second.
+    std::mutex mutex_;
 };
 
 // The free ports in the text of the controller's status file that take a device

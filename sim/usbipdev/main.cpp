@@ -1,7 +1,9 @@
 // usbipdev: virtual modules and the i.MX boot ROM as USB devices on the machine's
 // virtual host controller (vhci-hcd), until SIGINT or SIGTERM. Prints "attached
 // SERIAL PORT" as each device enumerates, "detached SERIAL" as it leaves, and
-// "ready" once the first ones are on the bus.
+// "ready" once the first ones are on the bus; "fault SERIAL stall|short N
+// ENDPOINT" as a fault hits, "sdp-data IMXROM start" and "sdp-data IMXROM done
+// BYTES" around each data phase the boot ROM takes (for timing a load).
 #include <cctype>
 #include <cstdio>
 #include <map>
@@ -34,6 +36,9 @@ const char* kUsage = "usage: usbipdev [options]\n"
                      "  --stall SERIAL:N        the Nth bulk (or interrupt) transfer stalls its endpoint\n"
                      "                          until the host clears the halt\n"
                      "  --short SERIAL:N        the Nth bulk (or interrupt) transfer moves half its bytes\n"
+                     "  --fault-endpoint SERIAL:EP\n"
+                     "                          --stall and --short count the transfers of endpoint EP\n"
+                     "                          (0x01 OUT, 0x81 IN) alone\n"
                      "  --unplug-after-bytes SERIAL:N\n"
                      "                          the device vanishes for good after N bulk OUT bytes\n"
                      "  --reenum-delay MS       a device that comes back takes MS more to enumerate\n";
@@ -93,6 +98,9 @@ void parse(int argc, char** argv) {
         } else if (option == "--short") {
             auto [serial, n] = serialAndNumber(option, value(), 0xFFFFFFFFul);
             gOptions.faults[serial].shortAt = n;
+        } else if (option == "--fault-endpoint") {
+            auto [serial, endpoint] = serialAndNumber(option, value(), 0xFF);
+            gOptions.faults[serial].endpoint = static_cast<uint8_t>(endpoint);
         } else if (option == "--unplug-after-bytes") {
             auto [serial, n] = serialAndNumber(option, value(), 0xFFFFFFFFul);
             gOptions.faults[serial].vanishAfterOutBytes = static_cast<int64_t>(n);
@@ -155,7 +163,15 @@ struct Bus {
 
     void connect(UsbIpDevice& device, const std::string& serial) {
         auto faults = gOptions.faults.find(serial);
-        if (faults != gOptions.faults.end()) device.setFaults(faults->second);
+        if (faults != gOptions.faults.end()) {
+            UsbIpDevice::Faults told = faults->second;
+            told.hit = [serial](const char* kind, uint64_t transfer, uint8_t endpoint) {
+                char ep[8];
+                std::snprintf(ep, sizeof ep, "0x%02X", endpoint);
+                say("fault " + serial + " " + kind + " " + std::to_string(transfer) + " " + ep);
+            };
+            device.setFaults(told);
+        }
         // devid: bus 1, device numbers from 2 on.
         uint32_t devid = (1u << 16) | static_cast<uint32_t>(cables.size() + 2);
         cables.push_back(
@@ -177,6 +193,10 @@ std::shared_ptr<void> start() {
     if (gOptions.imxRom) {
         bus->chip = std::make_unique<UsbIpImxChip>(UsbIpImxChip::Settings{});
         dumpFlash(bus->chip->module(), bus->chip->loaderDevice());
+        bus->chip->romDevice().setDataObserver([](bool done, uint32_t bytes) {
+            say(done ? "sdp-data IMXROM done " + std::to_string(bytes)
+                     : std::string("sdp-data IMXROM start"));
+        });
         bus->connect(bus->chip->romDevice(), "IMXROM");
         bus->connect(bus->chip->loaderDevice(), serialText(UsbIpImxChip::Settings{}.liveloaderSerial));
     }

@@ -34,6 +34,16 @@ uint16_t le16(const Bytes& b, size_t at) {
     return static_cast<uint16_t>(b[at] | b[at + 1] << 8);
 }
 
+UsbIpDevice::Faults faultsOf(uint64_t stallAt, uint64_t shortAt, int64_t vanishAfterOutBytes = -1,
+                             uint8_t endpoint = 0) {
+    UsbIpDevice::Faults faults;
+    faults.stallAt = stallAt;
+    faults.shortAt = shortAt;
+    faults.vanishAfterOutBytes = vanishAfterOutBytes;
+    faults.endpoint = endpoint;
+    return faults;
+}
+
 // A module on a cable to a host the test plays.
 struct Bench {
     explicit Bench(UsbIpDevice::Faults faults = {}, uint32_t reenumDelayMs = 0, uint32_t rebootAwayMs = 100)
@@ -188,7 +198,7 @@ TEST(UsbIpModule, UnlinkedInUrbIsAnsweredOnlyByRetUnlinkAndItsDataGoToTheNext) {
 }
 
 TEST(UsbIpModule, StalledEndpointStaysHaltedUntilTheHostClearsIt) {
-    Bench b(UsbIpDevice::Faults{2, 0, -1});
+    Bench b(faultsOf(2, 0));
     HostEnd host = b.configured();
     EXPECT_EQ(host.bulkOut(1, kUpgradeInit).status, 0);                                // transfer 1
     EXPECT_EQ(host.bulkIn(1, 512).status, kStatusStall);                               // 2: stalls IN
@@ -202,7 +212,7 @@ TEST(UsbIpModule, StalledEndpointStaysHaltedUntilTheHostClearsIt) {
 }
 
 TEST(UsbIpModule, ShortTransferMovesHalfOfAnOut) {
-    Bench b(UsbIpDevice::Faults{0, 1, -1});
+    Bench b(faultsOf(0, 1));
     HostEnd host = b.configured();
     Bytes twice = kUpgradeInit;
     twice.insert(twice.end(), kUpgradeInit.begin(), kUpgradeInit.end());
@@ -212,8 +222,28 @@ TEST(UsbIpModule, ShortTransferMovesHalfOfAnOut) {
     EXPECT_EQ(b.module.packetsReceived(), 1u);
 }
 
+// Pinned to an endpoint, the count skips the other's transfers; each fault that
+// hits is told with its number and endpoint.
+TEST(UsbIpModule, FaultsPinnedToAnEndpointCountItsTransfersAlone) {
+    std::vector<std::string> hits;
+    UsbIpDevice::Faults faults = faultsOf(0, 2, -1, 0x01);
+    faults.hit = [&hits](const char* kind, uint64_t n, uint8_t endpoint) {
+        hits.push_back(std::string(kind) + " " + std::to_string(n) + " " + std::to_string(endpoint));
+    };
+    Bench b(faults);
+    HostEnd host = b.configured();
+    EXPECT_EQ(host.bulkOut(1, kUpgradeInit).status, 0); // OUT 1
+    RetSubmit in = host.bulkIn(1, 512);                 // IN 1: the second transfer, not faulted
+    EXPECT_EQ(in.status, 0);
+    EXPECT_TRUE(isInitReply(in.data));
+    Bytes twice = kUpgradeInit;
+    twice.insert(twice.end(), kUpgradeInit.begin(), kUpgradeInit.end());
+    EXPECT_EQ(host.bulkOut(1, twice).actualLength, kUpgradeInit.size()); // OUT 2: short
+    EXPECT_EQ(hits, (std::vector<std::string>{"short 2 1"}));
+}
+
 TEST(UsbIpModule, UnpluggedInTheMiddleOfATransferItVanishesForGood) {
-    Bench b(UsbIpDevice::Faults{0, 0, static_cast<int64_t>(kUpgradeInit.size() + 2)});
+    Bench b(faultsOf(0, 0, static_cast<int64_t>(kUpgradeInit.size() + 2)));
     HostEnd host = b.configured();
     EXPECT_EQ(host.bulkOut(1, kUpgradeInit).status, 0);
     uint32_t cut = host.send([] {

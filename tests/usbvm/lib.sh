@@ -40,11 +40,50 @@ wait_for() {
 need_emulator() {
   [ -x "$USBVM_BIN/usbipdev" ] || skip "no $USBVM_BIN/usbipdev: the USB/IP device emulator is not built"
 }
+# Each line read, with the time it came (seconds since the epoch) in front.
+stamp() {
+  local line
+  while IFS= read -r line; do echo "$EPOCHREALTIME $line"; done
+}
+# devices.times has the same lines stamped, for timing what the devices saw.
 start_devices() {
-  "$USBVM_BIN/usbipdev" "$@" >devices.out 2>&1 &
+  "$USBVM_BIN/usbipdev" "$@" > >(tee devices.out | stamp >devices.times) 2>&1 &
   devices_pid=$!
   wait_for '^ready' devices.out 30 || { fail "usbipdev did not get ready"; finish; }
-  timeout 15 udevadm settle --timeout=10
+  wait_usable 20 || fail "the devices did not become usable for plugdev"
+}
+
+# How many of our devices (the maker's modules, the i.MX ROM) the kernel has
+# enumerated with their nodes (for the ROM also its hidraw node) given to plugdev.
+usable_devices() {
+  local dir vendor node raw n=0
+  for dir in /sys/bus/usb/devices/*; do
+    vendor=$(cat "$dir/idVendor" 2>/dev/null) || continue
+    case $vendor in 2f5a | 1fc9) ;; *) continue ;; esac
+    node=/dev/bus/usb/$(printf %03d "$(cat "$dir/busnum")")/$(printf %03d "$(cat "$dir/devnum")")
+    [ "$(stat -c %G "$node" 2>/dev/null)" = plugdev ] || continue
+    if [ "$vendor" = 1fc9 ]; then
+      raw=$(ls -d "$dir"/*:*/*/hidraw/hidraw* 2>/dev/null | head -n 1)
+      [ -n "$raw" ] && [ "$(stat -c %G "/dev/$(basename "$raw")" 2>/dev/null)" = plugdev ] || continue
+    fi
+    n=$((n + 1))
+  done
+  echo $n
+}
+# Waits at most SECONDS until every device the emulator has on the bus is usable
+# by plugdev: "attached" means the kernel took the device, not that it has
+# enumerated it, nor that udev has set its nodes' group.
+wait_usable() {
+  local seconds=$1 i want
+  for ((i = 0; i < seconds * 10; i++)); do
+    want=$(awk '$1 == "attached" { on[$2] = 1 } $1 == "detached" { on[$2] = 0 }
+      END { n = 0; for (d in on) n += on[d]; print n }' devices.out)
+    [ "$(usable_devices)" = "$want" ] && return 0
+    sleep 0.1
+  done
+  echo "of the $want devices on the bus only $(usable_devices) are usable by plugdev:"
+  ls -l /dev/bus/usb/*/* /dev/hidraw* 2>&1
+  return 1
 }
 stop_process() {
   local pid=$1 i

@@ -5,6 +5,8 @@
 need_emulator
 start_devices --module 5A17C301:4 --module 5A17C3B2:20
 wait_for '^attached 5A17C3B2 ' devices.out 10 || fail "second module not attached"
+# Both plugged in at once: each got a port of its own at the first try.
+dmesg | grep 'vhci_hcd.*already used' && fail "two devices went for the same port"
 
 for dir in /sys/bus/usb/devices/*; do
   [ "$(cat "$dir/idVendor" 2>/dev/null)" = 2f5a ] || continue

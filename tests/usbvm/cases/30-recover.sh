@@ -23,7 +23,7 @@ mkdir -m 777 flash store
 chown 65534:65534 store
 start_devices --imx-rom --flash-dump "$PWD/flash"
 wait_on_bus IMXROM 10 || fail "the ROM is not on the bus"
-ls -l /dev/hidraw* 2>&1
+ls -l /dev/hidraw*
 
 # -N: the same way in, ending with the chip back in its ROM.
 updater fingerprint -N -s USB -u "$url" -i "$PWD/store"
@@ -33,6 +33,7 @@ words=$(grep -Eo '^\[ [0-9A-F]{8} [0-9A-F]{8} [0-9A-F]{8} [0-9A-F]{8} \]$' finge
 reversed=$(echo $words | awk '{ print $4, $3, $2, $1 }')
 printf '%s 5E1A0C01 40\n%s 5E1A0C01 40\n' "$(echo $words)" "$reversed" >catalogue/fingerprints.txt
 wait_on_bus IMXROM 15 || fail "the chip did not go back to its ROM after -N"
+wait_usable 15 || fail "the ROM is back but not usable by plugdev"
 
 start=$(date +%s.%N)
 updater recover -U -t RECOVER -s USB -u "$url" -i "$PWD/store"
