@@ -58,7 +58,9 @@ typedef struct {
     aErr (*resetPipe)(void* handle, uint8 endpoint);
     /* One bulk transfer on the endpoint (its direction from bit 7), waiting at most
      * timeoutMs. *transferred is always set to the bytes that moved, also on failure.
-     * aErrNone when it completed; aErrTimeout, aErrCancel or aErrIO otherwise. */
+     * aErrNone when it completed; aErrTimeout, aErrCancel or aErrIO otherwise. A stall
+     * the backend could clear answers aErrTimeout: the transfer did not happen and the
+     * next one may go through, as after a time-out. */
     aErr (*transfer)(void* handle, uint8 endpoint, uint8* data, uint32 length, uint32* transferred,
                      uint32 timeoutMs);
     /* Releases the interface and closes the device. */

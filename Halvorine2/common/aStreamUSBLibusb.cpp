@@ -132,9 +132,9 @@ aErr sTransfer(void* handle, uint8 endpoint, uint8* data, uint32 length, uint32*
     case LIBUSB_ERROR_TIMEOUT: return aErrTimeout;
     case LIBUSB_ERROR_INTERRUPTED: return aErrCancel;
     case LIBUSB_ERROR_PIPE:
-        // A stalled endpoint is cleared at once so the next transfer can go through.
-        libusb_clear_halt(h->device, endpoint);
-        return aErrIO;
+        // A stalled endpoint is cleared at once so the next transfer can go through;
+        // the stream then reads or writes again as it does after a time-out.
+        return libusb_clear_halt(h->device, endpoint) == 0 ? aErrTimeout : aErrIO;
     default: return aErrIO;
     }
 }

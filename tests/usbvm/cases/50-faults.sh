@@ -41,6 +41,7 @@ while read -r kind n endpoint; do
   stop_devices
 done <<'TABLE'
 stall 100 0x01
+stall 20 0x81
 short 120 0x01
 short 20 0x81
 TABLE
