@@ -395,3 +395,16 @@ TEST(UsbIpCable, UnplugsAHostThatStoppedReading) {
     unplug.join();
     EXPECT_TRUE(goneInTime) << "the cable waited on a host that does not read";
 }
+
+// An IN URB is never answered with more bytes than its buffer holds, whatever
+// fault shortens it (a short transfer into an empty buffer stays empty).
+TEST(UsbIpModule, InAnswerNeverExceedsTheUrbsBuffer) {
+    Bench b(faultsOf(0, 1, -1, 0x81));
+    HostEnd host = b.configured();
+    ASSERT_EQ(host.bulkOut(1, kUpgradeInit).status, 0);
+    RetSubmit empty = host.bulkIn(1, 0);
+    EXPECT_EQ(empty.status, 0);
+    EXPECT_EQ(empty.actualLength, 0u);
+    EXPECT_TRUE(empty.data.empty());
+    EXPECT_TRUE(isInitReply(host.bulkIn(1, 512).data)) << "bytes of the answer were lost";
+}
