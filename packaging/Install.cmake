@@ -45,6 +45,8 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://veltrano.example/updater")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
+# Building against the library: pkg-config, and czmq, which its headers include.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "pkg-config, libczmq-dev")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

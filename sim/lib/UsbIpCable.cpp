@@ -120,8 +120,8 @@ void UsbIpCable::plug(uint64_t epoch) {
     }
     ::close(pair[1]);
     if (port < 0) {
-        device_.detach();
         ::shutdown(fd, SHUT_RDWR);
+        device_.detach();
         reader_.join();
         ::close(fd);
         if (events_.failed) events_.failed(label, why);
@@ -154,9 +154,11 @@ void UsbIpCable::giveUp(uint64_t epoch) {
 }
 
 void UsbIpCable::unplug() {
+    // The socket goes first: a reply blocked on a host that stopped reading holds
+    // the device's lock, which detaching the device waits for.
+    ::shutdown(fd_, SHUT_RDWR);
     device_.detach();
     host_.detach(port_);
-    ::shutdown(fd_, SHUT_RDWR);
     reader_.join();
     ::close(fd_);
     std::string label;

@@ -430,7 +430,7 @@ void UsbIpDevice::serveIn(EndpointState& state) {
             for (const auto& piece : state.data)
                 available += piece.size();
             size_t want = std::min(room, available);
-            if (in.shortened) want = std::max<size_t>(1, want / 2);
+            if (in.shortened) want = std::min(room, std::max<size_t>(1, want / 2));
             while (out.size() < want) {
                 std::vector<uint8_t>& piece = state.data.front();
                 size_t n = std::min(want - out.size(), piece.size());

@@ -3,7 +3,10 @@
 // the bus faults, and re-enumeration when the module goes away.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
 #include <thread>
 #include <memory>
@@ -349,3 +352,59 @@ TEST(UsbIpModule, HostThatHangsUpOrBreaksTheProtocolUnplugsTheDevice) {
 }
 
 } // namespace
+
+// A host that stops reading while the device still answers: the device's
+// writer blocks, and unplugging must still end at once, not wait on it.
+TEST(UsbIpCable, UnplugsAHostThatStoppedReading) {
+    auto b = std::make_unique<Bench>();
+    int fd = b->host.connection(0, HostEnd::kWaitMs);
+    ASSERT_GE(fd, 0);
+    // Requests until neither side takes more: the device is stuck answering.
+    Bytes request = encode(Submit{1, 0, kDirIn, 0, 0, 18, 0, 0, 0, getDescriptor(1, 0, 18).encode(), {}});
+    size_t sent = 0;
+    int refused = 0; // in a row: the device has stopped taking requests
+    for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+         refused < 200 && std::chrono::steady_clock::now() < until;) {
+        ssize_t n = ::send(fd, request.data(), request.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += static_cast<size_t>(n);
+            refused = 0;
+        } else {
+            ++refused;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    ASSERT_EQ(refused, 200) << "the device kept reading";
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+    std::atomic<bool> gone{false};
+    std::thread unplug([&] {
+        b.reset();
+        gone = true;
+    });
+    for (int i = 0; i < 200 && !gone; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    bool goneInTime = gone;
+    // Unstick a device that did not let go, so the test ends either way.
+    uint8_t sink[65536];
+    for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+         !gone && std::chrono::steady_clock::now() < until;)
+        if (::recv(fd, sink, sizeof sink, MSG_DONTWAIT) <= 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!gone) std::abort(); // stuck for good: no way to end the thread
+    unplug.join();
+    EXPECT_TRUE(goneInTime) << "the cable waited on a host that does not read";
+}
+
+// An IN URB is never answered with more bytes than its buffer holds, whatever
+// fault shortens it (a short transfer into an empty buffer stays empty).
+TEST(UsbIpModule, InAnswerNeverExceedsTheUrbsBuffer) {
+    Bench b(faultsOf(0, 1, -1, 0x81));
+    HostEnd host = b.configured();
+    ASSERT_EQ(host.bulkOut(1, kUpgradeInit).status, 0);
+    RetSubmit empty = host.bulkIn(1, 0);
+    EXPECT_EQ(empty.status, 0);
+    EXPECT_EQ(empty.actualLength, 0u);
+    EXPECT_TRUE(empty.data.empty());
+    EXPECT_TRUE(isInitReply(host.bulkIn(1, 512).data)) << "bytes of the answer were lost";
+}
