@@ -54,7 +54,7 @@ bool sStreamControlReply(const aPacket* packet, void* ref) {
 
 // Links made from the same specifier share one engine link, which has a
 // single user filter: every Link streaming on it is a member of its group and
-// the group's dispatcher is the filter. Lock order: gGroupsMutex, then the
+// the group's dispatcher is the filter. Lock order: the groups' mutex, then the
 // engine's filter lock, then a group's mutex (the reader holds the filter
 // lock while it dispatches).
 struct FilterGroup {
@@ -62,8 +62,17 @@ struct FilterGroup {
     std::vector<LinkState*> members;
 };
 
-std::mutex gGroupsMutex;
-std::map<uint32, std::shared_ptr<FilterGroup>> gGroups;
+struct FilterGroups {
+    std::mutex mutex;
+    std::map<uint32, std::shared_ptr<FilterGroup>> byRef;
+};
+
+// Never destroyed: a Link of static storage, and the reader of its engine
+// link, may still use them after the program's own statics went.
+FilterGroups& sGroups() {
+    static FilterGroups* groups = new FilterGroups;
+    return *groups;
+}
 
 bool sDispatch(const aPacket* packet, void* group) {
     FilterGroup* members = static_cast<FilterGroup*>(group);
@@ -77,11 +86,12 @@ bool sDispatch(const aPacket* packet, void* group) {
 // Adds the Link to the group of its engine link and (re)installs the
 // dispatcher: a reset of the engine link removed it.
 aErr sJoinFilterGroup(uint32 ref, LinkState* state) {
-    std::lock_guard<std::mutex> groups(gGroupsMutex);
-    std::shared_ptr<FilterGroup>& group = gGroups[ref];
+    FilterGroups& groups = sGroups();
+    std::lock_guard<std::mutex> lock(groups.mutex);
+    std::shared_ptr<FilterGroup>& group = groups.byRef[ref];
     if (!group) group = std::make_shared<FilterGroup>();
     {
-        std::lock_guard<std::mutex> lock(group->mutex);
+        std::lock_guard<std::mutex> held(group->mutex);
         if (std::find(group->members.begin(), group->members.end(), state) == group->members.end())
             group->members.push_back(state);
     }
@@ -91,19 +101,20 @@ aErr sJoinFilterGroup(uint32 ref, LinkState* state) {
 // Takes the Link out of its engine link's group; the last one out removes the
 // dispatcher, after which no reader can still be inside it.
 void sLeaveFilterGroup(uint32 ref, LinkState* state) {
-    std::lock_guard<std::mutex> groups(gGroupsMutex);
-    auto found = gGroups.find(ref);
-    if (found == gGroups.end()) return;
+    FilterGroups& groups = sGroups();
+    std::lock_guard<std::mutex> lock(groups.mutex);
+    auto found = groups.byRef.find(ref);
+    if (found == groups.byRef.end()) return;
     bool empty;
     {
-        std::lock_guard<std::mutex> lock(found->second->mutex);
+        std::lock_guard<std::mutex> held(found->second->mutex);
         auto& members = found->second->members;
         members.erase(std::remove(members.begin(), members.end(), state), members.end());
         empty = members.empty();
     }
     if (!empty) return;
     aLink_InstallUserPacketFilter(ref, nullptr, nullptr);
-    gGroups.erase(found);
+    groups.byRef.erase(found);
 }
 
 } // namespace

@@ -22,16 +22,38 @@ void sFree(asyncPacket& entry) {
 struct OrphanThreads {
     std::mutex mutex;
     std::list<std::pair<std::thread, std::shared_ptr<std::atomic<bool>>>> threads;
+};
 
-    ~OrphanThreads() {
-        for (auto& orphan : threads)
-            if (orphan.first.joinable()) orphan.first.join();
+// Joins the orphans the program still has when its statics go. Any left after
+// that (a Link of static storage ending later) stay in the list, which is never
+// destroyed, and end with the process.
+struct JoinAtProgramEnd {
+    OrphanThreads* orphans;
+    ~JoinAtProgramEnd() {
+        std::list<std::pair<std::thread, std::shared_ptr<std::atomic<bool>>>> ending;
+        {
+            std::lock_guard<std::mutex> lock(orphans->mutex);
+            ending.splice(ending.end(), orphans->threads);
+        }
+        for (auto& orphan : ending) {
+            if (orphan.first.get_id() == std::this_thread::get_id())
+                adopt(std::move(orphan));
+            else
+                orphan.first.join();
+        }
+    }
+    void adopt(std::pair<std::thread, std::shared_ptr<std::atomic<bool>>> orphan) {
+        std::lock_guard<std::mutex> lock(orphans->mutex);
+        orphans->threads.push_back(std::move(orphan));
     }
 };
 
+// Never destroyed: a Link of static storage may still use it after the
+// program's own statics went.
 OrphanThreads& sOrphans() {
-    static OrphanThreads orphans;
-    return orphans;
+    static OrphanThreads* orphans = new OrphanThreads;
+    static JoinAtProgramEnd join{orphans};
+    return *orphans;
 }
 
 } // namespace

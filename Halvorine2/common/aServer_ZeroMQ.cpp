@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <deque>
@@ -92,21 +93,35 @@ bool sAnyPacket(const aPacket*, void*) {
     return true;
 }
 
-void sSendCommand(aServer* server, uint8 command, uint16 count) {
-    uint8 frame[aSHARE_COMMAND_SIZE];
-    aShare_EncodeCommand(command, count, frame);
-    aShareQueue_Put(server->fromSync, frame, sizeof frame, kHandOverTries);
+/* Frames first..first+count-1 of an answer: its command, then its replies. */
+void sAnswerFrames(const uint8* command, const std::deque<aPacketPtr>& replies, size_t first, size_t count,
+                   std::vector<zframe_t*>& frames) {
+    frames.clear();
+    for (size_t i = first; i < first + count; ++i)
+        frames.push_back(i == 0 ? zframe_new(command, aSHARE_COMMAND_SIZE)
+                                : zframe_new(&replies[i - 1]->address, replies[i - 1]->dataSize + 2u));
 }
 
-/* The command and its replies go as one hand-over, so the broker wakes once for them. */
-void sSendReplies(aServer* server, const std::deque<aPacketPtr>& replies) {
+/* Hands the command and its replies to the broker, which wakes once for a short answer.
+ * None is ever dropped: the broker would keep the requester waiting and route every
+ * later answer to the client before. The broker takes these frames before anything
+ * else and never waits for this task, so room comes; an answer longer than the queue
+ * goes in slices. */
+void sHandOver(aServer* server, uint8 command, const std::deque<aPacketPtr>& replies) {
+    uint8 encoded[aSHARE_COMMAND_SIZE];
+    aShare_EncodeCommand(command, uint16(replies.size()), encoded);
+    const size_t total = replies.size() + 1;
     std::vector<zframe_t*> frames;
-    uint8 command[aSHARE_COMMAND_SIZE];
-    aShare_EncodeCommand(aSHARE_CMD_INCOMING_PACKETS, uint16(replies.size()), command);
-    frames.push_back(zframe_new(command, sizeof command));
-    for (const aPacketPtr& reply : replies)
-        frames.push_back(zframe_new(&reply->address, reply->dataSize + 2u));
-    aShareQueue_PutFrames(server->fromSync, frames.data(), frames.size(), kHandOverTries);
+    for (size_t first = 0; first < total && !server->stopping;) {
+        const size_t count = std::min<size_t>(total - first, kQueueFrames);
+        sAnswerFrames(encoded, replies, first, count, frames);
+        if (aShareQueue_PutFrames(server->fromSync, frames.data(), count, kHandOverTries) == aErrNone)
+            first += count;
+    }
+}
+
+void sSendDropped(aServer* server) {
+    sHandOver(server, aSHARE_CMD_DROPPED_PACKET, {});
 }
 
 aPacket* sAwaitReply(aServer* server) {
@@ -123,7 +138,7 @@ void sServeRequest(aServer* server, const aPacket* request) {
      * for this request's reply. */
     if (awaits) aLink_DrainPackets(server->linkRef, sAnyPacket, nullptr);
     if (aLink_PutPacket(server->linkRef, request) != aErrNone) {
-        if (awaits) sSendCommand(server, aSHARE_CMD_DROPPED_PACKET, 0);
+        if (awaits) sSendDropped(server);
         return;
     }
     if (!awaits) return;
@@ -132,11 +147,7 @@ void sServeRequest(aServer* server, const aPacket* request) {
         replies.emplace_back(reply);
         if (!aShare_ReplyContinues(reply)) break;
     }
-    if (replies.empty()) {
-        sSendCommand(server, aSHARE_CMD_DROPPED_PACKET, 0);
-        return;
-    }
-    sSendReplies(server, replies);
+    sHandOver(server, replies.empty() ? aSHARE_CMD_DROPPED_PACKET : aSHARE_CMD_INCOMING_PACKETS, replies);
 }
 
 /* What a task's poll woke for: the first ready item, kPollEnd when the task is to end

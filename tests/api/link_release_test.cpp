@@ -5,7 +5,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
 #include <future>
+#include <memory>
 #include <mutex>
 
 #include "ApiFixtures.h"
@@ -202,6 +204,37 @@ TEST(LinkRelease, DestroyingALinkWaitsForACallbackThatEndedItsDelivery) {
     ends.gate.release();
     ASSERT_EQ(destroying.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_TRUE(ends.returned);
+}
+
+// A Link still streaming when the program ends, destroyed with the program's
+// statics: this one is made before the library's (it comes first on the link
+// line) and so goes after them.
+struct StreamingAtExit {
+    std::unique_ptr<ModuleOn> device;
+    std::unique_ptr<Module> module;
+};
+StreamingAtExit gStreamingAtExit;
+
+void sStreamUntilExit() {
+    gStreamingAtExit.device = std::make_unique<ModuleOn>(Carrier::Tcp);
+    Veltrano::Sim::StreamArea& area = gStreamingAtExit.device->module().stream();
+    area.setSources({source(1, 1)});
+    area.setRate(2000);
+    gStreamingAtExit.module = std::make_unique<Module>();
+    if (connectModule(*gStreamingAtExit.module, gStreamingAtExit.device->spec()) != aErrNone) std::_Exit(3);
+    gSamples = 0;
+    if (gStreamingAtExit.module->getLink()->registerStreamCallback(kModule, kClass, 1, 0, true, sCount,
+                                                                   nullptr) != aErrNone)
+        std::_Exit(4);
+    if (!eventuallyTrue([] { return gSamples > 10; })) std::_Exit(5);
+    std::exit(0);
+}
+
+// The program ends while a Link streams: the Link, and the reader feeding it,
+// still find the library's streaming bookkeeping alive.
+TEST(LinkReleaseDeathTest, AProgramMayEndWhileALinkStreams) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(sStreamUntilExit(), ::testing::ExitedWithCode(0), "");
 }
 
 } // namespace

@@ -41,6 +41,28 @@ using Veltrano::Sim::VirtualModule;
 
 namespace {
 
+// [kCommand, kMarker, hi, lo] is answered with hi * 256 + lo full packets, each
+// announcing one more but the last, as a long get-bytes answer is.
+class LongAnswerArea : public Veltrano::Sim::ModuleArea {
+  public:
+    static constexpr uint8_t kCommand = 0x30;
+    static constexpr uint8_t kMarker = 0xE8;
+    bool handle(VirtualModule& module, const Veltrano::Sim::ModuleFrame& frame) override {
+        if (frame.data.size() != 4 || frame.data[0] != kCommand || frame.data[1] != kMarker) return false;
+        const unsigned count = frame.data[2] * 256u + frame.data[3];
+        for (unsigned i = 0; i < count; ++i) {
+            Bytes data(28, 0);
+            data[0] = kCommand;
+            data[1] = kMarker;
+            data[2] = uint8_t(i >> 8);
+            data[3] = uint8_t(i);
+            data[27] = i + 1 < count ? 0x80 : 0;
+            module.send(Veltrano::Sim::ModuleFrame{frame.address, data});
+        }
+        return true;
+    }
+};
+
 ModuleIdentity sharedIdentity() {
     ModuleIdentity id;
     id.serialNumber = kSerial;
@@ -55,6 +77,7 @@ class ServedHere {
   public:
     ServedHere() : module_(sharedIdentity()) {
         module_.addFirstArea(std::make_unique<ExtraPacketsArea>());
+        module_.addFirstArea(std::make_unique<LongAnswerArea>());
         bus_.attach(module_);
         ref_ = aLink_CreateServer(kSerial, &port_, &address_, true);
         if (!ref_) throw std::runtime_error("the server did not start");
@@ -142,6 +165,27 @@ TEST(ShareMends, APooledClientLinkGetsEveryReply) {
         client.send({23, 0x60, i, uint8_t(i * 3)});
     for (uint8_t i = 0; i < kRequests; ++i)
         ASSERT_EQ(client.next(), (Bytes{23, 0x60, i, uint8_t(i * 3)})) << "request " << int(i);
+}
+
+// An answer longer than the server's internal queues reaches its client whole,
+// and the next client's reply still goes to that client.
+TEST(ShareMends, AnAnswerLongerThanTheServersQueuesReachesItsClient) {
+    ServedHere served;
+    Client asking(served.port());
+    Client next(served.port());
+    ASSERT_TRUE(asking.running());
+    ASSERT_TRUE(next.running());
+    constexpr unsigned kReplies = 1000; // as many as a link's queue holds
+    asking.send({LongAnswerArea::kCommand, LongAnswerArea::kMarker, kReplies >> 8, kReplies & 0xFF});
+    unsigned got = 0;
+    for (Bytes reply = asking.next(); !reply.empty(); reply = got < kReplies ? asking.next() : Bytes()) {
+        ASSERT_EQ(reply.size(), 28u);
+        ASSERT_EQ(reply[2] * 256u + reply[3], got) << "replies in order";
+        ++got;
+    }
+    EXPECT_EQ(got, kReplies);
+    EXPECT_EQ(next.echo({23, 0x53, 7}), (Bytes{23, 0x53, 7}));
+    EXPECT_EQ(asking.echo({23, 0x54, 8}), (Bytes{23, 0x54, 8}));
 }
 
 std::atomic<int> gInterrupts{0};
