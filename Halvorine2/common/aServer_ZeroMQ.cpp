@@ -240,7 +240,9 @@ bool sPassToSync(aServer* server, const aPacket* packet) {
 
 void sSequenceSink(const aPacket* packet, void* ref) {
     SequenceSend* send = static_cast<SequenceSend*>(ref);
-    send->allSent = sPassToSync(send->server, packet) && send->allSent;
+    // Once a part is lost the rest stays back: a last part answered with nobody
+    // waiting for it would shift every later reply to the wrong client.
+    if (send->allSent) send->allSent = sPassToSync(send->server, packet);
 }
 
 void sAddWaiting(Broker* broker, zframe_t* identity) {
