@@ -70,6 +70,8 @@ TEST(LinkPacketDebug, RecordsSentReceivedAndText) {
 
 TEST(LinkPacketDebug, ShortBufferLeavesEntry) {
     ScriptedLink link;
+    // The link's opening sync, once recorded, would be the first entry.
+    ASSERT_TRUE(link.stream->awaitWritten({0xAF, 0x01, 0x01}));
     ASSERT_EQ(aLink_PacketDebug_Enable(link.ref), aErrNone);
     const uint8 text[] = {1, 2, 3, 4, 5, 6};
     ASSERT_EQ(aLink_PacketDebug_Write(link.ref, 3, sizeof text, text), aErrNone);
