@@ -14,19 +14,12 @@ namespace {
 constexpr auto kWatchPeriod = std::chrono::milliseconds(5);
 constexpr char kBanner[] = "VT liveloader\r\n";
 
-ModuleIdentity sLiveloader(const ImxChip::Settings& settings) {
-    return moduleIdentity(settings.liveloaderSerial, settings.model, settings.address,
-                          settings.liveloaderVersion, 0);
-}
-
 } // namespace
 
 ImxChip::ImxChip(Settings settings, ModuleUsbBus* bus)
-    : settings_(std::move(settings)), bus_(bus), rom_(settings_.rom), module_(sLiveloader(settings_)) {
-    module_.system().setIdentifier(settings_.identifier);
-    UpgradeArea::Settings upgrade = module_.upgrade().settings();
-    upgrade.rebootAwayMs = settings_.rebootAwayMs;
-    module_.upgrade().configure(upgrade);
+    : settings_(std::move(settings)), bus_(bus), rom_(settings_.rom),
+      module_(settings_.liveloaderIdentity()) {
+    settings_.configureLiveloader(module_);
     if (bus_) {
         bus_->attach(module_);
         bus_->setPlugged(module_, false);

@@ -30,6 +30,7 @@
 #include <thread>
 
 #include "ModuleUsbBus.h"
+#include "ImxChipProfile.h"
 #include "SdpRom.h"
 #include "VirtualModule.h"
 
@@ -43,17 +44,9 @@ class ImxChip {
     enum class State { Rom, Liveloader, Firmware };
     enum class Carrier { Serial, Hid };
 
-    struct Settings {
+    struct Settings : ImxChipProfile {
         Carrier carrier = Carrier::Serial;
         bool paced = false; // the serial line carries bytes at the UART rate
-        SdpRom::Settings rom;
-        std::array<uint32_t, 4> identifier = {0x0A1B2C3D, 0x4E5F6071, 0x8293A4B5, 0xC6D7E8F9};
-        uint32_t liveloaderSerial = 0xDEADDEAD;
-        uint32_t serialNumber = 0x5E1A0C01; // the chip's own, once its firmware runs
-        uint8_t model = 17;                 // VT-Acquire
-        uint8_t address = 4;
-        uint32_t liveloaderVersion = 0x01000000; // 1.0.0
-        uint32_t rebootAwayMs = 300;
         bool leavesRom = true;
     };
 

@@ -8,20 +8,12 @@ namespace {
 
 constexpr auto kWatchPeriod = std::chrono::milliseconds(5);
 
-ModuleIdentity sLiveloader(const UsbIpImxChip::Settings& settings) {
-    return moduleIdentity(settings.liveloaderSerial, settings.model, settings.address,
-                          settings.liveloaderVersion, 0);
-}
-
 } // namespace
 
 UsbIpImxChip::UsbIpImxChip(Settings settings)
-    : settings_(std::move(settings)), rom_(settings_.rom), module_(sLiveloader(settings_)), romDevice_(rom_),
-      loaderDevice_(module_, false) {
-    module_.system().setIdentifier(settings_.identifier);
-    UpgradeArea::Settings upgrade = module_.upgrade().settings();
-    upgrade.rebootAwayMs = settings_.rebootAwayMs;
-    module_.upgrade().configure(upgrade);
+    : settings_(std::move(settings)), rom_(settings_.rom), module_(settings_.liveloaderIdentity()),
+      romDevice_(rom_), loaderDevice_(module_, false) {
+    settings_.configureLiveloader(module_);
     rom_.setJumpObserver([this](uint32_t) { return jumped(); });
     watcher_ = std::thread([this] { watch(); });
 }

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <thread>
 
+#include "ImxChipProfile.h"
 #include "SdpRom.h"
 #include "UsbIpModuleDevice.h"
 #include "UsbIpSdpDevice.h"
@@ -23,15 +24,7 @@ namespace Veltrano::Sim {
 
 class UsbIpImxChip {
   public:
-    struct Settings {
-        SdpRom::Settings rom;
-        std::array<uint32_t, 4> identifier = {0x0A1B2C3D, 0x4E5F6071, 0x8293A4B5, 0xC6D7E8F9};
-        uint32_t liveloaderSerial = 0xDEADDEAD;
-        uint32_t serialNumber = 0x5E1A0C01; // the chip's own, once its firmware runs
-        uint8_t model = 17;                 // VT-Acquire
-        uint8_t address = 4;
-        uint32_t liveloaderVersion = 0x01000000; // 1.0.0
-        uint32_t rebootAwayMs = 300;
+    struct Settings : ImxChipProfile {
         // The ROM device stays this long after the jump, so its last answer reaches
         // the host before it goes.
         uint32_t leaveDelayMs = 50;
