@@ -3,7 +3,6 @@
 # and pkg-config file, and the udev rules that open the devices to plugdev.
 include(GNUInstallDirs)
 
-set(VELTRANO_INCLUDE_SUBDIR veltrano/halvorine)
 if(TARGET halvorine_shared)
   install(TARGETS halvorine_shared
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library NAMELINK_SKIP)
@@ -11,9 +10,7 @@ if(TARGET halvorine_shared)
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development NAMELINK_ONLY)
 endif()
 # The headers include one another by bare name: they share one directory.
-file(GLOB VELTRANO_PUBLIC_HEADERS CONFIGURE_DEPENDS
-  ${CMAKE_SOURCE_DIR}/Halvorine2/common/*.h ${CMAKE_SOURCE_DIR}/Halvorine2/api/*.h)
-install(FILES ${VELTRANO_PUBLIC_HEADERS}
+install(FILES ${HALVORINE_PUBLIC_HEADERS}
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${VELTRANO_INCLUDE_SUBDIR} COMPONENT development)
 file(RELATIVE_PATH VELTRANO_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 string(REGEX REPLACE "/$" "" VELTRANO_PC_TO_PREFIX "${VELTRANO_PC_TO_PREFIX}")
