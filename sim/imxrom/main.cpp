@@ -142,7 +142,7 @@ struct Chip {
 std::shared_ptr<void> start() {
     auto chip = std::make_shared<Chip>(gOptions.rom);
     SdpRom& rom = chip->rom;
-    chip->serial = std::make_unique<SdpRomSerial>(rom, SdpRomSerial::Settings{gOptions.paced, 100});
+    chip->serial = std::make_unique<SdpRomSerial>(rom, SdpRomSerial::Settings{gOptions.paced});
     SerialLine& line = chip->serial->line();
     rom.setJumpObserver([&rom, &line](uint32_t address) {
         dumpRam(rom);

@@ -26,7 +26,7 @@ ImxChip::ImxChip(Settings settings, ModuleUsbBus* bus)
     }
     rom_.setJumpObserver([this](uint32_t address) { return jumped(address); });
     if (settings_.carrier == Carrier::Serial)
-        serial_ = std::make_unique<SdpRomSerial>(rom_, SdpRomSerial::Settings{settings_.paced, 100});
+        serial_ = std::make_unique<SdpRomSerial>(rom_, SdpRomSerial::Settings{settings_.paced});
     else
         hid_ = std::make_unique<SdpRomHid>(rom_);
     watcher_ = std::thread([this] { watch(); });
@@ -103,6 +103,7 @@ void ImxChip::watch() {
             lock.unlock();
             if (bus_) bus_->setPlugged(module_, false);
             rom_.restart();
+            if (serial_) serial_->restart();
             lock.lock();
             // A jump that came once the ROM was back started the liveloader again.
             if (jumps_ == jumps) state_ = State::Rom;

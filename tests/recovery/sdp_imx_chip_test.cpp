@@ -12,6 +12,7 @@
 #include "HID_SDPLoader.h"
 #include "Link.h"
 #include "../updater/RecordingDisplay.h"
+#include "ImageVectorTable.h"
 #include "ImxChip.h"
 #include "Module.h"
 #include "ModuleUsbBus.h"
@@ -41,7 +42,9 @@ ImxChip::Settings hidChip() {
 BirdFile recoveryFile(uint32_t serial) {
     BirdWriter writer;
     writer.addIdentity("3.1.0", serial, "VT-Acquire");
-    writer.addLoaderImage(kStart, sdpPattern(3000, 1));
+    std::vector<uint8_t> loader = sdpPattern(3000, 1);
+    putImageVectorTable(loader, 0, kStart);
+    writer.addLoaderImage(kStart, loader);
     writer.addLoaderImage(0x20010000, sdpPattern(700, 2));
     writer.addFirmwareImage(0x1000, sdpPattern(2100, 3));
     writer.addFirmwareImage(0x8000, sdpPattern(500, 4));

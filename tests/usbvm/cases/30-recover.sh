@@ -5,7 +5,7 @@
 . "$USBVM_SOURCE/tests/usbvm/lib.sh"
 need_emulator
 mkdir -p catalogue/serial/DEADDEAD catalogue/serial/5E1A0C01
-random_file live1.bin 2500
+liveloader_file live1.bin 2500 0x20000000
 random_file live2.bin 700
 random_file app.bin 100000
 "$USBVM_BIN/birdtool" pack -o catalogue/serial/DEADDEAD/3.bird -V 1.0.0 -s 0xDEADDEAD -m VT-Acquire \
