@@ -62,8 +62,15 @@ std::string ImxChip::serialPath() const {
     return serial_ ? serial_->path() : std::string();
 }
 
+bool ImxChip::holdsLiveloader() const {
+    for (const auto& [address, bytes] : settings_.liveloaderImage)
+        if (rom_.bytes(address, bytes.size()) != bytes) return false;
+    return true;
+}
+
 bool ImxChip::jumped(uint32_t) {
     if (!settings_.leavesRom) return false;
+    if (!holdsLiveloader()) return true;
     // The loader starts afresh with each jump.
     module_.setSerialNumber(settings_.liveloaderSerial);
     {

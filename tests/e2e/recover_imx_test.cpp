@@ -98,6 +98,7 @@ class RecoverImx : public ::testing::Test {
         settings.identifier = kIdentifier;
         settings.serialNumber = kSerial;
         settings.rom.faults = faults;
+        settings.liveloaderImage = {liveloader.blocks.begin(), liveloader.blocks.end()};
         chip = std::make_unique<ImxChip>(settings, &bus);
     }
     std::string port() const { return chip->serialPath().empty() ? "USB" : chip->serialPath(); }

@@ -139,6 +139,24 @@ TEST(SdpImxChip, AResetOfTheLiveloaderBringsTheRomBack) {
     EXPECT_TRUE(sdp.sdpErrorStatus());
 }
 
+// The ROM jumps into whatever names itself in a vector table; only the
+// liveloader's own bytes become the liveloader.
+TEST(SdpImxChip, OnlyTheLiveloadersBytesStartTheLiveloader) {
+    const BirdFile file = recoveryFile(0x5E1A0C01);
+    for (bool same : {true, false}) {
+        ModuleUsbBus bus;
+        ImxChip::Settings settings = hidChip();
+        for (const BirdBlock& block : file.blocksOfType(birdLoaderImage))
+            settings.liveloaderImage[block.address] = imageOf(block);
+        if (!same) settings.liveloaderImage.begin()->second.back() ^= 1;
+        ImxChip chip(settings, &bus);
+        loadLiveloader(file);
+        EXPECT_EQ(chip.rom().jumps(), 1u);
+        EXPECT_TRUE(chip.rom().left()) << same;
+        EXPECT_EQ(chip.waitForState(ImxChip::State::Liveloader, same ? 2000 : 300), same);
+    }
+}
+
 TEST(SdpImxChip, AChipThatNeverLeavesItsRom) {
     ModuleUsbBus bus;
     ImxChip::Settings settings = hidChip();
