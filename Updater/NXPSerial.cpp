@@ -517,7 +517,8 @@ aErr NXPSerial::ReadUID() {
     for (uint32_t& word : words) {
         GetLine(line, kUIDLineMax, kReplyTries);
         if (!ISPReply::parseUidWord(line, &word)) {
-            updaterLog(DEBUG_NXPSerial, "ReadUID() unexpected line [%s]\n", ISPTrace::printable(line, std::strlen(line)).c_str());
+            updaterLog(DEBUG_NXPSerial, "ReadUID() unexpected line [%s]\n",
+                       ISPTrace::printable(line, std::strlen(line)).c_str());
             return aErrIO;
         }
     }

@@ -9,8 +9,8 @@
 // for a checksum reply), each waiting at most one character time (1 ms at
 // 115200 baud) for input. Erase and copy replies wait seconds instead, in
 // proportion to the sectors or bytes: the chip reads nothing while its flash is
-// busy, and a reply given up on leaves it half programmed. Single-threaded; the port is closed by Close, by a new Open and by the
-// destructor.
+// busy, and a reply given up on leaves it half programmed. Single-threaded; the port is closed by Close, by a
+// new Open and by the destructor.
 #ifndef UPDATER_NXPSERIAL_H
 #define UPDATER_NXPSERIAL_H
 

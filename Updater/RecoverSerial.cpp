@@ -67,7 +67,8 @@ bool hasWritableFirmware(const BirdFile& file) {
         blocks.push_back(block);
     }
     // Without a vector table at 0 the ROM would never start what was written.
-    const bool hasVectors = std::any_of(blocks.begin(), blocks.end(), [](const BirdBlock& b) { return b.address == 0; });
+    const bool hasVectors =
+        std::any_of(blocks.begin(), blocks.end(), [](const BirdBlock& b) { return b.address == 0; });
     if (!hasVectors) updaterLog(DEBUG_Updater, "No firmware block holds the vector table at address 0\n");
     return hasVectors && !overlapping(blocks);
 }
@@ -149,7 +150,8 @@ class VectorPiece {
         setVectorChecksum(piece.bytes.data());
         const uint32_t valid = storedVectorChecksum(piece.bytes.data());
         if (stored != valid)
-            displayPrintf(display, 1, "Setting the vector table checksum at 0x1C to 0x%08X (the file holds 0x%08X)",
+            displayPrintf(display, 1,
+                          "Setting the vector table checksum at 0x1C to 0x%08X (the file holds 0x%08X)",
                           valid, stored);
         piece_ = std::move(piece);
         held_ = true;

@@ -93,7 +93,8 @@ bool Serial_SDPLoader::associate() {
         std::vector<uint8_t> answer;
         readResponse(answer, kAssociationAnswerMs);
         if (answer.size() >= kAssociationBytes &&
-            std::equal(kAssociationPacket.begin() + 1, kAssociationPacket.end(), answer.end() - kAssociationBytes))
+            std::equal(kAssociationPacket.begin() + 1, kAssociationPacket.end(),
+                       answer.end() - kAssociationBytes))
             return true;
     }
     return false;

@@ -132,7 +132,8 @@ uint32_t sum(const uint8_t* bytes, size_t count) {
 bool vectorChecksumValid(const uint8_t* image) {
     uint32_t total = 0;
     for (size_t at = 0; at < 0x20; at += 4)
-        total += image[at] | image[at + 1] << 8 | image[at + 2] << 16 | static_cast<uint32_t>(image[at + 3]) << 24;
+        total +=
+            image[at] | image[at + 1] << 8 | image[at + 2] << 16 | static_cast<uint32_t>(image[at + 3]) << 24;
     return total == 0;
 }
 

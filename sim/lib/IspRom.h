@@ -51,9 +51,9 @@ struct IspRomSettings {
     bool timed = true;
     uint32_t eraseMsPerSector = 100;
     uint32_t copyMs = 0;
-    std::string babble;          // non-empty: every command after sync is answered this line
-    uint32_t flipBitAtCopy = 0;  // this copy (from 1) programs one bit wrong
-    bool ispEntryHeld = false;   // the ISP entry pin is held at reset: ISP whatever the flash
+    std::string babble;         // non-empty: every command after sync is answered this line
+    uint32_t flipBitAtCopy = 0; // this copy (from 1) programs one bit wrong
+    bool ispEntryHeld = false;  // the ISP entry pin is held at reset: ISP whatever the flash
 };
 
 // A reply whose tail waits for the chip: the bytes from at on go out after ms.

@@ -139,7 +139,8 @@ void SerialLine::deliver(uint8_t byte, uint32_t baud) {
         return;
     }
     if (overruns_++ == 0 || overruns_ % 64 == 0)
-        std::fprintf(stderr, "serial line %s: receive overrun, host byte 0x%02X lost while the chip was busy\n",
+        std::fprintf(stderr,
+                     "serial line %s: receive overrun, host byte 0x%02X lost while the chip was busy\n",
                      path_.c_str(), byte);
 }
 

@@ -219,7 +219,8 @@ TEST_F(UpdaterRun, RecoveryCommandsOnAPortWithNoChipFail) {
     } cases[] = {
         {{"-U", "-t", "RECOVER", "-s", "/dev/ttyVT9", "-u", "http://127.0.0.1:9/cgi/u"},
          "Could not get Device Identifier\n" + noPort},
-        {{"-N", "-s", "/dev/ttyVT9", "-u", "http://127.0.0.1:9/cgi/u"}, "Got no response from chip\n" + noPort},
+        {{"-N", "-s", "/dev/ttyVT9", "-u", "http://127.0.0.1:9/cgi/u"},
+         "Got no response from chip\n" + noPort},
         {{"-U", "-t", "RECOVER", "-s", "/dev/ttyVT9", "-o", "12345", "-u", "http://127.0.0.1:9/cgi/u"},
          badRate + "Could not get Device Identifier\n"},
         {{"-N", "-s", "/dev/ttyVT9", "-o", "12345", "-u", "http://127.0.0.1:9/cgi/u"},

@@ -54,23 +54,30 @@ TEST(IspProgram, ABusyChipHearsOnlyItsFifoAndOverrunsFailTheRun) {
     ASSERT_EQ(isp.Prepare(0, 29), aErrNone);
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(isp.Erase(0, 29), aErrNone);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(600)) << "30 sectors of 20 ms";
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(600))
+        << "30 sectors of 20 ms";
     isp.Close();
 
     aStream* stream = nullptr;
     ASSERT_EQ(aStream_CreateSerial(path.c_str(), aSTREAM_BAUD_115200, 0, 0, 0, &stream), aErrNone);
     const std::string talk = "P 0 29\r\nE 0 29\r\n" + std::string(40, 'J');
-    ASSERT_EQ(aStream_Write(stream, reinterpret_cast<const uint8*>(talk.data()), static_cast<uint32>(talk.size())),
-              aErrNone);
+    ASSERT_EQ(
+        aStream_Write(stream, reinterpret_cast<const uint8*>(talk.data()), static_cast<uint32>(talk.size())),
+        aErrNone);
     aTime_MSSleep(1000);
     aStream_Destroy(&stream);
     EXPECT_EQ(rom.terminate(), 3);
 }
 
 TEST(IspProgram, RefusedOptionsEndWithTheUsage) {
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"--fail", "C"}, {"--uid", "1,2,3"}, {"--silent-from", "12"}, {"--bogus"}, {"--resend", "x"},
-             {"--erase-ms", "fast"}, {"--flip-bit-at-copy"}}) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--fail", "C"},
+                                               {"--uid", "1,2,3"},
+                                               {"--silent-from", "12"},
+                                               {"--bogus"},
+                                               {"--resend", "x"},
+                                               {"--erase-ms", "fast"},
+                                               {"--flip-bit-at-copy"}}) {
         const SubprocessResult run = runSubprocess(kIsprom, args);
         EXPECT_EQ(run.exitStatus, 2) << args[0];
         EXPECT_NE(run.err.find("usage: isprom"), std::string::npos) << args[0];

@@ -65,12 +65,11 @@ TEST_F(RecoverSerial, AnImageIsCopiedInPiecesOfWholeCopyLengthsTheVectorTableLas
     std::istringstream lines(log.text());
     for (std::string line; std::getline(lines, line);)
         if (line.rfind("\t Prepare to copy", 0) == 0 || line.rfind("\t Copy", 0) == 0) steps.push_back(line);
-    EXPECT_EQ(steps, (std::vector<std::string>{"\t Prepare to copy to sector(s) 18 to 18",
-                                               "\t Copy 4096 bytes from 10001000 to 00020000",
-                                               "\t Prepare to copy to sector(s) 18 to 18",
-                                               "\t Copy 1024 bytes from 10001000 to 00021000",
-                                               "\t Prepare to copy to sector(s) 0 to 0",
-                                               "\t Copy 256 bytes from 10001000 to 00000000"}));
+    EXPECT_EQ(steps,
+              (std::vector<std::string>{
+                  "\t Prepare to copy to sector(s) 18 to 18", "\t Copy 4096 bytes from 10001000 to 00020000",
+                  "\t Prepare to copy to sector(s) 18 to 18", "\t Copy 1024 bytes from 10001000 to 00021000",
+                  "\t Prepare to copy to sector(s) 0 to 0", "\t Copy 256 bytes from 10001000 to 00000000"}));
     EXPECT_EQ(display.messages, (std::vector<std::string>{"Transferring firmware block 1 of 2, 256 bytes",
                                                           "Transferring firmware block 2 of 2, 5000 bytes",
                                                           "Transferred 2 blocks, 5256 total bytes",
@@ -98,11 +97,10 @@ TEST_F(RecoverSerial, AFileWithoutAnEndMarkerCountsEveryBlock) {
     ASSERT_NE(expected, vectors);
     const BirdFile recovery = file({{0x0, vectors}, {0x1000, pattern(200)}});
     ASSERT_TRUE(_recover_serial(&display, recovery, chip.path(), 115200));
-    EXPECT_EQ(display.messages,
-              (std::vector<std::string>{"Transferring firmware block 1 of 2, 300 bytes",
-                                        "Transferring firmware block 2 of 2, 200 bytes",
-                                        "Transferred 2 blocks, 500 total bytes", "Verified 500 bytes",
-                                        "Rebooting Device"}));
+    EXPECT_EQ(display.messages, (std::vector<std::string>{"Transferring firmware block 1 of 2, 300 bytes",
+                                                          "Transferring firmware block 2 of 2, 200 bytes",
+                                                          "Transferred 2 blocks, 500 total bytes",
+                                                          "Verified 500 bytes", "Rebooting Device"}));
     ASSERT_EQ(display.errors.size(), 1u);
     EXPECT_EQ(display.errors[0].rfind("Setting the vector table checksum at 0x1C to 0x", 0), 0u)
         << display.errors[0];

@@ -190,7 +190,8 @@ TEST(SerialStream, FlowControlAndHangUpAreOffAndComeBackEvenOnATerminationSignal
         ASSERT_GE(child, 0);
         if (child == 0) {
             aStream* s = nullptr;
-            char opened = aStream_CreateSerial(pty.path.c_str(), aSTREAM_BAUD_115200, 0, 0, 0, &s) == aErrNone;
+            char opened =
+                aStream_CreateSerial(pty.path.c_str(), aSTREAM_BAUD_115200, 0, 0, 0, &s) == aErrNone;
             (void)!write(ready[1], &opened, 1);
             if (signal == 0) {
                 aStream_Destroy(&s);
