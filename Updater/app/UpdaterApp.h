@@ -51,8 +51,13 @@ class UpdaterApp {
     // -N: the four-word chip fingerprint; whether the chip answered. A serial ISP
     // chip is tried first (not on the port "USB"), then an i.MX chip through its
     // liveloader; the kind found is kept for a recovery that follows.
+    // A rate the port cannot run at exactly is refused (said, with the rates it
+    // can) before anything is sent.
     bool Get_Fingerprint(uint32_t result[4], const std::string& serialPort, uint32_t serialNumber,
                          const std::string& birdFilePath, uint32_t baudRate, bool resetAfter);
+    // Why the last Get_Fingerprint could not open its serial port, as a line for
+    // the user naming the port and the system's reason; empty when it could.
+    const std::string& portProblem() const { return m_portProblem; }
 
     // -B: the builds the server offers for a device (none is an answer too); false,
     // with builds empty, when the server could not be asked.
@@ -93,6 +98,7 @@ class UpdaterApp {
     std::string m_storeRoot;
     UpdaterDisplayInterface* m_display; // not owned
     uint8_t m_recoveryDeviceKind = 0;
+    std::string m_portProblem;
     // Image data as UEI values in a recovery's transfer.
     bool m_useUEIData = false;
 };

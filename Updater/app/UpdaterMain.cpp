@@ -70,6 +70,7 @@ int runFingerprint(UpdaterApp& app, const UpdaterOptions& options) {
         return 0;
     }
     displayPrintf(display, 1, "Got no response from chip");
+    if (!app.portProblem().empty()) displayPrintf(display, 1, "%s", app.portProblem().c_str());
     return 1;
 }
 

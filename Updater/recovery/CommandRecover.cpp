@@ -5,6 +5,7 @@
 
 #include "DirectNetworkConfig.h"
 #include "Module.h"
+#include "NXPSerial.h"
 #include "Recovery.h"
 #include "ServerCommClass.h"
 #include "SystemClass.h"
@@ -52,8 +53,14 @@ bool readFingerprint(Module& module, uint32_t fingerprint[4]) {
 
 bool UpdaterApp::Get_Fingerprint(uint32_t fingerprint[4], const std::string& port, uint32_t serialNumber,
                                  const std::string& birdFilePath, uint32_t baudRate, bool resetAfter) {
+    m_portProblem.clear();
     // "USB" names the i.MX boot ROM on USB; it is no serial port to try first.
-    if (port != kUsbPortName && _get_fingerprint_serial(port, baudRate, fingerprint)) {
+    if (port != kUsbPortName && !NXPSerial::isSupportedRate(baudRate)) {
+        displayPrintf(m_display, 1, "Unsupported baud rate %u: use one of %s", baudRate,
+                      NXPSerial::supportedRates().c_str());
+        return false;
+    }
+    if (port != kUsbPortName && _get_fingerprint_serial(port, baudRate, fingerprint, &m_portProblem)) {
         m_recoveryDeviceKind = kRecoverySerialIsp;
         return true;
     }
@@ -97,7 +104,12 @@ bool UpdaterApp::_get_fingerprint_imx(const std::string& port, uint32_t serialNu
         updaterLog(DEBUG_APP, "%s\n", error.what());
         return false;
     }
-    if (_load_liveloader(file, port) != aErrNone) {
+    uint32_t refusal = 0;
+    const aErr loaded = _load_liveloader(file, port, &refusal);
+    if (loaded == aErrPermission)
+        displayPrintf(m_display, 1, "The boot ROM refused to start the liveloader at 0x%08X ==> [0x%08X]",
+                      liveloaderStartAddress(file), refusal);
+    if (loaded != aErrNone) {
         updaterLog(DEBUG_APP, "Error loading liveloader.\n");
         return false;
     }
@@ -125,6 +137,7 @@ bool UpdaterApp::Recover_Firmware(const std::string& port, uint32_t buildNumber,
     // the rate of its synchronisation.
     if (!Get_Fingerprint(fingerprint, port, serialNumber, birdFilePath, baudRate, false)) {
         displayPrintf(display, 1, "Could not get Device Identifier");
+        if (!m_portProblem.empty()) displayPrintf(display, 1, "%s", m_portProblem.c_str());
         return false;
     }
     if (birdFilePath.empty()) {

@@ -55,7 +55,7 @@ bool startsInLoader(const BirdFile& file) {
     return false;
 }
 
-aErr _load_liveloader(const BirdFile& file, const std::string& port) {
+aErr _load_liveloader(const BirdFile& file, const std::string& port, uint32_t* jumpRefusal) {
     updaterLog(DEBUG_Updater, "Transfer Loader via Serial Interface (iMX):\n");
     // A jump into RAM the file did not fill runs whatever is there: the chip is then
     // lost until it is powered off.
@@ -74,7 +74,9 @@ aErr _load_liveloader(const BirdFile& file, const std::string& port) {
                    block.address);
         if (rom.sdpWriteFile(block.address, data) != 0) return aErrConnection;
     }
-    rom.sdpJumpAddress(liveloaderStartAddress(file));
+    // A ROM that will not start the loader says so at once; waiting for a module
+    // that cannot come would only cost the user the discovery's time.
+    if (!rom.sdpJumpAddress(liveloaderStartAddress(file), jumpRefusal)) return aErrPermission;
     return aErrNone;
 }
 

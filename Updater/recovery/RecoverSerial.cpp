@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <vector>
 
+#include "ISPReply.h"
 #include "NXPSerial.h"
 #include "Recovery.h"
 #include "UpdaterLog.h"
+#include "VectorChecksum.h"
 
 namespace {
 
@@ -64,7 +66,11 @@ bool hasWritableFirmware(const BirdFile& file) {
         }
         blocks.push_back(block);
     }
-    return !blocks.empty() && !overlapping(blocks);
+    // Without a vector table at 0 the ROM would never start what was written.
+    const bool hasVectors =
+        std::any_of(blocks.begin(), blocks.end(), [](const BirdBlock& b) { return b.address == 0; });
+    if (!hasVectors) updaterLog(DEBUG_Updater, "No firmware block holds the vector table at address 0\n");
+    return hasVectors && !overlapping(blocks);
 }
 
 bool eraseChip(NXPSerial& chip) {
@@ -86,17 +92,29 @@ bool eraseChip(NXPSerial& chip) {
     return true;
 }
 
-// One piece of at most 4096 bytes: into the RAM buffer, then copied to flash. The
-// whole copied range goes through RAM, padded with the erased value, so the flash
-// never takes stale RAM bytes past the image.
-bool writePiece(NXPSerial& chip, uint32_t address, const uint8_t* bytes, uint32_t size) {
+// One piece of at most 4096 bytes as it goes to the chip: the whole copied range,
+// padded with the erased value, so the flash never takes stale RAM bytes past the
+// image.
+struct Piece {
+    uint32_t address;
+    uint32_t size; // image bytes in it
+    std::vector<uint8_t> bytes;
+};
+
+Piece makePiece(uint32_t address, const uint8_t* image, uint32_t size) {
+    Piece piece{address, size, std::vector<uint8_t>(image, image + size)};
+    piece.bytes.resize(NXPSerial::copyLength(size), 0xFF);
+    return piece;
+}
+
+// Into the RAM buffer, copied to flash, and the flash compared with the RAM it
+// came from.
+bool writePiece(NXPSerial& chip, const Piece& piece) {
     const uint32_t ram = kNXPChip.ramBuffer;
-    const uint32_t copied = NXPSerial::copyLength(size);
-    std::vector<uint8_t> padded(bytes, bytes + size);
-    padded.resize(copied, 0xFF);
-    updaterLog(DEBUG_Updater, "Transferring firmware %d bytes to address 0x%08X\n", size, address);
-    updaterLog(DEBUG_Updater, "\t Write %d bytes to address 0x%08X\n", size, ram);
-    if (chip.Write(ram, copied, padded.data()) != aErrNone) {
+    const uint32_t address = piece.address, copied = static_cast<uint32_t>(piece.bytes.size());
+    updaterLog(DEBUG_Updater, "Transferring firmware %d bytes to address 0x%08X\n", piece.size, address);
+    updaterLog(DEBUG_Updater, "\t Write %d bytes to address 0x%08X\n", piece.size, ram);
+    if (chip.Write(ram, copied, piece.bytes.data()) != aErrNone) {
         updaterLog(DEBUG_Updater, "\t Write to RAM failed\n");
         return false;
     }
@@ -111,39 +129,83 @@ bool writePiece(NXPSerial& chip, uint32_t address, const uint8_t* bytes, uint32_
         updaterLog(DEBUG_Updater, "\t Transfer to flash failed\n");
         return false;
     }
+    if (chip.Compare(address, ram, copied) != aErrNone) {
+        updaterLog(DEBUG_Updater, "\t Flash at 0x%08X does not hold what was copied\n", address);
+        return false;
+    }
     return true;
 }
 
+// The piece that holds the vector table, kept back until everything else is in
+// flash: until it is written the table is blank, so the ROM keeps the chip in ISP
+// rather than start half-written firmware. Its checksum word is set in the copy
+// sent, as the ROM wants it (the file is left as it is).
+class VectorPiece {
+  public:
+    bool held() const { return held_; }
+    const Piece& piece() const { return piece_; }
+
+    void hold(UpdaterDisplayInterface* display, Piece piece) {
+        const uint32_t stored = storedVectorChecksum(piece.bytes.data());
+        setVectorChecksum(piece.bytes.data());
+        const uint32_t valid = storedVectorChecksum(piece.bytes.data());
+        if (stored != valid)
+            displayPrintf(display, 1,
+                          "Setting the vector table checksum at 0x1C to 0x%08X (the file holds 0x%08X)",
+                          valid, stored);
+        piece_ = std::move(piece);
+        held_ = true;
+    }
+
+  private:
+    bool held_ = false;
+    Piece piece_{0, 0, {}};
+};
+
 bool writeBlock(UpdaterDisplayInterface* display, NXPSerial& chip, const BirdBlock& block, int number,
-                int shown) {
+                int shown, VectorPiece& vectors) {
     const uint32_t size = block.imageLength();
     displayPrintf(display, 0, "Transferring firmware block %d of %d, %d bytes", number, shown, size);
     display->clearLine(true);
     updaterLog(DEBUG_Updater, "Transferring firmware block: %d bytes to address 0x%08X\n", size,
                block.address);
     for (uint32_t done = 0; done < size;) {
-        const uint32_t piece = std::min(kPieceBytes, size - done);
-        if (!writePiece(chip, block.address + done, block.image() + done, piece)) return false;
-        done += piece;
+        const uint32_t n = std::min(kPieceBytes, size - done);
+        Piece piece = makePiece(block.address + done, block.image() + done, n);
+        if (piece.address == 0)
+            vectors.hold(display, std::move(piece));
+        else if (!writePiece(chip, piece))
+            return false;
+        done += n;
         display->showProgress(static_cast<double>(done) / size, nullptr);
     }
     display->clearLine(false);
     return true;
 }
 
+// Erases the sector of the vector table again after a failure that may have
+// written it, so the chip stays in its ROM at the next reset.
+void blankVectorTable(NXPSerial& chip) {
+    if (chip.Prepare(0, 0) != aErrNone || chip.Erase(0, 0) != aErrNone)
+        updaterLog(DEBUG_Updater, "\t Could not erase the vector table again\n");
+}
+
 } // namespace
 
-bool _get_fingerprint_serial(const std::string& port, uint32_t baud, uint32_t fingerprint[4]) {
+bool _get_fingerprint_serial(const std::string& port, uint32_t baud, uint32_t fingerprint[4],
+                             std::string* portProblem) {
     NXPSerial chip;
     aErr err = chip.Open(port, baud);
     if (err != aErrNone) {
         updaterLog(DEBUG_APP, "ERROR %d ==> Could not open serial port\n", err);
+        if (portProblem) *portProblem = "Could not open serial port " + port + ": " + chip.openFailure();
         return false;
     }
     updaterLog(DEBUG_APP, "\n\tSync to Device:\n");
-    // A chip an earlier run identified is still synchronised: it takes "?" for the
-    // start of a command, and is taken up as it is.
-    if ((err = chip.Sync()) != aErrNone && chip.Resume() != aErrNone) {
+    // A chip an earlier run identified is still synchronised: it echoes "?" as the
+    // start of a command, and is taken up as it is. A chip that answered nothing
+    // may still be auto-bauding: it is sent nothing but "?".
+    if ((err = chip.Sync()) != aErrNone && (!chip.answeredAsSynchronised() || chip.Resume() != aErrNone)) {
         updaterLog(DEBUG_APP, "ERROR %d ==> Could not communicate with device over serial port\n", err);
         return false;
     }
@@ -176,11 +238,18 @@ bool programFlash(UpdaterDisplayInterface* display, NXPSerial& chip, const BirdF
     const int shown = static_cast<int>(blocks.size());
     uint32_t total = 0;
     int number = 1;
+    VectorPiece vectors;
     for (const BirdBlock& block : blocks) {
-        if (!writeBlock(display, chip, block, number++, shown)) return false;
+        if (!writeBlock(display, chip, block, number++, shown, vectors)) return false;
         total += block.imageLength();
     }
+    if (!vectors.held() || !writePiece(chip, vectors.piece())) {
+        blankVectorTable(chip);
+        return false;
+    }
     displayPrintf(display, 0, "Transferred %d blocks, %d total bytes", shown, total);
+    // Every piece was compared with what was sent before the next one went.
+    displayPrintf(display, 0, "Verified %d bytes", total);
     return true;
 }
 
@@ -196,6 +265,8 @@ bool _recover_serial(UpdaterDisplayInterface* display, const BirdFile& file, con
     // The log says which step failed; the user learns that the transfer did.
     if (!programFlash(display, chip, file, port, baud)) {
         displayPrintf(display, 1, "Failed to transfer firmware");
+        // Left as found: echo on, so the next run can take the chip up.
+        if (!chip.echo()) chip.SetEcho(true);
         return false;
     }
     aErr err = chip.SetEcho(true);
@@ -205,6 +276,10 @@ bool _recover_serial(UpdaterDisplayInterface* display, const BirdFile& file, con
         return false;
     }
     displayPrintf(display, 0, "Rebooting Device");
-    chip.Go(0);
+    if (chip.Go(0) != aErrNone) {
+        displayPrintf(display, 1, "The chip did not start the firmware ==> [%s]",
+                      ISPReply::returnCodeName(chip.returnCode()));
+        return false;
+    }
     return true;
 }

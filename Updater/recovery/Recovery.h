@@ -28,15 +28,19 @@ extern const char kUsbPortName[];
 constexpr uint32_t kDefaultImxStartAddress = 0x20000400;
 
 // Serial ISP identification: synchronises the chip at baud and reads its unique
-// id into fingerprint. The port is closed again on every path.
-bool _get_fingerprint_serial(const std::string& port, uint32_t baud, uint32_t fingerprint[4]);
+// id into fingerprint. The port is closed again on every path. When the port
+// cannot be opened, portProblem (if given) says so for the user.
+bool _get_fingerprint_serial(const std::string& port, uint32_t baud, uint32_t fingerprint[4],
+                             std::string* portProblem = nullptr);
 
 // Loads the file's loader blocks into the i.MX chip through its boot ROM (over USB
 // HID for the port "USB", else over the serial port) and jumps to the loader:
 // aErrNone, aErrNotFound when the start address lies in no loader block (nothing
-// is sent), aErrNotReady when the ROM's transport could not be opened,
-// aErrConnection when a loader block could not be written (a silent ROM included).
-aErr _load_liveloader(const BirdFile& file, const std::string& port);
+// is sent), aErrNotReady when the ROM's transport could not be opened (on a UART:
+// or the ROM never answered its association), aErrConnection when a loader block
+// could not be written (a silent ROM included), aErrPermission when the ROM
+// refused the jump (its status word in jumpRefusal, if given).
+aErr _load_liveloader(const BirdFile& file, const std::string& port, uint32_t* jumpRefusal = nullptr);
 
 // The liveloader's start: the first four bytes of the file's start-address block,
 // else kDefaultImxStartAddress.

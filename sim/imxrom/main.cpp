@@ -10,8 +10,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "AtomicFile.h"
 #include "ProgramOptions.h"
+#include "SdpRamDump.h"
 #include "SdpRom.h"
 #include "SdpRomSerial.h"
 
@@ -45,10 +45,7 @@ const char* kBanner = "VT liveloader\r\n";
 struct Options {
     bool paced = false;
     SdpRom::Settings rom;
-    std::string dumpPath;
-    bool region = false;
-    uint32_t regionAddress = 0;
-    uint32_t regionSize = 0;
+    SdpRamDump dump;
     bool stayInRom = false;
 };
 
@@ -69,15 +66,8 @@ void parse(int argc, char** argv) {
             gOptions.paced = true;
         } else if (option == "--hab-closed") {
             gOptions.rom.habMode = SdpRom::kHabClosed;
-        } else if (option == "--ram-dump") {
-            gOptions.dumpPath = value();
-        } else if (option == "--ram-region") {
-            std::string text = value();
-            size_t colon = text.find(':');
-            if (colon == std::string::npos) throw std::invalid_argument("--ram-region: A:N expected");
-            gOptions.region = true;
-            gOptions.regionAddress = number32(text.substr(0, colon).c_str());
-            gOptions.regionSize = number32(text.substr(colon + 1).c_str());
+        } else if (option == "--ram-dump" || option == "--ram-region") {
+            gOptions.dump.parseOption(option, value());
         } else if (option == "--silent") {
             gOptions.rom.faults.silent = true;
         } else if (option == "--error-status") {
@@ -102,30 +92,11 @@ void parse(int argc, char** argv) {
             throw std::invalid_argument("unknown option " + option);
         }
     }
-    if (gOptions.region && gOptions.dumpPath.empty())
-        throw std::invalid_argument("--ram-region needs --ram-dump");
-}
-
-void putBigEndian(std::string& out, uint32_t word) {
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.push_back(static_cast<char>(word >> shift));
+    gOptions.dump.check();
 }
 
 void dumpRam(const SdpRom& rom) {
-    if (gOptions.dumpPath.empty()) return;
-    std::string content;
-    if (gOptions.region) {
-        std::vector<uint8_t> bytes = rom.bytes(gOptions.regionAddress, gOptions.regionSize);
-        content.assign(bytes.begin(), bytes.end());
-    } else {
-        for (const auto& [address, bytes] : rom.memory()) {
-            putBigEndian(content, address);
-            putBigEndian(content, static_cast<uint32_t>(bytes.size()));
-            content.append(bytes.begin(), bytes.end());
-        }
-    }
-    if (writeFileAtomically(gOptions.dumpPath, content) != aErrNone)
-        std::fprintf(stderr, "imxrom: cannot write %s\n", gOptions.dumpPath.c_str());
+    gOptions.dump.write(rom, "imxrom");
 }
 
 // The ROM, its line, and a dump at the end.
@@ -142,7 +113,7 @@ struct Chip {
 std::shared_ptr<void> start() {
     auto chip = std::make_shared<Chip>(gOptions.rom);
     SdpRom& rom = chip->rom;
-    chip->serial = std::make_unique<SdpRomSerial>(rom, SdpRomSerial::Settings{gOptions.paced, 100});
+    chip->serial = std::make_unique<SdpRomSerial>(rom, SdpRomSerial::Settings{gOptions.paced});
     SerialLine& line = chip->serial->line();
     rom.setJumpObserver([&rom, &line](uint32_t address) {
         dumpRam(rom);

@@ -17,24 +17,35 @@ using namespace Veltrano::Sim;
 namespace {
 
 const char* kUsage = "usage: isprom [options]\n"
-                     "  --paced              carry bytes at the host port's rate (10 bits a byte)\n"
+                     "  --unpaced            carry bytes at once (by default the line carries them\n"
+                     "                       at the host port's rate, 10 bits a byte; --paced)\n"
+                     "  --instant            erase and copy at once (by default as the silicon:\n"
+                     "                       100 ms a sector erased, 1 ms per 256 bytes copied)\n"
+                     "  --erase-ms N         milliseconds a sector's erase takes\n"
+                     "  --copy-ms N          milliseconds every copy to flash takes\n"
                      "  --flash-load PATH    start with this image in flash (the rest erased)\n"
                      "  --flash-dump PATH    rewrite PATH with the 512 KiB flash image after each\n"
                      "                       erase or copy, and on exit\n"
                      "  --uid W0,W1,W2,W3    unique id words (base 0 numbers)\n"
                      "  --part-id N          part id J answers (default 0x26013F37, LPC1768)\n"
                      "  --stay-in-rom        G answers but the chip stays in ISP\n"
+                     "  --isp-entry          the ISP pin is held at reset: a valid image in flash\n"
+                     "                       does not start\n"
                      "faults (X is a command letter, N its occurrence from 1, default 1):\n"
                      "  --silent-from X[:N]  answer nothing more from that command on\n"
                      "  --garble-at X[:N]    garble that command's reply\n"
                      "  --early-at X[:N]     answer that command at its \\r, before its line end\n"
                      "  --fail X:CODE[:N]    that command answers CODE instead of acting\n"
                      "  --resend N|always    answer the first N checksums of W with RESEND\n"
-                     "  --checksum-reply T   answer T (a line end is added) to every good checksum\n";
+                     "  --checksum-reply T   answer T (a line end is added) to every good checksum\n"
+                     "  --babble T           answer T (a line end is added) to every command\n"
+                     "  --flip-bit-at-copy N the N-th copy (from 1) programs one bit wrong\n"
+                     "Bytes lost to a busy chip's full receive FIFO are said on standard error and\n"
+                     "make the exit status 3.\n";
 
 struct Options {
     IspRomSettings rom;
-    SerialLine::Settings line;
+    SerialLine::Settings line{true};
     std::string flashLoad;
     std::string flashDump;
 };
@@ -90,6 +101,20 @@ Options parse(int argc, char** argv) {
         };
         if (arg == "--paced")
             o.line.paced = true;
+        else if (arg == "--unpaced")
+            o.line.paced = false;
+        else if (arg == "--instant")
+            o.rom.timed = false;
+        else if (arg == "--erase-ms")
+            o.rom.eraseMsPerSector = static_cast<uint32_t>(programNumber(value().c_str(), 10, 60000));
+        else if (arg == "--copy-ms")
+            o.rom.copyMs = static_cast<uint32_t>(programNumber(value().c_str(), 10, 60000));
+        else if (arg == "--isp-entry")
+            o.rom.ispEntryHeld = true;
+        else if (arg == "--babble")
+            o.rom.babble = value();
+        else if (arg == "--flip-bit-at-copy")
+            o.rom.flipBitAtCopy = static_cast<uint32_t>(programNumber(value().c_str(), 10, UINT32_MAX));
         else if (arg == "--flash-load")
             o.flashLoad = value();
         else if (arg == "--flash-dump")
@@ -158,6 +183,11 @@ int main(int argc, char** argv) {
         awaitTermination(signals);
         server.line().stop();
         if (!options.flashDump.empty()) dump(options.flashDump, server.rom().flash());
+        if (server.line().overruns() != 0) {
+            std::fprintf(stderr, "isprom: %llu host bytes lost to receive overruns\n",
+                         static_cast<unsigned long long>(server.line().overruns()));
+            return 3;
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "isprom: %s\n", e.what());
         return 1;

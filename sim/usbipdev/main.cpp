@@ -16,6 +16,7 @@
 #include "ProgramOptions.h"
 #include "ReplaceFile.h"
 #include "UsbIpCable.h"
+#include "SdpRamDump.h"
 #include "UsbIpImxChip.h"
 #include "UsbIpModuleDevice.h"
 #include "UsbIpVhci.h"
@@ -32,6 +33,11 @@ const char* kUsage = "usage: usbipdev [options]\n"
                      "                          module DEADDEAD\n"
                      "  --flash-dump DIR        after each UPGRADE write, rewrite DIR/SERIAL.bin with the\n"
                      "                          module's flash image (gaps 0xFF), atomically\n"
+                     "  --ram-dump PATH         after each data phase of the i.MX ROM, rewrite PATH\n"
+                     "                          atomically with what its RAM holds: each loaded region\n"
+                     "                          as its address and length (big-endian 32-bit words)\n"
+                     "                          followed by its bytes\n"
+                     "  --ram-region A:N        dump only the N bytes at A instead, raw (unwritten 0)\n"
                      "faults (SERIAL as the device shows, hexadecimal or IMXROM):\n"
                      "  --stall SERIAL:N        the Nth bulk (or interrupt) transfer stalls its endpoint\n"
                      "                          until the host clears the halt\n"
@@ -52,6 +58,7 @@ struct Options {
     std::vector<ModuleSpec> modules;
     bool imxRom = false;
     std::string flashDump;
+    SdpRamDump ramDump;
     std::map<std::string, UsbIpDevice::Faults> faults;
     uint32_t reenumDelayMs = 0;
 };
@@ -92,6 +99,8 @@ void parse(int argc, char** argv) {
             gOptions.imxRom = true;
         } else if (option == "--flash-dump") {
             gOptions.flashDump = value();
+        } else if (option == "--ram-dump" || option == "--ram-region") {
+            gOptions.ramDump.parseOption(option, value().c_str());
         } else if (option == "--stall") {
             auto [serial, n] = serialAndNumber(option, value(), 0xFFFFFFFFul);
             gOptions.faults[serial].stallAt = n;
@@ -112,6 +121,7 @@ void parse(int argc, char** argv) {
     }
     if (gOptions.modules.empty() && !gOptions.imxRom)
         throw std::invalid_argument("no device: give --module or --imx-rom");
+    gOptions.ramDump.check();
 }
 
 std::mutex gPrintMutex;
@@ -193,7 +203,9 @@ std::shared_ptr<void> start() {
     if (gOptions.imxRom) {
         bus->chip = std::make_unique<UsbIpImxChip>(UsbIpImxChip::Settings{});
         dumpFlash(bus->chip->module(), bus->chip->loaderDevice());
-        bus->chip->romDevice().setDataObserver([](bool done, uint32_t bytes) {
+        UsbIpImxChip* chip = bus->chip.get();
+        bus->chip->romDevice().setDataObserver([chip](bool done, uint32_t bytes) {
+            if (done) gOptions.ramDump.write(chip->rom(), "usbipdev");
             say(done ? "sdp-data IMXROM done " + std::to_string(bytes)
                      : std::string("sdp-data IMXROM start"));
         });

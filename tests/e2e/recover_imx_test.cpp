@@ -4,6 +4,7 @@
 // loopback. The recovery runs through the same application object as the tool.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
@@ -12,6 +13,7 @@
 #include "../updater/RecordingDisplay.h"
 #include "BirdWriter.h"
 #include "FirmwareImageTag.h"
+#include "ImageVectorTable.h"
 #include "ImxChip.h"
 #include "ModuleUsbBus.h"
 #include "ReferenceServer.h"
@@ -37,9 +39,16 @@ Bytes pattern(size_t n, uint8_t seed) {
     return bytes;
 }
 
+// The liveloader's first block, with its vector table where the ROM is sent.
+Bytes liveloaderStart() {
+    Bytes bytes = pattern(2500, 3);
+    putImageVectorTable(bytes, 0x400, 0x20000400);
+    return bytes;
+}
+
 // The default recovery image: the liveloader in two loader blocks.
 struct Liveloader {
-    std::map<uint32_t, Bytes> blocks = {{0x20000000, pattern(2500, 3)}, {0x20001000, pattern(700, 9)}};
+    std::map<uint32_t, Bytes> blocks = {{0x20000000, liveloaderStart()}, {0x20001000, pattern(700, 9)}};
     void write(const std::string& path, uint32_t target) const {
         BirdWriter writer;
         writer.addIdentity("1.0.0", target, "VT-Acquire");
@@ -89,6 +98,7 @@ class RecoverImx : public ::testing::Test {
         settings.identifier = kIdentifier;
         settings.serialNumber = kSerial;
         settings.rom.faults = faults;
+        settings.liveloaderImage = {liveloader.blocks.begin(), liveloader.blocks.end()};
         chip = std::make_unique<ImxChip>(settings, &bus);
     }
     std::string port() const { return chip->serialPath().empty() ? "USB" : chip->serialPath(); }
@@ -192,6 +202,32 @@ TEST_F(RecoverImx, ALoaderTheRomRefusesEndsTheRecovery) {
         EXPECT_FALSE(app->Recover_Firmware(port(), 0, 115200, 0, "")) << c.name;
         EXPECT_EQ(display.errors, (std::vector<std::string>{"Could not get Device Identifier"})) << c.name;
         EXPECT_EQ(chip->state(), ImxChip::State::Rom) << c.name;
+    }
+}
+
+} // namespace
+
+namespace {
+
+// A ROM that will not start the loader (no image vector table names itself where
+// the jump goes) says so at once: the recovery fails then, with its status word,
+// instead of waiting for a liveloader that cannot come.
+TEST_F(RecoverImx, ARefusedJumpFailsAtOnceWithTheRomsStatus) {
+    liveloader.blocks[0x20000000] = pattern(2500, 3);
+    liveloader.write(dir / "catalogue/serial/DEADDEAD/3.bird", 0xDEADDEAD);
+    for (ImxChip::Carrier carrier : {ImxChip::Carrier::Serial, ImxChip::Carrier::Hid}) {
+        display.errors.clear();
+        startChip(carrier, {}, true);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(app->Recover_Firmware(port(), 0, 115200, 0, ""));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4)) << port();
+        EXPECT_EQ(display.errors,
+                  (std::vector<std::string>{"The boot ROM refused to start the liveloader at 0x20000400 ==> "
+                                            "[0x8D8D8D8D]",
+                                            "Could not get Device Identifier"}))
+            << port();
+        EXPECT_EQ(chip->rom().jumps(), 0u);
+        EXPECT_EQ(chip->state(), ImxChip::State::Rom);
     }
 }
 

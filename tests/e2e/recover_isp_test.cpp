@@ -36,9 +36,16 @@ Bytes pattern(size_t n, uint8_t seed) {
     return bytes;
 }
 
+// Firmware whose vector table carries the checksum the chip's ROM wants.
+Bytes firmware(size_t n, uint8_t seed) {
+    Bytes bytes = pattern(n, seed);
+    setVectorChecksum(bytes);
+    return bytes;
+}
+
 // A recovery build made for one module: firmware blocks and the 4-byte end marker.
 struct RecoveryBuild {
-    std::map<uint32_t, Bytes> images = {{0x0000, pattern(5000, 1)}, {0x20000, pattern(6001, 77)}};
+    std::map<uint32_t, Bytes> images = {{0x0000, firmware(5000, 1)}, {0x20000, pattern(6001, 77)}};
     bool generic = false;
 
     void write(const std::string& path) const {
@@ -69,7 +76,13 @@ class RecoverIsp : public ::testing::Test {
     void startServer() { server = std::make_unique<ReferenceServer>(dir / "catalogue", dir / "server.log"); }
     void startChip(IspRomSettings settings = {}) {
         std::copy(kUid, kUid + 4, settings.uid);
-        chip = std::make_unique<IspRomLine>(settings, SerialLine::Settings{});
+        chip = std::make_unique<IspRomLine>(settings, SerialLine::Settings{true});
+    }
+    // A host that talks to a chip busy with its flash loses bytes.
+    void TearDown() override {
+        if (chip) {
+            EXPECT_EQ(chip->line().overruns(), 0u);
+        }
     }
 
     SubprocessResult updater(std::vector<std::string> args) {
@@ -103,7 +116,8 @@ class RecoverIsp : public ::testing::Test {
         return "Transferring firmware block 1 of 2, 5000 bytes\n"
                "Transferring firmware block 2 of 2, 6001 bytes\n"
                "Transferred 2 blocks, " +
-               std::to_string(written.total()) + " total bytes\n";
+               std::to_string(written.total()) + " total bytes\n" + "Verified " +
+               std::to_string(written.total()) + " bytes\n";
     }
 
     TempDir dir;
@@ -149,7 +163,10 @@ TEST_F(RecoverIsp, ABuildGivenWinsOverTheServersAndAFileNeedsNoServer) {
     RecoveryBuild other;
     // The first block's copy, padded to 4096 bytes, reaches over the second: only
     // images that share bytes are refused.
-    other.images = {{0x1000, pattern(0x500, 9)}, {0x1600, pattern(200, 7)}, {0x20000, pattern(6001, 5)}};
+    other.images = {{0x0000, firmware(256, 3)},
+                    {0x1000, pattern(0x500, 9)},
+                    {0x1600, pattern(200, 7)},
+                    {0x20000, pattern(6001, 5)}};
     other.write(dir / "catalogue/serial/5E1A0C02/30.bird");
     startServer();
     startChip();
@@ -191,11 +208,13 @@ TEST_F(RecoverIsp, RefusedBuildsLeaveTheChipAlone) {
         {"no firmware", RecoveryBuild{}, "The recovery file holds no firmware the chip can take\n"},
         {"off the flash map", RecoveryBuild{}, "The recovery file holds no firmware the chip can take\n"},
         {"overlapping blocks", RecoveryBuild{}, "The recovery file holds no firmware the chip can take\n"},
+        {"no vector table", RecoveryBuild{}, "The recovery file holds no firmware the chip can take\n"},
     };
     cases[0].file.generic = true;
     cases[1].file.images.clear();
     cases[2].file.images = {{0x7F800, pattern(4000, 3)}};
-    cases[3].file.images = {{0x1000, pattern(600, 3)}, {0x1200, pattern(300, 4)}};
+    cases[3].file.images = {{0x0000, firmware(600, 3)}, {0x200, pattern(300, 4)}};
+    cases[4].file.images = {{0x1000, pattern(600, 3)}, {0x20000, pattern(300, 4)}};
     for (const Case& c : cases) {
         startChip();
         const Bytes before(IspRom::kFlashSize, 0x5A);
@@ -273,7 +292,7 @@ TEST_F(RecoverIsp, ServerAndChipFailuresAreSaid) {
 namespace {
 
 // A chip stays in its ROM, synchronised, after a run that identified it or failed
-// part-way (echo off then): the next run takes it up at the same rate.
+// part-way: the next run takes it up at the same rate.
 TEST_F(RecoverIsp, AChipAnEarlierRunLeftInItsRomIsTakenUpAgain) {
     startServer();
     IspRomSettings refusing;
@@ -284,13 +303,90 @@ TEST_F(RecoverIsp, AChipAnEarlierRunLeftInItsRomIsTakenUpAgain) {
     EXPECT_EQ(r.out, kBanner + "[ 0A1B2C3D 4E5F6071 8293A4B5 C6D7E8F9 ]\n");
     r = recover();
     EXPECT_EQ(r.err, "Failed to transfer firmware\n");
-    EXPECT_FALSE(chip->rom().echo());
+    EXPECT_TRUE(chip->rom().echo()) << "a failed run gives the chip its echo back";
 
     r = recover();
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.exitStatus, 0);
     expectFlashHolds(build);
     EXPECT_TRUE(chip->rom().started());
+}
+
+} // namespace
+
+namespace {
+
+// The built tool against a chip as strict and as slow as the silicon (paced line,
+// real erase and copy times, the valid-user-code rule), and each way such a chip
+// can fail: a recovery either ends with the firmware in place and verified, or
+// with the vector table blank, so the chip stays in its ROM for the next try.
+TEST_F(RecoverIsp, AStrictChipIsNeverLeftWorseOff) {
+    enum Command { Recover, Fingerprint };
+    struct Case {
+        const char* name;
+        IspRomSettings chip;
+        Command command = Recover;
+        std::vector<std::string> more;
+        int exitStatus = 0;
+        std::string err;         // the start of standard error
+        bool programmed = false; // the flash holds the build, its vector table valid
+        bool started = false;
+    } cases[] = {
+        {"a slow chip", {}, Recover, {}, 0, "", true, true},
+        {"no checksum at 0x1C", {}, Recover, {}, 0, "Setting the vector table checksum at 0x1C", true, true},
+        {"the second copy refused", {}, Recover, {}, 1, "Failed to transfer firmware\n"},
+        {"the last copy refused", {}, Recover, {}, 1, "Failed to transfer firmware\n"},
+        // Programmed and verified: the next reset starts it.
+        {"G answered 13", {}, Recover, {}, 1, "The chip did not start the firmware ==> [ADDR_ERROR]\n", true},
+        {"a copy that does not compare", {}, Recover, {}, 1, "Failed to transfer firmware\n"},
+        {"the vector table's copy does not compare", {}, Recover, {}, 1, "Failed to transfer firmware\n"},
+        {"silent after synchronising", {}, Fingerprint, {}, 1, "Got no response from chip\n"},
+        {"babbling", {}, Fingerprint, {}, 1, "Got no response from chip\n"},
+        {"a rate the port cannot run at", {}, Recover, {"-o", "12345"}, 1, "Unsupported baud rate 12345: "},
+    };
+    cases[0].chip.eraseMsPerSector = 400;
+    cases[0].chip.copyMs = 30;
+    // Four copies: 5000 bytes at 0 and 6001 at 0x20000 in two pieces each, the
+    // vector table's piece last.
+    cases[2].chip.failAt = IspCommandPoint{'C', 2};
+    cases[2].chip.failCode = 9;
+    cases[3].chip.failAt = IspCommandPoint{'C', 4};
+    cases[3].chip.failCode = 9;
+    cases[4].chip.failAt = IspCommandPoint{'G', 1};
+    cases[4].chip.failCode = 13;
+    cases[5].chip.flipBitAtCopy = 2;
+    cases[6].chip.flipBitAtCopy = 4;
+    cases[7].chip.silentFrom = IspCommandPoint{'N', 1};
+    cases[8].chip.babble = "Veltrano chip says hello";
+
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecoveryBuild written = build;
+        if (std::string(c.name) == "no checksum at 0x1C") written.images[0][0x1C] ^= 0x5A;
+        const std::string path = dir / "strict.bird";
+        written.write(path);
+        startChip(c.chip);
+        std::vector<std::string> args = {"-f", path, "-d", kSerialText};
+        args.insert(args.end(), c.more.begin(), c.more.end());
+        SubprocessResult r = c.command == Recover ? recover(args) : updater({"-N", "-s", chip->path()});
+        EXPECT_EQ(r.exitStatus, c.exitStatus) << r.out << r.err;
+        EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
+        const Bytes flash = chip->rom().flash();
+        if (c.programmed) {
+            expectFlashHolds(build);
+            EXPECT_NE(r.out.find("Verified " + std::to_string(build.total()) + " bytes\n"), std::string::npos)
+                << r.out;
+        }
+        EXPECT_EQ(vectorChecksumValid(flash.data()), c.programmed);
+        EXPECT_EQ(chip->rom().started(), c.started);
+        if (c.command == Fingerprint) {
+            EXPECT_EQ(r.out, kBanner) << "no fingerprint line";
+        }
+        if (!c.more.empty()) {
+            EXPECT_EQ(chip->line().bytesReceived(), 0u) << "nothing was sent";
+        }
+        EXPECT_EQ(chip->line().overruns(), 0u);
+    }
 }
 
 } // namespace

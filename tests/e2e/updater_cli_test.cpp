@@ -205,15 +205,26 @@ TEST_F(UpdaterRun, SerialPrefixIsLoggedUnderUpdaterCategory) {
     EXPECT_EQ(logged.exitStatus, 0);
 }
 
-// A port with no chip behind it: neither boot ROM answers (the i.MX route finds no
-// liveloader to load, the server being gone), and each command says so.
+// A port that does not exist: neither boot ROM answers (the i.MX route finds no
+// liveloader to load, the server being gone), and each command says so, then
+// names the port and the system's reason. A rate the port cannot run at is
+// refused before the port is tried.
 TEST_F(UpdaterRun, RecoveryCommandsOnAPortWithNoChipFail) {
+    const std::string noPort = "Could not open serial port /dev/ttyVT9: No such file or directory\n";
+    const std::string badRate =
+        "Unsupported baud rate 12345: use one of 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400\n";
     struct Case {
         std::vector<std::string> args;
         std::string err;
     } cases[] = {
-        {{"-U", "-t", "RECOVER", "-s", "/dev/ttyVT9", "-u", "http://127.0.0.1:9/cgi/u"}, "Could not get Device Identifier\n"},
-        {{"-N", "-s", "/dev/ttyVT9", "-u", "http://127.0.0.1:9/cgi/u"}, "Got no response from chip\n"},
+        {{"-U", "-t", "RECOVER", "-s", "/dev/ttyVT9", "-u", "http://127.0.0.1:9/cgi/u"},
+         "Could not get Device Identifier\n" + noPort},
+        {{"-N", "-s", "/dev/ttyVT9", "-u", "http://127.0.0.1:9/cgi/u"},
+         "Got no response from chip\n" + noPort},
+        {{"-U", "-t", "RECOVER", "-s", "/dev/ttyVT9", "-o", "12345", "-u", "http://127.0.0.1:9/cgi/u"},
+         badRate + "Could not get Device Identifier\n"},
+        {{"-N", "-s", "/dev/ttyVT9", "-o", "12345", "-u", "http://127.0.0.1:9/cgi/u"},
+         badRate + "Got no response from chip\n"},
     };
     for (const Case& c : cases) {
         SubprocessResult r = run(c.args);

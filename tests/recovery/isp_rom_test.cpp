@@ -185,18 +185,67 @@ TEST(IspRom, ReadMemoryGoesAsUULinesWithChecksums) {
     EXPECT_EQ(ask(rom, "J"), "0\r\n637615927\r\n");
 }
 
-TEST(IspRom, GoLeavesIspUnlessTheChipStaysInTheRom) {
-    for (bool stay : {false, true}) {
+// The ROM starts user code only when the vector table's first eight words sum to
+// 0; otherwise the chip stays in ISP, at reset as after "G".
+TEST(IspRom, UserCodeStartsOnlyWithAValidVectorTable) {
+    std::vector<uint8_t> valid = pattern(64, 3);
+    Veltrano::Sim::setVectorChecksum(valid);
+    std::vector<uint8_t> invalid = valid;
+    invalid[0x1C] ^= 1;
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> flash;
+        bool stay, started;
+    } cases[] = {
+        {"valid", valid, false, true},
+        {"valid, the chip stays in the ROM", valid, true, false},
+        {"checksum off by one bit", invalid, false, false},
+        {"blank", {}, false, false},
+    };
+    for (const Case& c : cases) {
         IspRomSettings settings;
-        settings.stayInRom = stay;
+        settings.stayInRom = c.stay;
+        settings.ispEntryHeld = true;
         IspRom rom(settings);
+        rom.loadFlash(c.flash);
         synchronise(rom);
         ask(rom, "U 23130");
-        EXPECT_EQ(ask(rom, "G 256 T"), "0\r\n");
-        EXPECT_EQ(rom.started(), !stay);
-        EXPECT_EQ(rom.startAddress(), 256u);
-        EXPECT_EQ(ask(rom, "J").empty(), !stay);
+        EXPECT_EQ(ask(rom, "G 256 T"), "0\r\n") << c.name;
+        EXPECT_EQ(rom.started(), c.started) << c.name;
+        EXPECT_EQ(rom.startAddress(), 256u) << c.name;
+        EXPECT_EQ(ask(rom, "J").empty(), c.started) << c.name;
     }
+    // At reset without the ISP pin held.
+    for (const Case& c : cases) {
+        IspRom rom;
+        rom.loadFlash(c.flash);
+        EXPECT_EQ(rom.started(), c.started || c.stay) << c.name << " at reset";
+        EXPECT_EQ(feed(rom, "?").empty(), c.started || c.stay) << c.name << " at reset";
+    }
+}
+
+// Erase and copy keep the chip busy as long as the silicon takes; the caller is
+// told where the reply's tail waits.
+TEST(IspRom, EraseAndCopyTakeTheirTime) {
+    IspRom rom;
+    synchronise(rom);
+    ask(rom, "U 23130");
+    writeRam(rom, kRam, pattern(1024, 1));
+    ask(rom, "P 0 3");
+    std::string out;
+    Veltrano::Sim::IspBusy busy;
+    for (char c : std::string("E 0 3\r\n"))
+        out += rom.receive(static_cast<uint8_t>(c), kBaud, &busy);
+    EXPECT_EQ(out, "0\r\n");
+    EXPECT_EQ(busy.at, 0u);
+    EXPECT_EQ(busy.ms, 400u) << "100 ms a sector";
+    ask(rom, "P 1 1");
+    for (char c : std::string("C 4096 268439552 1024\r\n"))
+        out = rom.receive(static_cast<uint8_t>(c), kBaud, &busy);
+    EXPECT_EQ(out, "0\r\n");
+    EXPECT_EQ(busy.ms, 4u) << "1 ms per 256 bytes";
+    rom.receive('J', kBaud, &busy);
+    EXPECT_EQ(busy.ms, 0u);
 }
 
 TEST(IspRom, AtAnotherRateThanTheLockedOneBytesAndRepliesAreGarbled) {
@@ -254,6 +303,26 @@ TEST(IspRom, FaultsAtAChosenCommand) {
     EXPECT_EQ(feed(eager, "J\r"), "0\r\n637615927\r\n");
     EXPECT_EQ(feed(eager, "\n"), "");
     EXPECT_EQ(eager.commands().size(), 2u);
+
+    IspRomSettings babble;
+    babble.babble = "Hello there";
+    IspRom babbling(babble);
+    feed(babbling, "?Synchronized\r\n14746\r\n");
+    EXPECT_EQ(ask(babbling, "N"), "N\r\nHello there\r\n");
+
+    // A copy that programs one bit wrong: the compare finds it.
+    IspRomSettings flip;
+    flip.flipBitAtCopy = 2;
+    IspRom flipping(flip);
+    synchronise(flipping);
+    ask(flipping, "U 23130");
+    writeRam(flipping, kRam, pattern(256, 5));
+    for (const char* flash : {"0", "256"}) {
+        ask(flipping, "P 0 0");
+        ASSERT_EQ(ask(flipping, std::string("C ") + flash + " 268439552 256"), "0\r\n");
+    }
+    EXPECT_EQ(ask(flipping, "M 0 268439552 256"), "0\r\n");
+    EXPECT_EQ(ask(flipping, "M 256 268439552 256"), "10\r\n128\r\n");
 }
 
 } // namespace

@@ -127,6 +127,16 @@ TEST(IspSerial, RecoveryStepsProgramTheFlashAndGoStartsIt) {
     EXPECT_EQ(commands[commands.size() - 4], "C 131072 268439552 4096");
     const std::vector<uint8_t> flash = rig.rom().flash();
     EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin() + 0x20000));
+    ASSERT_EQ(rig.host.Compare(0x21000, kRam, 1024), aErrNone) << "the RAM holds the last piece";
+    EXPECT_EQ(rig.host.Compare(0x20000, kRam, 4096), aErrParam);
+    EXPECT_EQ(rig.host.returnCode(), 10) << "COMPARE_ERROR";
+    ASSERT_EQ(rig.host.Compare(0x21000, kRam, 1024), aErrNone) << "the offset line was taken";
+    // A valid vector table: the ROM starts user code only with one.
+    std::vector<uint8_t> vectors = pattern(256, 3);
+    setVectorChecksum(vectors);
+    ASSERT_EQ(rig.host.Write(kRam, 256, vectors.data()), aErrNone);
+    ASSERT_EQ(rig.host.Prepare(0, 0), aErrNone);
+    ASSERT_EQ(rig.host.Copy(0, kRam, 256), aErrNone);
     ASSERT_EQ(rig.host.SetEcho(true), aErrNone);
     ASSERT_EQ(rig.host.Go(0), aErrNone);
     const auto start = Clock::now();

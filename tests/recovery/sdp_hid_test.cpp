@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "HID_SDPLoader.h"
+#include "ImageVectorTable.h"
 #include "SDPProtocol.h"
 #include "SdpRom.h"
 #include "SdpRomHid.h"
@@ -61,13 +62,21 @@ TEST(SdpHid, WriteFileGoesOutAsCommandAndReportsOfAtMost1025Bytes) {
 
 TEST(SdpHid, JumpAddressPacketAndTheChipLeavingItsRom) {
     HidRom r;
-    ASSERT_EQ(r.sdp.sdpWriteFile(kLoadAddress, sdpPattern(64)), 0);
-    r.sdp.sdpJumpAddress(0x30000000);
-    EXPECT_EQ(r.hid.writtenReports().back(), command({0x01, 0x0B, 0x0B, 0x30, 0x00, 0x00, 0x00}));
-    EXPECT_FALSE(r.rom.left()) << "outside the loaded image: refused, the ROM stays";
+    std::vector<uint8_t> image = sdpPattern(64);
+    putImageVectorTable(image, 0, kLoadAddress);
+    ASSERT_EQ(r.sdp.sdpWriteFile(kLoadAddress, image), 0);
+    // Outside the loaded image, and inside it where no vector table names itself:
+    // the ROM answers its refusal and stays.
+    for (uint32_t address : {0x30000000u, kLoadAddress + 0x20}) {
+        uint32_t refusal = 0;
+        EXPECT_FALSE(r.sdp.sdpJumpAddress(address, &refusal)) << std::hex << address;
+        EXPECT_EQ(refusal, SdpRom::kJumpRefused) << std::hex << address;
+        EXPECT_FALSE(r.rom.left()) << std::hex << address;
+    }
+    EXPECT_EQ(r.hid.writtenReports().back(), command({0x01, 0x0B, 0x0B, 0x20, 0x00, 0x04, 0x20}));
     EXPECT_EQ(r.rom.jumps(), 0u);
 
-    r.sdp.sdpJumpAddress(kLoadAddress);
+    EXPECT_TRUE(r.sdp.sdpJumpAddress(kLoadAddress));
     EXPECT_EQ(r.hid.writtenReports().back(), command({0x01, 0x0B, 0x0B, 0x20, 0x00, 0x04, 0x00}));
     EXPECT_TRUE(r.rom.left());
     EXPECT_EQ(r.rom.lastJump(), kLoadAddress);

@@ -12,6 +12,7 @@
 #include "HID_SDPLoader.h"
 #include "Link.h"
 #include "../updater/RecordingDisplay.h"
+#include "ImageVectorTable.h"
 #include "ImxChip.h"
 #include "Module.h"
 #include "ModuleUsbBus.h"
@@ -41,7 +42,9 @@ ImxChip::Settings hidChip() {
 BirdFile recoveryFile(uint32_t serial) {
     BirdWriter writer;
     writer.addIdentity("3.1.0", serial, "VT-Acquire");
-    writer.addLoaderImage(kStart, sdpPattern(3000, 1));
+    std::vector<uint8_t> loader = sdpPattern(3000, 1);
+    putImageVectorTable(loader, 0, kStart);
+    writer.addLoaderImage(kStart, loader);
     writer.addLoaderImage(0x20010000, sdpPattern(700, 2));
     writer.addFirmwareImage(0x1000, sdpPattern(2100, 3));
     writer.addFirmwareImage(0x8000, sdpPattern(500, 4));
@@ -134,6 +137,24 @@ TEST(SdpImxChip, AResetOfTheLiveloaderBringsTheRomBack) {
     sdp.setLoader(std::make_unique<HID_SDPLoader>(SdpRomHid::kVendorId, SdpRomHid::kProductId));
     ASSERT_TRUE(sdp.openLoader()) << "the ROM's device is back";
     EXPECT_TRUE(sdp.sdpErrorStatus());
+}
+
+// The ROM jumps into whatever names itself in a vector table; only the
+// liveloader's own bytes become the liveloader.
+TEST(SdpImxChip, OnlyTheLiveloadersBytesStartTheLiveloader) {
+    const BirdFile file = recoveryFile(0x5E1A0C01);
+    for (bool same : {true, false}) {
+        ModuleUsbBus bus;
+        ImxChip::Settings settings = hidChip();
+        for (const BirdBlock& block : file.blocksOfType(birdLoaderImage))
+            settings.liveloaderImage[block.address] = imageOf(block);
+        if (!same) settings.liveloaderImage.begin()->second.back() ^= 1;
+        ImxChip chip(settings, &bus);
+        loadLiveloader(file);
+        EXPECT_EQ(chip.rom().jumps(), 1u);
+        EXPECT_TRUE(chip.rom().left()) << same;
+        EXPECT_EQ(chip.waitForState(ImxChip::State::Liveloader, same ? 2000 : 300), same);
+    }
 }
 
 TEST(SdpImxChip, AChipThatNeverLeavesItsRom) {

@@ -7,6 +7,7 @@
 
 #include "BirdFile.h"
 #include "BirdWriter.h"
+#include "ImageVectorTable.h"
 #include "Recovery.h"
 #include "SdpRom.h"
 #include "SdpRomHid.h"
@@ -37,9 +38,14 @@ TEST(SdpLoadLiveloader, TheStartAddressMustLieInALoadedBlock) {
     for (const Case& c : cases) {
         BirdWriter writer;
         writer.addIdentity("1.0.0", 0x5E1A0C01, "VT-Acquire");
+        // Where the ROM is sent, the loader starts with its vector table.
+        const uint32_t start = c.start.value_or(0x20000400);
         uint32_t address = kLoader;
         for (uint32_t size : c.loaderSizes) {
-            writer.addLoaderImage(address, sdpPattern(size));
+            std::vector<uint8_t> image = sdpPattern(size);
+            if (start >= address && start - address + kImageVectorTableBytes <= size)
+                putImageVectorTable(image, start - address, start);
+            writer.addLoaderImage(address, image);
             address += size;
         }
         writer.addFirmwareImage(0x1000, sdpPattern(64));

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -52,7 +53,7 @@ TEST(SdpSerial, WriteFileSendsThePacketsWithoutTheirReportIds) {
     EXPECT_EQ(r.sdp.sdpWriteFile(kLoadAddress, image), SDPProtocol::kWriteOk);
     EXPECT_EQ(r.rom.bytes(kLoadAddress, image.size()), image);
     EXPECT_EQ(r.rom.commands(), 2u) << "ERROR_STATUS, WRITE_FILE";
-    EXPECT_EQ(r.serial.line().bytesReceived(), 16u + 16u + 2500u);
+    EXPECT_EQ(r.serial.line().bytesReceived(), 4u + 16u + 16u + 2500u) << "the association first";
     std::string text = log.text();
     EXPECT_NE(text.find("Write Res: 16\n"), std::string::npos) << text;
     EXPECT_NE(text.find("Write Res: 452 , Total: 2500, Loop: 2, tell: 2500, size: 453\n"), std::string::npos);
@@ -82,18 +83,49 @@ TEST(SdpSerial, TheStatusComesFromTheRawAnswer) {
     EXPECT_EQ(response, (std::vector<uint8_t>{0x56, 0x78, 0x78, 0x56, 0xF0, 0xF0, 0xF0, 0xF0}));
 }
 
-TEST(SdpSerial, StrayBytesBeforeTheHandshakeAreDroppedAfterAnIdleGap) {
-    SerialRom r;
-    // An ISP synchronisation tried on the same port first.
-    int fd = ::open(r.serial.path().c_str(), O_RDWR | O_NOCTTY);
+// The ROM hears nothing before the association: what another protocol tried on
+// the port first is lost, and the commands after it stay in step.
+TEST(SdpSerial, BytesBeforeTheAssociationAreIgnored) {
+    SdpRom rom;
+    SdpRomSerial serial(rom, {});
+    int fd = ::open(serial.path().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0);
-    ASSERT_EQ(::write(fd, "?", 1), 1);
+    ASSERT_EQ(::write(fd, "?\r\nA 1\r\n", 8), 8);
+    ::tcdrain(fd);
     ::close(fd);
-    ::usleep(150 * 1000); // the synchronisation's own time-out
-    EXPECT_TRUE(r.sdp.sdpErrorStatus());
-    EXPECT_EQ(r.serial.discardedBytes(), 1u);
-    EXPECT_EQ(r.rom.commands(), 1u) << "the handshake is the first whole command";
-    EXPECT_EQ(r.sdp.sdpWriteFile(kLoadAddress, sdpPattern(100)), 0);
+    SDPProtocol sdp;
+    sdp.setLoader(std::make_unique<Serial_SDPLoader>(serial.path()));
+    ASSERT_TRUE(sdp.openLoader());
+    EXPECT_EQ(serial.associations(), 1u);
+    EXPECT_EQ(serial.ignoredBytes(), 8u);
+    EXPECT_TRUE(sdp.sdpErrorStatus());
+    EXPECT_EQ(rom.commands(), 1u) << "the handshake is the first command";
+    EXPECT_EQ(sdp.sdpWriteFile(kLoadAddress, sdpPattern(100)), 0);
+}
+
+// A port whose far end never answers the association is no SDP ROM: nothing else
+// is sent to it, after a bounded number of tries.
+TEST(SdpSerial, WithoutAnAnswerToTheAssociationTheLoaderDoesNotOpen) {
+    std::vector<uint8_t> heard;
+    std::mutex mutex;
+    SerialLine deaf(
+        [&](uint8_t byte, uint32_t) {
+            std::lock_guard<std::mutex> lock(mutex);
+            heard.push_back(byte);
+        },
+        SerialLine::Settings{});
+    SdpLogCapture log;
+    Serial_SDPLoader loader(deaf.path());
+    const auto start = Clock::now();
+    EXPECT_FALSE(loader.openDevice());
+    EXPECT_LT(msSince(start), 3000);
+    EXPECT_NE(log.text().find("Error: No association from iMX device\n"), std::string::npos);
+    deaf.stop();
+    ASSERT_FALSE(heard.empty());
+    EXPECT_EQ(heard.size() % 4, 0u);
+    for (size_t i = 0; i < heard.size(); i += 4)
+        EXPECT_EQ(std::vector<uint8_t>(heard.begin() + i, heard.begin() + i + 4),
+                  (std::vector<uint8_t>{0x23, 0x45, 0x45, 0x23}));
 }
 
 TEST(SdpSerial, FailuresOfTheHandshakeAndTheWrite) {

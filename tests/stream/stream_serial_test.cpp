@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
@@ -165,6 +167,62 @@ TEST(SerialStream, PortIsHeldExclusively) {
     aStream_Destroy(&first);
     ASSERT_EQ(aStream_CreateSerial(pty.path.c_str(), aSTREAM_BAUD_9600, 0, 0, 0, &second), aErrNone);
     aStream_Destroy(&second);
+}
+
+} // namespace
+
+namespace {
+
+// A port left with hardware flow control stalls every write, and one that hangs up
+// on close resets boards wired to DTR/RTS: both are off while the stream has it,
+// and the port gets its own settings back, by destroy or by a termination signal.
+TEST(SerialStream, FlowControlAndHangUpAreOffAndComeBackEvenOnATerminationSignal) {
+    for (int signal : {0, SIGTERM, SIGINT}) {
+        Pty pty;
+        termios inherited = pty.slaveSettings();
+        inherited.c_cflag |= CRTSCTS | HUPCL;
+        ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, &inherited), 0);
+        const termios before = pty.slaveSettings();
+        ASSERT_EQ(before.c_cflag & (CRTSCTS | HUPCL), tcflag_t(CRTSCTS | HUPCL)) << "the terminal keeps them";
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            aStream* s = nullptr;
+            char opened =
+                aStream_CreateSerial(pty.path.c_str(), aSTREAM_BAUD_115200, 0, 0, 0, &s) == aErrNone;
+            (void)!write(ready[1], &opened, 1);
+            if (signal == 0) {
+                aStream_Destroy(&s);
+                _exit(0);
+            }
+            aTime_MSSleep(5000); // ended by the signal
+            _exit(3);
+        }
+        char opened = 0;
+        ASSERT_EQ(read(ready[0], &opened, 1), 1);
+        ASSERT_TRUE(opened);
+        if (signal != 0) {
+            const termios during = pty.slaveSettings();
+            EXPECT_EQ(during.c_cflag & (CRTSCTS | HUPCL), 0u);
+            EXPECT_EQ(cfgetospeed(&during), speed_t(B115200));
+            kill(child, signal);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        if (signal != 0) {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "the signal takes its course";
+        } else {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        }
+        const termios after = pty.slaveSettings();
+        EXPECT_EQ(after.c_cflag, before.c_cflag) << signal;
+        EXPECT_EQ(after.c_lflag, before.c_lflag) << signal;
+        EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before)) << signal;
+        close(ready[0]);
+        close(ready[1]);
+    }
 }
 
 } // namespace

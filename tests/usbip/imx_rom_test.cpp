@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "ImageVectorTable.h"
 #include "ModuleFrame.h"
 #include "UsbIpCable.h"
 #include "UsbIpHostSide.h"
@@ -130,9 +131,12 @@ TEST(UsbIpImxRom, JumpTakesTheRomOffTheBusAndTheLiveloaderOnAndResetBringsTheRom
     Chip c;
     HostEnd host = c.rom();
     EXPECT_FALSE(c.loaderCable->waitPlugged(true, 50)) << "the liveloader before the jump";
-    Bytes data = {2, 0, 0, 0, 0};
+    // The loader's image vector table, naming itself where the jump goes.
+    Bytes data;
+    putImageVectorTable(data, 0, kLoadAddress);
+    data.insert(data.begin(), 2);
     ASSERT_EQ(
-        host.control(setReport(command(0x0404, kLoadAddress, 4)), command(0x0404, kLoadAddress, 4)).status,
+        host.control(setReport(command(0x0404, kLoadAddress, 32)), command(0x0404, kLoadAddress, 32)).status,
         0);
     Chip::exchange(host, data, 2);
 

@@ -119,6 +119,22 @@ random_file() {
   head -c "$2" /dev/urandom >"$1"
 }
 
+# FILE of SIZE random bytes loaded at ADDRESS whose first bytes are the image
+# vector table an i.MX boot ROM wants where it jumps: tag D1, length 0x0020,
+# version 40, then entry, reserved, DCD, boot data, self, CSF, reserved
+# (little-endian words, self = ADDRESS).
+le32() {
+  printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($1 & 255)) $((($1 >> 8) & 255)) $((($1 >> 16) & 255)) $((($1 >> 24) & 255))
+}
+liveloader_file() {
+  local address=$(($3))
+  {
+    printf '\xd1\x00\x20\x40'
+    printf "$(le32 $((address + 32)))$(le32 0)$(le32 0)$(le32 0)$(le32 $address)$(le32 0)$(le32 0)"
+    head -c $(($2 - 32)) /dev/urandom
+  } >"$1"
+}
+
 # Files and their contents under DIR, to tell whether anything changed.
 tree_digest() {
   (cd "$1" && find . -type f -print0 | LC_ALL=C sort -z | xargs -0r sha1sum)

@@ -175,18 +175,21 @@ enum {
  * without "/" means /dev/NAME. The port is held exclusively and set to raw binary mode
  * with the rate of baudIndex (aSTREAM_BAUD_*). The three flags are truth values taken
  * as int: odd parity when parity is non-zero (checked on input when its lowest bit is
- * set), 7 data bits when sevenBits is 1, two stop bits when twoStopBits is 1. Flow
- * control and modem lines stay as the port had them.
+ * set), 7 data bits when sevenBits is 1, two stop bits when twoStopBits is 1. Hardware
+ * flow control (CRTSCTS) and the hang-up on close (HUPCL) are switched off; the modem
+ * lines otherwise stay as the port had them.
  * Reading: aErrNotReady at once when nothing waits; aErrIO once the line has gone (hung
  * up, adapter unplugged). Writing: waits until every byte is queued, at most the time
  * the bytes take at the rate plus one second, else aErrIO.
  * Destroy lets the output still queued go out at the port's rate (waiting at most the
  * time it takes plus one second), then restores the port's previous settings (aErrIO
- * when that fails). An interruption ends a write's wait for room (aErrCancel).
+ * when that fails); so does SIGINT or SIGTERM ending the process (the signal then takes
+ * its previous course). An interruption ends a write's wait for room (aErrCancel).
  * aErrParam for a NULL name or output; aErrRange for a baud index above 7; aErrMode when
  * sevenBits or twoStopBits is neither 0 nor 1; aErrMemory when the record cannot be
  * allocated; aErrIO when the port cannot be opened, is held already, is not a serial
- * device or cannot be configured; aErrResource when the stream cannot be created. */
+ * device or cannot be configured (errno then holds the system's reason); aErrResource
+ * when the stream cannot be created. */
 aErr aStream_CreateSerial(const char* portName, uint32 baudIndex, int parity, int sevenBits, int twoStopBits,
                           aStream** stream);
 

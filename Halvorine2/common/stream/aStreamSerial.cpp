@@ -1,5 +1,6 @@
 #include "aStream.h"
 #include "aStreamDescriptorIO.h"
+#include "aStreamSerialGuard.h"
 #include "aFile.h"
 #include "aTime.h"
 
@@ -107,6 +108,7 @@ aErr sDestroy(void* ref) {
     // The last bytes written (a link's route-off) go out at the rate they were written
     // for, not at the one restored.
     sDrain(r);
+    aStreamSerialGuard_Unregister(r->fd);
     bool restored = tcsetattr(r->fd, TCSANOW, &r->previous) == 0;
     ioctl(r->fd, TIOCNXCL);
     close(r->fd);
@@ -115,9 +117,12 @@ aErr sDestroy(void* ref) {
     return restored ? aErrNone : aErrIO;
 }
 
-// The port's settings: raw binary bytes at the chosen rate and framing; flow control and
-// modem-line handling are kept as the port had them.
+// The port's settings: raw binary bytes at the chosen rate and framing. Hardware flow
+// control goes off (a port left with it, and no CTS wired, stalls every write), and so
+// does the hang-up on close: dropping DTR and RTS resets boards that wire them to
+// RESET or the boot pins, between two openings of one session.
 void sApplySettings(termios* t, uint32 baudIndex, int parity, int sevenBits, int twoStopBits) {
+    t->c_cflag &= ~(CRTSCTS | HUPCL);
     t->c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | INPCK);
     t->c_oflag &= ~OPOST;
     t->c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
@@ -142,7 +147,10 @@ bool sDevicePath(const char* portName, char* path) {
 aErr sOpen(SerialRecord* r, const char* portName, uint32 baudIndex, int parity, int sevenBits,
            int twoStopBits) {
     char path[aFILE_MAXPATH];
-    if (!sDevicePath(portName, path)) return aErrIO;
+    if (!sDevicePath(portName, path)) {
+        errno = ENAMETOOLONG;
+        return aErrIO;
+    }
     r->fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (r->fd < 0) return aErrIO;
     termios settings;
@@ -151,22 +159,31 @@ aErr sOpen(SerialRecord* r, const char* portName, uint32 baudIndex, int parity, 
     // superuser, whom TIOCEXCL lets through).
     if (tcgetattr(r->fd, &r->previous) != 0 || flock(r->fd, LOCK_EX | LOCK_NB) != 0 ||
         ioctl(r->fd, TIOCEXCL) != 0) {
+        int reason = errno;
         close(r->fd);
+        errno = reason;
         return aErrIO;
     }
     settings = r->previous;
     sApplySettings(&settings, baudIndex, parity, sevenBits, twoStopBits);
+    aStreamSerialGuard_Register(r->fd, &r->previous);
     if (tcsetattr(r->fd, TCSANOW, &settings) != 0) {
+        int reason = errno;
+        aStreamSerialGuard_Unregister(r->fd);
         ioctl(r->fd, TIOCNXCL);
         close(r->fd);
+        errno = reason;
         return aErrIO;
     }
     r->rate = kRates[baudIndex];
     r->check = kSerialCheck;
     if (!aStreamWaker_Open(&r->waker)) {
+        int reason = errno;
+        aStreamSerialGuard_Unregister(r->fd);
         tcsetattr(r->fd, TCSANOW, &r->previous);
         ioctl(r->fd, TIOCNXCL);
         close(r->fd);
+        errno = reason;
         return aErrIO;
     }
     return aErrNone;
@@ -185,7 +202,9 @@ extern "C" aErr aStream_CreateSerial(const char* portName, uint32 baudIndex, int
     if (!r) return aErrMemory;
     aErr err = sOpen(r, portName, baudIndex, parity, sevenBits, twoStopBits);
     if (err != aErrNone) {
+        int reason = errno;
         delete r;
+        errno = reason;
         return err;
     }
     *stream = aStream_Create(sGetByte, sPutByte, sWriteBuffer, sDestroy, r);

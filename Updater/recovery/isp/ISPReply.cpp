@@ -70,6 +70,15 @@ ChecksumReply checksumReply(const char* line) {
     return ChecksumReply::Other;
 }
 
+bool parseUidWord(const char* line, uint32_t* word) {
+    if (!line || !word || !std::isdigit(static_cast<unsigned char>(line[0]))) return false;
+    char* end = nullptr;
+    unsigned long long v = std::strtoull(line, &end, 0);
+    if (v > 0xFFFFFFFFull || std::strcmp(end, "\r\n") != 0) return false;
+    *word = static_cast<uint32_t>(v);
+    return true;
+}
+
 uint32_t uidWord(const char* line) {
     if (!line) return 0;
     return static_cast<uint32_t>(std::strtoul(line, nullptr, 0));

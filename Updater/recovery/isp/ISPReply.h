@@ -33,6 +33,11 @@ ChecksumReply checksumReply(const char* line);
 // to 32 bits; 0 when it holds none.
 uint32_t uidWord(const char* line);
 
+// A unique-id line as the ROM sends it: one unsigned number (base 0) that fits 32
+// bits and then only the line end. False for anything else (text, an empty or
+// unfinished line), leaving word alone.
+bool parseUidWord(const char* line, uint32_t* word);
+
 } // namespace ISPReply
 
 #endif

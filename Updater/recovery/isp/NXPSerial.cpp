@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -22,11 +23,20 @@ const uint32_t kFallbackRateIndex = 2;
 
 // Reads that may find nothing before a wait for the chip ends.
 const uint32_t kReplyTries = 100;
+// The chip erases a sector in about 100 ms and programs 256 bytes in about 1 ms,
+// reading nothing meanwhile; its reply gets five times that and a second more (a
+// slow part, an adapter's latency).
+const uint32_t kBusyReplySlackMs = 1000;
+const uint32_t kEraseReplyMsPerSector = 500;
+const uint32_t kCopyReplyMsPer256 = 5;
+// "?" goes out this many times while nothing at all comes back.
+const int kSyncTries = 3;
 const uint32_t kChecksumTries = 2000;
 const size_t kReplyMax = 1024;
 const size_t kUIDLineMax = 32;
 const size_t kPortNameMax = 2047;
 const uint32_t kUnlockCode = 23130;
+const long kCompareError = 10;
 // A character on the line: start bit, 8 data bits, stop bit.
 const uint32_t kBitsPerChar = 10;
 
@@ -94,8 +104,11 @@ aErr NXPSerial::Open(const std::string& portName, uint32_t baud) {
     baud_ = baudRateFor(baud, &index);
     updaterLog(DEBUG_NXPSerial, "Creating serial connection: [%s] stream baud:%d(%d)\n", portName.c_str(),
                static_cast<int>(index), static_cast<int>(baud_));
+    openFailure_.clear();
+    errno = 0;
     aErr err = aStream_CreateSerial(portName.c_str(), index, 0, 0, 0, &stream_);
     if (err != aErrNone) {
+        openFailure_ = errno != 0 ? std::strerror(errno) : aError_GetErrorText(err);
         updaterLog(DEBUG_NXPSerial, "Error Creating Serial [%s] ==> %s", portName.c_str(),
                    aError_GetErrorText(err));
         return err;
@@ -224,7 +237,15 @@ aErr NXPSerial::SendCommand(const char* text) {
     return err;
 }
 
-aErr NXPSerial::CheckedCommand(const char* text, const char* errorPrefix, uint32_t errorMask, bool logCode) {
+uint32_t NXPSerial::triesFor(uint32_t budgetMs) const {
+    if (budgetMs == 0) return kReplyTries;
+    const uint32_t charMs = std::max<uint32_t>(1, lineMs(1));
+    return (budgetMs + charMs - 1) / charMs;
+}
+
+aErr NXPSerial::CheckedCommand(const char* text, const char* errorPrefix, uint32_t errorMask, bool logCode,
+                               uint32_t budgetMs) {
+    lastCode_ = -1;
     aErr err = SendCommand(text);
     if (err != aErrNone) {
         updaterLog(errorMask, "%sError Sending command [%s] [%s]\n", errorPrefix, commandName(text).c_str(),
@@ -232,9 +253,10 @@ aErr NXPSerial::CheckedCommand(const char* text, const char* errorPrefix, uint32
         return err;
     }
     char line[kReplyMax + 1];
-    GetLine(line, kReplyMax, kReplyTries);
+    GetLine(line, kReplyMax, triesFor(budgetMs));
     long code = -1;
-    if (ISPReply::returnCode(line, echo_, &code) && code == 0) return aErrNone;
+    if (ISPReply::returnCode(line, echo_, &code)) lastCode_ = code;
+    if (lastCode_ == 0) return aErrNone;
     if (logCode)
         updaterLog(errorMask, "%sError response ==>[%s]\n", errorPrefix, ISPReply::returnCodeName(code));
     return aErrParam;
@@ -284,31 +306,54 @@ aErr NXPSerial::Test_Serial_Response(char* buffer, size_t size, const char* expe
     return last;
 }
 
+// Sends "?" until something comes back, a few times at most: a chip just out of
+// reset may miss the first. Anything else could lock an auto-bauding chip onto a
+// wrong rate, so only "?" goes out.
+aErr NXPSerial::SendQuestionMarks(char* response, size_t size) {
+    aErr err = aErrNotReady;
+    for (int i = 0; i < kSyncTries; ++i) {
+        std::memset(response, 0, size);
+        if ((err = Test_Serial_Send("?", 1, false)) != aErrNone) return err;
+        err = Test_Serial_Response(response, size, kSynchronized, std::strlen(kSynchronized));
+        if (response[0] != '\0') return err;
+    }
+    return err;
+}
+
+aErr NXPSerial::ExpectResponse(const char* expected, size_t n) {
+    char response[64];
+    std::memset(response, 0, sizeof response);
+    aErr err = Test_Serial_Response(response, sizeof response, expected, n);
+    if (std::strncmp(response, expected, n) == 0) return aErrNone;
+    updaterLog(DEBUG_NXPSerial, "Did not receive correct response [%s] != [%s]\n", response, expected);
+    return err != aErrNone ? err : aErrIO;
+}
+
 aErr NXPSerial::Sync() {
     char response[64];
-    Test_Serial_Send("?", 1, false);
-    aErr err = Test_Serial_Response(response, sizeof response, kSynchronized, std::strlen(kSynchronized));
+    echoedQuestion_ = false;
+    aErr err = SendQuestionMarks(response, sizeof response);
     if (err != aErrNone) {
         updaterLog(DEBUG_NXPSerial,
                    "Did not receive correct response to opening sync command: [%s]. Response: [%s]\n",
                    kSynchronized, response);
+        // A chip synchronised by an earlier run takes "?" into a command line.
+        echoedQuestion_ = std::strcmp(response, "?") == 0;
         return err;
     }
-    if (std::strcmp(response, kSynchronized) != 0)
+    if (std::strcmp(response, kSynchronized) != 0) {
         updaterLog(DEBUG_NXPSerial, "Did not receive correct response [%s]\n", kSynchronized);
-
+        return aErrIO;
+    }
     Test_Serial_Send(kSynchronized, std::strlen(kSynchronized), false);
-    Test_Serial_Response(response, sizeof response, kSynchronized, std::strlen(kSynchronized) - 1);
-    std::memset(response, 0, sizeof response);
-    Test_Serial_Response(response, sizeof response, kOK, std::strlen(kOK));
-    if (std::strncmp(response, kOK, 2) != 0)
-        updaterLog(DEBUG_NXPSerial, "Did not receive correct response [%s] != [%s]\n", response, kOK);
+    if ((err = ExpectResponse(kSynchronized, std::strlen(kSynchronized) - 1)) != aErrNone) return err;
+    if ((err = ExpectResponse(kOK, std::strlen(kOK))) != aErrNone) return err;
 
     char crystal[32];
     const int length = std::snprintf(crystal, sizeof crystal, "%d\r\n", crystalKHz());
     Test_Serial_Send(crystal, static_cast<size_t>(length), false);
-    Test_Serial_Response(response, sizeof response, crystal, static_cast<size_t>(length) - 1);
-    return Test_Serial_Response(response, sizeof response, kOK, std::strlen(kOK));
+    if ((err = ExpectResponse(crystal, static_cast<size_t>(length) - 1)) != aErrNone) return err;
+    return ExpectResponse(kOK, std::strlen(kOK));
 }
 
 aErr NXPSerial::Unlock() {
@@ -330,7 +375,13 @@ aErr NXPSerial::Prepare(uint32_t firstSector, uint32_t lastSector) {
 }
 
 aErr NXPSerial::Erase(uint32_t firstSector, uint32_t lastSector) {
-    return SectorCommand('E', firstSector, lastSector);
+    if (lastSector < firstSector) return aErrParam;
+    char command[64];
+    std::snprintf(command, sizeof command, "E %d %d\r\n", static_cast<int>(firstSector),
+                  static_cast<int>(lastSector));
+    const uint32_t sectors = lastSector - firstSector + 1;
+    return CheckedCommand(command, "", DEBUG_NXPSerial, true,
+                          kBusyReplySlackMs + sectors * kEraseReplyMsPerSector);
 }
 
 aErr NXPSerial::SendGroup(const uint8_t* data, uint32_t count) {
@@ -395,13 +446,30 @@ aErr NXPSerial::Copy(uint32_t flashAddress, uint32_t ramAddress, uint32_t count)
     char command[96];
     std::snprintf(command, sizeof command, "C %d %d %d\r\n", static_cast<int>(flashAddress),
                   static_cast<int>(ramAddress), static_cast<int>(count));
-    return CheckedCommand(command, "", DEBUG_NXPSerial, true);
+    return CheckedCommand(command, "", DEBUG_NXPSerial, true,
+                          kBusyReplySlackMs + (count + 255) / 256 * kCopyReplyMsPer256);
+}
+
+aErr NXPSerial::Compare(uint32_t address1, uint32_t address2, uint32_t count) {
+    if (count == 0 || count % 4 != 0) return aErrParam;
+    char command[96];
+    std::snprintf(command, sizeof command, "M %d %d %d\r\n", static_cast<int>(address1),
+                  static_cast<int>(address2), static_cast<int>(count));
+    aErr err = CheckedCommand(command, "", DEBUG_NXPSerial, true);
+    if (lastCode_ == kCompareError) {
+        // The offset of the first difference follows: it must not pass for the
+        // next command's reply.
+        char line[kReplyMax + 1];
+        GetLine(line, kReplyMax, kReplyTries);
+        updaterLog(DEBUG_NXPSerial, "Compare() differs at offset %s", line);
+    }
+    return err;
 }
 
 aErr NXPSerial::Go(uint32_t address) {
     char command[64];
     std::snprintf(command, sizeof command, "G %d T\r\n", static_cast<int>(address));
-    return SendCommand(command);
+    return CheckedCommand(command, "", DEBUG_NXPSerial, true);
 }
 
 aErr NXPSerial::SetEcho(bool on) {
@@ -442,23 +510,35 @@ aErr NXPSerial::Resume() {
 
 aErr NXPSerial::ReadUID() {
     static const char kCommand[] = "N\r\n";
-    aErr err = SendCommand(kCommand);
-    if (err != aErrNone) {
-        updaterLog(DEBUG_NXPSerial, "Error Sending command [%s] [%s]\n", commandName(kCommand).c_str(),
-                   aError_GetErrorText(err));
-        return err;
-    }
+    aErr err = CheckedCommand(kCommand, "", DEBUG_NXPSerial, true);
+    if (err != aErrNone) return lastCode_ == -1 && err == aErrParam ? aErrIO : err;
     char line[kReplyMax + 1];
-    GetLine(line, kReplyMax, kReplyTries);
-    for (uint32_t& word : uid_) {
+    uint32_t words[4];
+    for (uint32_t& word : words) {
         GetLine(line, kUIDLineMax, kReplyTries);
-        word = ISPReply::uidWord(line);
+        if (!ISPReply::parseUidWord(line, &word)) {
+            updaterLog(DEBUG_NXPSerial, "ReadUID() unexpected line [%s]\n",
+                       ISPTrace::printable(line, std::strlen(line)).c_str());
+            return aErrIO;
+        }
     }
+    std::copy(words, words + 4, uid_);
     return aErrNone;
 }
 
 const uint32_t* NXPSerial::uid() const {
     return uid_;
+}
+
+bool NXPSerial::isSupportedRate(uint32_t baud) {
+    return std::find(kRates, kRates + kRateCount, baud) != kRates + kRateCount;
+}
+
+std::string NXPSerial::supportedRates() {
+    std::string text;
+    for (uint32_t rate : kRates)
+        text += (text.empty() ? "" : ", ") + std::to_string(rate);
+    return text;
 }
 
 uint32_t NXPSerial::sectorOf(uint32_t address) {

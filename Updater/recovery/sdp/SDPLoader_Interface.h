@@ -20,6 +20,11 @@ class SDPLoader_Interface {
     // ORs the status word of a complete response into status; false when the response
     // holds none. Callers use index 0.
     virtual bool statusWord(const std::vector<uint8_t>& response, uint32_t index, uint32_t& status) = 0;
+    // The status a ROM that stays gives in answer to a jump; false when the
+    // response is not such an answer (the code it jumped to started).
+    virtual bool jumpRefusal(const std::vector<uint8_t>& response, uint32_t& status) {
+        return statusWord(response, 0, status);
+    }
     // What writePacket answers for the packet when it goes out whole.
     virtual int wholePacketCount(const std::vector<uint8_t>& packet) const {
         return static_cast<int>(packet.size());

@@ -122,12 +122,19 @@ int SDPProtocol::sdpWriteFile(uint32_t address, const std::vector<uint8_t>& data
     return kWriteBadCompletion;
 }
 
-void SDPProtocol::sdpJumpAddress(uint32_t address) {
-    if (!loader_) return;
+bool SDPProtocol::sdpJumpAddress(uint32_t address, uint32_t* refusal) {
+    if (!loader_) return false;
     std::vector<uint8_t> command = sCommand(kJumpAddress, address, 0, 0);
     int written = loader_->writePacket(command);
     updaterLog(DEBUG_iMXSerial, "Write Res: %zd\n", static_cast<ssize_t>(written));
     sLogBytes(command);
     std::vector<uint8_t> response;
     loader_->readResponse(response, kAnswerMs);
+    updaterLog(DEBUG_iMXSerial, "Jump Response: \n");
+    sLogBytes(response);
+    uint32_t status = 0;
+    if (!loader_->jumpRefusal(response, status)) return true;
+    updaterLog(DEBUG_iMXSerial, "Error: jump refused, status 0x%08X\n", status);
+    if (refusal) *refusal = status;
+    return false;
 }

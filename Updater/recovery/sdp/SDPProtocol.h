@@ -37,9 +37,10 @@ class SDPProtocol {
     bool sdpErrorStatus();
     // Writes data to RAM at address after a handshake: a WriteResult.
     int sdpWriteFile(uint32_t address, const std::vector<uint8_t>& data);
-    // Sends JUMP_ADDRESS and discards the answer; whether the chip left its ROM shows
-    // only afterwards.
-    void sdpJumpAddress(uint32_t address);
+    // Sends JUMP_ADDRESS and reads the answer: false, with the ROM's status word in
+    // refusal, when the ROM answered with a status and stayed (an address it will
+    // not start); true otherwise, though whether the code runs shows only later.
+    bool sdpJumpAddress(uint32_t address, uint32_t* refusal = nullptr);
 
   private:
     std::unique_ptr<SDPLoader_Interface> loader_;

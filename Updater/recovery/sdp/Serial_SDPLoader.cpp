@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "SDPResponse.h"
+#include "UpdaterLog.h"
 #include "aStream.h"
 #include "aTime.h"
 
@@ -22,6 +23,15 @@ constexpr size_t kWriteChunk = 512;
 constexpr int kMaxResponseBytes = 4096;
 // The line's rate: 10 bits a byte at 115200 baud.
 constexpr uint32_t kBaud = 115200;
+// The UART link's association, echoed by the ROM; tried this often, each answer
+// awaited this long.
+// The association behind a dummy report id (which does not travel).
+const std::vector<uint8_t> kAssociationPacket = {0, 0x23, 0x45, 0x45, 0x23};
+constexpr size_t kAssociationBytes = 4;
+constexpr int kAssociationTries = 5;
+constexpr uint32_t kAssociationAnswerMs = 100;
+// A refusal on the line: HAB mode, then the status word.
+constexpr size_t kRefusalBytes = 8;
 
 uint64_t sMicroseconds() {
     timespec now{};
@@ -70,7 +80,24 @@ bool Serial_SDPLoader::openDevice() {
         std::fflush(stdout);
         return false;
     }
-    return true;
+    if (associate()) return true;
+    updaterLog(DEBUG_iMXSerial, "Error: No association from iMX device\n");
+    aStream_Destroy(&stream_);
+    return false;
+}
+
+// Whatever came before the echo (a chip's noise) is dropped.
+bool Serial_SDPLoader::associate() {
+    for (int attempt = 0; attempt < kAssociationTries; ++attempt) {
+        if (writePacket(kAssociationPacket) != static_cast<int>(kAssociationBytes)) return false;
+        std::vector<uint8_t> answer;
+        readResponse(answer, kAssociationAnswerMs);
+        if (answer.size() >= kAssociationBytes &&
+            std::equal(kAssociationPacket.begin() + 1, kAssociationPacket.end(),
+                       answer.end() - kAssociationBytes))
+            return true;
+    }
+    return false;
 }
 
 int Serial_SDPLoader::writePacket(const std::vector<uint8_t>& packet) {
@@ -112,6 +139,10 @@ int Serial_SDPLoader::readResponse(std::vector<uint8_t>& out, uint32_t ms) {
         if (err != aErrNotReady || aStream_AwaitInput(stream_, kMsPerByte + kSlackMs) != aErrNone) break;
     }
     return count;
+}
+
+bool Serial_SDPLoader::jumpRefusal(const std::vector<uint8_t>& response, uint32_t& status) {
+    return response.size() == kRefusalBytes && statusWord(response, 0, status);
 }
 
 bool Serial_SDPLoader::statusWord(const std::vector<uint8_t>& response, uint32_t index, uint32_t& status) {

@@ -23,7 +23,9 @@ class Serial_SDPLoader : public SDPLoader_Interface {
     Serial_SDPLoader& operator=(const Serial_SDPLoader&) = delete;
 
     // Prints "Unable to open Serial Port: <path>" on standard output when the port
-    // cannot be opened.
+    // cannot be opened. Then associates with the ROM, as its UART link wants
+    // before any command: 23 45 45 23 out, the same four bytes back, tried a few
+    // times; false (logged) when the ROM never answers.
     bool openDevice() override;
     // Writes the packet without its first byte. Each attempt may take 10 ms per byte
     // left plus 50 ms; the write stops with the count so far when an attempt moves
@@ -37,6 +39,9 @@ class Serial_SDPLoader : public SDPLoader_Interface {
     int readResponse(std::vector<uint8_t>& out, uint32_t ms) override;
     // See sdpSerial_StatusWord.
     bool statusWord(const std::vector<uint8_t>& response, uint32_t index, uint32_t& status) override;
+    // On a UART the started code may write at once: only HAB mode and a status
+    // word, and nothing after them, are a ROM that stayed.
+    bool jumpRefusal(const std::vector<uint8_t>& response, uint32_t& status) override;
 
     // The report id does not travel on the line.
     int wholePacketCount(const std::vector<uint8_t>& packet) const override {
@@ -46,6 +51,8 @@ class Serial_SDPLoader : public SDPLoader_Interface {
     const std::string& path() const { return path_; }
 
   private:
+    bool associate();
+
     std::string path_;
     aStream* stream_ = nullptr;
     // Monotonic time (microseconds) at which the last byte written is on the far end.

@@ -26,7 +26,7 @@ ImxChip::ImxChip(Settings settings, ModuleUsbBus* bus)
     }
     rom_.setJumpObserver([this](uint32_t address) { return jumped(address); });
     if (settings_.carrier == Carrier::Serial)
-        serial_ = std::make_unique<SdpRomSerial>(rom_, SdpRomSerial::Settings{settings_.paced, 100});
+        serial_ = std::make_unique<SdpRomSerial>(rom_, SdpRomSerial::Settings{settings_.paced});
     else
         hid_ = std::make_unique<SdpRomHid>(rom_);
     watcher_ = std::thread([this] { watch(); });
@@ -62,8 +62,15 @@ std::string ImxChip::serialPath() const {
     return serial_ ? serial_->path() : std::string();
 }
 
+bool ImxChip::holdsLiveloader() const {
+    for (const auto& [address, bytes] : settings_.liveloaderImage)
+        if (rom_.bytes(address, bytes.size()) != bytes) return false;
+    return true;
+}
+
 bool ImxChip::jumped(uint32_t) {
     if (!settings_.leavesRom) return false;
+    if (!holdsLiveloader()) return true;
     // The loader starts afresh with each jump.
     module_.setSerialNumber(settings_.liveloaderSerial);
     {
@@ -103,6 +110,7 @@ void ImxChip::watch() {
             lock.unlock();
             if (bus_) bus_->setPlugged(module_, false);
             rom_.restart();
+            if (serial_) serial_->restart();
             lock.lock();
             // A jump that came once the ROM was back started the liveloader again.
             if (jumps_ == jumps) state_ = State::Rom;

@@ -14,7 +14,9 @@
 //               build of the image tag in its flash; its flash holds what was sent.
 //
 // A chip that never leaves the ROM (Settings::leavesRom false) answers the jump and
-// stays: the liveloader never appears.
+// stays: the liveloader never appears. A jump to code that is not the liveloader
+// (see ImxChipProfile::liveloaderImage) leaves the ROM for good: the chip stays in
+// the Rom state, silent, until it is made again.
 //
 // Threads: the carriers' threads and one watcher thread of its own; every member
 // may be used from any thread. The bus must outlive the chip.
@@ -69,6 +71,7 @@ class ImxChip {
 
   private:
     bool jumped(uint32_t address);
+    bool holdsLiveloader() const;
     void watch();
     void enter(State state);
 

@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
+#include <vector>
 
 #include "SdpRom.h"
 #include "VirtualModule.h"
@@ -19,6 +21,10 @@ struct ImxChipProfile {
     uint8_t address = 4;
     uint32_t liveloaderVersion = 0x01000000; // 1.0.0
     uint32_t rebootAwayMs = 300;
+    // The liveloader's blocks by load address. When given, a jump starts the
+    // liveloader only when the ROM's RAM holds exactly them; other bytes run as
+    // something else: the chip leaves its ROM and nothing appears.
+    std::map<uint32_t, std::vector<uint8_t>> liveloaderImage;
 
     ModuleIdentity liveloaderIdentity() const {
         return moduleIdentity(liveloaderSerial, model, address, liveloaderVersion, 0);

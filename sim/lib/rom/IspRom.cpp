@@ -129,6 +129,14 @@ uint32_t sum(const uint8_t* bytes, size_t count) {
 
 } // namespace
 
+bool vectorChecksumValid(const uint8_t* image) {
+    uint32_t total = 0;
+    for (size_t at = 0; at < 0x20; at += 4)
+        total +=
+            image[at] | image[at + 1] << 8 | image[at + 2] << 16 | static_cast<uint32_t>(image[at + 3]) << 24;
+    return total == 0;
+}
+
 void setVectorChecksum(std::vector<uint8_t>& image) {
     uint32_t total = 0;
     for (size_t at = 0; at < 0x1C; at += 4)
@@ -152,6 +160,11 @@ void IspRom::loadFlash(const std::vector<uint8_t>& image) {
     std::lock_guard<std::mutex> lock(mutex_);
     std::fill(flash_.begin(), flash_.end(), 0xFF);
     std::copy_n(image.begin(), std::min(image.size(), flash_.size()), flash_.begin());
+    state_ = !settings_.ispEntryHeld && userCodeValid() ? State::Started : State::AutoBaud;
+}
+
+bool IspRom::userCodeValid() const {
+    return vectorChecksumValid(flash_.data());
 }
 
 std::vector<uint8_t> IspRom::flash() const {
@@ -211,18 +224,21 @@ uint32_t IspRom::resends() const {
     return resends_;
 }
 
-std::string IspRom::receive(uint8_t byte, uint32_t hostBaud) {
+std::string IspRom::receive(uint8_t byte, uint32_t hostBaud, IspBusy* busy) {
     std::lock_guard<std::mutex> lock(mutex_);
+    busyMs_ = 0;
     const bool autoBaud = state_ == State::AutoBaud || (state_ == State::SyncLine && line_.empty());
     if (autoBaud && byte == '?') lockedBaud_ = hostBaud;
     const bool wrongRate = lockedBaud_ != 0 && hostBaud != 0 && hostBaud != lockedBaud_;
     std::string out;
-    take(wrongRate ? garbled(byte) : byte, out);
+    size_t replyAt = 0;
+    take(wrongRate ? garbled(byte) : byte, out, replyAt);
     if (silent_) return {};
+    if (busy) *busy = IspBusy{replyAt, busyMs_};
     return wrongRate ? garbled(out) : out;
 }
 
-void IspRom::take(uint8_t byte, std::string& out) {
+void IspRom::take(uint8_t byte, std::string& out, size_t& replyAt) {
     switch (state_) {
     case State::Started:
         return;
@@ -243,6 +259,7 @@ void IspRom::take(uint8_t byte, std::string& out) {
         break;
     }
     if (echo_) out += static_cast<char>(byte);
+    replyAt = out.size();
     if (byte == '\n') {
         lineComplete(out);
         return;
@@ -316,6 +333,7 @@ void IspRom::command(const std::string& line, std::string& out) {
         code = dispatch(letter, args, args.size(), rest, extra);
     std::string reply = number(code) + extra;
     if (matches(settings_.garbleAt, letter, occurrence)) reply = garbled(reply);
+    if (!settings_.babble.empty()) reply = settings_.babble + "\r\n";
     out += reply;
     if (code == CMD_SUCCESS && letter == 'R') sendReadGroup(out);
 }
@@ -395,6 +413,7 @@ uint32_t IspRom::erase(const std::vector<uint32_t>& a, size_t n) {
     if (!sectorsPrepared(a[0], a[1])) return SECTOR_NOT_PREPARED_FOR_WRITE_OPERATION;
     const uint32_t end = a[1] + 1 < kSectors ? sectorStart(a[1] + 1) : kFlashSize;
     std::fill(flash_.begin() + sectorStart(a[0]), flash_.begin() + end, 0xFF);
+    if (settings_.timed) busyMs_ = settings_.eraseMsPerSector * (a[1] - a[0] + 1);
     // Every erase or write protects all sectors again.
     std::fill(prepared_.begin(), prepared_.end(), false);
     flashChanged();
@@ -462,6 +481,8 @@ uint32_t IspRom::copy(const std::vector<uint32_t>& a, size_t n) {
     // Programming only clears bits: what is not blank keeps its zeros.
     for (uint32_t i = 0; i < count; ++i)
         flash_[dst + i] &= ram_[src - kRamBase + i];
+    if (++copies_ == settings_.flipBitAtCopy) flash_[dst + count / 2] ^= 0x10;
+    if (settings_.timed) busyMs_ = settings_.copyMs ? settings_.copyMs : count / 256;
     std::fill(prepared_.begin(), prepared_.end(), false);
     flashChanged();
     return CMD_SUCCESS;
@@ -473,7 +494,9 @@ uint32_t IspRom::go(const std::vector<uint32_t>& a, size_t n, const std::string&
     if (a[0] % 2 != 0 && rest == "A") return ADDR_ERROR;
     if (!inFlash(a[0], 1) && !inRam(a[0], 1)) return ADDR_NOT_MAPPED;
     startAddress_ = a[0];
-    if (!settings_.stayInRom) state_ = State::Started;
+    // The jump lands in code only when the vector table marks it valid; otherwise
+    // the chip comes back to its ROM.
+    if (!settings_.stayInRom && userCodeValid()) state_ = State::Started;
     return CMD_SUCCESS;
 }
 

@@ -8,6 +8,12 @@
 // chip locked onto at "?" are garbled, and so are the replies to them, as on a
 // real UART at the wrong rate.
 //
+// Timed as the silicon is (unless told otherwise): an erase takes 100 ms a sector
+// and a copy to flash 1 ms per 256 bytes before its return code goes out; the
+// caller learns of the wait through IspBusy and keeps the chip deaf meanwhile. The
+// chip starts user code (at reset and after "G") only when the first eight vector
+// words sum to 0; otherwise it stays in ISP.
+//
 // Thread-safe: receive() from the line's thread, the observers from any other.
 #pragma once
 
@@ -40,7 +46,25 @@ struct IspRomSettings {
     int resendTimes = 0;       // the first checksums of W are answered "RESEND" (-1: all)
     std::string checksumReply; // non-empty: answered to every checksum instead of "OK\r\n"
     bool stayInRom = false;    // "G" answers but the chip stays in ISP
+    // Timing: 0 for eraseMsPerSector makes erases instant; copyMs 0 takes 1 ms per
+    // 256 bytes, timed false makes every command instant.
+    bool timed = true;
+    uint32_t eraseMsPerSector = 100;
+    uint32_t copyMs = 0;
+    std::string babble;         // non-empty: every command after sync is answered this line
+    uint32_t flipBitAtCopy = 0; // this copy (from 1) programs one bit wrong
+    bool ispEntryHeld = false;  // the ISP entry pin is held at reset: ISP whatever the flash
 };
+
+// A reply whose tail waits for the chip: the bytes from at on go out after ms.
+struct IspBusy {
+    size_t at = 0;
+    uint32_t ms = 0;
+};
+
+// Whether the first eight words of a vector table sum to 0 (the image holds at
+// least 32 bytes).
+bool vectorChecksumValid(const uint8_t* image);
 
 // Sets the vector table's checksum word (0x1C) so that the first eight words sum
 // to 0: the mark of valid user code the boot ROM looks for, which ISP hosts such
@@ -60,12 +84,15 @@ class IspRom {
     explicit IspRom(IspRomSettings settings = {});
 
     // One byte from the host and its port's rate (0: unknown, taken as matching);
-    // answers what the chip sends back.
-    std::string receive(uint8_t byte, uint32_t hostBaud);
+    // answers what the chip sends back. With busy given, a timed erase or copy
+    // says there how long its return code waits; without, everything is at once.
+    std::string receive(uint8_t byte, uint32_t hostBaud, IspBusy* busy = nullptr);
 
     // Called after every change of the flash (E, C), with the lock held.
     void onFlashChanged(std::function<void(const std::vector<uint8_t>&)> callback);
-    // Replaces the flash image (shorter: the rest stays erased).
+    // Resets the chip with this flash image (shorter: the rest stays erased): it
+    // starts the image when its vector table is valid, unless the ISP entry pin is
+    // held.
     void loadFlash(const std::vector<uint8_t>& image);
 
     std::vector<uint8_t> flash() const;
@@ -88,7 +115,7 @@ class IspRom {
   private:
     enum class State { AutoBaud, SyncLine, Crystal, Command, WriteData, ReadAck, Started };
 
-    void take(uint8_t byte, std::string& out);
+    void take(uint8_t byte, std::string& out, size_t& replyAt);
     void lineComplete(std::string& out);
     void command(const std::string& line, std::string& out);
     void writeDataLine(const std::string& line, std::string& out);
@@ -110,6 +137,7 @@ class IspRom {
     const uint8_t* memory(uint32_t address, uint32_t count) const;
     bool matches(const IspCommandPoint& point, char letter, uint32_t occurrence) const;
     void flashChanged();
+    bool userCodeValid() const;
 
     IspRomSettings settings_;
     mutable std::mutex mutex_;
@@ -120,6 +148,9 @@ class IspRom {
     bool silent_ = false;
     bool answeredEarly_ = false;
     uint32_t startAddress_ = 0;
+    // Milliseconds the command being answered keeps the chip busy.
+    uint32_t busyMs_ = 0;
+    uint32_t copies_ = 0;
     std::string line_;
     std::vector<uint8_t> flash_;
     std::vector<uint8_t> ram_;

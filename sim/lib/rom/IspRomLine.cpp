@@ -5,9 +5,16 @@ namespace Veltrano::Sim {
 IspRomLine::IspRomLine(IspRomSettings rom, SerialLine::Settings line) : rom_(std::move(rom)) {
     line_ = std::make_unique<SerialLine>(
         [this](uint8_t byte, uint32_t hostBaud) {
-            std::string reply = rom_.receive(byte, hostBaud);
+            IspBusy busy;
+            std::string reply = rom_.receive(byte, hostBaud, &busy);
             SerialLine* sender = sender_.load();
-            if (!reply.empty() && sender) sender->send(reply);
+            if (!sender) return;
+            if (busy.ms == 0) {
+                if (!reply.empty()) sender->send(reply);
+                return;
+            }
+            sender->send(reply.substr(0, busy.at));
+            sender->holdReceiver(busy.ms, reply.substr(busy.at));
         },
         line);
     sender_ = line_.get();

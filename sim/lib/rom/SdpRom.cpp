@@ -100,7 +100,7 @@ void SdpRom::dispatch(uint16_t type, uint32_t address, uint8_t format, uint32_t 
         return;
     case kJumpAddress:
         hab(out);
-        if (!inImage(address)) {
+        if (!inImage(address) || !vectorTableAt(address)) {
             status(out, lastStatus_ = kJumpRefused);
             return;
         }
@@ -171,6 +171,14 @@ bool SdpRom::inImage(uint32_t address) const {
     if (region == memory_.begin()) return false;
     --region;
     return address - region->first < region->second.size();
+}
+
+bool SdpRom::vectorTableAt(uint32_t address) const {
+    constexpr size_t kIvtBytes = 0x20, kSelfAt = 0x14;
+    std::vector<uint8_t> ivt = read(address, kIvtBytes);
+    const uint32_t self = uint32_t(ivt[kSelfAt]) | uint32_t(ivt[kSelfAt + 1]) << 8 |
+                          uint32_t(ivt[kSelfAt + 2]) << 16 | uint32_t(ivt[kSelfAt + 3]) << 24;
+    return ivt[0] == 0xD1 && ivt[1] == 0x00 && ivt[2] == 0x20 && (ivt[3] & 0xF0) == 0x40 && self == address;
 }
 
 void SdpRom::store(uint32_t address, const std::vector<uint8_t>& bytes) {

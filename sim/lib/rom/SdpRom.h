@@ -10,9 +10,11 @@
 //   WRITE_REGISTER 0x0202  the data word stored at address, then 0x128A8A12
 //   READ_REGISTER  0x0101  `count` bytes from address (unwritten bytes read 0)
 //   SKIP_DCD_HEADER 0x0D0D 0x900DD009
-//   JUMP_ADDRESS   0x0B0B  an address inside a loaded image: the chip leaves the ROM
-//                          (the jump observer decides; a chip that stays keeps
-//                          answering); any other address: kJumpRefused, and it stays.
+//   JUMP_ADDRESS   0x0B0B  an address holding an image vector table (tag 0xD1,
+//                          length 0x0020, version 0x4x) whose self pointer is that
+//                          address: the chip leaves the ROM (the jump observer
+//                          decides; a chip that stays keeps answering); any other
+//                          address: kJumpRefused, and it stays.
 // Status words travel little-endian. Unknown commands are answered with HAB mode
 // and kUnknownCommand. Data and commands outside the RAM windows are refused.
 //
@@ -130,6 +132,7 @@ class SdpRom {
     void status(std::vector<Reply>& out, uint32_t word) const;
     bool inRam(uint32_t address, uint32_t count) const;
     bool inImage(uint32_t address) const;
+    bool vectorTableAt(uint32_t address) const;
     std::vector<uint8_t> read(uint32_t address, size_t n) const;
     void store(uint32_t address, const std::vector<uint8_t>& bytes);
     void emit(const std::vector<Reply>& replies);

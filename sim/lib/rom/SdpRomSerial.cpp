@@ -1,7 +1,6 @@
 #include "SdpRomSerial.h"
 
 #include <algorithm>
-#include <chrono>
 
 namespace Veltrano::Sim {
 
@@ -9,11 +8,7 @@ namespace {
 
 // The UART link's association: a host sends these four bytes and the ROM echoes them.
 constexpr uint8_t kAssociation[] = {0x23, 0x45, 0x45, 0x23};
-
-uint64_t sNowMs() {
-    using namespace std::chrono;
-    return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
+constexpr uint32_t kAssociationWord = 0x23454523;
 
 } // namespace
 
@@ -31,13 +26,26 @@ SdpRomSerial::~SdpRomSerial() {
     rom_.setSink(nullptr);
 }
 
+void SdpRomSerial::associate() {
+    ++associations_;
+    if (!rom_.left()) line_->send(kAssociation, sizeof kAssociation);
+}
+
 void SdpRomSerial::receive(uint8_t byte) {
-    uint64_t now = sNowMs();
-    if (!partial_.empty() && now - lastByteMs_ >= settings_.idleGapMs) {
-        discarded_ += partial_.size();
+    if (restarted_.exchange(false)) {
+        associated_ = false;
+        window_ = 0;
         partial_.clear();
     }
-    lastByteMs_ = now;
+    if (!associated_) {
+        window_ = window_ << 8 | byte;
+        ++ignored_;
+        if (window_ != kAssociationWord) return;
+        ignored_ -= sizeof kAssociation;
+        associated_ = true;
+        associate();
+        return;
+    }
     if (partial_.empty() && rom_.dataExpected() > 0) {
         rom_.data(&byte, 1);
         return;
@@ -46,8 +54,7 @@ void SdpRomSerial::receive(uint8_t byte) {
     if (partial_.size() == sizeof kAssociation &&
         std::equal(partial_.begin(), partial_.end(), kAssociation)) {
         partial_.clear();
-        ++associations_;
-        if (!rom_.left()) line_->send(kAssociation, sizeof kAssociation);
+        associate();
         return;
     }
     if (partial_.size() < SdpRom::kCommandSize) return;

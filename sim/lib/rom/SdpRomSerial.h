@@ -2,13 +2,12 @@
 // pseudo-terminal: commands are 16 raw bytes, data follows as raw bytes, answers go
 // back raw.
 //
-// The link begins with the association: the host's bytes 23 45 45 23 come back
-// as they are (no command starts with them).
-//
-// A partial command is thrown away after an idle gap (100 ms by default), so stray
-// bytes (a synchronisation another protocol tried on the same port first) do not
-// misalign the commands after them. How a real ROM treats such bytes is not known
-// here; this is our choice.
+// The link begins with the association: until the host's bytes 23 45 45 23 came
+// (and went back as they are) the ROM ignores everything, so bytes another
+// protocol tried on the port first are lost harmlessly. After it, every byte
+// counts: a stray one misaligns the commands after it, however long the pause, as
+// on the silicon. An association again at a command boundary is answered again
+// (no command starts with those bytes). A restart of the chip wants a new one.
 //
 // Threads: the line's thread feeds the ROM; the observers may be used from any thread.
 #pragma once
@@ -28,7 +27,6 @@ class SdpRomSerial {
   public:
     struct Settings {
         bool paced = false;
-        uint32_t idleGapMs = 100;
     };
 
     // Serves rom, which must outlive this. Throws std::runtime_error when no
@@ -41,18 +39,24 @@ class SdpRomSerial {
     // The host's end: its serial port.
     const std::string& path() const { return line_->path(); }
     SerialLine& line() { return *line_; }
-    // Bytes of partial commands thrown away after an idle gap.
-    uint64_t discardedBytes() const { return discarded_; }
+    // Bytes ignored before the association.
+    uint64_t ignoredBytes() const { return ignored_; }
     uint64_t associations() const { return associations_; }
+    // The chip restarted: its ROM waits for the association again.
+    void restart() { restarted_ = true; }
 
   private:
     void receive(uint8_t byte);
+    void associate();
 
     SdpRom& rom_;
     Settings settings_;
-    std::vector<uint8_t> partial_; // the line's thread only
-    uint64_t lastByteMs_ = 0;
-    std::atomic<uint64_t> discarded_{0};
+    // The line's thread only.
+    std::vector<uint8_t> partial_;
+    bool associated_ = false;
+    uint32_t window_ = 0; // the last four bytes before the association
+    std::atomic<bool> restarted_{false};
+    std::atomic<uint64_t> ignored_{0};
     std::atomic<uint64_t> associations_{0};
     std::unique_ptr<SerialLine> line_; // last: its thread uses the members above
 };

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
@@ -58,6 +59,8 @@ Clock::duration byteTime(uint32_t baud) {
 
 // Host bytes read off the terminal but not yet through the line.
 constexpr size_t kInFlight = 64;
+// A UART's receive FIFO: what a busy chip keeps of the host's bytes.
+constexpr size_t kReceiveFifo = 16;
 
 } // namespace
 
@@ -120,6 +123,39 @@ uint32_t SerialLine::hostBaud() const {
     return bitsPerSecond(::cfgetospeed(&terminal));
 }
 
+void SerialLine::holdReceiver(uint32_t ms, const std::string& after) {
+    held_ = true;
+    heldUntil_ = Clock::now() + std::chrono::milliseconds(ms);
+    afterHold_ = after;
+}
+
+void SerialLine::deliver(uint8_t byte, uint32_t baud) {
+    if (!held_) {
+        receiver_(byte, baud);
+        return;
+    }
+    if (fifo_.size() < kReceiveFifo) {
+        fifo_.push_back(byte);
+        return;
+    }
+    if (overruns_++ == 0 || overruns_ % 64 == 0)
+        std::fprintf(stderr,
+                     "serial line %s: receive overrun, host byte 0x%02X lost while the chip was busy\n",
+                     path_.c_str(), byte);
+}
+
+void SerialLine::releaseHold(Clock::time_point now, uint32_t baud) {
+    while (held_ && heldUntil_ <= now) {
+        held_ = false;
+        send(afterHold_);
+        while (!held_ && !fifo_.empty()) {
+            uint8_t byte = fifo_.front();
+            fifo_.pop_front();
+            receiver_(byte, baud);
+        }
+    }
+}
+
 // One thread moves both directions. Host bytes are read only a few at a time, so a
 // host that outruns a paced line finds the terminal's buffer full; each byte is
 // handed on once the line would have carried it. Output leaves the same way.
@@ -132,12 +168,13 @@ void SerialLine::run() {
         Clock::duration perByte = settings_.paced ? byteTime(baud) : Clock::duration::zero();
         Clock::time_point now = Clock::now();
 
+        releaseHold(now, baud);
         // Host bytes whose time on the line is over.
         while (!input.empty() && (perByte == Clock::duration::zero() || rxFree <= now)) {
             uint8_t byte = input.front();
             input.pop_front();
             received_++;
-            receiver_(byte, baud);
+            deliver(byte, baud);
             if (perByte != Clock::duration::zero()) rxFree += perByte;
         }
         if (input.empty() && rxFree < now) rxFree = now;
@@ -181,6 +218,7 @@ void SerialLine::run() {
         Clock::time_point wake = now + std::chrono::milliseconds(50);
         if (!input.empty()) wake = std::min(wake, rxFree);
         if (pendingOut) wake = std::min(wake, txFree);
+        if (held_) wake = std::min(wake, heldUntil_);
         auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(wake - Clock::now());
         if (wait.count() < 0) wait = std::chrono::nanoseconds(0);
         timespec timeout{static_cast<time_t>(wait.count() / 1'000'000'000),

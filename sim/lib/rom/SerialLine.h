@@ -10,12 +10,17 @@
 // The receiver learns the host's rate with each byte, so an auto-bauding chip can
 // tell when the host talks at another rate than it locked onto.
 //
+// A chip busy with its flash reads nothing: holdReceiver keeps the host's bytes in
+// a 16-byte receive FIFO, as a UART's is, and loses the rest as overruns, said on
+// standard error and counted, since a host that talks to a busy chip is at fault.
+//
 // Threads: the line runs one thread of its own, which calls the receiver. send(),
 // discardOutput() and the observers may be called from any thread, the receiver
 // included.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -52,8 +57,13 @@ class SerialLine {
     void discardOutput();
     // The rate the host's port is set to now, in bits per second (0: unknown).
     uint32_t hostBaud() const;
+    // From the receiver only: the chip is busy for ms from now, then sends after
+    // and reads what its receive FIFO kept.
+    void holdReceiver(uint32_t ms, const std::string& after);
 
     uint64_t bytesReceived() const { return received_; }
+    // Host bytes lost because they reached a busy chip whose FIFO was full.
+    uint64_t overruns() const { return overruns_; }
     uint64_t bytesSent() const { return sent_; }
 
     // Ends the line's thread; the terminal is closed. Idempotent.
@@ -61,6 +71,9 @@ class SerialLine {
 
   private:
     void run();
+    // Ends a hold whose time is over: its reply goes out, the FIFO is read.
+    void releaseHold(std::chrono::steady_clock::time_point now, uint32_t baud);
+    void deliver(uint8_t byte, uint32_t baud);
 
     Receiver receiver_;
     Settings settings_;
@@ -73,6 +86,12 @@ class SerialLine {
     std::atomic<bool> stop_{false};
     std::atomic<uint64_t> received_{0};
     std::atomic<uint64_t> sent_{0};
+    std::atomic<uint64_t> overruns_{0};
+    // The hold, touched by the line's thread only.
+    bool held_ = false;
+    std::chrono::steady_clock::time_point heldUntil_;
+    std::string afterHold_;
+    std::deque<uint8_t> fifo_;
     std::thread thread_;
 };
 

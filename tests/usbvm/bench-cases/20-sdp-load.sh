@@ -4,7 +4,7 @@
 . "$USBVM_SOURCE/tests/usbvm/lib.sh"
 need_emulator
 mkdir -p catalogue/serial/DEADDEAD
-random_file live.bin 65536
+liveloader_file live.bin 65536 0x20000000
 "$USBVM_BIN/birdtool" pack -o catalogue/serial/DEADDEAD/3.bird -V 1.0.0 -s 0xDEADDEAD -m VT-Acquire \
   -l 0x20000000=live.bin -a 0x20000000 || fail "liveloader pack failed"
 : >catalogue/fingerprints.txt

@@ -5,7 +5,7 @@
 . "$USBVM_SOURCE/tests/usbvm/lib.sh"
 need_emulator
 mkdir -p catalogue/serial/DEADDEAD catalogue/serial/5E1A0C01
-random_file live1.bin 2500
+liveloader_file live1.bin 2500 0x20000000
 random_file live2.bin 700
 random_file app.bin 100000
 "$USBVM_BIN/birdtool" pack -o catalogue/serial/DEADDEAD/3.bird -V 1.0.0 -s 0xDEADDEAD -m VT-Acquire \
@@ -21,7 +21,7 @@ wait_for '^update-server: serving .* on http://127\.0\.0\.1:[0-9]+/cgi/u$' serve
 url=$(grep -Eo 'http://127\.0\.0\.1:[0-9]+/cgi/u' server.out | head -n 1)
 mkdir -m 777 flash store
 chown 65534:65534 store
-start_devices --imx-rom --flash-dump "$PWD/flash"
+start_devices --imx-rom --flash-dump "$PWD/flash" --ram-dump "$PWD/ram.bin"
 wait_on_bus IMXROM 10 || fail "the ROM is not on the bus"
 ls -l /dev/hidraw*
 
@@ -29,6 +29,18 @@ ls -l /dev/hidraw*
 updater fingerprint -N -s USB -u "$url" -i "$PWD/store"
 words=$(grep -Eo '^\[ [0-9A-F]{8} [0-9A-F]{8} [0-9A-F]{8} [0-9A-F]{8} \]$' fingerprint.out | tr -d '[]')
 [ -n "$words" ] || { fail "-N gave no fingerprint"; finish; }
+# The ROM's RAM holds the liveloader byte for byte: each region as its address
+# and length (big-endian) and its bytes.
+be32() {
+  printf '\\x%02x\\x%02x\\x%02x\\x%02x' $((($1 >> 24) & 255)) $((($1 >> 16) & 255)) $((($1 >> 8) & 255)) $(($1 & 255))
+}
+{
+  printf "$(be32 0x20000000)$(be32 2500)"
+  cat live1.bin
+  printf "$(be32 0x20001000)$(be32 700)"
+  cat live2.bin
+} >ram.expected
+cmp ram.expected ram.bin || fail "the ROM's RAM does not hold the liveloader"
 # The catalogue's word order is the server's: both orders name the module.
 reversed=$(echo $words | awk '{ print $4, $3, $2, $1 }')
 printf '%s 5E1A0C01 40\n%s 5E1A0C01 40\n' "$(echo $words)" "$reversed" >catalogue/fingerprints.txt
