@@ -35,6 +35,15 @@ constexpr uint32_t kRouterSerial = 0x5A17C3A0;
 constexpr uint32_t kNewVersion = 0x30040002; // packed by aVersion_Pack in the fixture
 constexpr uint32_t kNewBuild = 5120;
 
+// Real modules send heartbeats all along, during an update too.
+constexpr uint32_t kHeartbeatMs = 200;
+
+ModuleIdentity liveIdentity(uint32_t serialNumber, uint8_t model, uint8_t address) {
+    ModuleIdentity id = moduleIdentity(serialNumber, model, address);
+    id.heartbeatIntervalMs = kHeartbeatMs;
+    return id;
+}
+
 Bytes pattern(size_t n, uint8_t seed) {
     Bytes bytes(n);
     for (size_t i = 0; i < n; ++i)
@@ -127,7 +136,7 @@ class UpdateNetwork : public ::testing::Test {
     }
 
     TempDir dir;
-    VirtualModule module{moduleIdentity(kSerial, 4, 4)};
+    VirtualModule module{liveIdentity(kSerial, 4, 4)};
     KeptModules kept;
     std::unique_ptr<ModuleNetwork> network;
 };
@@ -204,9 +213,9 @@ TEST_F(UpdateNetwork, UpdatesFromTheLatestDownloadThenFromANamedBuild) {
 }
 
 TEST_F(UpdateNetwork, UpdatesAModuleBehindARouter) {
-    VirtualModule& router = kept.make(moduleIdentity(kRouterSerial, 27, 2));
-    VirtualModule& behind = kept.make(moduleIdentity(kSerial, 17, 6));
-    VirtualModule& other = kept.make(moduleIdentity(0x5A17C3D2, 18, 0x20));
+    VirtualModule& router = kept.make(liveIdentity(kRouterSerial, 27, 2));
+    VirtualModule& behind = kept.make(liveIdentity(kSerial, 17, 6));
+    VirtualModule& other = kept.make(liveIdentity(0x5A17C3D2, 18, 0x20));
     router.attachToBus(behind);
     router.attachToBus(other);
     UpgradeArea::Settings settings;
@@ -232,9 +241,9 @@ TEST_F(UpdateNetwork, UpdatesAModuleBehindARouter) {
 // Each way -U refuses or fails before anything reaches the module: the message,
 // the exit status, and a store left as it was.
 TEST_F(UpdateNetwork, RefusesWhatCannotBeUpdated) {
-    VirtualModule& router = kept.make(moduleIdentity(kRouterSerial, 27, 2));
-    VirtualModule& emptyRouter = kept.make(moduleIdentity(0x5A17C3E0, 27, 2));
-    VirtualModule& other = kept.make(moduleIdentity(0x5A17C3D2, 18, 0x20));
+    VirtualModule& router = kept.make(liveIdentity(kRouterSerial, 27, 2));
+    VirtualModule& emptyRouter = kept.make(liveIdentity(0x5A17C3E0, 27, 2));
+    VirtualModule& other = kept.make(liveIdentity(0x5A17C3D2, 18, 0x20));
     router.attachToBus(other);
     serve(module, 7014);
     serve(router, 7015);

@@ -44,6 +44,12 @@ UpgradeArea::Settings quickReboot() {
     return settings;
 }
 
+// A module whose loader already runs, as the firmware transfer alone expects.
+UpgradeArea::Settings runningLoader(UpgradeArea::Settings settings = quickReboot()) {
+    settings.loaderResident = true;
+    return settings;
+}
+
 } // namespace
 
 class WholeFile : public ::testing::TestWithParam<bool> {};
@@ -88,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(DataPath, WholeFile, ::testing::Values(false, true),
 TEST(Driver, BlockThatFailsTwiceIsRetriedAndTheFileCompletes) {
     ServedModule m;
     ASSERT_EQ(m.connected, aErrNone);
-    m.device.upgrade().configure(quickReboot());
+    m.device.upgrade().configure(runningLoader());
     fault(m.device, "upgrade.sum", ReplyFaultKind::Corrupt, 1, 2); // block 2, twice
     const std::vector<Image> firmware = {
         {0x1000, image(100, 1)}, {0x2000, image(100, 2)}, {0x3000, image(100, 3)}};
@@ -118,6 +124,7 @@ TEST(Driver, BlockThatKeepsFailingIsGivenUpAfterFiveAttempts) {
         SCOPED_TRACE(c.request);
         ServedModule m;
         ASSERT_EQ(m.connected, aErrNone);
+        m.device.upgrade().configure(runningLoader());
         fault(m.device, c.request, ReplyFaultKind::Corrupt);
         BirdFile file = birdFile(writerWith({}, {{0x1000, image(30)}, {0x2000, image(30)}}));
         CountingDisplay display;
@@ -139,7 +146,7 @@ TEST(Driver, BlockThatKeepsFailingIsGivenUpAfterFiveAttempts) {
 TEST(Driver, ZeroBlockSizeIsGivenUpWithoutSendingData) {
     ServedModule m;
     ASSERT_EQ(m.connected, aErrNone);
-    UpgradeArea::Settings settings;
+    UpgradeArea::Settings settings = runningLoader();
     settings.blockSize = 0;
     m.device.upgrade().configure(settings);
     BirdFile file = birdFile(writerWith({}, {{0x1000, image(30)}}));
@@ -152,6 +159,7 @@ TEST(Driver, ZeroBlockSizeIsGivenUpWithoutSendingData) {
 TEST(Driver, PrepareFailureStopsAtOnceWithoutRetry) {
     ServedModule m;
     ASSERT_EQ(m.connected, aErrNone);
+    m.device.upgrade().configure(runningLoader());
     fault(m.device, "upgrade.prepare", ReplyFaultKind::ErrorReply, 1);
     BirdFile file = birdFile(writerWith({}, {{0x1000, image(30)}, {0x2000, image(30)}}));
     CountingDisplay display;
@@ -242,7 +250,7 @@ TEST(Driver, LoaderStartThatDropsTheLinkReconnects) {
 TEST(Driver, RebootWaitWithSkipLinkDropWaitShowsOneFrame) {
     ServedModule m;
     ASSERT_EQ(m.connected, aErrNone);
-    m.device.upgrade().configure(quickReboot());
+    m.device.upgrade().configure(runningLoader());
     BirdFile file = birdFile(writerWith({}, {{0x1000, image(40)}}));
     CountingDisplay display;
     ASSERT_EQ(TransferFirmwareBlocks(&display, &m.module, file, true, false), aErrNone);
