@@ -356,7 +356,10 @@ bool UpgradeArea::cutsConnection(VirtualModule& module) {
     if (settings_.disconnectAtData < 0 ||
         dataPacketsSeen_ != static_cast<uint64_t>(settings_.disconnectAtData) + 1)
         return false;
-    module.dropConnection();
+    if (settings_.disconnectAwayMs > 0)
+        module.goAway(settings_.disconnectAwayMs, true);
+    else
+        module.dropConnection();
     return true;
 }
 

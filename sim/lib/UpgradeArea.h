@@ -66,8 +66,10 @@ class UpgradeArea : public ModuleArea {
         // Implements UEI option 10 (image data as byte values).
         bool ueiData = true;
         // A DATA packet after this many (counted over the transfer) ends the
-        // connection in the middle of a block; -1 never.
+        // connection in the middle of a block; -1 never. The module is back at
+        // once, or after disconnectAwayMs (gone from every carrier meanwhile).
         int64_t disconnectAtData = -1;
+        uint32_t disconnectAwayMs = 0;
         // A module that runs only its loader (a recovery loader): ready for
         // PREPARE without an INIT.
         bool loaderResident = false;

@@ -73,6 +73,9 @@ const char* kUsage = "usage: vmodule (--tcp PORT | --pty) [options]\n"
                      "  --disconnect-at-data N\n"
                      "                      the data packet after N (counted over the run) closes\n"
                      "                      the connection, in the middle of a block\n"
+                     "  --disconnect-away MS\n"
+                     "                      after that cut the module is away MS (default 0: back\n"
+                     "                      at once)\n"
                      "  --flash-dump PATH   after each WRITE, rewrite PATH with the flash image: its\n"
                      "                      bytes from the lowest written address to the highest,\n"
                      "                      gaps 0xFF\n"
@@ -195,6 +198,8 @@ bool parseLoaderOption(const std::string& arg, const std::function<const char*()
         upgrade.rebootReturns = false;
     else if (arg == "--no-uei-data")
         upgrade.ueiData = false;
+    else if (arg == "--disconnect-away")
+        upgrade.disconnectAwayMs = milliseconds();
     else if (arg == "--old-firmware")
         upgrade.imageTaken = false;
     else if (arg == "--serial-location")
