@@ -275,3 +275,31 @@ TEST(LinkWriter, PacketPartlyTakenByTheCallersWriteIsFinishedFirst) {
 }
 
 } // namespace
+
+// A series of puts longer than the outgoing queue holds waits for room instead
+// of overflowing it (which would discard the queue whole): the wait ends once the
+// writer makes room, or when its bound runs out.
+TEST(LinkWriter, LongSeriesWaitsForRoomInTheOutgoingQueue) {
+    ScriptedLink link;
+    ASSERT_TRUE(link.stream->awaitWritten(kRouteOn));
+    HeldWrite held(link);
+    for (int i = 0; i < aPACKETFIFO_CAPACITY; ++i)
+        put(link.ref, fullPacket(static_cast<uint8>(i)));
+    EXPECT_EQ(aLink_AwaitOutgoingRoom(link.ref, 0, 0), aErrNone);
+    EXPECT_EQ(aLink_AwaitOutgoingRoom(link.ref, 1, 50), aErrTimeout) << "full while the writer is held";
+    EXPECT_EQ(aLink_AwaitOutgoingRoom(link.ref, aPACKETFIFO_CAPACITY + 1, 0), aErrParam);
+    std::thread release([&held] {
+        aTime_MSSleep(100);
+        held.release();
+    });
+    EXPECT_EQ(aLink_AwaitOutgoingRoom(link.ref, 1, 3000), aErrNone);
+    put(link.ref, fullPacket(0xDD));
+    release.join();
+    // The held packet, the queue's 1000 and the one that waited: nothing was lost.
+    EXPECT_TRUE(eventually([&] {
+        size_t total = 0;
+        for (const Bytes& w : link.stream->writes())
+            total += w.size();
+        return total == (aPACKETFIFO_CAPACITY + 2) * 30u;
+    }));
+}
