@@ -235,3 +235,31 @@ TEST_F(UpdateOutcome, RouterWalkGoesOnPastAnUnansweredProbe) {
 }
 
 } // namespace
+
+namespace {
+
+// Behind a router the link never drops at the reboot: an answer right after the
+// reboot request is no evidence of a restart, and the version it reports decides.
+TEST_F(UpdateOutcome, ModuleBehindARouterOnItsOldFirmwareIsNoUpdate) {
+    VirtualModule& router = kept.make(liveIdentity(kRouterSerial, 27, 2));
+    VirtualModule& behind = kept.make(liveIdentity(kSerial, 17, 6));
+    router.attachToBus(behind);
+    UpgradeArea::Settings settings;
+    settings.rebootAwayMs = 200;
+    settings.imageTaken = false;
+    behind.upgrade().configure(settings);
+    serve(router, 7124);
+    startResponder();
+    const std::string path = Firmware("VT-Acquire", kSerial).write(dir, "behind.bird");
+
+    SubprocessResult r = updater({"-U", "-d", hex8(kSerial), "-r", hex8(kRouterSerial), "-f", path});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_NE(r.err.find("Module [5A17C3C4] runs firmware 2.15.3 (build 4211) after its reboot, not the 3.4.2 "
+                         "that was sent"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(behind.upgrade().counts().reboots, 1u);
+    EXPECT_FALSE(std::ifstream(deviceDir(kSerial) + "/.settings").good()) << "nothing recorded";
+}
+
+} // namespace

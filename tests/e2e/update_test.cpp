@@ -99,7 +99,7 @@ TEST_F(UpdateNetwork, UpdatesAModuleBehindARouter) {
     router.attachToBus(behind);
     router.attachToBus(other);
     UpgradeArea::Settings settings;
-    settings.rebootAwayMs = 200;
+    settings.rebootAwayMs = 1000; // longer than the one pass of the reboot wait: silent on the bus
     behind.upgrade().configure(settings);
     serve(router, 7013);
     startResponder();
