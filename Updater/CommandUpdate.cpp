@@ -183,7 +183,8 @@ bool awaitReturn(Module& target, linkType reachedOn, bool routed, uint32_t seria
 void reportFirmwareFailure(UpdaterDisplayInterface* display, uint32_t serialNumber,
                            const FirmwareTransferReport& report, aErr err) {
     if (report.failedBlock != 0)
-        displayPrintf(display, 1, "Module [%08X] is left in its loader: firmware block %u of %u failed [%d, %s].",
+        displayPrintf(display, 1,
+                      "Module [%08X] is left in its loader: firmware block %u of %u failed [%d, %s].",
                       serialNumber, report.failedBlock, report.blocks, err, aError_GetErrorText(err));
     else
         displayPrintf(display, 1, "Module [%08X] is left in its loader: the reboot request failed [%d, %s].",
@@ -192,13 +193,14 @@ void reportFirmwareFailure(UpdaterDisplayInterface* display, uint32_t serialNumb
 }
 
 // The module came back, but not with what was sent (or would not say what it runs).
-void reportWrongFirmware(UpdaterDisplayInterface* display, uint32_t serialNumber, const RunningFirmware& running,
-                         const BirdFile& file, uint32_t build) {
+void reportWrongFirmware(UpdaterDisplayInterface* display, uint32_t serialNumber,
+                         const RunningFirmware& running, const BirdFile& file, uint32_t build) {
     if (running.error != aErrNone)
-        displayPrintf(display, 1,
-                      "Module [%08X] came back after its reboot but did not say which firmware it runs [%d, %s]; "
-                      "the update is not confirmed.",
-                      serialNumber, running.error, aError_GetErrorText(running.error));
+        displayPrintf(
+            display, 1,
+            "Module [%08X] came back after its reboot but did not say which firmware it runs [%d, %s]; "
+            "the update is not confirmed.",
+            serialNumber, running.error, aError_GetErrorText(running.error));
     else
         displayPrintf(display, 1,
                       "Module [%08X] runs firmware %s after its reboot, not the %s that was sent: the new "
@@ -332,13 +334,14 @@ bool UpdaterApp::Update_Firmware(uint32_t serialNumber, uint32_t buildNumber, co
     }
     err = TransferLoaderBlocks(display, &target, file);
     if (err != aErrNone) {
-        displayPrintf(display, 1, "Update of module [%08X] failed while sending its loader [%d, %s].", serialNumber,
-                      err, aError_GetErrorText(err));
+        displayPrintf(display, 1, "Update of module [%08X] failed while sending its loader [%d, %s].",
+                      serialNumber, err, aError_GetErrorText(err));
         displayPrintf(display, 1, "%s", kRetryAdvice);
         return failTransfer(err);
     }
     if (!awaitLoader(target, reachedOn, routed, serialNumber)) {
-        displayPrintf(display, 1, "Module [%08X] was not found again after its loader started.", serialNumber);
+        displayPrintf(display, 1, "Module [%08X] was not found again after its loader started.",
+                      serialNumber);
         displayPrintf(display, 1, "%s", kFinishInLoader);
         return failTransfer(aErrTimeout);
     }

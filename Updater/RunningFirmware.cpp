@@ -58,5 +58,6 @@ bool runsSentFirmware(const RunningFirmware& running, const BirdFile& file, uint
     // A file that names no version in this form leaves the build to decide.
     if (!sParseVersion(file.version(), &sent)) return true;
     return aVersion_ParseMajor(running.version) == sent.major &&
-           aVersion_ParseMinor(running.version) == sent.minor && aVersion_ParsePatch(running.version) == sent.patch;
+           aVersion_ParseMinor(running.version) == sent.minor &&
+           aVersion_ParsePatch(running.version) == sent.patch;
 }

@@ -12,8 +12,8 @@
 #include "Module.h"
 
 struct RunningFirmware {
-    uint32_t version = 0; // packed (aVersion)
-    uint32_t build = 0;   // 0 when the module did not say
+    uint32_t version = 0;  // packed (aVersion)
+    uint32_t build = 0;    // 0 when the module did not say
     aErr error = aErrNone; // of the version read
 };
 

@@ -135,7 +135,8 @@ aErr sReconnect(Module* module) {
 aErr sReadyForRetry(Module* module) {
     aErr err = module->isConnected() ? aErrNone : sReconnect(module);
     if (err != aErrNone) {
-        updaterLog(DEBUG_Updater, "Error reaching the module again [%d, %s].\n", err, aError_GetErrorText(err));
+        updaterLog(DEBUG_Updater, "Error reaching the module again [%d, %s].\n", err,
+                   aError_GetErrorText(err));
         return err;
     }
     const uint32_t start = aTime_GetMSTicks();

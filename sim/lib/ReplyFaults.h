@@ -16,9 +16,9 @@ enum class ReplyFaultKind { NoReply, ErrorReply, Corrupt, Short, Late };
 
 struct ReplyFault {
     ReplyFaultKind kind = ReplyFaultKind::NoReply;
-    uint32_t skip = 0;  // requests of the type answered normally first
-    int32_t times = -1; // requests then faulted; -1: all that follow
-    uint8_t error = 6;  // the code an error reply carries (aErrIO)
+    uint32_t skip = 0;   // requests of the type answered normally first
+    int32_t times = -1;  // requests then faulted; -1: all that follow
+    uint8_t error = 6;   // the code an error reply carries (aErrIO)
     uint32_t lateMs = 0; // Late: how long after the request the reply goes
 };
 

@@ -166,7 +166,7 @@ class VirtualModule {
     FactoryDataArea* factoryData_;
     UpgradeArea* upgrade_;
     StreamArea* stream_;
-    std::map<std::string, uint32_t> requestCounts_; // per connection, for the reply faults
+    std::map<std::string, uint32_t> requestCounts_;    // per connection, for the reply faults
     std::multimap<uint64_t, ModuleFrame> lateReplies_; // by when they go, per connection
     std::vector<std::unique_ptr<ModuleArea>> areas_;
 };

@@ -401,12 +401,25 @@ TEST(UpgradeLoader, RefusesStepsOutOfTurn) {
         Bytes (*step)(LoaderProbe&);
         Bytes reply;
     } cases[] = {
-        {"PREPARE before INIT", false, false, [](LoaderProbe& p) { return p.prepare(kBlock); },
+        {"PREPARE before INIT",
+         false,
+         false,
+         [](LoaderProbe& p) { return p.prepare(kBlock); },
          {0x5F, 0x07, 0x01, 0x00, 0x00}},
-        {"LOAD before INIT", false, false, [](LoaderProbe& p) { return p.exchange({0x02}, 0x02); },
+        {"LOAD before INIT",
+         false,
+         false,
+         [](LoaderProbe& p) { return p.exchange({0x02}, 0x02); },
          {0x5F, 0x02, 0x01}},
-        {"DATA before PREPARE", true, false, [](LoaderProbe& p) { return p.data({1, 2}); }, refusedData},
-        {"SUM before PREPARE", true, false, [](LoaderProbe& p) { return p.sum(); },
+        {"DATA before PREPARE", true, false,
+         [](LoaderProbe& p) {
+             return p.data({1, 2});
+         },
+         refusedData},
+        {"SUM before PREPARE",
+         true,
+         false,
+         [](LoaderProbe& p) { return p.sum(); },
          {0x5F, 0x07, 0x01, 0x00, 0x00, 0x00, 0x00}},
         {"WRITE before PREPARE", true, false, [](LoaderProbe& p) { return p.write(0); }, {0x5F, 0x07, 0x01}},
         {"empty DATA", true, true, [](LoaderProbe& p) { return p.data({}); }, refusedData},
@@ -440,7 +453,8 @@ TEST(UpgradeLoader, StagesNoMoreThanTheGrantedBlockSize) {
 TEST(UpgradeLoader, LateReplyComesAfterTheWait) {
     Loader l;
     ASSERT_EQ(l.connection.connected, aErrNone);
-    std::optional<std::pair<std::string, ReplyFault>> late = Veltrano::Sim::parseReplyFault("upgrade.prepare=late=1300:0:1");
+    std::optional<std::pair<std::string, ReplyFault>> late =
+        Veltrano::Sim::parseReplyFault("upgrade.prepare=late=1300:0:1");
     ASSERT_TRUE(late);
     EXPECT_EQ(late->second.kind, ReplyFaultKind::Late);
     Veltrano::Sim::ModuleFaults faults;
@@ -477,7 +491,8 @@ TEST(UpgradeLoader, RebootTakesFirmwareAndSerialNumberFromFlash) {
         EXPECT_EQ(system.getBuild(&build), aErrNone);
         EXPECT_EQ(reported, taken ? 0x12345678u : 0x40F5849Au);
         EXPECT_EQ(build, taken ? 5120u : ModuleIdentity{}.build);
-        EXPECT_EQ(l.upgrade().flashBytes(kBlock, image.size()), image) << "the flash holds the image either way";
+        EXPECT_EQ(l.upgrade().flashBytes(kBlock, image.size()), image)
+            << "the flash holds the image either way";
     }
 }
 

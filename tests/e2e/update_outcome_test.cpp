@@ -83,7 +83,8 @@ class UpdateOutcome : public UpdateNetwork {
         EXPECT_NE(r.out.find("Update time"), std::string::npos);
         expectFlashHolds(device, firmware);
         EXPECT_EQ(device.currentIdentity().build, kNewBuild);
-        EXPECT_EQ(TempDir::readAttributes(deviceDir(device.identity().serialNumber) + "/.settings")["LATEST_TRANSFER"],
+        EXPECT_EQ(TempDir::readAttributes(deviceDir(device.identity().serialNumber) +
+                                          "/.settings")["LATEST_TRANSFER"],
                   path);
     }
     static bool backWithin(const VirtualModule& device, int ms) {
@@ -98,7 +99,8 @@ TEST_F(UpdateOutcome, EndsInTheTruth) {
         {"comes back on its old firmware",
          [](UpgradeArea::Settings& s, ModuleFaults&) { s.imageTaken = false; },
          {},
-         "runs firmware 2.15.3 (build 4211) after its reboot, not the 3.4.2 that was sent: the new firmware did "
+         "runs firmware 2.15.3 (build 4211) after its reboot, not the 3.4.2 that was sent: the new firmware "
+         "did "
          "not take.\nRun the same -U command again to retry",
          false,
          {}},
@@ -154,7 +156,8 @@ TEST_F(UpdateOutcome, EndsInTheTruth) {
     std::vector<VirtualModule*> devices;
     uint16_t port = kFirstPort;
     for (const Row& row : rows) {
-        VirtualModule& device = kept.make(liveIdentity(kFirstSerial + static_cast<uint32_t>(devices.size()), 4, 4));
+        VirtualModule& device =
+            kept.make(liveIdentity(kFirstSerial + static_cast<uint32_t>(devices.size()), 4, 4));
         UpgradeArea::Settings settings;
         settings.rebootAwayMs = 300;
         ModuleFaults faults;
@@ -234,10 +237,6 @@ TEST_F(UpdateOutcome, RouterWalkGoesOnPastAnUnansweredProbe) {
     EXPECT_NE(r.out.find("    5A17C3D2  20"), std::string::npos) << r.out;
 }
 
-} // namespace
-
-namespace {
-
 // Behind a router the link never drops at the reboot: an answer right after the
 // reboot request is no evidence of a restart, and the version it reports decides.
 TEST_F(UpdateOutcome, ModuleBehindARouterOnItsOldFirmwareIsNoUpdate) {
@@ -254,9 +253,10 @@ TEST_F(UpdateOutcome, ModuleBehindARouterOnItsOldFirmwareIsNoUpdate) {
 
     SubprocessResult r = updater({"-U", "-d", hex8(kSerial), "-r", hex8(kRouterSerial), "-f", path});
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_NE(r.err.find("Module [5A17C3C4] runs firmware 2.15.3 (build 4211) after its reboot, not the 3.4.2 "
-                         "that was sent"),
-              std::string::npos)
+    EXPECT_NE(
+        r.err.find("Module [5A17C3C4] runs firmware 2.15.3 (build 4211) after its reboot, not the 3.4.2 "
+                   "that was sent"),
+        std::string::npos)
         << r.err;
     EXPECT_EQ(behind.upgrade().counts().reboots, 1u);
     EXPECT_FALSE(std::ifstream(deviceDir(kSerial) + "/.settings").good()) << "nothing recorded";

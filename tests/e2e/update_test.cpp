@@ -255,7 +255,8 @@ TEST_F(UpdateNetwork, GivesUpInBoundedTimeOnAModuleLostWhenItsLoaderStarts) {
     EXPECT_LT(seconds, 25.0);
     EXPECT_EQ(r.out.find("Update time"), std::string::npos);
     EXPECT_EQ(module.upgrade().counts().loads, 1u);
-    EXPECT_NE(r.err.find("Module [5A17C3C4] was not found again after its loader started.\n"), std::string::npos)
+    EXPECT_NE(r.err.find("Module [5A17C3C4] was not found again after its loader started.\n"),
+              std::string::npos)
         << r.err;
     EXPECT_FALSE(std::ifstream(deviceDir(kSerial) + "/.settings").good()) << "no transfer recorded";
 }

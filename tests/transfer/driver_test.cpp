@@ -160,17 +160,16 @@ TEST(Driver, ZeroBlockSizeIsGivenUpWithoutSendingData) {
 // module that keeps refusing it gets the block's five attempts, then the transfer
 // stops without a reboot.
 TEST(Driver, PrepareIsRetriedAsPartOfTheBlocksAttempts) {
-    const Strings blockTwice = {"Transferring firmware block 1 of 2, 34 bytes",
-                                "Transferring firmware block 2 of 2, 34 bytes",
-                                "Transferring firmware block 2 of 2, 34 bytes", "  Retry 1",
-                                "Transferred 2 blocks, 68 total bytes"};
-    const Strings blockFiveTimes = {"Transferring firmware block 1 of 2, 34 bytes",
-                                    "Transferring firmware block 2 of 2, 34 bytes",
-                                    "Transferring firmware block 2 of 2, 34 bytes", "  Retry 1",
-                                    "Transferring firmware block 2 of 2, 34 bytes", "  Retry 2",
-                                    "Transferring firmware block 2 of 2, 34 bytes", "  Retry 3",
-                                    "Transferring firmware block 2 of 2, 34 bytes", "  Retry 4",
-                                    "Transferred 1 blocks, 34 total bytes"};
+    const Strings blockTwice = {
+        "Transferring firmware block 1 of 2, 34 bytes", "Transferring firmware block 2 of 2, 34 bytes",
+        "Transferring firmware block 2 of 2, 34 bytes", "  Retry 1", "Transferred 2 blocks, 68 total bytes"};
+    const Strings blockFiveTimes = {
+        "Transferring firmware block 1 of 2, 34 bytes", "Transferring firmware block 2 of 2, 34 bytes",
+        "Transferring firmware block 2 of 2, 34 bytes", "  Retry 1",
+        "Transferring firmware block 2 of 2, 34 bytes", "  Retry 2",
+        "Transferring firmware block 2 of 2, 34 bytes", "  Retry 3",
+        "Transferring firmware block 2 of 2, 34 bytes", "  Retry 4",
+        "Transferred 1 blocks, 34 total bytes"};
     const struct {
         const char* name;
         ReplyFaultKind kind;
