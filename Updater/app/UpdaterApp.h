@@ -28,6 +28,9 @@ class UpdaterApp {
     UpdaterDisplayInterface* display() const { return m_display; }
     uint8_t recoveryDeviceKind() const { return m_recoveryDeviceKind; }
     void setRecoveryDeviceKind(uint8_t kind) { m_recoveryDeviceKind = kind; }
+    // -m: firmware image data goes as UEI byte values where the module takes
+    // them (faster), else as DATA packets.
+    void setUseUEIData(bool use) { m_useUEIData = use; }
 
     // -G: downloads a build into the store; the build number stored, or 0.
     uint32_t Download_Firmware(uint32_t serialNumber, const std::string& build, bool override, bool noCal);
@@ -99,7 +102,7 @@ class UpdaterApp {
     UpdaterDisplayInterface* m_display; // not owned
     uint8_t m_recoveryDeviceKind = 0;
     std::string m_portProblem;
-    // Image data as UEI values in a recovery's transfer.
+    // Image data as UEI values in a transfer (-m), where the module takes them.
     bool m_useUEIData = false;
 };
 

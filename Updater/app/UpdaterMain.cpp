@@ -119,6 +119,8 @@ int runDiscover(UpdaterApp& app, const UpdaterOptions& options) {
 
 int runUpdate(UpdaterApp& app, const UpdaterOptions& options) {
     uint32_t buildNumber = buildNumberOf(options.build);
+    // Without -m the data goes as DATA packets, as it always has.
+    app.setUseUEIData(options.useUEIBytesGiven && options.useUEIBytes);
     bool done;
     if (options.transport == TRANSPORT_RECOVER) {
         done = app.Recover_Firmware(options.serialPort, buildNumber, options.baudRate, options.serialNumber,

@@ -59,6 +59,7 @@ bool handleBaudRate(const SwitchUse& u) {
 }
 bool handleUEIBytes(const SwitchUse& u) {
     u.options.useUEIBytes = u.value.compare(0, 1, "1") == 0 || u.value.compare(0, 4, "true") == 0;
+    u.options.useUEIBytesGiven = true;
     return true;
 }
 bool handleEcho(const SwitchUse& u) {

@@ -49,6 +49,7 @@ struct UpdaterOptions {
     std::string logFileName = "Updater.log";
     bool override = false;
     bool useUEIBytes = true;
+    bool useUEIBytesGiven = false; // -m was on the command line
     uint32_t logMask = 0;
     bool extendedUsage = true;
     bool help = false;

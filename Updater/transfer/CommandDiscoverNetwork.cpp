@@ -25,6 +25,8 @@ namespace {
 constexpr size_t kWayInOffset = 24;
 // How long a packet request waits for its reply.
 constexpr uint32 kReplyWaitMs = 1000;
+// Addresses in a row whose probes the router left unanswered before the walk stops.
+constexpr unsigned int kSilentProbesToStop = 3;
 
 struct SpecRelease {
     void operator()(linkSpec* spec) const { aLinkSpec_Destroy(&spec); }
@@ -127,11 +129,13 @@ bool readBusModule(const Router& router, Module& module, unsigned char address, 
 
 // Probes one bus address with a write of two zero bytes; where it is acknowledged a
 // module sits, and it is read into the list. False when the router gave no answer at
-// all: an empty address is answered at once with an error status, so a probe that
-// waited out the whole reply time means the router itself has stopped answering.
+// all (an empty address is answered at once with an error status). Replies that came
+// too late for an earlier request are dropped first, so none is taken for this one.
 bool probe(const Router& router, I2CClass& bus, unsigned char address, DiscoveredDeviceList* list,
            UpdaterDisplayInterface* display) {
     updaterLog(DEBUG_Updater, "Searching Address 0x%02x\n", address);
+    if (Veltrano::Halvorine::Link* link = router.module.getLink())
+        link->dropMatchingPackets(router.module.getModuleAddress(), nullptr, 0);
     const unsigned char zeros[2] = {0, 0};
     uint32 start = aTime_GetMSTicks();
     if (bus.write(address, 2, zeros) != aErrNone) return aTime_GetMSTicks() - start < kReplyWaitMs;
@@ -150,9 +154,19 @@ DiscoveredDeviceList walkBus(const Router& router, UpdaterDisplayInterface* disp
     bus.init(&router.module, 0);
     bus.setSpeed(I2CClass::kMaxSpeed);
     const unsigned int own = router.module.getModuleAddress();
-    // A silent router ends the walk: waiting out every address left would take minutes.
+    unsigned int silentInRow = 0;
     for (unsigned int address = 2; address < 254; address += 2) {
-        if (address != own && !probe(router, bus, static_cast<unsigned char>(address), &list, display)) break;
+        if (address == own) continue;
+        const unsigned char a = static_cast<unsigned char>(address);
+        // One lost reply must not hide a module: an unanswered probe is made again.
+        if (probe(router, bus, a, &list, display) || probe(router, bus, a, &list, display)) {
+            silentInRow = 0;
+            continue;
+        }
+        updaterLog(DEBUG_Updater, "No answer from the router for address 0x%02x\n", address);
+        // A router that stopped answering ends the walk: waiting out every address
+        // left would take minutes.
+        if (++silentInRow >= kSilentProbesToStop) break;
     }
     return list;
 }

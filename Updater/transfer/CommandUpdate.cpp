@@ -4,6 +4,7 @@
 
 #include "DirectNetworkConfig.h"
 #include "Module.h"
+#include "RunningFirmware.h"
 #include "ServerCommClass.h"
 #include "SystemClass.h"
 #include "Timestamp.h"
@@ -26,6 +27,15 @@ constexpr uint32_t kLoaderReturnPauseMs = 1000;
 constexpr uint32_t kLoaderReturnMs = kLoaderReturnAttempts * kLoaderReturnPauseMs;
 // How long a module may take to come back from its reboot into the new firmware.
 constexpr uint32_t kRebootReturnMs = 15000;
+// How long a routed module is watched for a sign of its restart, and how often.
+constexpr uint32_t kRestartEvidenceMs = 3000;
+constexpr uint32_t kRoutedPollMs = 100;
+
+constexpr const char* kRetryAdvice =
+    "Run the same -U command again to retry; if the module no longer starts, recover it with -t RECOVER.";
+constexpr const char* kFinishInLoader =
+    "Running the same -U command again will finish the update; if the module no longer starts, recover it "
+    "with -t RECOVER.";
 
 bool failTransfer(aErr error) {
     updaterLog(DEBUG_Updater, "Failed _transfer_firmware(): %d\n", error);
@@ -92,17 +102,22 @@ aErr connectDirect(Module& module, uint32_t serialNumber) {
 }
 
 // A module whose link dropped when its loader started is looked for again where
-// it was reached: on the same transport, or through the same router.
-void awaitLoader(Module& target, linkType reachedOn, bool routed, uint32_t serialNumber) {
-    if (target.isConnected()) return;
+// it was reached: on the same transport, or through the same router. True once it
+// is connected again.
+bool awaitLoader(Module& target, linkType reachedOn, bool routed, uint32_t serialNumber) {
+    if (target.isConnected()) return true;
     target.disconnect();
     const uint32_t start = aTime_GetMSTicks();
     for (int attempt = 0; attempt < kLoaderReturnAttempts && aTime_GetMSTicks() - start < kLoaderReturnMs;
          ++attempt) {
         aErr err = routed ? target.reconnect() : target.discoverAndConnect(reachedOn, serialNumber);
-        if (err == aErrNone && target.isConnected()) return;
+        if (err == aErrNone && target.isConnected()) return true;
+        // A link opened whose address query went unanswered would refuse every
+        // later attempt.
+        target.disconnect();
         aTime_MSSleep(kLoaderReturnPauseMs);
     }
+    return false;
 }
 
 aErr routeToMe(Module& router, unsigned char on) {
@@ -125,23 +140,73 @@ class RoutingGuard {
     Module& router_;
 };
 
+// Whether the module answers with its serial number.
+bool answersAs(Module& target, uint32_t serialNumber) {
+    SystemClass system;
+    system.init(&target, 0);
+    uint32_t reported = 0;
+    return system.getSerialNumber(&reported) == aErrNone && reported == serialNumber;
+}
+
 // Whether the module runs again after rebooting into its new firmware: reached
-// again where it was reached (a routed module answers through its router, whose
-// link stays up), and reporting its serial number, within kRebootReturnMs.
+// again where it was reached and reporting its serial number, within
+// kRebootReturnMs. A routed module keeps its router's link, so an answer counts
+// as a return only after the module fell silent on the bus; one that never fell
+// silent within kRestartEvidenceMs is taken as it is, and the version check that
+// follows decides.
 bool awaitReturn(Module& target, linkType reachedOn, bool routed, uint32_t serialNumber) {
     const uint32_t start = aTime_GetMSTicks();
+    bool fellSilent = false;
     if (!routed) target.disconnect();
     do {
-        if (routed || target.discoverAndConnect(reachedOn, serialNumber) == aErrNone) {
-            SystemClass system;
-            system.init(&target, 0);
-            uint32_t reported = 0;
-            if (system.getSerialNumber(&reported) == aErrNone && reported == serialNumber) return true;
-            if (!routed) target.disconnect();
+        bool answered = false;
+        if (routed) {
+            answered = answersAs(target, serialNumber);
+        } else if (target.discoverAndConnect(reachedOn, serialNumber) == aErrNone) {
+            answered = answersAs(target, serialNumber);
         }
-        aTime_MSSleep(kLoaderReturnPauseMs);
+        if (answered && (!routed || fellSilent)) return true;
+        if (answered && aTime_GetMSTicks() - start >= kRestartEvidenceMs) {
+            updaterLog(DEBUG_Updater, "No sign of a restart behind the router; the version decides.\n");
+            return true;
+        }
+        if (!answered) fellSilent = true;
+        // A half-made connection would refuse every later attempt.
+        if (!routed) target.disconnect();
+        aTime_MSSleep(routed ? kRoutedPollMs : kLoaderReturnPauseMs);
     } while (aTime_GetMSTicks() - start < kRebootReturnMs);
     return false;
+}
+
+// What the user reads when the firmware phase fails: the module now runs its
+// loader, which a new -U finishes.
+void reportFirmwareFailure(UpdaterDisplayInterface* display, uint32_t serialNumber,
+                           const FirmwareTransferReport& report, aErr err) {
+    if (report.failedBlock != 0)
+        displayPrintf(display, 1,
+                      "Module [%08X] is left in its loader: firmware block %u of %u failed [%d, %s].",
+                      serialNumber, report.failedBlock, report.blocks, err, aError_GetErrorText(err));
+    else
+        displayPrintf(display, 1, "Module [%08X] is left in its loader: the reboot request failed [%d, %s].",
+                      serialNumber, err, aError_GetErrorText(err));
+    displayPrintf(display, 1, "%s", kFinishInLoader);
+}
+
+// The module came back, but not with what was sent (or would not say what it runs).
+void reportWrongFirmware(UpdaterDisplayInterface* display, uint32_t serialNumber,
+                         const RunningFirmware& running, const BirdFile& file, uint32_t build) {
+    if (running.error != aErrNone)
+        displayPrintf(
+            display, 1,
+            "Module [%08X] came back after its reboot but did not say which firmware it runs [%d, %s]; "
+            "the update is not confirmed.",
+            serialNumber, running.error, aError_GetErrorText(running.error));
+    else
+        displayPrintf(display, 1,
+                      "Module [%08X] runs firmware %s after its reboot, not the %s that was sent: the new "
+                      "firmware did not take.",
+                      serialNumber, describeRunning(running).c_str(), describeSent(file, build).c_str());
+    displayPrintf(display, 1, "%s", kRetryAdvice);
 }
 
 } // namespace
@@ -233,7 +298,18 @@ bool UpdaterApp::Update_Firmware(uint32_t serialNumber, uint32_t buildNumber, co
         displayPrintf(display, 1, "Failed to load bird file");
         return false;
     }
-    if (!patchSerial(file, serialNumber)) return false;
+    if (!patchSerial(file, serialNumber)) {
+        displayPrintf(display, 1,
+                      "The serial number [%08X] cannot be written into %s; nothing was sent to the module.",
+                      serialNumber, file.filename().c_str());
+        return false;
+    }
+    // A loader alone would leave the module in it, with nothing to finish the update.
+    if (file.blocksOfType(birdFirmwareImage).empty()) {
+        displayPrintf(display, 1, "%s holds no firmware blocks; nothing was sent to module [%08X].",
+                      file.filename().c_str(), serialNumber);
+        return false;
+    }
 
     // The router outlives the target's use of its link: it routes until the end.
     Module router(0, 0);
@@ -241,7 +317,8 @@ bool UpdaterApp::Update_Firmware(uint32_t serialNumber, uint32_t buildNumber, co
     Module target(moduleAddress, 0);
     aErr err = setDirectNetworkConfig(&target, display);
     if (err != aErrNone) return failTransfer(err);
-    if (routerSerialNumber != 0) {
+    const bool routed = routerSerialNumber != 0;
+    if (routed) {
         if (!connectThroughRouter(router, target, serialNumber, routerSerialNumber)) return false;
     } else if ((err = connectDirect(target, serialNumber)) != aErrNone) {
         displayPrintf(display, 1, "Failed to connect to module [%08X]", serialNumber);
@@ -249,21 +326,42 @@ bool UpdaterApp::Update_Firmware(uint32_t serialNumber, uint32_t buildNumber, co
     }
     linkSpec reached = {};
     target.getLinkSpecifier(&reached);
+    const linkType reachedOn = reached.type == TCPIP ? TCPIP : USB;
 
     if (!override && !UpdateFirmware(display, file, &target, serialNumber)) {
         displayPrintf(display, 1, "Birdfile failed validation");
         return false;
     }
     err = TransferLoaderBlocks(display, &target, file);
-    if (err != aErrNone) return failTransfer(err);
-    awaitLoader(target, reached.type == TCPIP ? TCPIP : USB, routerSerialNumber != 0, serialNumber);
-    err = TransferFirmwareBlocks(display, &target, file, routerSerialNumber != 0, false);
-    if (err != aErrNone) return failTransfer(err);
-    // The transfer counts only once the module runs again: a module that never
-    // comes back from its reboot is no updated module.
-    if (!awaitReturn(target, reached.type == TCPIP ? TCPIP : USB, routerSerialNumber != 0, serialNumber)) {
-        displayPrintf(display, 1, "Module [%08X] did not come back after its reboot", serialNumber);
+    if (err != aErrNone) {
+        displayPrintf(display, 1, "Update of module [%08X] failed while sending its loader [%d, %s].",
+                      serialNumber, err, aError_GetErrorText(err));
+        displayPrintf(display, 1, "%s", kRetryAdvice);
+        return failTransfer(err);
+    }
+    if (!awaitLoader(target, reachedOn, routed, serialNumber)) {
+        displayPrintf(display, 1, "Module [%08X] was not found again after its loader started.",
+                      serialNumber);
+        displayPrintf(display, 1, "%s", kFinishInLoader);
         return failTransfer(aErrTimeout);
+    }
+    FirmwareTransferReport report;
+    err = TransferFirmwareBlocks(display, &target, file, routed, m_useUEIData, &report);
+    if (err != aErrNone) {
+        reportFirmwareFailure(display, serialNumber, report, err);
+        return failTransfer(err);
+    }
+    // The transfer counts only once the module runs again, and runs what was sent.
+    if (!awaitReturn(target, reachedOn, routed, serialNumber)) {
+        displayPrintf(display, 1, "Module [%08X] did not come back after its reboot", serialNumber);
+        displayPrintf(display, 1, "%s", kRetryAdvice);
+        return failTransfer(aErrTimeout);
+    }
+    const uint32_t sentBuild = path.empty() ? buildNumber : 0;
+    const RunningFirmware running = readRunningFirmware(&target);
+    if (!runsSentFirmware(running, file, sentBuild)) {
+        reportWrongFirmware(display, serialNumber, running, file, sentBuild);
+        return failTransfer(aErrVersion);
     }
 
     recordTransfer(*store, stored ? &record : nullptr, serialNumber,

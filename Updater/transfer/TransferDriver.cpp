@@ -8,6 +8,7 @@
 #include "UpdaterEntity.h"
 #include "UpdaterLog.h"
 #include "aDefs.h"
+#include "aTime.h"
 
 using Veltrano::Halvorine::Module;
 using Veltrano::Halvorine::SystemClass;
@@ -101,10 +102,57 @@ aErr TransferLoaderBlocks(UpdaterDisplayInterface* display, Module* module, cons
 
 namespace {
 
-// One firmware block, tried up to kFirmwareBlockAttempts times. A refused or
-// unanswered PREPARE ends the transfer at once.
-aErr sTransferFirmwareBlock(UpdaterDisplayInterface* display, UpdaterEntity& entity, const BirdBlock& block,
-                            unsigned int k, unsigned int blockCount) {
+// How long a link that dropped during the firmware phase is tried again where
+// it was reached, and how long a link that resynchronises is waited for.
+constexpr uint32_t kLinkReturnMs = 15000;
+constexpr uint32_t kLinkReturnPauseMs = 250;
+constexpr uint32_t kLinkRunningMs = 3000;
+constexpr uint32_t kLinkPollMs = 10;
+
+// Opens the module's link again from its stored specifier (the transport it was
+// reached on) within kLinkReturnMs.
+aErr sReconnect(Module* module) {
+    const uint32_t start = aTime_GetMSTicks();
+    aErr err = aErrConnection;
+    do {
+        // A half-made connection would make every later attempt fail.
+        module->disconnect();
+        err = module->reconnect();
+        if (err == aErrNone && module->isConnected()) {
+            updaterLog(DEBUG_Updater, "Reconnected to the module's loader.\n");
+            return aErrNone;
+        }
+        if (err == aErrNone) err = aErrConnection;
+        aTime_MSSleep(kLinkReturnPauseMs);
+    } while (aTime_GetMSTicks() - start < kLinkReturnMs);
+    module->disconnect();
+    return err;
+}
+
+// Makes the module's link ready for another attempt at a block: opened again when
+// it dropped, running again when it resynchronises (both bounded), and without the
+// replies that came too late for the failed attempt.
+aErr sReadyForRetry(Module* module) {
+    aErr err = module->isConnected() ? aErrNone : sReconnect(module);
+    if (err != aErrNone) {
+        updaterLog(DEBUG_Updater, "Error reaching the module again [%d, %s].\n", err,
+                   aError_GetErrorText(err));
+        return err;
+    }
+    const uint32_t start = aTime_GetMSTicks();
+    while (module->getStatus() != RUNNING && aTime_GetMSTicks() - start < kLinkRunningMs)
+        aTime_MSSleep(kLinkPollMs);
+    if (Veltrano::Halvorine::Link* link = module->getLink()) {
+        const unsigned char upgrade[1] = {UpdaterEntity::cmdUPGRADE};
+        link->dropMatchingPackets(module->getModuleAddress(), upgrade, sizeof upgrade);
+    }
+    return aErrNone;
+}
+
+// One firmware block, tried up to kFirmwareBlockAttempts times, its PREPARE
+// included: a reply lost or late once (a module busy erasing) costs one attempt.
+aErr sTransferFirmwareBlock(UpdaterDisplayInterface* display, Module* module, UpdaterEntity& entity,
+                            const BirdBlock& block, unsigned int k, unsigned int blockCount) {
     for (int attempt = 0;; ++attempt) {
         displayPrintf(display, 0, "Transferring firmware block %u of %u, %d bytes", k, blockCount,
                       static_cast<int>(block.length));
@@ -114,15 +162,20 @@ aErr sTransferFirmwareBlock(UpdaterDisplayInterface* display, UpdaterEntity& ent
         if (err != aErrNone) {
             updaterLog(DEBUG_Updater, "Error firmware transfer init: [%d, %s].\n", err,
                        aError_GetErrorText(err));
+        } else {
+            err = entity.FirmwareTransfer(block.payload, block.length, blockSize, display);
+            if (err == aErrNone) return aErrNone;
+            updaterLog(DEBUG_Updater, "Error firmware transfer [%d, %s].\n", err, aError_GetErrorText(err));
+        }
+        // A block too short for its address never gets better.
+        if (err == aErrSize || attempt + 1 >= kFirmwareBlockAttempts) {
             updaterLog(DEBUG_Updater, "Error firmware transfer block failed.\n");
             return err;
         }
-        err = entity.FirmwareTransfer(block.payload, block.length, blockSize, display);
-        if (err == aErrNone) return aErrNone;
-        updaterLog(DEBUG_Updater, "Error firmware transfer [%d, %s].\n", err, aError_GetErrorText(err));
-        if (attempt + 1 >= kFirmwareBlockAttempts) {
+        aErr ready = sReadyForRetry(module);
+        if (ready != aErrNone) {
             updaterLog(DEBUG_Updater, "Error firmware transfer block failed.\n");
-            return err;
+            return ready;
         }
     }
 }
@@ -130,26 +183,38 @@ aErr sTransferFirmwareBlock(UpdaterDisplayInterface* display, UpdaterEntity& ent
 } // namespace
 
 aErr TransferFirmwareBlocks(UpdaterDisplayInterface* display, Module* module, const BirdFile& birdFile,
-                            bool skipLinkDropWait, bool useUEIData) {
+                            bool skipLinkDropWait, bool useUEIData, FirmwareTransferReport* report) {
+    FirmwareTransferReport local;
+    if (!report) report = &local;
+    *report = FirmwareTransferReport();
     UpdaterEntity entity(module, 0, true, skipLinkDropWait);
     // Without UEI support the data simply goes in DATA packets.
     if (useUEIData && entity.CheckUEIDataSupport() == aErrNone) entity.CheckProtocolFeatures();
+    report->ueiData = entity.useUEIData();
 
     updaterLog(DEBUG_Updater, "Transferring firmware to device %s\n", birdFile.filename().c_str());
     const std::vector<BirdBlock> blocks = birdFile.blocksOfType(birdFirmwareImage);
     const unsigned int count = static_cast<unsigned int>(blocks.size());
+    report->blocks = count;
 
     aErr err = aErrNone;
     unsigned int done = 0;
     unsigned int total = 0;
     for (const BirdBlock& block : blocks) {
-        err = sTransferFirmwareBlock(display, entity, block, done + 1, count);
-        if (err != aErrNone) break;
+        err = sTransferFirmwareBlock(display, module, entity, block, done + 1, count);
+        if (err != aErrNone) {
+            report->failedBlock = done + 1;
+            break;
+        }
         total += block.length;
         ++done;
     }
+    report->done = done;
     displayPrintf(display, 0, "Transferred %d blocks, %d total bytes", static_cast<int>(done),
                   static_cast<int>(total));
-    if (err == aErrNone) err = entity.LoaderReboot(display);
+    if (err == aErrNone) {
+        err = entity.LoaderReboot(display);
+        report->rebootFailed = err != aErrNone;
+    }
     return err;
 }

@@ -26,10 +26,24 @@ bool UpdateFirmware(UpdaterDisplayInterface* display, const BirdFile& birdFile,
 aErr TransferLoaderBlocks(UpdaterDisplayInterface* display, Veltrano::Halvorine::Module* module,
                           const BirdFile& birdFile);
 
+// How a firmware transfer went, for the caller's account of a failure.
+struct FirmwareTransferReport {
+    unsigned int blocks = 0;      // firmware blocks in the file
+    unsigned int done = 0;        // blocks transferred
+    unsigned int failedBlock = 0; // the block given up (from 1); 0: none
+    bool rebootFailed = false;    // every block went, the reboot request did not
+    bool ueiData = false;         // image data went as UEI values
+};
+
 // Sends the firmware blocks (type 1), then asks the module to reboot into them.
-// skipLinkDropWait: the link does not drop at the reboot (a module behind a
-// router). useUEIData: send image data as UEI values where the module can take them.
+// Each block is tried up to kFirmwareBlockAttempts times, PREPARE included;
+// before another attempt a link that dropped is opened again where it was
+// reached, one that resynchronises is waited for (both bounded), and late
+// replies are dropped. skipLinkDropWait: the link does not drop at the reboot (a
+// module behind a router). useUEIData: send image data as UEI values where the
+// module can take them. report, when given, says how far it went.
 aErr TransferFirmwareBlocks(UpdaterDisplayInterface* display, Veltrano::Halvorine::Module* module,
-                            const BirdFile& birdFile, bool skipLinkDropWait, bool useUEIData);
+                            const BirdFile& birdFile, bool skipLinkDropWait, bool useUEIData,
+                            FirmwareTransferReport* report = nullptr);
 
 #endif

@@ -17,6 +17,7 @@ constexpr uint32_t kFirm = DEBUG_Network_FIRM;
 constexpr unsigned int kAddressBytes = 4;
 constexpr unsigned int kReconnectAttempts = 5;
 constexpr unsigned int kRebootPollMs = 250;
+constexpr unsigned int kLinkDropPollMs = 5;
 constexpr unsigned int kLoadReconnectDelayMs = 500;
 constexpr unsigned char kUEIDataOption = UpdaterEntity::val_UPGRADE_DATA_UEI;
 constexpr unsigned char kSetDirection = 0x80;
@@ -40,6 +41,26 @@ unsigned char sStatus(const unsigned char* data, unsigned char length, unsigned 
 
 unsigned int sAddress(const unsigned char* payload) {
     return sField(payload, kAddressBytes, 0, kAddressBytes);
+}
+
+// Whether a reply of this length can answer the request. PREPARE, SUM and WRITE
+// share their reply's first bytes: a reply longer than the request's full form,
+// or as long as another one's full form, belongs to another request that was
+// answered too late.
+bool sReplyFits(unsigned char request, unsigned char length) {
+    constexpr unsigned char kPrepareReply = 5, kSumReply = 7, kWriteReply = 3, kDataReply = 3;
+    switch (request) {
+    case UpdaterEntity::val_UPGRADE_PREPARE:
+        return length <= kPrepareReply && length != kWriteReply;
+    case UpdaterEntity::val_UPGRADE_SUM:
+        return length <= kSumReply && length != kWriteReply && length != kPrepareReply;
+    case UpdaterEntity::val_UPGRADE_WRITE:
+        return length <= kWriteReply;
+    case UpdaterEntity::val_UPGRADE_DATA:
+        return length <= kDataReply;
+    default:
+        return true;
+    }
 }
 
 uint32_t sByteSum(const unsigned char* data, unsigned int n) {
@@ -66,12 +87,21 @@ aErr UpdaterEntity::sendStep(unsigned char replyStep, const unsigned char* reque
     return sendPacket(cmdUPGRADE, length, request);
 }
 
-aErr UpdaterEntity::awaitStep(unsigned char replyStep, unsigned char* length, unsigned char* data) {
+aErr UpdaterEntity::awaitStep(unsigned char request, unsigned char replyStep, unsigned char* length,
+                              unsigned char* data) {
     Link* l = link();
     if (!l) return aErrResource;
     const unsigned char match[2] = {cmdUPGRADE, replyStep};
-    *length = sizeof match;
-    return l->receivePacket(moduleAddress(), match, length, data, m_replyTimeoutMs);
+    const uint32_t start = aTime_GetMSTicks();
+    for (;;) {
+        const uint32_t waited = aTime_GetMSTicks() - start;
+        if (waited >= m_replyTimeoutMs) return aErrTimeout;
+        *length = sizeof match;
+        aErr err = l->receivePacket(moduleAddress(), match, length, data, m_replyTimeoutMs - waited);
+        if (err != aErrNone || sReplyFits(request, *length)) return err;
+        updaterLog(kFirm, "NETWORK: Dropped a stale reply of %d bytes while waiting for step %d.\n", *length,
+                   request);
+    }
 }
 
 aErr UpdaterEntity::checkPayload(const unsigned char* payload, unsigned int L) const {
@@ -90,7 +120,7 @@ aErr UpdaterEntity::LoaderInit() {
     }
     unsigned char reply[aPACKET_MAX_DATA];
     unsigned char length = 0;
-    err = awaitStep(val_UPGRADE_INIT, &length, reply);
+    err = awaitStep(val_UPGRADE_INIT, val_UPGRADE_INIT, &length, reply);
     if (err != aErrNone) return err;
     if (length < 6) return aErrPacket;
     unsigned int base = sField(reply, length, 2, 4);
@@ -108,7 +138,7 @@ aErr UpdaterEntity::LoaderStart() {
     }
     unsigned char reply[aPACKET_MAX_DATA];
     unsigned char length = 0;
-    if (awaitStep(val_UPGRADE_LOAD, &length, reply) == aErrNone) {
+    if (awaitStep(val_UPGRADE_LOAD, val_UPGRADE_LOAD, &length, reply) == aErrNone) {
         updaterLog(kFirm, "NETWORK: Loader validated start\n");
         return aErrNone;
     }
@@ -119,7 +149,7 @@ aErr UpdaterEntity::LoaderStart() {
                    aError_GetErrorText(err));
         return aErrTimeout;
     }
-    err = awaitStep(val_UPGRADE_LOAD, &length, reply);
+    err = awaitStep(val_UPGRADE_LOAD, val_UPGRADE_LOAD, &length, reply);
     if (err == aErrNone) {
         updaterLog(kFirm, "NETWORK: Loader validated start (Reconnect)\n");
         return aErrNone;
@@ -149,7 +179,7 @@ aErr UpdaterEntity::TransferPrepare(const unsigned char* payload, unsigned int L
     }
     unsigned char reply[aPACKET_MAX_DATA];
     unsigned char length = 0;
-    err = awaitStep(val_UPGRADE_STATUS, &length, reply);
+    err = awaitStep(val_UPGRADE_PREPARE, val_UPGRADE_STATUS, &length, reply);
     if (err != aErrNone) return err;
     if (sStatus(reply, length, flags) != 0) {
         updaterLog(kFirm, "NETWORK: Invalid or error reply when initializing loader for firmware.\n");
@@ -193,7 +223,7 @@ aErr UpdaterEntity::BlockTransfer(const unsigned char* data, unsigned int n, uns
                 updaterLog(kFirm, "\nNETWORK: Error sending UPGRADE_DATA (%d)\n", err);
                 return err;
             }
-            if (awaitStep(val_UPGRADE_DATA, &length, reply) != aErrNone) {
+            if (awaitStep(val_UPGRADE_DATA, val_UPGRADE_DATA, &length, reply) != aErrNone) {
                 updaterLog(kFirm, "\nNETWORK(DATA): No reply when initializing upgrade.\n");
                 err = aErrPacket;
                 break;
@@ -223,7 +253,7 @@ aErr UpdaterEntity::BlockTransfer(const unsigned char* data, unsigned int n, uns
     updaterLog(kFirm, "\nNETWORK: Block Transfer Validation {cmdUPGRADE, val_UPGRADE_SUM}\n");
     const unsigned char request[] = {val_UPGRADE_SUM};
     sendStep(val_UPGRADE_STATUS, request, sizeof request); // a failed send shows as no reply
-    if (awaitStep(val_UPGRADE_STATUS, &length, reply) != aErrNone) {
+    if (awaitStep(val_UPGRADE_SUM, val_UPGRADE_STATUS, &length, reply) != aErrNone) {
         updaterLog(kFirm, "\nNETWORK(STATUS): No reply when initializing upgrade.\n");
         return aErrPacket;
     }
@@ -250,7 +280,7 @@ aErr UpdaterEntity::FirmwareWrite(unsigned short n) {
     }
     unsigned char reply[aPACKET_MAX_DATA];
     unsigned char length = 0;
-    err = awaitStep(val_UPGRADE_STATUS, &length, reply);
+    err = awaitStep(val_UPGRADE_WRITE, val_UPGRADE_STATUS, &length, reply);
     if (err != aErrNone || sStatus(reply, length, 0xFF) != 0) {
         updaterLog(kFirm, "NETWORK: invalid or error reply when loader writing firmware.\n\n");
         return aErrInvalidOption;
@@ -315,10 +345,13 @@ aErr UpdaterEntity::LoaderReboot(UpdaterDisplayInterface* display) {
                 m_rebootDropWaitMs);
             break;
         }
-        aTime_MSSleep(kRebootPollMs);
         if (display) display->showActivity(true, kActivityLabel);
         updaterLog(kFirm, "Waiting for link to drop.\n");
         updaterLog(kFirm, "Rebooting Device\n");
+        // One activity frame per pass, but the wait ends as soon as the link drops.
+        const uint32_t pass = aTime_GetMSTicks();
+        while (m_module->isConnected() && aTime_GetMSTicks() - pass < kRebootPollMs)
+            aTime_MSSleep(kLinkDropPollMs);
         if (m_skipLinkDropWait) break;
     }
     if (display) display->showActivity(false, kActivityLabel);

@@ -14,7 +14,8 @@
 // Image data can instead go as one UEI byte-array value of option 10 per block.
 //
 // PREPARE, SUM and WRITE share their reply form, so a late reply to one could be
-// taken for the next: every request first drops the UPGRADE replies still queued.
+// taken for the next: every request first drops the UPGRADE replies still queued,
+// and a reply whose length fits another step's is dropped while waiting.
 // A field that a reply leaves out reads as 0, except PREPARE's status, which keeps
 // the flags sent, and WRITE's, which reads as a failure.
 //
@@ -106,9 +107,11 @@ class UpdaterEntity : public Veltrano::Halvorine::EntityClass {
     // Drops the queued replies of the kind the request will get, then sends the
     // request (step byte first).
     aErr sendStep(unsigned char replyStep, const unsigned char* request, unsigned char length);
-    // The first reply [0x5F, replyStep, ...] within the reply time-out; data holds
+    // The first reply [0x5F, replyStep, ...] to request within the reply time-out;
+    // replies too long for it (late answers to other steps) are dropped. data holds
     // a whole packet (aPACKET_MAX_DATA bytes).
-    aErr awaitStep(unsigned char replyStep, unsigned char* length, unsigned char* data);
+    aErr awaitStep(unsigned char request, unsigned char replyStep, unsigned char* length,
+                   unsigned char* data);
     // Refuses (aErrSize) a payload too short to hold its address.
     aErr checkPayload(const unsigned char* payload, unsigned int L) const;
 

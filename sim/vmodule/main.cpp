@@ -65,9 +65,17 @@ const char* kUsage = "usage: vmodule (--tcp PORT | --pty) [options]\n"
                      "  --reboot-never      a REBOOT from which the module never comes back\n"
                      "  --no-uei-data       no image data as option-10 values (the UEI support\n"
                      "                      query says so)\n"
+                     "  --old-firmware      a reboot leaves the old firmware running (the image in\n"
+                     "                      flash not taken)\n"
+                     "  --serial-location A flash address (hexadecimal with 0x, or decimal) where the\n"
+                     "                      firmware keeps the serial number (u32 little-endian); a\n"
+                     "                      reboot takes the serial number written there\n"
                      "  --disconnect-at-data N\n"
                      "                      the data packet after N (counted over the run) closes\n"
                      "                      the connection, in the middle of a block\n"
+                     "  --disconnect-away MS\n"
+                     "                      after that cut the module is away MS (default 0: back\n"
+                     "                      at once)\n"
                      "  --flash-dump PATH   after each WRITE, rewrite PATH with the flash image: its\n"
                      "                      bytes from the lowest written address to the highest,\n"
                      "                      gaps 0xFF\n"
@@ -75,8 +83,9 @@ const char* kUsage = "usage: vmodule (--tcp PORT | --pty) [options]\n"
                      "                      fault the replies to one request type: KIND is none (no\n"
                      "                      reply), error (an error reply carrying ERROR, default 6),\n"
                      "                      corrupt (a wrong checksum or echoed byte) or short (one\n"
-                     "                      byte short); SKIP requests are answered first, then\n"
-                     "                      TIMES are faulted (-1: all)\n"
+                     "                      byte short) or late=MS (the right reply, MS ms late);\n"
+                     "                      SKIP requests are answered first, then TIMES are\n"
+                     "                      faulted (-1: all)\n"
                      "\n"
                      "It emulates: link control (sync answers, force route) and heartbeats; the\n"
                      "system entity (serial number, model, version, build, module and router\n"
@@ -85,8 +94,9 @@ const char* kUsage = "usage: vmodule (--tcp PORT | --pty) [options]\n"
                      "test; the I2C bus (writes acknowledged where a module sits, reads, pull-up);\n"
                      "routing of packets to and from the modules on its bus; store slots (store 0,\n"
                      "slots 0-3 of 1024 bytes); factory data (records 0-15); the firmware loader\n"
-                     "(INIT, PREPARE, DATA, SUM, WRITE, LOAD, REBOOT, option-10 image data). After\n"
-                     "a reboot it reports the version and build of the image tag in its flash.\n"
+                     "(INIT, PREPARE, DATA, SUM, WRITE, LOAD, REBOOT, option-10 image data), in the\n"
+                     "order a module's loader keeps. After a reboot it reports the version and build\n"
+                     "of the image tag in its flash.\n"
                      "\n"
                      "Request types for --fault:\n";
 
@@ -188,6 +198,12 @@ bool parseLoaderOption(const std::string& arg, const std::function<const char*()
         upgrade.rebootReturns = false;
     else if (arg == "--no-uei-data")
         upgrade.ueiData = false;
+    else if (arg == "--disconnect-away")
+        upgrade.disconnectAwayMs = milliseconds();
+    else if (arg == "--old-firmware")
+        upgrade.imageTaken = false;
+    else if (arg == "--serial-location")
+        upgrade.serialLocation = static_cast<uint32_t>(number(arg, value(), Form::DecimalOrHex, UINT32_MAX));
     else if (arg == "--disconnect-at-data")
         upgrade.disconnectAtData = static_cast<int64_t>(number(arg, value(), Form::Decimal, INT64_MAX));
     else

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <optional>
 
 #include "ApiFixtures.h"
 #include "EntityClass.h"
@@ -84,9 +85,11 @@ const Bytes kWritten{0x5F, 0x07, 0x00};
 
 // A module on a carrier, its loader set up, and a Module connected to it.
 struct Loader {
-    explicit Loader(UpgradeArea::Settings settings = {}, Carrier carrier = Carrier::Tcp)
+    explicit Loader(UpgradeArea::Settings settings = {}, Carrier carrier = Carrier::Tcp, bool init = true)
         : connection(identity(4, 0x40F5849A), carrier), probe(connection.module) {
         connection.device.module().upgrade().configure(settings);
+        // A module's loader takes nothing before INIT.
+        if (init && connection.connected == aErrNone) probe.init();
     }
     VirtualModule& device() { return connection.device.module(); }
     UpgradeArea& upgrade() { return device().upgrade(); }
@@ -255,9 +258,11 @@ TEST(UpgradeLoader, DisconnectsInTheMiddleOfABlock) {
     EXPECT_EQ(l.probe.data({3}), Bytes{});
     EXPECT_TRUE(eventuallyTrue([&] { return l.connection.device.tcp()->connections() == 2; }));
     EXPECT_FALSE(l.device().away());
+    // A new connection starts no block: the host prepares the block again.
     EXPECT_TRUE(eventuallyTrue([&] {
-        return l.probe.data({4}) == Bytes{0x5F, 0x01, 1};
-    })) << "only once per transfer";
+        return l.probe.prepare(kBlock) == Bytes{0x5F, 0x07, 0x00, 0x04, 0x00};
+    }));
+    EXPECT_EQ(l.probe.data({4}), (Bytes{0x5F, 0x01, 1})) << "only once per transfer";
 }
 
 // Image data as a streamed option-10 set, on a link that pools its packets as
@@ -384,6 +389,111 @@ TEST(UpgradeLoader, PtyModuleIsSilentWhileAwayAndTalksAgain) {
         err = system.getBuild(&build);
     EXPECT_EQ(err, aErrNone);
     EXPECT_EQ(build, 6100u);
+}
+
+// The loader keeps a module's order of steps: whatever comes out of turn is
+// refused and changes nothing.
+TEST(UpgradeLoader, RefusesStepsOutOfTurn) {
+    const Bytes refusedData{0x5F, 0x01, 0x00};
+    const struct {
+        const char* name;
+        bool init, prepare;
+        Bytes (*step)(LoaderProbe&);
+        Bytes reply;
+    } cases[] = {
+        {"PREPARE before INIT",
+         false,
+         false,
+         [](LoaderProbe& p) { return p.prepare(kBlock); },
+         {0x5F, 0x07, 0x01, 0x00, 0x00}},
+        {"LOAD before INIT",
+         false,
+         false,
+         [](LoaderProbe& p) { return p.exchange({0x02}, 0x02); },
+         {0x5F, 0x02, 0x01}},
+        {"DATA before PREPARE", true, false,
+         [](LoaderProbe& p) {
+             return p.data({1, 2});
+         },
+         refusedData},
+        {"SUM before PREPARE",
+         true,
+         false,
+         [](LoaderProbe& p) { return p.sum(); },
+         {0x5F, 0x07, 0x01, 0x00, 0x00, 0x00, 0x00}},
+        {"WRITE before PREPARE", true, false, [](LoaderProbe& p) { return p.write(0); }, {0x5F, 0x07, 0x01}},
+        {"empty DATA", true, true, [](LoaderProbe& p) { return p.data({}); }, refusedData},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Loader l({}, Carrier::Tcp, c.init);
+        ASSERT_EQ(l.connection.connected, aErrNone);
+        if (c.prepare) l.probe.prepare(kBlock);
+        EXPECT_EQ(c.step(l.probe), c.reply);
+        EXPECT_TRUE(l.upgrade().flash().empty());
+        EXPECT_FALSE(l.device().away()) << "no loader started";
+    }
+}
+
+// Once the loader runs, no more is staged than PREPARE granted; a WRITE makes room.
+TEST(UpgradeLoader, StagesNoMoreThanTheGrantedBlockSize) {
+    Loader l(blockSize(30));
+    ASSERT_EQ(l.connection.connected, aErrNone);
+    ASSERT_EQ(l.probe.exchange({0x02}, 0x02), (Bytes{0x5F, 0x02}));
+    l.probe.prepare(kBlock);
+    EXPECT_EQ(l.probe.data(pattern(26)), (Bytes{0x5F, 0x01, 26}));
+    EXPECT_EQ(l.probe.data(pattern(5)), (Bytes{0x5F, 0x01, 0})) << "31 > 30";
+    EXPECT_EQ(l.probe.data(pattern(4)), (Bytes{0x5F, 0x01, 4}));
+    EXPECT_EQ(l.probe.write(30), kWritten);
+    EXPECT_EQ(l.probe.data(pattern(5)), (Bytes{0x5F, 0x01, 5}));
+}
+
+// A late reply is the right reply, after the host's wait: it arrives while the
+// next request waits for its own.
+TEST(UpgradeLoader, LateReplyComesAfterTheWait) {
+    Loader l;
+    ASSERT_EQ(l.connection.connected, aErrNone);
+    std::optional<std::pair<std::string, ReplyFault>> late =
+        Veltrano::Sim::parseReplyFault("upgrade.prepare=late=1300:0:1");
+    ASSERT_TRUE(late);
+    EXPECT_EQ(late->second.kind, ReplyFaultKind::Late);
+    Veltrano::Sim::ModuleFaults faults;
+    faults.replies[late->first] = late->second;
+    l.device().setFaults(faults);
+    EXPECT_EQ(l.probe.prepare(kBlock), Bytes{}) << "not within 1 s";
+    EXPECT_EQ(l.probe.await(0x07), (Bytes{0x5F, 0x07, 0x00, 0x04, 0x00}));
+    EXPECT_EQ(l.probe.prepare(kBlock), (Bytes{0x5F, 0x07, 0x00, 0x04, 0x00})) << "once only";
+}
+
+// What the module runs after a reboot: the firmware in flash and the serial
+// number the update wrote into it; or, when it does not take the image, the old
+// firmware and serial number whatever its flash holds.
+TEST(UpgradeLoader, RebootTakesFirmwareAndSerialNumberFromFlash) {
+    for (bool taken : {true, false}) {
+        SCOPED_TRACE(taken ? "image taken" : "image not taken");
+        UpgradeArea::Settings settings;
+        settings.rebootAwayMs = 100;
+        settings.imageTaken = taken;
+        settings.serialLocation = kBlock + 8;
+        Loader l(settings);
+        ASSERT_EQ(l.connection.connected, aErrNone);
+        Bytes image = taggedImage(0x2F030100, 5120);
+        const Bytes serial{0x78, 0x56, 0x34, 0x12}; // 0x12345678, little-endian
+        std::copy(serial.begin(), serial.end(), image.begin() + 8);
+        writeBlock(l.probe, kBlock, image);
+        ASSERT_EQ(l.probe.send({0x06}), aErrNone);
+        ASSERT_TRUE(eventuallyTrue([&] { return l.upgrade().counts().reboots == 1; }));
+        ASSERT_EQ(reconnectWithin(l.connection.module, 2000), aErrNone);
+        SystemClass system;
+        system.init(&l.connection.module, 0);
+        unsigned int reported = 0, build = 0;
+        EXPECT_EQ(system.getSerialNumber(&reported), aErrNone);
+        EXPECT_EQ(system.getBuild(&build), aErrNone);
+        EXPECT_EQ(reported, taken ? 0x12345678u : 0x40F5849Au);
+        EXPECT_EQ(build, taken ? 5120u : ModuleIdentity{}.build);
+        EXPECT_EQ(l.upgrade().flashBytes(kBlock, image.size()), image)
+            << "the flash holds the image either way";
+    }
 }
 
 TEST(UpgradeLoader, RebootWithoutTagKeepsTheOldFirmware) {

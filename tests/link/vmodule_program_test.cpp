@@ -180,6 +180,7 @@ Bytes upgradeStep(uint32 ref, const Bytes& request, uint8_t step) {
 
 void writeBlock(uint32 ref, uint32_t address, const Bytes& image) {
     const Bytes granted{0x5F, 0x07, 0x00, 0x00, 0x20};
+    ASSERT_EQ(upgradeStep(ref, {0x5F, 0x00}, 0x00).size(), 6u) << "INIT opens the loader";
     ASSERT_EQ(upgradeStep(ref,
                           {0x5F, 0x03, 0x00, uint8_t(address >> 24), uint8_t(address >> 16),
                            uint8_t(address >> 8), uint8_t(address)},

@@ -49,6 +49,14 @@ class HeldWrite {
     std::thread putter_;
 };
 
+// Bytes written so far, over all write calls.
+size_t totalWritten(ScriptedLink& link) {
+    size_t total = 0;
+    for (const Bytes& w : link.stream->writes())
+        total += w.size();
+    return total;
+}
+
 // Answers the write sizes recorded after the held one.
 std::vector<size_t> writeSizesAfterPileUp(ScriptedLink& link, bool pooled, int count) {
     EXPECT_TRUE(link.stream->awaitWritten(kRouteOn));
@@ -57,12 +65,7 @@ std::vector<size_t> writeSizesAfterPileUp(ScriptedLink& link, bool pooled, int c
     for (int i = 0; i < count; ++i)
         put(link.ref, fullPacket(static_cast<uint8>(i)));
     held.release();
-    EXPECT_TRUE(eventually([&] {
-        size_t total = 0;
-        for (const Bytes& w : link.stream->writes())
-            total += w.size();
-        return total == (count + 1) * 30u;
-    }));
+    EXPECT_TRUE(eventually([&] { return totalWritten(link) == (count + 1) * 30u; }));
     std::vector<size_t> sizes;
     for (const Bytes& w : link.stream->writes())
         sizes.push_back(w.size());
@@ -275,3 +278,26 @@ TEST(LinkWriter, PacketPartlyTakenByTheCallersWriteIsFinishedFirst) {
 }
 
 } // namespace
+
+// A series of puts longer than the outgoing queue holds waits for room instead
+// of overflowing it (which would discard the queue whole): the wait ends once the
+// writer makes room, or when its bound runs out.
+TEST(LinkWriter, LongSeriesWaitsForRoomInTheOutgoingQueue) {
+    ScriptedLink link;
+    ASSERT_TRUE(link.stream->awaitWritten(kRouteOn));
+    HeldWrite held(link);
+    for (int i = 0; i < aPACKETFIFO_CAPACITY; ++i)
+        put(link.ref, fullPacket(static_cast<uint8>(i)));
+    EXPECT_EQ(aLink_AwaitOutgoingRoom(link.ref, 0, 0), aErrNone);
+    EXPECT_EQ(aLink_AwaitOutgoingRoom(link.ref, 1, 50), aErrTimeout) << "full while the writer is held";
+    EXPECT_EQ(aLink_AwaitOutgoingRoom(link.ref, aPACKETFIFO_CAPACITY + 1, 0), aErrParam);
+    std::thread release([&held] {
+        aTime_MSSleep(100);
+        held.release();
+    });
+    EXPECT_EQ(aLink_AwaitOutgoingRoom(link.ref, 1, 3000), aErrNone);
+    put(link.ref, fullPacket(0xDD));
+    release.join();
+    // The held packet, the queue's 1000 and the one that waited: nothing was lost.
+    EXPECT_TRUE(eventually([&] { return totalWritten(link) == (aPACKETFIFO_CAPACITY + 2) * 30u; }));
+}

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "UpdaterEntity.h"
 #include "aTime.h"
 
 namespace TransferTest {
@@ -39,6 +40,15 @@ ServedModule::ServedModule(std::vector<std::unique_ptr<ModuleArea>> areas, Modul
     config.allowFallback = 0;
     connected = module.setConfig(config);
     if (connected == aErrNone) connected = module.connectFromSpec(spec);
+}
+
+aErr openBlock(Module& module, uint32_t address) {
+    UpdaterEntity entity(&module, 0, true, false);
+    aErr err = entity.LoaderInit();
+    if (err != aErrNone) return err;
+    const Bytes header = payload(address, {});
+    unsigned short blockSize = 0;
+    return entity.TransferPrepare(header.data(), static_cast<unsigned int>(header.size()), 0, &blockSize);
 }
 
 ServedModule::~ServedModule() {

@@ -93,6 +93,10 @@ Bytes image(size_t length, uint8_t seed = 0);
 // A payload as the BIRD file holds it: the address big-endian, then the image.
 Bytes payload(uint32_t address, const Bytes& image);
 
+// Starts the module's loader (INIT) and opens a block at address (PREPARE), as
+// a module's loader needs before it takes image data; aErrNone when both passed.
+aErr openBlock(Module& module, uint32_t address = 0x1000);
+
 // Polls the condition every millisecond for at most timeoutMs.
 bool eventually(const std::function<bool()>& condition, uint32_t timeoutMs = 2000);
 

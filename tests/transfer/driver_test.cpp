@@ -44,6 +44,12 @@ UpgradeArea::Settings quickReboot() {
     return settings;
 }
 
+// A module whose loader already runs, as the firmware transfer alone expects.
+UpgradeArea::Settings runningLoader(UpgradeArea::Settings settings = quickReboot()) {
+    settings.loaderResident = true;
+    return settings;
+}
+
 } // namespace
 
 class WholeFile : public ::testing::TestWithParam<bool> {};
@@ -88,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(DataPath, WholeFile, ::testing::Values(false, true),
 TEST(Driver, BlockThatFailsTwiceIsRetriedAndTheFileCompletes) {
     ServedModule m;
     ASSERT_EQ(m.connected, aErrNone);
-    m.device.upgrade().configure(quickReboot());
+    m.device.upgrade().configure(runningLoader());
     fault(m.device, "upgrade.sum", ReplyFaultKind::Corrupt, 1, 2); // block 2, twice
     const std::vector<Image> firmware = {
         {0x1000, image(100, 1)}, {0x2000, image(100, 2)}, {0x3000, image(100, 3)}};
@@ -118,6 +124,7 @@ TEST(Driver, BlockThatKeepsFailingIsGivenUpAfterFiveAttempts) {
         SCOPED_TRACE(c.request);
         ServedModule m;
         ASSERT_EQ(m.connected, aErrNone);
+        m.device.upgrade().configure(runningLoader());
         fault(m.device, c.request, ReplyFaultKind::Corrupt);
         BirdFile file = birdFile(writerWith({}, {{0x1000, image(30)}, {0x2000, image(30)}}));
         CountingDisplay display;
@@ -139,7 +146,7 @@ TEST(Driver, BlockThatKeepsFailingIsGivenUpAfterFiveAttempts) {
 TEST(Driver, ZeroBlockSizeIsGivenUpWithoutSendingData) {
     ServedModule m;
     ASSERT_EQ(m.connected, aErrNone);
-    UpgradeArea::Settings settings;
+    UpgradeArea::Settings settings = runningLoader();
     settings.blockSize = 0;
     m.device.upgrade().configure(settings);
     BirdFile file = birdFile(writerWith({}, {{0x1000, image(30)}}));
@@ -149,17 +156,49 @@ TEST(Driver, ZeroBlockSizeIsGivenUpWithoutSendingData) {
     EXPECT_EQ(m.device.upgrade().counts().dataPackets, 0u);
 }
 
-TEST(Driver, PrepareFailureStopsAtOnceWithoutRetry) {
-    ServedModule m;
-    ASSERT_EQ(m.connected, aErrNone);
-    fault(m.device, "upgrade.prepare", ReplyFaultKind::ErrorReply, 1);
-    BirdFile file = birdFile(writerWith({}, {{0x1000, image(30)}, {0x2000, image(30)}}));
-    CountingDisplay display;
-    EXPECT_EQ(TransferFirmwareBlocks(&display, &m.module, file, false, false), aErrInvalidOption);
-    EXPECT_EQ(display.messages, (Strings{"Transferring firmware block 1 of 2, 34 bytes",
-                                         "Transferring firmware block 2 of 2, 34 bytes",
-                                         "Transferred 1 blocks, 34 total bytes"}));
-    EXPECT_EQ(m.device.upgrade().counts().reboots, 0u);
+// PREPARE is part of a block's attempts: a reply lost once costs one attempt; a
+// module that keeps refusing it gets the block's five attempts, then the transfer
+// stops without a reboot.
+TEST(Driver, PrepareIsRetriedAsPartOfTheBlocksAttempts) {
+    const Strings blockTwice = {
+        "Transferring firmware block 1 of 2, 34 bytes", "Transferring firmware block 2 of 2, 34 bytes",
+        "Transferring firmware block 2 of 2, 34 bytes", "  Retry 1", "Transferred 2 blocks, 68 total bytes"};
+    const Strings blockFiveTimes = {
+        "Transferring firmware block 1 of 2, 34 bytes", "Transferring firmware block 2 of 2, 34 bytes",
+        "Transferring firmware block 2 of 2, 34 bytes", "  Retry 1",
+        "Transferring firmware block 2 of 2, 34 bytes", "  Retry 2",
+        "Transferring firmware block 2 of 2, 34 bytes", "  Retry 3",
+        "Transferring firmware block 2 of 2, 34 bytes", "  Retry 4",
+        "Transferred 1 blocks, 34 total bytes"};
+    const struct {
+        const char* name;
+        ReplyFaultKind kind;
+        int32_t times;
+        aErr result;
+        const Strings& messages;
+        uint64_t reboots;
+    } cases[] = {
+        {"lost once", ReplyFaultKind::NoReply, 1, aErrNone, blockTwice, 1},
+        {"always refused", ReplyFaultKind::ErrorReply, -1, aErrInvalidOption, blockFiveTimes, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ServedModule m;
+        ASSERT_EQ(m.connected, aErrNone);
+        m.device.upgrade().configure(runningLoader());
+        fault(m.device, "upgrade.prepare", c.kind, 1, c.times);
+        const std::vector<Image> firmware = {{0x1000, image(30)}, {0x2000, image(30, 4)}};
+        BirdFile file = birdFile(writerWith({}, firmware));
+        CountingDisplay display;
+        FirmwareTransferReport report;
+        EXPECT_EQ(TransferFirmwareBlocks(&display, &m.module, file, false, false, &report), c.result);
+        EXPECT_EQ(display.messages, c.messages);
+        EXPECT_EQ(m.device.upgrade().counts().reboots, c.reboots);
+        EXPECT_EQ(report.failedBlock, c.result == aErrNone ? 0u : 2u);
+        if (c.result == aErrNone) {
+            EXPECT_EQ(m.device.upgrade().flashBytes(0x2000, 30), firmware[1].bytes);
+        }
+    }
 }
 
 TEST(Driver, BlockTooShortForItsAddressIsRefusedUnsent) {
@@ -242,7 +281,7 @@ TEST(Driver, LoaderStartThatDropsTheLinkReconnects) {
 TEST(Driver, RebootWaitWithSkipLinkDropWaitShowsOneFrame) {
     ServedModule m;
     ASSERT_EQ(m.connected, aErrNone);
-    m.device.upgrade().configure(quickReboot());
+    m.device.upgrade().configure(runningLoader());
     BirdFile file = birdFile(writerWith({}, {{0x1000, image(40)}}));
     CountingDisplay display;
     ASSERT_EQ(TransferFirmwareBlocks(&display, &m.module, file, true, false), aErrNone);

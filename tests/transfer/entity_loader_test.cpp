@@ -17,6 +17,7 @@ using Veltrano::Sim::UpgradeArea;
 TEST(EntityLoader, SixtyBytesGoAsTwentySixTwentySixEightThenOneSum) {
     ServedModule m;
     ASSERT_EQ(m.connected, aErrNone);
+    ASSERT_EQ(openBlock(m.module), aErrNone);
     LogCapture log(DEBUG_Network_FIRM);
     UpdaterEntity entity(&m.module, 0, true, false);
     const Bytes data = image(60);
@@ -40,6 +41,7 @@ TEST(EntityLoader, SixtyBytesGoAsTwentySixTwentySixEightThenOneSum) {
 TEST(EntityLoader, WithoutSumChecksNoSumIsAsked) {
     ServedModule m;
     ASSERT_EQ(m.connected, aErrNone);
+    ASSERT_EQ(openBlock(m.module), aErrNone);
     UpdaterEntity entity(&m.module, 0, false, false);
     const Bytes data = image(60);
     unsigned int packets = 0;
@@ -50,6 +52,7 @@ TEST(EntityLoader, WithoutSumChecksNoSumIsAsked) {
 TEST(EntityLoader, ChunkAnsweredWithWrongCountIsResentAndSummedOnce) {
     ServedModule m;
     ASSERT_EQ(m.connected, aErrNone);
+    ASSERT_EQ(openBlock(m.module), aErrNone);
     fault(m.device, "upgrade.data", ReplyFaultKind::Corrupt, 1, 1); // the second chunk
     LogCapture log(DEBUG_Network_FIRM);
     UpdaterEntity entity(&m.module, 0, true, false);
@@ -66,6 +69,7 @@ TEST(EntityLoader, ChunkAnsweredWithWrongCountIsResentAndSummedOnce) {
 TEST(EntityLoader, WrongSumFailsTheBlockWithAnUnmaskedLine) {
     ServedModule m;
     ASSERT_EQ(m.connected, aErrNone);
+    ASSERT_EQ(openBlock(m.module), aErrNone);
     fault(m.device, "upgrade.sum", ReplyFaultKind::Corrupt);
     LogCapture log;
     UpdaterEntity entity(&m.module, 0, true, false);
@@ -95,8 +99,9 @@ TEST(EntityLoader, PrepareWriteAndFirmwareTransferPutTheImageIntoFlash) {
     settings.blockSize = 100;
     m.device.upgrade().configure(settings);
     CountingDisplay display;
-    LogCapture log(DEBUG_Network_FIRM);
     UpdaterEntity entity(&m.module, 0, true, false);
+    ASSERT_EQ(entity.LoaderInit(), aErrNone);
+    LogCapture log(DEBUG_Network_FIRM);
     const Bytes img = image(250, 7);
     const Bytes block = payload(0x00012000, img);
     unsigned short blockSize = 0;
@@ -126,6 +131,7 @@ TEST(EntityLoader, RefusedPrepareAndWrite) {
     ServedModule m;
     ASSERT_EQ(m.connected, aErrNone);
     UpdaterEntity entity(&m.module, 0, true, false);
+    ASSERT_EQ(entity.LoaderInit(), aErrNone);
     const Bytes block = payload(0x1000, image(30));
     unsigned short blockSize = 0;
     fault(m.device, "upgrade.prepare", ReplyFaultKind::ErrorReply);
@@ -140,6 +146,7 @@ TEST(EntityLoader, RefusedPrepareAndWrite) {
 TEST(EntityLoader, UeiDataGoesAsOneValuePerBlock) {
     ServedModule m;
     ASSERT_EQ(m.connected, aErrNone);
+    ASSERT_EQ(openBlock(m.module), aErrNone);
     LogCapture log(DEBUG_Network_FIRM);
     UpdaterEntity entity(&m.module, 0, true, false);
     ASSERT_EQ(entity.CheckUEIDataSupport(), aErrNone);
@@ -169,6 +176,7 @@ TEST(EntityLoader, ProtocolFeaturesSwitchPooledPacketsOnBit31) {
     for (uint32_t features : {0x80000000u, 0x00000001u}) {
         ServedModule m;
         ASSERT_EQ(m.connected, aErrNone);
+        ASSERT_EQ(openBlock(m.module), aErrNone);
         m.device.system().setProtocolFeatures(features);
         LogCapture log(DEBUG_Network_FIRM);
         UpdaterEntity entity(&m.module, 0, true, false);

@@ -197,3 +197,46 @@ TEST(EntityScripted, FailedRebootSendDoesNotWait) {
     EXPECT_EQ(display.activityFrames, 0);
     EXPECT_TRUE(m.module().isConnected());
 }
+
+Bytes sumReply(const Bytes& data) {
+    uint32_t sum = 0;
+    for (uint8_t byte : data)
+        sum += byte;
+    return {0x5F, 7, 0, uint8_t(sum >> 24), uint8_t(sum >> 16), uint8_t(sum >> 8), uint8_t(sum)};
+}
+
+// A status reply that comes late, after its own wait has ended, lands while the
+// next request waits for its reply: its length tells it apart, and it is dropped.
+TEST(EntityScripted, LateStatusReplyOfAnotherStepIsDroppedWhileWaiting) {
+    const Bytes lateSum{0x5F, 7, 0, 0, 0, 0x12, 0x34};
+    const Bytes latePrepare{0x5F, 7, 0, 0x04, 0x00};
+    const struct {
+        const char* name;
+        uint8_t step;
+        Bytes stale, own;
+    } cases[] = {
+        {"a SUM reply while PREPARE waits", kPrepare, lateSum, {0x5F, 7, 0, 0, 26}},
+        {"a PREPARE reply while SUM waits", kSum, latePrepare, sumReply(image(26))},
+        {"a refusing SUM reply while WRITE waits", kWrite, {0x5F, 7, 5, 0, 0, 0, 0}, {0x5F, 7, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // The stale reply goes first, after the request; the request's own follows.
+        ScriptedModule m(fixedReplies({{c.step, {c.stale, c.own}}, {kData, {{0x5F, 1, 26}}}}));
+        ASSERT_EQ(m.served->connected, aErrNone);
+        UpdaterEntity entity(&m.module(), 0, true, false);
+        entity.setReplyTimeoutMs(kShortReplyMs);
+        const Bytes block = payload(0x2000, image(26));
+        unsigned short blockSize = 0;
+        if (c.step == kPrepare) {
+            ASSERT_EQ(entity.TransferPrepare(block.data(), block.size(), 0, &blockSize), aErrNone);
+            EXPECT_EQ(blockSize, 26) << "not a size read from a sum";
+        } else if (c.step == kSum) {
+            const Bytes data = image(26);
+            unsigned int packets = 0;
+            EXPECT_EQ(entity.BlockTransfer(data.data(), data.size(), &packets), aErrNone);
+        } else {
+            EXPECT_EQ(entity.FirmwareWrite(26), aErrNone);
+        }
+    }
+}

@@ -41,8 +41,11 @@ bool sAppendScalar(const uei& record, uint8* bytes, uint8* length) {
 }
 
 // A streamed value: chunks of 24 bytes, each with its sequence byte; no bytes
-// still make one packet.
+// still make one packet. A value longer than the outgoing queue holds (a slow
+// transport such as USB) waits for room rather than overflowing it, bounded by
+// kChunkRoomWaitMs for each chunk.
 aErr sSendChunks(uint32 ref, const uei& request) {
+    constexpr uint32 kChunkRoomWaitMs = 5000;
     const ueiBytesValue& value = request.value.bytes;
     if (value.length > 0 && !value.data) return aErrParam;
     uint32 sent = 0;
@@ -53,7 +56,8 @@ aErr sSendChunks(uint32 ref, const uei& request) {
         uint8 bytes[aPACKET_MAX_DATA] = {request.command, request.option, request.specifier};
         if (chunk) std::memcpy(bytes + 3, value.data + sent, chunk);
         bytes[3 + chunk] = static_cast<uint8>((sequence & 0x7F) | (more ? kUEIMoreChunks : 0));
-        aErr err = sPut(ref, request.module, bytes, static_cast<uint8>(chunk + 4));
+        aErr err = aLink_AwaitOutgoingRoom(ref, 1, kChunkRoomWaitMs);
+        if (err == aErrNone) err = sPut(ref, request.module, bytes, static_cast<uint8>(chunk + 4));
         if (err != aErrNone) return err;
         sent += chunk;
         ++sequence;

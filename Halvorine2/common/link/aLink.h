@@ -83,6 +83,12 @@ linkStatus aLink_GetStatus(uint32 linkRef);
  * thread, with a write that cannot wait (aStream_TryWrite); otherwise the writer
  * thread sends it, in order. aErrParam for an unregistered reference. */
 aErr aLink_PutPacket(uint32 linkRef, const aPacket* packet);
+/* Waits up to timeoutMs until the outgoing queue has room for `packets` more
+ * (a long series of puts that would overflow it, discarding it whole, waits here
+ * instead). aErrNone when there is room, aErrTimeout when the writer does not
+ * make it in time, aErrConnection when the link stops running, aErrParam for an
+ * unregistered reference or more packets than the queue ever holds. */
+aErr aLink_AwaitOutgoingRoom(uint32 linkRef, uint32 packets, uint32 timeoutMs);
 /* Next received packet, or NULL at once. */
 aPacket* aLink_GetPacket(uint32 linkRef);
 /* Next received packet, waiting up to timeoutMs. */

@@ -24,6 +24,19 @@ aErr aLink_PutPacket(uint32 linkRef, const aPacket* packet) {
     return aPacketFifo_Put(link->outFifo, packet);
 }
 
+aErr aLink_AwaitOutgoingRoom(uint32 linkRef, uint32 packets, uint32 timeoutMs) {
+    constexpr uint32 kRoomPollMs = 1;
+    std::shared_ptr<aLink> link = sLookupLink(linkRef);
+    if (!link || packets > aPACKETFIFO_CAPACITY) return aErrParam;
+    const uint32 start = aTime_GetMSTicks();
+    while (aPacketFifo_GetLength(link->outFifo) + packets > aPACKETFIFO_CAPACITY) {
+        if (!link->running) return aErrConnection;
+        if (aTime_GetMSTicks() - start >= timeoutMs) return aErrTimeout;
+        aTime_MSSleep(kRoomPollMs);
+    }
+    return aErrNone;
+}
+
 aPacket* aLink_GetPacket(uint32 linkRef) {
     return aPacketFifo_Get(sInFifo(linkRef));
 }

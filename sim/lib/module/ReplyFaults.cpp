@@ -40,19 +40,27 @@ bool knownRequest(const std::string& name) {
     return false;
 }
 
-std::optional<ReplyFaultKind> kindOf(const std::string& text) {
-    if (text == "none") return ReplyFaultKind::NoReply;
-    if (text == "error") return ReplyFaultKind::ErrorReply;
-    if (text == "corrupt") return ReplyFaultKind::Corrupt;
-    if (text == "short") return ReplyFaultKind::Short;
-    return std::nullopt;
-}
-
 std::optional<long> integer(const std::string& text, long low, long high) {
     char* end = nullptr;
     long value = std::strtol(text.c_str(), &end, 10);
     if (text.empty() || *end != '\0' || value < low || value > high) return std::nullopt;
     return value;
+}
+
+// The kind, and for "late=MS" its delay.
+std::optional<ReplyFaultKind> kindOf(const std::string& text, uint32_t& lateMs) {
+    const std::string late = "late=";
+    if (text.compare(0, late.size(), late) == 0) {
+        std::optional<long> ms = integer(text.substr(late.size()), 1, 600000);
+        if (!ms) return std::nullopt;
+        lateMs = static_cast<uint32_t>(*ms);
+        return ReplyFaultKind::Late;
+    }
+    if (text == "none") return ReplyFaultKind::NoReply;
+    if (text == "error") return ReplyFaultKind::ErrorReply;
+    if (text == "corrupt") return ReplyFaultKind::Corrupt;
+    if (text == "short") return ReplyFaultKind::Short;
+    return std::nullopt;
 }
 
 } // namespace
@@ -69,7 +77,7 @@ std::optional<std::pair<std::string, ReplyFault>> parseReplyFault(const std::str
         parts.push_back(part);
     if (parts.empty() || parts.size() > 4) return std::nullopt;
     ReplyFault fault;
-    std::optional<ReplyFaultKind> kind = kindOf(parts[0]);
+    std::optional<ReplyFaultKind> kind = kindOf(parts[0], fault.lateMs);
     if (!kind) return std::nullopt;
     fault.kind = *kind;
     const long limits[][2] = {{0, 0}, {0, 1000000}, {-1, 1000000}, {1, 255}};

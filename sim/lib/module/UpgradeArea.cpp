@@ -132,6 +132,7 @@ void UpgradeArea::init(VirtualModule& module, const ModuleFrame& frame) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ++counts_.inits;
+        initialised_ = true;
         putBigEndian(data, settings_.loadBase, 4);
     }
     module.answer("upgrade.init", reply(frame, data), [&](uint8_t error) {
@@ -144,13 +145,18 @@ void UpgradeArea::prepare(VirtualModule& module, const ModuleFrame& frame) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ++counts_.prepares;
+        if (!initialised_ && !settings_.loaderResident) {
+            module.send(statusReply(frame, kRefused, 0, 2));
+            return;
+        }
         closeLoaderBlock();
+        prepared_ = true;
         blockStart_ = blockAddress_ = bigEndian(&frame.data[3], 4);
         staged_.clear();
         blockBytes_.clear();
         blockWritten_ = false;
         sum_ = 0;
-        granted = settings_.blockSize;
+        granted = granted_ = settings_.blockSize;
     }
     module.answer("upgrade.prepare", statusReply(frame, 0, granted, 2),
                   [&](uint8_t error) { return statusReply(frame, error, granted, 2); });
@@ -164,10 +170,17 @@ void UpgradeArea::data(VirtualModule& module, const ModuleFrame& frame) {
     if (cutsConnection(module)) return;
     const uint8_t* bytes = frame.data.data() + 2;
     size_t n = frame.data.size() - 2;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (n == 0 || !mayStage(n)) {
+            module.send(reply(frame, {kCommand, kData, 0}));
+            return;
+        }
+    }
     std::optional<ReplyFault> fault = module.nextFault("upgrade.data");
     // A count the host does not recognise makes it send the chunk again: the
     // module kept none of it.
-    if (!fault || fault->kind == ReplyFaultKind::NoReply) {
+    if (!fault || fault->kind == ReplyFaultKind::NoReply || fault->kind == ReplyFaultKind::Late) {
         std::lock_guard<std::mutex> lock(mutex_);
         stage(bytes, n);
     }
@@ -181,6 +194,10 @@ void UpgradeArea::sum(VirtualModule& module, const ModuleFrame& frame) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ++counts_.sums;
+        if (!prepared_) {
+            module.send(statusReply(frame, kRefused, 0, 4));
+            return;
+        }
         total = sum_;
         sum_ = 0;
     }
@@ -196,7 +213,7 @@ void UpgradeArea::write(VirtualModule& module, const ModuleFrame& frame) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ++counts_.writes;
-        if (n > staged_.size()) status = kRefused;
+        if (!prepared_ || n > staged_.size()) status = kRefused;
     }
     auto error = [&](uint8_t code) { return statusReply(frame, code); };
     if (status != 0) {
@@ -229,6 +246,10 @@ void UpgradeArea::load(VirtualModule& module, const ModuleFrame& frame) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ++counts_.loads;
+        if (!initialised_ && !settings_.loaderResident) {
+            module.send(reply(frame, {kCommand, kLoad, kRefused}));
+            return;
+        }
         closeLoaderBlock();
         loaderRunning_ = true;
         behaviour = settings_.load;
@@ -255,22 +276,36 @@ void UpgradeArea::load(VirtualModule& module, const ModuleFrame& frame) {
 void UpgradeArea::reboot(VirtualModule& module) {
     uint32_t awayMs;
     bool returns;
-    std::optional<FirmwareImageTag> tag;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ++counts_.reboots;
         closeLoaderBlock();
         staged_.clear();
         blockBytes_.clear();
+        prepared_ = false;
+        initialised_ = false;
         loaderRunning_ = false;
         loadReplyOwed_ = false;
         awayMs = settings_.rebootAwayMs;
         returns = settings_.rebootReturns;
-        std::vector<uint8_t> image = contiguousImage(flash_);
-        tag = FirmwareImageTag::find(image.data(), image.size());
+        if (settings_.imageTaken) bootFromFlash(module);
     }
-    if (tag) module.setFirmware(tag->version, tag->build);
     module.goAway(awayMs, returns);
+}
+
+void UpgradeArea::bootFromFlash(VirtualModule& module) {
+    std::vector<uint8_t> image = contiguousImage(flash_);
+    std::optional<FirmwareImageTag> tag = FirmwareImageTag::find(image.data(), image.size());
+    if (tag) module.setFirmware(tag->version, tag->build);
+    if (settings_.serialLocation == 0) return;
+    // Only a serial number the update wrote counts; erased flash holds none.
+    for (const auto& [address, bytes] : flash_) {
+        uint64_t offset = uint64_t(settings_.serialLocation) - address;
+        if (settings_.serialLocation < address || offset + 4 > bytes.size()) continue;
+        const uint8_t* at = bytes.data() + offset;
+        module.adoptSerialNumber(uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 |
+                                 uint32_t(at[3]) << 24);
+    }
 }
 
 bool UpgradeArea::handleUeiData(VirtualModule& module, const ModuleFrame& frame) {
@@ -294,7 +329,7 @@ bool UpgradeArea::handleUeiData(VirtualModule& module, const ModuleFrame& frame)
     bool inStep;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        inStep = (last & 0x7F) == ueiSequence_;
+        inStep = (last & 0x7F) == ueiSequence_ && mayStage(request->tail.size() - 1);
         if (!inStep) {
             ueiSequence_ = 0;
         } else {
@@ -321,8 +356,17 @@ bool UpgradeArea::cutsConnection(VirtualModule& module) {
     if (settings_.disconnectAtData < 0 ||
         dataPacketsSeen_ != static_cast<uint64_t>(settings_.disconnectAtData) + 1)
         return false;
-    module.dropConnection();
+    if (settings_.disconnectAwayMs > 0)
+        module.goAway(settings_.disconnectAwayMs, true);
+    else
+        module.dropConnection();
     return true;
+}
+
+bool UpgradeArea::mayStage(size_t n) const {
+    if (!prepared_) return false;
+    // A loader image goes whole into loader memory, never written block by block.
+    return !loaderRunning_ || staged_.size() + n <= granted_;
 }
 
 void UpgradeArea::stage(const uint8_t* bytes, size_t n) {
@@ -359,6 +403,7 @@ void UpgradeArea::reset() {
     closeLoaderBlock();
     staged_.clear();
     blockWritten_ = false;
+    prepared_ = false;
     sum_ = 0;
     ueiSequence_ = 0;
     loadReplyDueMs_ = 0;

@@ -12,10 +12,18 @@
 // Image data may also come as a streamed UEI set of option 10 (the module says so
 // to the UEI support query); it is staged as DATA bytes are.
 //
+// The loader keeps its order as a module's does: nothing before INIT (until the
+// next reboot), no DATA, SUM or WRITE before a PREPARE on this connection, and
+// once the loader runs no more staged than PREPARE granted. What breaks the order
+// is refused: DATA with a count of 0 (also an empty DATA), SUM and WRITE with a
+// refused status, PREPARE before INIT with a refused status.
+//
 // Loader blocks (before LOAD) are staged without WRITE and kept apart from the
 // flash image. A reboot ends the connection and keeps the module away for a while
 // (see Settings); it comes back reporting the version and build of the image tag
-// (FirmwareImageTag.h) found in its flash image, or its old ones without a tag.
+// (FirmwareImageTag.h) found in its flash image, or its old ones without a tag,
+// and the serial number written at serialLocation of its flash, if any. With
+// imageTaken false it comes back on its old firmware, whatever its flash holds.
 //
 // Reply faults: "upgrade.init", "upgrade.prepare" (error: a refused status),
 // "upgrade.data" (corrupt: a wrong count), "upgrade.sum" (error: a bad status;
@@ -58,8 +66,18 @@ class UpgradeArea : public ModuleArea {
         // Implements UEI option 10 (image data as byte values).
         bool ueiData = true;
         // A DATA packet after this many (counted over the transfer) ends the
-        // connection in the middle of a block; -1 never.
+        // connection in the middle of a block; -1 never. The module is back at
+        // once, or after disconnectAwayMs (gone from every carrier meanwhile).
         int64_t disconnectAtData = -1;
+        uint32_t disconnectAwayMs = 0;
+        // A module that runs only its loader (a recovery loader): ready for
+        // PREPARE without an INIT.
+        bool loaderResident = false;
+        // Whether a reboot starts the firmware in flash (false: the old one runs on).
+        bool imageTaken = true;
+        // Flash address of the module's serial number (u32 little-endian, as the
+        // BIRD serial-number patch writes it); 0: none.
+        uint32_t serialLocation = 0;
     };
 
     using Regions = std::map<uint32_t, std::vector<uint8_t>>;
@@ -101,6 +119,10 @@ class UpgradeArea : public ModuleArea {
     void reboot(VirtualModule& module);
     // True when this data packet is the one that is to cut the connection.
     bool cutsConnection(VirtualModule& module);
+    // Whether n more bytes may be staged now (a block prepared, room in it).
+    bool mayStage(size_t n) const;
+    // The firmware and serial number the module comes back with (under mutex_).
+    void bootFromFlash(VirtualModule& module);
     void stage(const uint8_t* bytes, size_t n);
     // A block sent before LOAD and never written is a loader image.
     void closeLoaderBlock();
@@ -119,7 +141,10 @@ class UpgradeArea : public ModuleArea {
     bool blockWritten_ = false;
     uint32_t sum_ = 0;
     uint8_t ueiSequence_ = 0;
+    bool prepared_ = false; // a PREPARE on this connection
+    uint16_t granted_ = 0;  // the block size it granted
     // Module state that outlives a connection.
+    bool initialised_ = false;   // INIT came since the last reboot
     bool loaderRunning_ = false; // LOAD came since the last reboot
     uint64_t dataPacketsSeen_ = 0;
     bool loadReplyOwed_ = false;

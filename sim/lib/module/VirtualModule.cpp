@@ -77,6 +77,7 @@ void VirtualModule::connect(Output output) {
     connectionBytesOut_ = 0;
     closeRequested_ = false;
     requestCounts_.clear();
+    lateReplies_.clear();
     for (auto& area : areas_)
         area->reset();
 }
@@ -121,6 +122,11 @@ void VirtualModule::answerUnknownRequest(const ModuleFrame& frame) {
 void VirtualModule::tick(uint64_t nowMs) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!hostSpoke_ || awayNow()) return;
+    while (!lateReplies_.empty() && lateReplies_.begin()->first <= nowMs) {
+        ModuleFrame reply = std::move(lateReplies_.begin()->second);
+        lateReplies_.erase(lateReplies_.begin());
+        send(reply);
+    }
     for (auto& area : areas_)
         area->tick(*this, nowMs);
 }
@@ -129,6 +135,7 @@ uint64_t VirtualModule::dueMs() const {
     std::lock_guard<std::mutex> lock(mutex_);
     uint64_t due = ModuleArea::kNever;
     if (!hostSpoke_) return due;
+    if (!lateReplies_.empty()) due = lateReplies_.begin()->first;
     for (const auto& area : areas_)
         due = std::min(due, area->dueMs());
     return due;
@@ -148,6 +155,7 @@ bool VirtualModule::wantsClose() const {
 void VirtualModule::dropConnection() {
     closeRequested_ = true;
     output_ = nullptr;
+    lateReplies_.clear();
 }
 
 void VirtualModule::goAway(uint32_t awayMs, bool returns) {
@@ -161,6 +169,10 @@ void VirtualModule::goAway(uint32_t awayMs, bool returns) {
 void VirtualModule::setFirmware(uint32_t version, uint32_t build) {
     identity_.version = version;
     identity_.build = build;
+}
+
+void VirtualModule::adoptSerialNumber(uint32_t serialNumber) {
+    identity_.serialNumber = serialNumber;
 }
 
 void VirtualModule::setSerialNumber(uint32_t serialNumber) {
@@ -241,6 +253,9 @@ void VirtualModule::answerAs(const std::optional<ReplyFault>& fault, ModuleFrame
     case ReplyFaultKind::Short:
         if (!reply.data.empty()) reply.data.pop_back();
         send(reply);
+        return;
+    case ReplyFaultKind::Late:
+        lateReplies_.emplace(moduleClockMs() + fault->lateMs, std::move(reply));
         return;
     }
 }

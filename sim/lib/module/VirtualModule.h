@@ -87,9 +87,12 @@ class VirtualModule {
     void goAway(uint32_t awayMs, bool returns);
     // The firmware it reports from now on (after a reboot into new firmware).
     void setFirmware(uint32_t version, uint32_t build);
+    // The serial number it reports from now on (read from its flash at a reboot).
+    void adoptSerialNumber(uint32_t serialNumber);
     // Sends the reply to a request of the named type as the fault plan says:
     // as it is, not at all, as error(code), with the byte at `checked` (the
-    // last one by default) inverted, or without its last byte.
+    // last one by default) inverted, without its last byte, or as it is but late
+    // (on this connection only).
     static constexpr size_t kLastByte = SIZE_MAX;
     void answer(const char* request, ModuleFrame reply, const std::function<ModuleFrame(uint8_t)>& error,
                 size_t checked = kLastByte);
@@ -163,7 +166,8 @@ class VirtualModule {
     FactoryDataArea* factoryData_;
     UpgradeArea* upgrade_;
     StreamArea* stream_;
-    std::map<std::string, uint32_t> requestCounts_; // per connection, for the reply faults
+    std::map<std::string, uint32_t> requestCounts_;    // per connection, for the reply faults
+    std::multimap<uint64_t, ModuleFrame> lateReplies_; // by when they go, per connection
     std::vector<std::unique_ptr<ModuleArea>> areas_;
 };
 

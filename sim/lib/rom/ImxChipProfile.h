@@ -34,6 +34,7 @@ struct ImxChipProfile {
         module.system().setIdentifier(identifier);
         UpgradeArea::Settings upgrade = module.upgrade().settings();
         upgrade.rebootAwayMs = rebootAwayMs;
+        upgrade.loaderResident = true;
         module.upgrade().configure(upgrade);
     }
 };

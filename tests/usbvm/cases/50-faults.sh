@@ -24,7 +24,7 @@ stop_devices
 
 random_file loader.bin 2048
 random_file app.bin 100000
-"$USBVM_BIN/birdtool" pack -o 80.bird -V 3.4.2 -s 0x5A17C3D3 -m VT-CoreUSB \
+"$USBVM_BIN/birdtool" pack -o 80.bird -V 3.4.2 -b 80 -s 0x5A17C3D3 -m VT-CoreUSB \
   -l 0x20000000=loader.bin -f 0x4000=app.bin || fail "birdtool pack failed"
 store_build 5A17C3D3 80 80.bird
 mkdir -m 777 flash
@@ -37,7 +37,7 @@ while read -r kind n endpoint; do
   updater update -U -d 5A17C3D3 -b 80 -u "$NO_SERVER" -i "$PWD/store"
   [ $status -eq 0 ] || fail "-U failed with a $kind at $endpoint"
   grep -qx "fault 5A17C3D3 $kind $n $endpoint" devices.out || fail "no $kind at $endpoint transfer $n"
-  cmp app.bin flash/5A17C3D3.bin || fail "after a $kind at $endpoint the flash differs from the firmware"
+  cmp -n "$(stat -c %s app.bin)" app.bin flash/5A17C3D3.bin || fail "after a $kind at $endpoint the flash differs from the firmware"
   stop_devices
 done <<'TABLE'
 stall 100 0x01
