@@ -13,6 +13,7 @@
 #include "ReferenceServer.h"
 #include "Subprocess.h"
 #include "TempDir.h"
+#include "Required.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ const char kCurl[] = "/usr/bin/curl";
 } // namespace
 
 TEST(ReferenceServerWithCurl, RepliesMatchTheUpdatersOwnTransfer) {
-    if (::access(kCurl, X_OK) != 0) GTEST_SKIP() << "curl is not installed";
+    VELTRANO_REQUIRE(TestSupport::missingProgram(kCurl, "curl"));
     TempDir dir;
     for (const char* sub : {"/catalogue", "/catalogue/serial", "/catalogue/serial/0BADCAFE"})
         ASSERT_EQ(::mkdir((dir.path() + sub).c_str(), 0755), 0);

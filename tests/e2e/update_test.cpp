@@ -22,6 +22,7 @@
 #include "UpdateTime.h"
 #include "VirtualModule.h"
 #include "aVersion.h"
+#include "Required.h"
 
 namespace {
 
@@ -84,8 +85,7 @@ struct Firmware {
 class UpdateNetwork : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string reason = ModuleNetwork::unavailableReason();
-        if (!reason.empty()) GTEST_SKIP() << reason;
+        VELTRANO_REQUIRE(ModuleNetwork::unavailableReason());
         network = std::make_unique<ModuleNetwork>();
         UpgradeArea::Settings settings;
         settings.rebootAwayMs = 300;

@@ -14,6 +14,7 @@
 
 #include "Http.h"
 #include "ScriptedHttpServer.h"
+#include "Required.h"
 
 namespace {
 
@@ -162,7 +163,7 @@ TEST(HttpGet, ServerThatNeverAcceptsTimesOutOnConnect) {
 }
 
 TEST(HttpGet, HttpsRefusesACertificateNoTrustedAuthoritySigned) {
-    if (system("command -v openssl >/dev/null 2>&1") != 0) GTEST_SKIP() << "openssl not installed";
+    VELTRANO_REQUIRE(TestSupport::missingProgram("/usr/bin/openssl", "openssl"));
     char directory[] = "/tmp/https_testXXXXXX";
     ASSERT_NE(mkdtemp(directory), nullptr);
     const std::string dir = directory;
