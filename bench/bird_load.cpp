@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "ErrorCounter.h"
 #include "BirdFile.h"
 #include "BirdWriter.h"
 
@@ -115,7 +116,7 @@ BENCHMARK(BM_BirdFileLoad)->Unit(benchmark::kMillisecond);
 
 // Collects the median CPU time per iteration of each benchmark for the ratio. CPU
 // time, repetitions and interleaving keep other work on a shared machine out of it.
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public ErrorCounter {
   public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
@@ -124,7 +125,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
             if (median || (run.run_type == Run::RT_Iteration && !times.count(run.run_name.function_name)))
                 times[run.run_name.function_name] = run.GetAdjustedCPUTime();
         }
-        ConsoleReporter::ReportRuns(runs);
+        ErrorCounter::ReportRuns(runs);
     }
     std::map<std::string, double> times;
 };
@@ -152,5 +153,5 @@ int main(int argc, char** argv) {
                     zlib->second / bird->second);
     }
     benchmark::Shutdown();
-    return 0;
+    return reporter.exitStatus();
 }

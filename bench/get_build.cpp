@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "ErrorCounter.h"
 #include "BirdWriter.h"
 #include "ReferenceServer.h"
 
@@ -142,10 +143,11 @@ BENCHMARK(BM_UpdaterOverCurl)->Unit(benchmark::kMillisecond)->UseRealTime()->Ite
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     setUp();
-    benchmark::RunSpecifiedBenchmarks();
+    ErrorCounter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
     tearDown();
     if (ratio > 0)
         printf("Updater -G time / curl time (medians, interleaved): %.2f (goal: at most 1.5)\n", ratio);
     benchmark::Shutdown();
-    return 0;
+    return reporter.exitStatus();
 }

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "ErrorCounter.h"
 #include "RoundTripPeers.h"
 #include "VirtualModule.h"
 #include "aLink.h"
@@ -125,11 +126,12 @@ BENCHMARK(BM_LinkPacketsPerSecond)->Arg(0)->Arg(1)->ArgName("pooled")->MinTime(2
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
+    ErrorCounter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     if (gRawMedianUs > 0 && gLinkMedianUs > 0)
         std::printf("round trip median: link %.1f us, raw %.1f us, ratio %.2f; median block ratio %.2f "
                     "(goal <= 2)\n",
                     gLinkMedianUs, gRawMedianUs, gLinkMedianUs / gRawMedianUs, gBlockRatio);
-    return 0;
+    return reporter.exitStatus();
 }

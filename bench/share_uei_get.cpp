@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "ErrorCounter.h"
 #include "ModuleUsbBus.h"
 #include "RoundTripPeers.h"
 #include "RunningProgram.h"
@@ -156,7 +157,8 @@ BENCHMARK(BM_SharedVsDirectGet)->MinTime(4.0)->UseRealTime();
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
+    ErrorCounter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     if (gDirectUs > 0)
         std::printf("round trip median: through the sharing server %.1f us, direct USB %.1f us; median block "
@@ -166,5 +168,5 @@ int main(int argc, char** argv) {
         std::printf("beside a direct TCP link to a module in another process: %.1f us; median block ratio "
                     "shared/network %.2f\n",
                     gNetworkUs, gNetworkRatio);
-    return 0;
+    return reporter.exitStatus();
 }

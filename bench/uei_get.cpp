@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "ErrorCounter.h"
 #include "RoundTripPeers.h"
 #include "SystemClass.h"
 
@@ -87,11 +88,12 @@ BENCHMARK(BM_EntityGetVsLinkVsRaw)->MinTime(4.0)->UseRealTime();
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
+    ErrorCounter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     if (gRawUs > 0)
         std::printf("round trip median: entity get %.1f us, link %.1f us, raw %.1f us; median block ratios: "
                     "entity/link %.2f (goal <= 1.1), entity/raw %.2f\n",
                     gEntityUs, gLinkUs, gRawUs, gEntityToLink, gEntityToRaw);
-    return 0;
+    return reporter.exitStatus();
 }

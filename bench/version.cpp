@@ -1,6 +1,7 @@
 // Cost of unpacking version words, against a plain shift-and-mask of the same words.
 #include <benchmark/benchmark.h>
 
+#include "ErrorCounter.h"
 #include "aVersion.h"
 
 static void BM_MaskBaseline(benchmark::State& state) {
@@ -23,4 +24,4 @@ static void BM_ParseVersion(benchmark::State& state) {
 }
 BENCHMARK(BM_ParseVersion);
 
-BENCHMARK_MAIN();
+VELTRANO_BENCHMARK_MAIN()

@@ -55,6 +55,9 @@ size_t rcv_data(char* data, size_t size, size_t count, void* userData) {
         return receive(receiver, data, size, count);
     } catch (const std::bad_alloc&) {
         snprintf(receiver->failure, sizeof receiver->failure, "%s", curl_easy_strerror(CURLE_OUT_OF_MEMORY));
+    } catch (const std::length_error&) {
+        // A body longer than any string can hold: no memory would do either.
+        snprintf(receiver->failure, sizeof receiver->failure, "%s", curl_easy_strerror(CURLE_OUT_OF_MEMORY));
     } catch (const std::exception& error) {
         snprintf(receiver->failure, sizeof receiver->failure, "%s", error.what());
     } catch (...) {

@@ -8,6 +8,7 @@
 #include "Testbed.h"
 #include "aBeacon.h"
 #include "zBeaconInterface.h"
+#include "Required.h"
 
 namespace {
 
@@ -49,8 +50,7 @@ std::string configure(zactor_t* beacon) {
 }
 
 TEST(BeaconActor, OursAndZbeaconHearEachOtherOnOneInterface) {
-    std::string reason = Testbed::unavailableReason();
-    if (!reason.empty()) GTEST_SKIP() << reason;
+    VELTRANO_REQUIRE(Testbed::unavailableReason());
     Testbed testbed;
     VethLink link = testbed.addLink();
     EXPECT_TRUE(aBeacon_ZbeaconServes(link.nearAddress.c_str()));

@@ -16,6 +16,7 @@
 #include "DiscoveryHarness.h"
 #include "DiscoveryResponder.h"
 #include "Testbed.h"
+#include "Required.h"
 
 namespace {
 
@@ -62,8 +63,7 @@ bool same(const linkSpec& a, const linkSpec& b) {
 class MulticastDiscovery : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string reason = Testbed::unavailableReason();
-        if (!reason.empty()) GTEST_SKIP() << reason;
+        VELTRANO_REQUIRE(Testbed::unavailableReason());
         testbed_ = std::make_unique<Testbed>();
     }
 

@@ -17,6 +17,7 @@
 #include "FirmwareImageTag.h"
 #include "KeptModules.h"
 #include "ModuleNetwork.h"
+#include "Required.h"
 #include "TempDir.h"
 #include "UpdaterProcess.h"
 #include "VirtualModule.h"
@@ -92,8 +93,7 @@ struct Firmware {
 class UpdateNetwork : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string reason = ModuleNetwork::unavailableReason();
-        ASSERT_EQ(reason, "") << "the test network cannot be made here";
+        VELTRANO_REQUIRE(ModuleNetwork::unavailableReason());
         network = std::make_unique<ModuleNetwork>();
         UpgradeArea::Settings settings;
         settings.rebootAwayMs = 300;

@@ -15,6 +15,7 @@
 #include "ModuleNetwork.h"
 #include "UpdaterProcess.h"
 #include "VirtualModule.h"
+#include "Required.h"
 
 namespace {
 
@@ -85,8 +86,7 @@ TEST_F(DiscoverRun, NothingAttachedGivesTheEmptyTable) {
 class DiscoverNetwork : public DiscoverRun {
   protected:
     void SetUp() override {
-        std::string reason = ModuleNetwork::unavailableReason();
-        if (!reason.empty()) GTEST_SKIP() << reason;
+        VELTRANO_REQUIRE(ModuleNetwork::unavailableReason());
         network = std::make_unique<ModuleNetwork>();
     }
     // The servers' threads use their modules: they stop before any module goes.

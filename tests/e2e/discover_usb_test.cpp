@@ -13,6 +13,7 @@
 #include "Testbed.h"
 #include "UpdaterApp.h"
 #include "VirtualModule.h"
+#include "Required.h"
 
 namespace {
 
@@ -98,8 +99,7 @@ TEST_F(DiscoverUsb, ModulesBehindAUsbRouterHaveNoAddressColumnEntry) {
 
 // A router on TCP/IP is still found when another module sits on USB.
 TEST_F(DiscoverUsb, ARouterOnTcpipIsFoundWhileOtherModulesAreOnUsb) {
-    std::string reason = ApiTest::Testbed::unavailableReason();
-    if (!reason.empty()) GTEST_SKIP() << reason;
+    VELTRANO_REQUIRE(ApiTest::Testbed::unavailableReason());
     VirtualModule core(moduleIdentity(0x5A17C301, 4, 2, 0x2F020F03, 4211));
     bus.attach(core);
     VirtualModule router(moduleIdentity(0x5A17C3A0, 27, 6, 0x2F021000, 4290));

@@ -5,22 +5,17 @@
 
 #include "ShareFixtures.h"
 #include "Testbed.h"
+#include "Required.h"
 
 using namespace ShareTest;
 using ApiTest::Testbed;
 
 namespace {
 
-#define SKIP_WITHOUT_TESTBED()                                                                               \
-    do {                                                                                                     \
-        std::string reason = Testbed::unavailableReason();                                                   \
-        if (!reason.empty()) GTEST_SKIP() << reason;                                                         \
-    } while (0)
-
 const std::vector<std::string> kHere = {};
 
 TEST(ShareBeacon, ALoopbackServerIsFoundOnlyFromItsOwnNamespace) {
-    SKIP_WITHOUT_TESTBED();
+    VELTRANO_REQUIRE(Testbed::unavailableReason());
     Testbed served, other;
     SharedModule server({}, served.farCommand());
 
@@ -42,7 +37,7 @@ TEST(ShareBeacon, ALoopbackServerIsFoundOnlyFromItsOwnNamespace) {
 }
 
 TEST(ShareBeacon, AServerOnAnInterfaceIsFoundAndUsedAcrossIt) {
-    SKIP_WITHOUT_TESTBED();
+    VELTRANO_REQUIRE(Testbed::unavailableReason());
     Testbed served, other;
     ApiTest::VethLink link = served.addLink();
     // The server side of the pair is another host for the client on this side.

@@ -1,11 +1,13 @@
-// ThreadSanitizer cannot see the ordering that libzmq's lock-free pipes give (libzmq is
-// not built with it), so these look like races:
-//  - a message a czmq actor fills and its owner frees;
-//  - the start of a beacon actor of this process's own server, which copies its
-//    interface text from its creator's stack before it signals that it started;
-//  - czmq's beacon reading the interface setting at CONFIGURE, before its answer, and
-//    the next lock holder changing it: the server lets the lock go only once that
-//    answer is back (a test here checks that order by its outcome).
+// Reports ThreadSanitizer must not show, each for one reason.
 extern "C" const char* __tsan_default_suppressions() {
-    return "race:libzmq.so\nrace:aBeacon_Actor\nrace:zsys_set_interface\n";
+    return
+        // Third party: libzmq is not built with ThreadSanitizer, so the ordering its
+        // lock-free pipes give is invisible: a message a czmq actor fills and its
+        // owner frees looks like a race.
+        "race:libzmq.so\n"
+        // Our own race, kept until it is mended: czmq re-reads the beacon interface
+        // setting when its beacon fails to send, racing a discovery that sets it.
+        "race:aBeacon_Actor\n"
+        // The same race seen from the setting's side.
+        "race:zsys_set_interface\n";
 }

@@ -16,7 +16,7 @@
 
 class ModuleNetwork {
   public:
-    // Empty when the network can be made here; otherwise why not (for GTEST_SKIP).
+    // Empty when the network can be made here; otherwise why not (for VELTRANO_REQUIRE).
     static std::string unavailableReason() { return ApiTest::Testbed::unavailableReason(); }
 
     ModuleNetwork() : link_(testbed_.addLink()) {}

@@ -76,10 +76,11 @@ bool loopbackMulticastOn() {
 }
 
 std::string Testbed::unavailableReason() {
-    if (geteuid() != 0) return "needs root to create network namespaces";
-    if (access(kIp, X_OK) != 0) return "needs iproute2 (ip)";
+    if (geteuid() != 0) return "the test network needs root: run the test under tests/netns-run";
+    if (access(kIp, X_OK) != 0) return "the test network needs /usr/sbin/ip (package iproute2)";
     std::string probe = std::string(kPrefix) + std::to_string(getpid()) + "-probe";
-    if (!run({kIp, "netns", "add", probe})) return "cannot create a network namespace here";
+    if (!run({kIp, "netns", "add", probe}))
+        return "the test network cannot be made: 'ip netns add' is refused here";
     run({kIp, "netns", "del", probe});
     return "";
 }

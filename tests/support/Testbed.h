@@ -21,7 +21,7 @@ struct VethLink {
 
 class Testbed {
   public:
-    // Empty when a testbed can be made here; otherwise why not (for GTEST_SKIP).
+    // Empty when a testbed can be made here; otherwise why not (for VELTRANO_REQUIRE).
     static std::string unavailableReason();
 
     Testbed();

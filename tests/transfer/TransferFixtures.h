@@ -57,6 +57,8 @@ class ServedModule {
     VirtualModule device;
     Module module;
     aErr connected = aErrConnection;
+    // The loopback port the module is served on.
+    uint16_t port() const { return server_->port(); }
 
   private:
     std::unique_ptr<Veltrano::Sim::ModuleTcpServer> server_;

@@ -2,11 +2,15 @@
 // cut into packets, resends, sums, UEI data and pooled packets.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+
+#include <map>
 #include <string>
 
 #include "TransferFixtures.h"
 #include "UpdaterEntity.h"
 #include "UpdaterLog.h"
+#include "aLinkInternal.h"
 
 using namespace TransferTest;
 using Veltrano::Sim::ModuleFaults;
@@ -172,8 +176,32 @@ TEST(EntityLoader, ModuleWithoutUeiDataKeepsDataPackets) {
     EXPECT_FALSE(entity.useUEIData());
 }
 
+// The engine link a ServedModule's Module talks through.
+uint32 engineLink(const ServedModule& m) {
+    aLinkEntryPtr entry = sLookupEntryByKey(htonl(INADDR_LOOPBACK), kLinkTypeTCPIP, m.port());
+    return entry ? entry->linkRef : 0;
+}
+
+// Stream writes recorded in the link's packet log: the log keeps the first packet
+// of each write, so pooled packets that leave together count once.
+size_t loggedWrites(uint32 ref) {
+    size_t writes = 0;
+    uint8 entry[aPACKET_MAX_WIRE + 8];
+    uint32 type = 0, length = sizeof entry;
+    while (aLink_PacketDebug_Read(ref, &type, &length, entry) == aErrNone) {
+        writes += type == 1;
+        length = sizeof entry;
+    }
+    return writes;
+}
+
+// Bit 31 of the feature word pools queued packets: the pieces of a UEI data block,
+// queued at once, leave in fewer stream writes than packets. Bit 0 alone changes
+// nothing: one write per packet.
 TEST(EntityLoader, ProtocolFeaturesSwitchPooledPacketsOnBit31) {
+    std::map<uint32_t, size_t> writes;
     for (uint32_t features : {0x80000000u, 0x00000001u}) {
+        SCOPED_TRACE(features);
         ServedModule m;
         ASSERT_EQ(m.connected, aErrNone);
         ASSERT_EQ(openBlock(m.module), aErrNone);
@@ -185,9 +213,16 @@ TEST(EntityLoader, ProtocolFeaturesSwitchPooledPacketsOnBit31) {
         EXPECT_NE(log.text().find("NETWORK: Protocol Version: " + std::to_string(static_cast<int>(features)) +
                                   " Error: 0\n"),
                   std::string::npos);
-        // Pooled or not, the data still arrives whole.
+        const uint32 ref = engineLink(m);
+        ASSERT_EQ(aLink_PacketDebug_Enable(ref), aErrNone);
+        // Pooled or not, the data still arrives whole; the sum's reply comes after
+        // every piece was written.
         const Bytes data = image(700);
         unsigned int packets = 0;
         EXPECT_EQ(entity.BlockTransfer(data.data(), data.size(), &packets), aErrNone);
+        EXPECT_EQ(m.device.upgrade().counts().ueiDataSets, 1u);
+        writes[features] = loggedWrites(ref);
     }
+    EXPECT_GE(writes[0x00000001u], 700u / 28) << "one write per packet";
+    EXPECT_LT(writes[0x80000000u], writes[0x00000001u]) << "pooled packets leave together";
 }

@@ -9,10 +9,6 @@ fail() {
 check() {
   "$@" || fail "$*"
 }
-skip() {
-  echo "SKIP: $*"
-  exit 77
-}
 finish() {
   [ $failed -eq 0 ] && echo "PASS" || echo "FAILED"
   exit $failed
