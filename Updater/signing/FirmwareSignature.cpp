@@ -1,0 +1,90 @@
+#include "FirmwareSignature.h"
+
+#include <cerrno>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "SignatureCheck.h"
+
+namespace {
+
+SignatureStatus bad(const std::string& reason) {
+    SignatureStatus status;
+    status.kind = SignatureStatus::Bad;
+    status.reason = reason;
+    return status;
+}
+
+enum class Read { Done, Missing, Failed };
+
+// The whole file, or at most limit + 1 bytes when a limit is given.
+Read readFile(const std::string& path, std::string& content, size_t limit = 0) {
+    errno = 0;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return errno == ENOENT ? Read::Missing : Read::Failed;
+    if (limit == 0) {
+        content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } else {
+        content.assign(limit + 1, '\0');
+        in.read(&content[0], static_cast<std::streamsize>(content.size()));
+        content.resize(static_cast<size_t>(in.gcount()));
+    }
+    return in.bad() ? Read::Failed : Read::Done;
+}
+
+} // namespace
+
+std::string signaturePathFor(const std::string& firmwarePath) {
+    return firmwarePath + ".minisig";
+}
+
+std::string SignatureStatus::describe() const {
+    switch (kind) {
+    case Signed:
+        return "signed by key " + keyId;
+    case Unsigned:
+        return "unsigned";
+    default:
+        return "bad (" + reason + ")";
+    }
+}
+
+SignatureStatus checkSignature(const TrustedKeys& keys, const uint8_t* bytes, size_t length,
+                               const std::string* signatureText) {
+    if (!signatureText) return SignatureStatus();
+    minisign::Signature signature;
+    const std::string why = minisign::parseSignature(*signatureText, signature);
+    if (!why.empty()) return bad("damaged signature: " + why);
+    const minisign::PublicKey* key = keys.find(signature.keyId);
+    const std::string keyId = minisign::keyIdText(signature.keyId);
+    if (!key) return bad("signed by key " + keyId + ", which is not trusted");
+    switch (minisign::verify(bytes, length, signature, *key)) {
+    case minisign::Verdict::Good: {
+        SignatureStatus status;
+        status.kind = SignatureStatus::Signed;
+        status.keyId = keyId;
+        return status;
+    }
+    case minisign::Verdict::BadGlobalSignature:
+        return bad("trusted comment altered after signing");
+    default:
+        return bad("signature does not match the file");
+    }
+}
+
+SignatureStatus checkFileSignature(const TrustedKeys& keys, const std::string& path) {
+    std::string content;
+    if (readFile(path, content) != Read::Done) return bad("file cannot be read");
+    std::string signatureText;
+    switch (readFile(signaturePathFor(path), signatureText, minisign::kMaxFileBytes)) {
+    case Read::Missing:
+        return SignatureStatus();
+    case Read::Failed:
+        return bad("signature file cannot be read");
+    default:
+        break;
+    }
+    return checkSignature(keys, reinterpret_cast<const uint8_t*>(content.data()), content.size(),
+                          &signatureText);
+}
