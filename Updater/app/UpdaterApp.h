@@ -6,10 +6,13 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "BirdFile.h"
 #include "BuildList.h"
 #include "DiscoveredDevice.h"
+#include "SignaturePolicy.h"
 #include "UpdaterDisplayInterface.h"
 
 class UpdaterStore;
@@ -28,6 +31,8 @@ class UpdaterApp {
     UpdaterDisplayInterface* display() const { return m_display; }
     uint8_t recoveryDeviceKind() const { return m_recoveryDeviceKind; }
     void setRecoveryDeviceKind(uint8_t kind) { m_recoveryDeviceKind = kind; }
+    // The run's rule for firmware signatures (none required until one is set).
+    void setSignaturePolicy(SignaturePolicy policy) { m_signatures = std::move(policy); }
 
     // -G: downloads a build into the store; the build number stored, or 0.
     uint32_t Download_Firmware(uint32_t serialNumber, const std::string& build, bool override, bool noCal);
@@ -69,6 +74,24 @@ class UpdaterApp {
     bool Check_BirdFile(const std::string& path);
 
   private:
+    // Whether the firmware file at path may be stored or sent under the signature
+    // policy; a refusal has been said on standard error.
+    bool admitFirmware(const std::string& path);
+    // For a download: the build's signature asked of the server, checked against
+    // bytes. True when the build may be stored; signature then holds the signature
+    // file's text ("" when an unsigned build was allowed).
+    bool admitDownload(uint32_t serialNumber, const std::string& firmwareId, const std::string& build,
+                       bool noCal, const std::vector<uint8_t>& bytes, std::string& signature);
+    // Stores a download's signature beside its file (fileName + ".minisig"); with
+    // signatures required and none given, removes one left from an earlier download.
+    aErr storeSignature(UpdaterStore& store, DeviceRecord& record, const std::string& fileName,
+                        const std::string& signature);
+    // -I: the signature status of each stored build, when signatures are required.
+    void showStoredSignatures(UpdaterStore& store, uint32_t serialNumber);
+    // -C and -I: a firmware file's signature status, when signatures are required;
+    // false when it is bad.
+    bool showSignature(const std::string& label, const std::string& path);
+
     // i.MX identification: loads the liveloader through the chip's boot ROM, reads
     // the chip identifier from it and, when resetAfter, restarts the chip into its
     // ROM; otherwise the liveloader keeps running for the firmware transfer.
@@ -93,6 +116,7 @@ class UpdaterApp {
     std::string m_storeRoot;
     UpdaterDisplayInterface* m_display; // not owned
     uint8_t m_recoveryDeviceKind = 0;
+    SignaturePolicy m_signatures;
     // Image data as UEI values in a recovery's transfer.
     bool m_useUEIData = false;
 };

@@ -69,6 +69,10 @@ bool handleN(const SwitchUse& u) {
     u.options.nFlag = true;
     return true;
 }
+bool handleAllowUnsigned(const SwitchUse& u) {
+    u.options.allowUnsigned = true;
+    return true;
+}
 
 // The switches whose value is kept as given.
 template <std::string UpdaterOptions::*Field> bool keepValue(const SwitchUse& u) {
@@ -185,6 +189,7 @@ const Switch kSwitches[] = {
     {"-k", Kind::Parameter, true, 0, keepValue<&UpdaterOptions::logFileName>},
     {"-u", Kind::Parameter, true, 0, handleServer},
     {"--help", Kind::Help, false, 0, nullptr},
+    {"--allow-unsigned", Kind::Parameter, false, 0, handleAllowUnsigned},
 };
 
 size_t leadingHyphens(std::string_view text) {

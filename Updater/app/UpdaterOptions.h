@@ -48,6 +48,8 @@ struct UpdaterOptions {
     std::string homeDirectory;
     std::string logFileName = "Updater.log";
     bool override = false;
+    // --allow-unsigned: an unsigned build may be used in this run, with a warning.
+    bool allowUnsigned = false;
     bool useUEIBytes = true;
     uint32_t logMask = 0;
     bool extendedUsage = true;

@@ -39,6 +39,11 @@ std::string signaturePathFor(const std::string& firmwarePath) {
     return firmwarePath + ".minisig";
 }
 
+bool isSignatureFile(const std::string& name) {
+    static const std::string suffix = signaturePathFor("");
+    return name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
 std::string SignatureStatus::describe() const {
     switch (kind) {
     case Signed:

@@ -11,6 +11,8 @@
 
 // The detached signature's file name beside a firmware file.
 std::string signaturePathFor(const std::string& firmwarePath);
+// Whether a name is that of a signature file.
+bool isSignatureFile(const std::string& name);
 
 struct SignatureStatus {
     enum Kind { Signed, Unsigned, Bad };
