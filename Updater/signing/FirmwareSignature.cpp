@@ -1,10 +1,6 @@
 #include "FirmwareSignature.h"
 
-#include <cerrno>
-#include <fstream>
-#include <iterator>
-#include <vector>
-
+#include "FileRead.h"
 #include "SignatureCheck.h"
 
 namespace {
@@ -16,23 +12,6 @@ SignatureStatus bad(const std::string& reason) {
     return status;
 }
 
-enum class Read { Done, Missing, Failed };
-
-// The whole file, or at most limit + 1 bytes when a limit is given.
-Read readFile(const std::string& path, std::string& content, size_t limit = 0) {
-    errno = 0;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return errno == ENOENT ? Read::Missing : Read::Failed;
-    if (limit == 0) {
-        content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    } else {
-        content.assign(limit + 1, '\0');
-        in.read(&content[0], static_cast<std::streamsize>(content.size()));
-        content.resize(static_cast<size_t>(in.gcount()));
-    }
-    return in.bad() ? Read::Failed : Read::Done;
-}
-
 } // namespace
 
 std::string signaturePathFor(const std::string& firmwarePath) {
@@ -41,7 +20,8 @@ std::string signaturePathFor(const std::string& firmwarePath) {
 
 bool isSignatureFile(const std::string& name) {
     static const std::string suffix = signaturePathFor("");
-    return name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return name.size() >= suffix.size() &&
+           name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 std::string SignatureStatus::describe() const {
@@ -80,12 +60,12 @@ SignatureStatus checkSignature(const TrustedKeys& keys, const uint8_t* bytes, si
 
 SignatureStatus checkFileSignature(const TrustedKeys& keys, const std::string& path) {
     std::string content;
-    if (readFile(path, content) != Read::Done) return bad("file cannot be read");
+    if (readFileContent(path, content) != FileRead::Done) return bad("file cannot be read");
     std::string signatureText;
-    switch (readFile(signaturePathFor(path), signatureText, minisign::kMaxFileBytes)) {
-    case Read::Missing:
+    switch (readFileContent(signaturePathFor(path), signatureText, minisign::kMaxFileBytes)) {
+    case FileRead::Missing:
         return SignatureStatus();
-    case Read::Failed:
+    case FileRead::Failed:
         return bad("signature file cannot be read");
     default:
         break;

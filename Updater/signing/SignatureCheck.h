@@ -15,8 +15,8 @@ namespace minisign {
 
 enum class Verdict {
     Good,
-    OtherKey,         // made by a key other than this one
-    BadSignature,     // the bytes are not what was signed
+    OtherKey,          // made by a key other than this one
+    BadSignature,      // the bytes are not what was signed
     BadGlobalSignature // the trusted comment was changed after signing
 };
 

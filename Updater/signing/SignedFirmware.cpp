@@ -25,7 +25,8 @@ bool UpdaterApp::admitDownload(uint32_t serialNumber, const std::string& firmwar
         !payload.empty();
     std::vector<uint8_t> decoded;
     // A payload that is no Base64 is checked as it came, and refused as a damaged signature.
-    if (answered) signature = Base64::decode(payload, decoded) ? std::string(decoded.begin(), decoded.end()) : payload;
+    if (answered)
+        signature = Base64::decode(payload, decoded) ? std::string(decoded.begin(), decoded.end()) : payload;
     const bool admitted = m_signatures.admit(m_display, build + ".bird", bytes.data(), bytes.size(),
                                              answered ? &signature : nullptr);
     if (!admitted) signature.clear();
@@ -35,7 +36,8 @@ bool UpdaterApp::admitDownload(uint32_t serialNumber, const std::string& firmwar
 aErr UpdaterApp::storeSignature(UpdaterStore& store, DeviceRecord& record, const std::string& fileName,
                                 const std::string& signature) {
     if (!signature.empty())
-        return store.writeFile(record, signaturePathFor(fileName), reinterpret_cast<const uint8_t*>(signature.data()),
+        return store.writeFile(record, signaturePathFor(fileName),
+                               reinterpret_cast<const uint8_t*>(signature.data()),
                                static_cast<uint32_t>(signature.size()));
     // A stale signature beside an unsigned build would pass it off as signed.
     if (m_signatures.required(m_display))

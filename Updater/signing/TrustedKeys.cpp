@@ -3,7 +3,8 @@
 #include <dirent.h>
 
 #include <algorithm>
-#include <fstream>
+
+#include "FileRead.h"
 
 const char kSystemKeyDirectory[] = "/etc/veltrano/keys.d";
 
@@ -28,16 +29,6 @@ std::vector<std::string> keyFileNames(const std::string& directory) {
     return names;
 }
 
-// At most one byte more than a key file may hold, so an oversized file is refused.
-bool readBounded(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    text.assign(minisign::kMaxFileBytes + 1, '\0');
-    in.read(&text[0], static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<size_t>(in.gcount()));
-    return !in.bad();
-}
-
 } // namespace
 
 std::vector<std::string> trustedKeyDirectories(const std::string& storeBase) {
@@ -52,7 +43,9 @@ TrustedKeys TrustedKeys::load(const std::vector<std::string>& directories) {
             ++keys.m_files;
             std::string text;
             minisign::PublicKey key;
-            std::string why = readBounded(path, text) ? minisign::parsePublicKey(text, key) : "cannot be read";
+            std::string why = readFileContent(path, text, minisign::kMaxFileBytes) == FileRead::Done
+                                  ? minisign::parsePublicKey(text, key)
+                                  : "cannot be read";
             if (why.empty())
                 keys.m_keys.push_back(key);
             else

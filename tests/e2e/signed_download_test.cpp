@@ -38,7 +38,9 @@ bool exists(const std::string& path) {
 
 // A server that knows nothing of signatures: it answers op=sig as an unknown request.
 ScriptedResponse oldServer(const std::string& bird, const std::string& target) {
-    auto has = [&](const char* op) { return target.find(std::string("op=") + op + "&") != std::string::npos; };
+    auto has = [&](const char* op) {
+        return target.find(std::string("op=") + op + "&") != std::string::npos;
+    };
     if (has("hi")) return ScriptedResponse::http(200, "ok\n");
     if (has("qu")) return ScriptedResponse::http(200, "ok\n7\nVT-CoreUSB\n");
     if (has("builds")) return ScriptedResponse::http(200, "ok\n7;1.0.0\n");
@@ -67,29 +69,69 @@ TEST(SignedDownload, StoresOnlyBuildsWithAGoodSignatureByATrustedKey) {
         bool signatureStored;
     };
     const std::vector<Case> cases = {
-        {"signed", [&](TempDir& d) { d.write(kBuildDir + "/7.bird.minisig", trusted.signatureOf(bird)); }, true,
-         {}, 0, "", true},
+        {"signed",
+         [&](TempDir& d) { d.write(kBuildDir + "/7.bird.minisig", trusted.signatureOf(bird)); },
+         true,
+         {},
+         0,
+         "",
+         true},
         {"legacy signature",
-         [&](TempDir& d) { d.write(kBuildDir + "/7.bird.minisig", trusted.signatureOf(bird, false)); }, true, {},
-         0, "", true},
+         [&](TempDir& d) { d.write(kBuildDir + "/7.bird.minisig", trusted.signatureOf(bird, false)); },
+         true,
+         {},
+         0,
+         "",
+         true},
         {"tampered body",
          [&](TempDir& d) { d.write(kBuildDir + "/7.bird.minisig", trusted.signatureOf(birdBytes("1.0.1"))); },
-         true, {}, 1, refusedPrefix + "signature does not match the file\n", false},
-        {"another key", [&](TempDir& d) { d.write(kBuildDir + "/7.bird.minisig", stranger.signatureOf(bird)); },
-         true, {}, 1,
-         refusedPrefix + "signed by key " + stranger.keyId() + ", which is not trusted\n", false},
-        {"no signature", [](TempDir&) {}, true, {}, 1,
-         refusedPrefix + "it has no signature and a trusted key is configured\n", false},
-        {"truncated signature", [&](TempDir& d) { d.write(kBuildDir + "/7.bird.minisig", truncated); }, true, {},
-         1, refusedPrefix + "damaged signature: signature is not four lines\n", false},
-        {"server without signatures", [](TempDir&) {}, false, {}, 1,
-         refusedPrefix + "it has no signature and a trusted key is configured\n", false},
-        {"unsigned allowed once", [](TempDir&) {}, true, {"--allow-unsigned"}, 0,
-         "Warning: using unsigned 7.bird (--allow-unsigned)\n", false},
+         true,
+         {},
+         1,
+         refusedPrefix + "signature does not match the file\n",
+         false},
+        {"another key",
+         [&](TempDir& d) { d.write(kBuildDir + "/7.bird.minisig", stranger.signatureOf(bird)); },
+         true,
+         {},
+         1,
+         refusedPrefix + "signed by key " + stranger.keyId() + ", which is not trusted\n",
+         false},
+        {"no signature",
+         [](TempDir&) {},
+         true,
+         {},
+         1,
+         refusedPrefix + "it has no signature and a trusted key is configured\n",
+         false},
+        {"truncated signature",
+         [&](TempDir& d) { d.write(kBuildDir + "/7.bird.minisig", truncated); },
+         true,
+         {},
+         1,
+         refusedPrefix + "damaged signature: signature is not four lines\n",
+         false},
+        {"server without signatures",
+         [](TempDir&) {},
+         false,
+         {},
+         1,
+         refusedPrefix + "it has no signature and a trusted key is configured\n",
+         false},
+        {"unsigned allowed once",
+         [](TempDir&) {},
+         true,
+         {"--allow-unsigned"},
+         0,
+         "Warning: using unsigned 7.bird (--allow-unsigned)\n",
+         false},
         {"a bad signature is never allowed",
-         [&](TempDir& d) { d.write(kBuildDir + "/7.bird.minisig", stranger.signatureOf(bird)); }, true,
-         {"--allow-unsigned"}, 1,
-         refusedPrefix + "signed by key " + stranger.keyId() + ", which is not trusted\n", false},
+         [&](TempDir& d) { d.write(kBuildDir + "/7.bird.minisig", stranger.signatureOf(bird)); },
+         true,
+         {"--allow-unsigned"},
+         1,
+         refusedPrefix + "signed by key " + stranger.keyId() + ", which is not trusted\n",
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -102,7 +144,12 @@ TEST(SignedDownload, StoresOnlyBuildsWithAGoodSignatureByATrustedKey) {
 
         ReferenceServer reference(dir / "catalogue", dir / "log");
         ScriptedHttpServer scripted([&](const std::string& target) { return oldServer(bird, target); });
-        std::vector<std::string> args = {"-G", "-d", "1234ABCD", "-i", dir / "base", "-u",
+        std::vector<std::string> args = {"-G",
+                                         "-d",
+                                         "1234ABCD",
+                                         "-i",
+                                         dir / "base",
+                                         "-u",
                                          c.serverKnowsSignatures ? reference.url() : scripted.url()};
         args.insert(args.end(), c.extraArgs.begin(), c.extraArgs.end());
         const SubprocessResult run = runUpdater(args, dir / "home");
@@ -113,12 +160,14 @@ TEST(SignedDownload, StoresOnlyBuildsWithAGoodSignatureByATrustedKey) {
         EXPECT_EQ(exists(stored), c.exitStatus == 0);
         EXPECT_EQ(exists(stored + ".minisig"), c.signatureStored);
         if (c.signatureStored) {
-            EXPECT_EQ(TempDir::read(stored + ".minisig"), TempDir::read(dir / (kBuildDir + "/7.bird.minisig")));
+            EXPECT_EQ(TempDir::read(stored + ".minisig"),
+                      TempDir::read(dir / (kBuildDir + "/7.bird.minisig")));
         }
         if (c.exitStatus == 0) {
             EXPECT_EQ(TempDir::read(stored), bird);
             // The stored build is listed once, its signature file not at all.
-            const SubprocessResult listed = runUpdater({"-L", "-d", "1234ABCD", "-i", dir / "base"}, dir / "home");
+            const SubprocessResult listed =
+                runUpdater({"-L", "-d", "1234ABCD", "-i", dir / "base"}, dir / "home");
             EXPECT_NE(listed.out.find("7              \t1.0.0"), std::string::npos) << listed.out;
             EXPECT_EQ(listed.out.find("minisig"), std::string::npos) << listed.out;
         }
@@ -135,20 +184,23 @@ TEST(SignedDownload, ReferenceServerServesSignaturesAndCanRequireThem) {
     dir.write("catalogue/model/VT-CoreUSB/8.bird", birdBytes("1.1.0"));
     dir.write("catalogue/devices.txt", "1234ABCD VT-CoreUSB\n");
 
-    SubprocessResult refused = runSubprocess(server, {"--require-signatures", "-c", dir / "catalogue", "-p", "0"});
+    SubprocessResult refused =
+        runSubprocess(server, {"--require-signatures", "-c", dir / "catalogue", "-p", "0"});
     EXPECT_EQ(refused.exitStatus, 1);
     const std::string unsignedBuild = dir / "catalogue/model/VT-CoreUSB/8.bird";
-    EXPECT_EQ(refused.err, "update-server: unsigned build: " + unsignedBuild + " (no " + unsignedBuild +
-                               ".minisig)\n");
+    EXPECT_EQ(refused.err,
+              "update-server: unsigned build: " + unsignedBuild + " (no " + unsignedBuild + ".minisig)\n");
 
     ReferenceServer reference(dir / "catalogue", dir / "log");
     const std::string query = "?bld=7&fw=X&no_cal=false&op=sig&sn=1234ABCD&";
-    SubprocessResult curl = runSubprocess("/usr/bin/curl", {"-s", "-w", "\n%{http_code}", reference.url() + query});
+    SubprocessResult curl =
+        runSubprocess("/usr/bin/curl", {"-s", "-w", "\n%{http_code}", reference.url() + query});
     ASSERT_TRUE(curl.started) << "curl is missing: install the Debian package curl";
-    EXPECT_EQ(curl.out, "ok\n" + Base64::encode(reinterpret_cast<const uint8_t*>("untrusted comment: x\n"), 21) +
+    EXPECT_EQ(curl.out, "ok\n" +
+                            Base64::encode(reinterpret_cast<const uint8_t*>("untrusted comment: x\n"), 21) +
                             "\n\n200");
-    SubprocessResult missing = runSubprocess(
-        "/usr/bin/curl", {"-s", "-o", "/dev/null", "-w", "%{http_code}",
-                          reference.url() + "?bld=8&fw=X&no_cal=false&op=sig&sn=1234ABCD&"});
+    SubprocessResult missing =
+        runSubprocess("/usr/bin/curl", {"-s", "-o", "/dev/null", "-w", "%{http_code}",
+                                        reference.url() + "?bld=8&fw=X&no_cal=false&op=sig&sn=1234ABCD&"});
     EXPECT_EQ(missing.out, "404");
 }

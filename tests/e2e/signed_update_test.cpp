@@ -90,10 +90,16 @@ TEST_F(SignedUpdate, SendsOnlyFilesWithAGoodSignature) {
         std::string err;
     } cases[] = {
         {"stored build", {"-b", "77"}, true, ""},
-        {"tampered stored build", {"-b", "78"}, false, "Refused " + tampered + ": signature does not match the file\n"},
+        {"tampered stored build",
+         {"-b", "78"},
+         false,
+         "Refused " + tampered + ": signature does not match the file\n"},
         {"file with its signature", {"-f", signedFile}, true, ""},
         {"file without", {"-f", unsignedFile}, false, "Refused " + unsignedFile + noSignature},
-        {"-OVERRIDE is no way round", {"-f", unsignedFile, "-OVERRIDE"}, false, "Refused " + unsignedFile + noSignature},
+        {"-OVERRIDE is no way round",
+         {"-f", unsignedFile, "-OVERRIDE"},
+         false,
+         "Refused " + unsignedFile + noSignature},
         {"unsigned file allowed once",
          {"-f", unsignedFile, "--allow-unsigned"},
          true,
@@ -127,7 +133,8 @@ TEST_F(SignedUpdate, RecoveryWithABadSignatureNeverTouchesTheChip) {
 
     const SubprocessResult run = updater({"-U", "-t", "RECOVER", "-s=" + port, "-f", file});
     EXPECT_EQ(run.exitStatus, 1);
-    EXPECT_EQ(run.err, "Refused " + file + ": signed by key " + stranger.keyId() + ", which is not trusted\n");
+    EXPECT_EQ(run.err,
+              "Refused " + file + ": signed by key " + stranger.keyId() + ", which is not trusted\n");
     char byte;
     EXPECT_EQ(read(master, &byte, 1), -1) << "the chip's port was written to";
     EXPECT_EQ(errno, EAGAIN);

@@ -94,7 +94,8 @@ TEST(MinisignFormat, MalformedSignaturesAreRefused) {
         {"no trusted comment", line1 + "\n" + line2 + "\ncomment: x\n" + line4},
         {"unknown algorithm", line1 + "\n" + otherAlgorithm + "\n" + line3 + "\n" + line4},
         {"signature line too short", line1 + "\n" + line2.substr(4) + "\n" + line3 + "\n" + line4},
-        {"signature line not Base64", line1 + "\n" + std::string(line2.size(), '*') + "\n" + line3 + "\n" + line4},
+        {"signature line not Base64",
+         line1 + "\n" + std::string(line2.size(), '*') + "\n" + line3 + "\n" + line4},
         {"a fifth line", good + "extra\n"},
         {"a NUL in a comment", line1 + std::string(1, '\0') + "\n" + line2 + "\n" + line3 + "\n" + line4},
         {"a stray carriage return", line1 + "\r\r\n" + line2 + "\n" + line3 + "\n" + line4},
@@ -105,8 +106,8 @@ TEST(MinisignFormat, MalformedSignaturesAreRefused) {
         EXPECT_NE(parseSignature(c.text, parsed), "") << c.name;
     }
     Signature parsed;
-    EXPECT_EQ(parseSignature(line1 + "\r\n" + line2 + "\r\n" + line3 + "\r\n" + line4.substr(0, line4.size() - 1) +
-                                 "\r\n",
+    EXPECT_EQ(parseSignature(line1 + "\r\n" + line2 + "\r\n" + line3 + "\r\n" +
+                                 line4.substr(0, line4.size() - 1) + "\r\n",
                              parsed),
               "")
         << "line ends with carriage returns";

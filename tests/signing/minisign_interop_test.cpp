@@ -39,9 +39,7 @@ class MinisignInterop : public ::testing::Test {
         ASSERT_EQ(run(kMinisign, {"-G", "-W", "-p", dir / "keys/m.pub", "-s", dir / "m.key"}).exitStatus, 0);
     }
 
-    SignatureStatus trustedCheck() {
-        return checkFileSignature(TrustedKeys::load({dir / "keys"}), firmware);
-    }
+    SignatureStatus trustedCheck() { return checkFileSignature(TrustedKeys::load({dir / "keys"}), firmware); }
 
     TempDir dir;
     std::string firmware;
@@ -51,7 +49,8 @@ class MinisignInterop : public ::testing::Test {
 
 TEST_F(MinisignInterop, MinisignSignaturesVerifyHere) {
     minisignKeys();
-    for (const std::vector<std::string>& legacy : {std::vector<std::string>{}, std::vector<std::string>{"-l"}}) {
+    for (const std::vector<std::string>& legacy :
+         {std::vector<std::string>{}, std::vector<std::string>{"-l"}}) {
         SCOPED_TRACE(legacy.empty() ? "prehashed" : "legacy");
         std::vector<std::string> args = {"-S", "-s", dir / "m.key", "-m", firmware};
         args.insert(args.end(), legacy.begin(), legacy.end());
@@ -70,7 +69,8 @@ TEST_F(MinisignInterop, BirdtoolSignaturesVerifyWithMinisign) {
     SubprocessResult made =
         run(kBirdtool, {"keygen", "-p", dir / "keys/b.pub", "-s", dir / "b.key"}, "lab password\n");
     ASSERT_EQ(made.exitStatus, 0) << made.err;
-    for (const std::vector<std::string>& legacy : {std::vector<std::string>{}, std::vector<std::string>{"-l"}}) {
+    for (const std::vector<std::string>& legacy :
+         {std::vector<std::string>{}, std::vector<std::string>{"-l"}}) {
         SCOPED_TRACE(legacy.empty() ? "prehashed" : "legacy");
         std::vector<std::string> args = {"sign", "-s", dir / "b.key"};
         args.insert(args.end(), legacy.begin(), legacy.end());

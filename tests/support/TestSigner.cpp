@@ -20,9 +20,9 @@ void TestSigner::trustIn(const std::string& storeBase, const std::string& name) 
 }
 
 std::string TestSigner::signatureOf(const std::string& bytes, bool prehashed) const {
-    return minisign::formatSignature(minisign::sign(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
-                                                    pair_.secretKey, prehashed, "test signature",
-                                                    "timestamp:0\tfile:test"));
+    return minisign::formatSignature(minisign::sign(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                                    bytes.size(), pair_.secretKey, prehashed,
+                                                    "test signature", "timestamp:0\tfile:test"));
 }
 
 void TestSigner::signFile(const std::string& path) const {

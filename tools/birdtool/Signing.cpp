@@ -78,11 +78,20 @@ int keygen(int argc, char** argv) {
     int c;
     while ((c = getopt_long(argc, argv, "+p:s:Wf", keygenOptions, nullptr)) != -1) {
         switch (c) {
-        case 'p': publicPath = optarg; break;
-        case 's': secretPath = optarg; break;
-        case 'W': unprotected = true; break;
-        case 'f': force = true; break;
-        default: usage("");
+        case 'p':
+            publicPath = optarg;
+            break;
+        case 's':
+            secretPath = optarg;
+            break;
+        case 'W':
+            unprotected = true;
+            break;
+        case 'f':
+            force = true;
+            break;
+        default:
+            usage("");
         }
     }
     if (publicPath.empty() || secretPath.empty() || optind != argc) usage("keygen takes -p PUB -s SECRET");
@@ -95,9 +104,11 @@ int keygen(int argc, char** argv) {
     }
     const minisign::KeyPair pair = minisign::generateKeyPair();
     const std::string keyId = minisign::keyIdText(pair.publicKey.keyId);
-    writeNew(secretPath, minisign::formatSecretKey(pair.secretKey, password, minisign::kDefaultKdfCost), force);
+    writeNew(secretPath, minisign::formatSecretKey(pair.secretKey, password, minisign::kDefaultKdfCost),
+             force);
     writeNew(publicPath, minisign::formatPublicKey(pair.publicKey, "veltrano public key " + keyId), force);
-    std::printf("Key id %s\nPublic key: %s\n", keyId.c_str(), minisign::publicKeyLine(pair.publicKey).c_str());
+    std::printf("Key id %s\nPublic key: %s\n", keyId.c_str(),
+                minisign::publicKeyLine(pair.publicKey).c_str());
     return 0;
 }
 
@@ -127,11 +138,21 @@ int sign(int argc, char** argv) {
     int c;
     while ((c = getopt_long(argc, argv, "+s:x:t:l", signOptions, nullptr)) != -1) {
         switch (c) {
-        case 's': secretPath = optarg; break;
-        case 'x': signaturePath = optarg; break;
-        case 't': comment = optarg; commentGiven = true; break;
-        case 'l': legacy = true; break;
-        default: usage("");
+        case 's':
+            secretPath = optarg;
+            break;
+        case 'x':
+            signaturePath = optarg;
+            break;
+        case 't':
+            comment = optarg;
+            commentGiven = true;
+            break;
+        case 'l':
+            legacy = true;
+            break;
+        default:
+            usage("");
         }
     }
     if (secretPath.empty() || argc - optind != 1) usage("sign takes -s SECRET and one FILE");
@@ -160,9 +181,14 @@ int verify(int argc, char** argv) {
     int c;
     while ((c = getopt_long(argc, argv, "+p:x:", verifyOptions, nullptr)) != -1) {
         switch (c) {
-        case 'p': publicPath = optarg; break;
-        case 'x': signaturePath = optarg; break;
-        default: usage("");
+        case 'p':
+            publicPath = optarg;
+            break;
+        case 'x':
+            signaturePath = optarg;
+            break;
+        default:
+            usage("");
         }
     }
     if (publicPath.empty() || argc - optind != 1) usage("verify takes -p PUB and one FILE");
@@ -175,7 +201,8 @@ int verify(int argc, char** argv) {
     why = minisign::parseSignature(readWhole(signaturePath), signature);
     if (!why.empty()) fail(signaturePath + ": " + why);
     const std::string content = readWhole(path);
-    switch (minisign::verify(reinterpret_cast<const uint8_t*>(content.data()), content.size(), signature, key)) {
+    switch (
+        minisign::verify(reinterpret_cast<const uint8_t*>(content.data()), content.size(), signature, key)) {
     case minisign::Verdict::Good:
         std::printf("Signature and comment signature verified\nTrusted comment: %s\n",
                     signature.trustedComment.c_str());
