@@ -181,4 +181,10 @@ TEST_F(SignedUpdate, CheckAndInfoShowEachFilesSignature) {
     const SubprocessResult plain = updater({"-C", "-f", bad});
     EXPECT_EQ(plain.exitStatus, 0);
     EXPECT_EQ(plain.out.find("Signature"), std::string::npos) << plain.out;
+
+    // Without -i the keys are those of the home directory's .veltrano.
+    signer.trustIn(dir / "home/.veltrano");
+    const SubprocessResult home = runUpdater({"-C", "-f", bad}, dir / "home");
+    EXPECT_EQ(home.exitStatus, 1);
+    EXPECT_NE(home.out.find(label + "bad ("), std::string::npos) << home.out;
 }
