@@ -77,6 +77,9 @@ class UpdaterApp {
     // Whether the firmware file at path may be stored or sent under the signature
     // policy; a refusal has been said on standard error.
     bool admitFirmware(const std::string& path);
+    // The same for a loaded file, which is then replaced by the bytes that were
+    // checked, so the file sent is the file verified.
+    bool admitFirmware(BirdFile& file);
     // For a download: the build's signature asked of the server, checked against
     // bytes. True when the build may be stored; signature then holds the signature
     // file's text ("" when an unsigned build was allowed).

@@ -97,7 +97,7 @@ bool UpdaterApp::_get_fingerprint_imx(const std::string& port, uint32_t serialNu
         updaterLog(DEBUG_APP, "%s\n", error.what());
         return false;
     }
-    if (!admitFirmware(file.filename())) return false;
+    if (!admitFirmware(file)) return false;
     if (_load_liveloader(file, port) != aErrNone) {
         updaterLog(DEBUG_APP, "Error loading liveloader.\n");
         return false;
@@ -150,7 +150,7 @@ bool UpdaterApp::Recover_Firmware(const std::string& port, uint32_t buildNumber,
         displayPrintf(display, 1, "Failed to load bird file");
         return false;
     }
-    if (!admitFirmware(file.filename())) return false;
+    if (!admitFirmware(file)) return false;
     if (file.hasSerialLocations()) {
         displayPrintf(display, 1, "Updater does not support offline recovery");
         return false;

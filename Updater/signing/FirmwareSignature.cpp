@@ -58,8 +58,9 @@ SignatureStatus checkSignature(const TrustedKeys& keys, const uint8_t* bytes, si
     }
 }
 
-SignatureStatus checkFileSignature(const TrustedKeys& keys, const std::string& path) {
-    std::string content;
+SignatureStatus checkFileSignature(const TrustedKeys& keys, const std::string& path, std::string* checked) {
+    std::string local;
+    std::string& content = checked ? *checked : local;
     if (readFileContent(path, content) != FileRead::Done) return bad("file cannot be read");
     std::string signatureText;
     switch (readFileContent(signaturePathFor(path), signatureText, minisign::kMaxFileBytes)) {

@@ -30,7 +30,8 @@ SignatureStatus checkSignature(const TrustedKeys& keys, const uint8_t* bytes, si
                                const std::string* signatureText);
 
 // The status of the file at path, its signature read from signaturePathFor(path).
-// A file that cannot be read is Bad.
-SignatureStatus checkFileSignature(const TrustedKeys& keys, const std::string& path);
+// A file that cannot be read is Bad. content, when given, receives the bytes checked.
+SignatureStatus checkFileSignature(const TrustedKeys& keys, const std::string& path,
+                                   std::string* content = nullptr);
 
 #endif

@@ -44,9 +44,10 @@ bool SignaturePolicy::admit(UpdaterDisplayInterface* display, const std::string&
     return decide(display, name, checkSignature(keys(display), bytes, length, signatureText));
 }
 
-bool SignaturePolicy::admitFile(UpdaterDisplayInterface* display, const std::string& path) {
+bool SignaturePolicy::admitFile(UpdaterDisplayInterface* display, const std::string& path,
+                                std::string* content) {
     if (!required(display)) return true;
-    return decide(display, path, checkFileSignature(keys(display), path));
+    return decide(display, path, checkFileSignature(keys(display), path, content));
 }
 
 SignatureStatus SignaturePolicy::status(UpdaterDisplayInterface* display, const std::string& path) {

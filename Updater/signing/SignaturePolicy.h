@@ -30,8 +30,10 @@ class SignaturePolicy {
     // used; a refusal, or an unsigned build allowed once, is said on standard error.
     bool admit(UpdaterDisplayInterface* display, const std::string& name, const uint8_t* bytes, size_t length,
                const std::string* signatureText);
-    // The same for the file at path and the signature file beside it.
-    bool admitFile(UpdaterDisplayInterface* display, const std::string& path);
+    // The same for the file at path and the signature file beside it. content, when
+    // given, receives the bytes that were checked (nothing is read, and it stays
+    // empty, when no signature is required).
+    bool admitFile(UpdaterDisplayInterface* display, const std::string& path, std::string* content = nullptr);
 
     // The file's status against the trusted keys, for the listings.
     SignatureStatus status(UpdaterDisplayInterface* display, const std::string& path);

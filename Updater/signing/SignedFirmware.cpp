@@ -3,6 +3,8 @@
 // the listings show each file's status.
 #include <unistd.h>
 
+#include <stdexcept>
+
 #include "Base64.h"
 #include "FirmwareSignature.h"
 #include "PathJoin.h"
@@ -12,6 +14,21 @@
 
 bool UpdaterApp::admitFirmware(const std::string& path) {
     return m_signatures.admitFile(m_display, path);
+}
+
+bool UpdaterApp::admitFirmware(BirdFile& file) {
+    std::string checked;
+    if (!m_signatures.admitFile(m_display, file.filename(), &checked)) return false;
+    if (checked.empty()) return true; // no signature required
+    // What goes on is what was checked, whatever happened to the file since it was loaded.
+    try {
+        file = BirdFile::fromMemory(file.filename(), reinterpret_cast<const uint8*>(checked.data()),
+                                    checked.size());
+    } catch (const std::runtime_error&) {
+        displayPrintf(m_display, 1, "Failed to load bird file");
+        return false;
+    }
+    return true;
 }
 
 bool UpdaterApp::admitDownload(uint32_t serialNumber, const std::string& firmwareId, const std::string& build,

@@ -233,7 +233,7 @@ bool UpdaterApp::Update_Firmware(uint32_t serialNumber, uint32_t buildNumber, co
         displayPrintf(display, 1, "Failed to load bird file");
         return false;
     }
-    if (!admitFirmware(file.filename())) return false;
+    if (!admitFirmware(file)) return false;
     if (!patchSerial(file, serialNumber)) return false;
 
     // The router outlives the target's use of its link: it routes until the end.
