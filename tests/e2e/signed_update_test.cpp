@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -15,7 +16,9 @@
 
 #include "BirdWriter.h"
 #include "FirmwareImageTag.h"
+#include "IspRomLine.h"
 #include "ModuleNetwork.h"
+#include "ReferenceServer.h"
 #include "TempDir.h"
 #include "TestSigner.h"
 #include "UpdaterProcess.h"
@@ -187,4 +190,58 @@ TEST_F(SignedUpdate, CheckAndInfoShowEachFilesSignature) {
     const SubprocessResult home = runUpdater({"-C", "-f", bad}, dir / "home");
     EXPECT_EQ(home.exitStatus, 1);
     EXPECT_NE(home.out.find(label + "bad ("), std::string::npos) << home.out;
+}
+
+// Recovery of a serial ISP chip with the build the server names for its fingerprint:
+// downloaded (and stored) only with a good signature, and programmed only then.
+TEST_F(SignedUpdate, RecoveryProgramsTheChipOnlyWithASignedBuild) {
+    constexpr uint32_t kUid[4] = {0x0A1B2C3D, 0x4E5F6071, 0x8293A4B5, 0xC6D7E8F9};
+    const std::string buildDir = dir / "catalogue/serial/5E1A0C02";
+    TempDir::makeDirectories(buildDir);
+    dir.write("catalogue/devices.txt", "5E1A0C02 VT-Acquire\n");
+    dir.write("catalogue/fingerprints.txt", "0A1B2C3D 4E5F6071 8293A4B5 C6D7E8F9 5E1A0C02 27\n");
+    const std::vector<uint8_t> image(5000, 0x42);
+    BirdWriter writer;
+    writer.addIdentity("4.0.1", 0x5E1A0C02, "VT-Acquire");
+    writer.addFirmwareImage(0x0000, image);
+    writer.addFirmwareImage(0x7F000, std::vector<uint8_t>(4, 0));
+    writer.writeFile(buildDir + "/27.bird");
+    ReferenceServer server(dir / "catalogue", dir / "server.log");
+    const std::string stored = dir / "base/updater/5E1A0C02/27.bird";
+
+    const struct {
+        const char* name;
+        std::function<void()> prepare;
+        bool programmed;
+        std::string err;
+    } cases[] = {
+        {"unsigned build", [] {}, false,
+         "Refused 27.bird: it has no signature and a trusted key is configured\nFailed to load bird file\n"},
+        {"signed build", [&] { signer.signFile(buildDir + "/27.bird"); }, true, ""},
+        {"stored build altered since",
+         [&] {
+             dir.write("base/updater/5E1A0C02/27.bird.minisig",
+                       TestSigner().signatureOf(TempDir::read(stored)));
+         },
+         false, "Refused " + stored + ": signed by key "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.prepare();
+        IspRomSettings settings;
+        std::copy(kUid, kUid + 4, settings.uid);
+        IspRomLine chip(settings, SerialLine::Settings{});
+        const std::vector<uint8_t> before(IspRom::kFlashSize, 0x5A);
+        chip.rom().loadFlash(before);
+
+        const SubprocessResult run = runUpdater(
+            {"-U", "-t", "RECOVER", "-s", chip.path(), "-u", server.url(), "-i", dir / "base"}, dir / "home");
+        EXPECT_EQ(run.err.substr(0, c.err.size()), c.err);
+        EXPECT_EQ(run.exitStatus, c.programmed ? 0 : 1);
+        const std::vector<uint8_t> flash = chip.rom().flash();
+        EXPECT_EQ(std::vector<uint8_t>(flash.begin(), flash.begin() + image.size()) == image, c.programmed);
+        if (!c.programmed) {
+            EXPECT_EQ(flash, before);
+        }
+    }
 }
