@@ -6,25 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "../updater/RecordingDisplay.h"
 #include "SignaturePolicy.h"
 #include "TempDir.h"
 #include "TestSigner.h"
 #include "TrustedKeys.h"
-
-namespace {
-
-// Keeps what the policy says on standard error.
-class RecordingDisplay : public UpdaterDisplayInterface {
-  public:
-    void clearLine(bool) override {}
-    void showProgress(double, const char*) override {}
-    void showActivity(bool, const char*) override {}
-    void showMessage(const char*) override {}
-    void showError(const char* text) override { errors.push_back(text); }
-    std::vector<std::string> errors;
-};
-
-} // namespace
 
 TEST(TrustedKeys, OnlyPubFilesCountAndADamagedOneKeepsTheCheckOn) {
     TempDir dir;
