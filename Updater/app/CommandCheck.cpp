@@ -48,5 +48,5 @@ bool UpdaterApp::Check_BirdFile(const std::string& path) {
     displayField(m_display, "BIRD file:", path.c_str());
     for (const std::string& line : birdSummary(bird))
         displayPrintf(m_display, 0, "%s", line.c_str());
-    return true;
+    return showSignature("Signature:", path);
 }

@@ -6,10 +6,13 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "BirdFile.h"
 #include "BuildList.h"
 #include "DiscoveredDevice.h"
+#include "SignaturePolicy.h"
 #include "UpdaterDisplayInterface.h"
 
 class UpdaterStore;
@@ -31,6 +34,8 @@ class UpdaterApp {
     // -m: firmware image data goes as UEI byte values where the module takes
     // them (faster), else as DATA packets.
     void setUseUEIData(bool use) { m_useUEIData = use; }
+    // The run's rule for firmware signatures (none required until one is set).
+    void setSignaturePolicy(SignaturePolicy policy) { m_signatures = std::move(policy); }
 
     // -G: downloads a build into the store; the build number stored, or 0.
     uint32_t Download_Firmware(uint32_t serialNumber, const std::string& build, bool override, bool noCal);
@@ -77,6 +82,27 @@ class UpdaterApp {
     bool Check_BirdFile(const std::string& path);
 
   private:
+    // Whether the firmware file at path may be stored or sent under the signature
+    // policy; a refusal has been said on standard error.
+    bool admitFirmware(const std::string& path);
+    // The same for a loaded file, which is then replaced by the bytes that were
+    // checked, so the file sent is the file verified.
+    bool admitFirmware(BirdFile& file);
+    // For a download: the build's signature asked of the server, checked against
+    // bytes. True when the build may be stored; signature then holds the signature
+    // file's text ("" when an unsigned build was allowed).
+    bool admitDownload(uint32_t serialNumber, const std::string& firmwareId, const std::string& build,
+                       bool noCal, const std::vector<uint8_t>& bytes, std::string& signature);
+    // Stores a download's signature beside its file (fileName + ".minisig"); with
+    // signatures required and none given, removes one left from an earlier download.
+    aErr storeSignature(UpdaterStore& store, DeviceRecord& record, const std::string& fileName,
+                        const std::string& signature);
+    // -I: the signature status of each stored build, when signatures are required.
+    void showStoredSignatures(UpdaterStore& store, uint32_t serialNumber);
+    // -C and -I: a firmware file's signature status, when signatures are required;
+    // false when it is bad.
+    bool showSignature(const std::string& label, const std::string& path);
+
     // i.MX identification: loads the liveloader through the chip's boot ROM, reads
     // the chip identifier from it and, when resetAfter, restarts the chip into its
     // ROM; otherwise the liveloader keeps running for the firmware transfer.
@@ -102,6 +128,7 @@ class UpdaterApp {
     UpdaterDisplayInterface* m_display; // not owned
     uint8_t m_recoveryDeviceKind = 0;
     std::string m_portProblem;
+    SignaturePolicy m_signatures;
     // Image data as UEI values in a transfer (-m), where the module takes them.
     bool m_useUEIData = false;
 };

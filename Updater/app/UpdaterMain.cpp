@@ -8,6 +8,7 @@
 #include "UpdaterApp.h"
 #include "UpdaterLog.h"
 #include "UpdaterOptions.h"
+#include "TrustedKeys.h"
 #include "Usage.h"
 #include "BirdLog.h"
 #include "aDirectory.h"
@@ -30,9 +31,10 @@ void printNotice(UpdaterDisplayInterface* display) {
     displayPrintf(display, 0, "Copyright (c) %s Veltrano. All rights reserved.", kBuildYear);
 }
 
-// The -i directory, or the home directory's ".veltrano"; then "updater" inside it,
-// created when missing.
-bool ensureStoreRoot(UpdaterDisplayInterface* display, const UpdaterOptions& options, std::string& root) {
+// The -i directory, or the home directory's ".veltrano" (as base); then "updater"
+// inside it, created when missing.
+bool ensureStoreRoot(UpdaterDisplayInterface* display, const UpdaterOptions& options, std::string& base,
+                     std::string& root) {
     if (!options.storeBase.empty()) {
         root = options.storeBase;
     } else {
@@ -44,6 +46,7 @@ bool ensureStoreRoot(UpdaterDisplayInterface* display, const UpdaterOptions& opt
         }
         root = pathJoin(home, ".veltrano");
     }
+    base = root;
     root = pathJoin(root, "updater");
     if (aDirectory_Ensure(root.c_str(), 0755) != aErrNone) {
         displayPrintf(display, 1, "Could not find updater directory at %s", root.c_str());
@@ -213,9 +216,10 @@ int updaterMain(int argc, const char* const* argv) {
         return 0;
     }
 
-    std::string storeRoot;
-    if (!ensureStoreRoot(&display, options, storeRoot)) return 1;
+    std::string storeBase, storeRoot;
+    if (!ensureStoreRoot(&display, options, storeBase, storeRoot)) return 1;
     UpdaterApp app(options.serverEndpoint, storeRoot, &display);
+    app.setSignaturePolicy(SignaturePolicy(trustedKeyDirectories(storeBase), options.allowUnsigned));
     try {
         return runCommands(app, options);
     } catch (const std::exception& error) {

@@ -32,6 +32,9 @@ struct Switch {
     bool takesValue;
     uint32_t command;     // command flag to set, 0 for none
     SwitchHandler handle; // null: nothing more to do
+    // Matched only when written out: a switch added to the original table must not
+    // make an abbreviation that used to select one switch ("--" for --help) ambiguous.
+    bool wholeNameOnly = false;
 };
 
 bool allOf(const std::string& text, int (*test)(int)) {
@@ -68,6 +71,10 @@ bool handleEcho(const SwitchUse& u) {
 }
 bool handleN(const SwitchUse& u) {
     u.options.nFlag = true;
+    return true;
+}
+bool handleAllowUnsigned(const SwitchUse& u) {
+    u.options.allowUnsigned = true;
     return true;
 }
 
@@ -186,6 +193,7 @@ const Switch kSwitches[] = {
     {"-k", Kind::Parameter, true, 0, keepValue<&UpdaterOptions::logFileName>},
     {"-u", Kind::Parameter, true, 0, handleServer},
     {"--help", Kind::Help, false, 0, nullptr},
+    {"--allow-unsigned", Kind::Parameter, false, 0, handleAllowUnsigned, true},
 };
 
 size_t leadingHyphens(std::string_view text) {
@@ -204,7 +212,8 @@ const Switch* findSwitch(std::string_view name) {
     size_t hyphens = leadingHyphens(name);
     for (const Switch& s : kSwitches) {
         std::string_view candidate(s.name);
-        if (leadingHyphens(candidate) != hyphens || candidate.substr(0, name.size()) != name) continue;
+        if (s.wholeNameOnly || leadingHyphens(candidate) != hyphens || candidate.substr(0, name.size()) != name)
+            continue;
         if (found) return nullptr;
         found = &s;
     }

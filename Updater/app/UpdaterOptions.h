@@ -48,6 +48,8 @@ struct UpdaterOptions {
     std::string homeDirectory;
     std::string logFileName = "Updater.log";
     bool override = false;
+    // --allow-unsigned: an unsigned build may be used in this run, with a warning.
+    bool allowUnsigned = false;
     bool useUEIBytes = true;
     bool useUEIBytesGiven = false; // -m was on the command line
     uint32_t logMask = 0;

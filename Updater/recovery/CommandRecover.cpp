@@ -104,6 +104,7 @@ bool UpdaterApp::_get_fingerprint_imx(const std::string& port, uint32_t serialNu
         updaterLog(DEBUG_APP, "%s\n", error.what());
         return false;
     }
+    if (!admitFirmware(file)) return false;
     uint32_t refusal = 0;
     const aErr loaded = _load_liveloader(file, port, &refusal);
     if (loaded == aErrPermission)
@@ -132,6 +133,8 @@ bool UpdaterApp::Recover_Firmware(const std::string& port, uint32_t buildNumber,
                                   uint32_t serialNumber, const std::string& birdFilePath) {
     UpdaterDisplayInterface* display = m_display;
     const uint32_t start = aTime_GetMSTicks();
+    // A file refused for its signature never reaches the chip, not even its identification.
+    if (!birdFilePath.empty() && !admitFirmware(birdFilePath)) return false;
     uint32_t fingerprint[4] = {0, 0, 0, 0};
     // Identified at the rate the chip is then programmed at: an ISP chip locks onto
     // the rate of its synchronisation.
@@ -160,6 +163,7 @@ bool UpdaterApp::Recover_Firmware(const std::string& port, uint32_t buildNumber,
         displayPrintf(display, 1, "Failed to load bird file");
         return false;
     }
+    if (!admitFirmware(file)) return false;
     if (file.hasSerialLocations()) {
         displayPrintf(display, 1, "Updater does not support offline recovery");
         return false;

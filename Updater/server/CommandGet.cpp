@@ -142,10 +142,15 @@ uint32_t UpdaterApp::Download_Firmware(uint32_t serialNumber, const std::string&
         return 0;
     }
 
+    std::string signature;
+    if (!admitDownload(serialNumber, firmwareId, fileBuild, noCal, bytes, signature)) return 0;
+
     const std::string fileName = fileBuild + ".bird";
     const std::string timestamp = currentTimestamp();
-    const aErr written =
-        store->writeFile(record, fileName, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    // The signature goes first: a build stored without it is refused, never trusted.
+    aErr written = storeSignature(*store, record, fileName, signature);
+    if (written == aErrNone)
+        written = store->writeFile(record, fileName, bytes.data(), static_cast<uint32_t>(bytes.size()));
     if (written != aErrNone) {
         displayPrintf(display, 1, "Failed to write file with %d", written);
         return 0;

@@ -111,17 +111,28 @@ bool ServerCommClass::GetBuildList(uint32_t serialNumber, BuildList& builds, con
     return true;
 }
 
-bool ServerCommClass::GetBuild(uint32_t serialNumber, const std::string& firmwareId, const std::string& build,
-                               bool noCal, std::string& payload, const char* baseUrl) {
+bool ServerCommClass::buildRequest(const char* name, const char* op, uint32_t serialNumber,
+                                   const std::string& firmwareId, const std::string& build, bool noCal,
+                                   std::string& payload, const char* baseUrl) {
     std::vector<std::string> lines;
     const Http::Parameters parameters = {{"bld", build},
                                          {"fw", firmwareId},
                                          {"no_cal", noCal ? "true" : "false"},
-                                         {"op", "bird"},
+                                         {"op", op},
                                          {"sn", serialText(serialNumber)}};
-    if (!request("GetBuild", baseUrl, parameters, lines)) return false;
+    if (!request(name, baseUrl, parameters, lines)) return false;
     payload = ServerCommReply::buildPayload(std::move(lines));
     return true;
+}
+
+bool ServerCommClass::GetBuild(uint32_t serialNumber, const std::string& firmwareId, const std::string& build,
+                               bool noCal, std::string& payload, const char* baseUrl) {
+    return buildRequest("GetBuild", "bird", serialNumber, firmwareId, build, noCal, payload, baseUrl);
+}
+
+bool ServerCommClass::GetSignature(uint32_t serialNumber, const std::string& firmwareId, const std::string& build,
+                                   bool noCal, std::string& payload, const char* baseUrl) {
+    return buildRequest("GetSignature", "sig", serialNumber, firmwareId, build, noCal, payload, baseUrl);
 }
 
 std::string ServerCommClass::fingerprintText(const uint32_t fingerprint[4]) {

@@ -36,6 +36,10 @@ class ServerCommClass {
     // QueryBuild returned, build the decimal build number.
     bool GetBuild(uint32_t serialNumber, const std::string& firmwareId, const std::string& build, bool noCal,
                   std::string& payload, const char* baseUrl = nullptr);
+    // The build's detached signature (its minisign file) as Base64 text, asked with
+    // op=sig and GetBuild's other parameters ("" when the reply carries none).
+    bool GetSignature(uint32_t serialNumber, const std::string& firmwareId, const std::string& build,
+                      bool noCal, std::string& payload, const char* baseUrl = nullptr);
     // Serial number and build of a module known only by its chip fingerprint.
     bool GetRecoveryInfo(const uint32_t fingerprint[4], uint32_t& serialNumber, uint32_t& buildNumber,
                          const char* baseUrl = nullptr);
@@ -54,6 +58,9 @@ class ServerCommClass {
     static std::string fingerprintText(const uint32_t fingerprint[4]);
 
   private:
+    // GetBuild and GetSignature: the build's parameters with op, line 2 as payload.
+    bool buildRequest(const char* name, const char* op, uint32_t serialNumber, const std::string& firmwareId,
+                      const std::string& build, bool noCal, std::string& payload, const char* baseUrl);
     // Runs the GET and the checks shared by every operation; on success lines holds
     // the reply's lines.
     bool request(const char* name, const char* baseUrl, const Http::Parameters& parameters,

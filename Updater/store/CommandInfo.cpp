@@ -5,6 +5,10 @@
 
 namespace {
 
+bool isBirdName(const std::string& name) {
+    return name.size() > 5 && name.compare(name.size() - 5, 5, ".bird") == 0;
+}
+
 // Whether the attributes could be shown: a record read in part is not shown at all.
 bool printAttributes(UpdaterDisplayInterface* display, const AttributesFile& attributes) {
     if (attributes.isUnreadable()) {
@@ -27,6 +31,15 @@ bool printAttributes(UpdaterDisplayInterface* display, const AttributesFile& att
 
 } // namespace
 
+void UpdaterApp::showStoredSignatures(UpdaterStore& store, uint32_t serialNumber) {
+    if (!m_signatures.required(m_display)) return;
+    DeviceRecordList items;
+    store.listDeviceItems(serialNumber, items);
+    displayPrintf(m_display, 0, "Signatures:");
+    for (const DeviceRecord& item : items)
+        if (isBirdName(item.name)) showSignature("  " + item.name, pathJoin(item.directory, item.name));
+}
+
 bool UpdaterApp::Show_DeviceInfo(uint32_t serialNumber) {
     std::unique_ptr<UpdaterStore> store = openStore(m_display, m_storeRoot, "Show_DeviceInfo");
     if (!store) return false;
@@ -42,5 +55,6 @@ bool UpdaterApp::Show_DeviceInfo(uint32_t serialNumber) {
     displayField(m_display, "Directory:", pathJoin(record.directory, record.name).c_str());
     const bool shown = printAttributes(m_display, record.attributes);
     printBuildList(m_display, storedBuilds(*store, serialNumber), serialNumber);
+    showStoredSignatures(*store, serialNumber);
     return shown;
 }

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "FirmwareSignature.h"
 #include "UpdaterLog.h"
 
 namespace {
@@ -30,6 +31,7 @@ BuildList storedBuilds(UpdaterStore& store, uint32_t serialNumber) {
     DeviceRecordList items;
     store.listDeviceItems(serialNumber, items);
     for (const DeviceRecord& item : items) {
+        if (isSignatureFile(item.name)) continue;
         const std::string key = item.name.substr(0, item.name.find(".bird"));
         const std::string path =
             !item.directory.empty() && !item.name.empty() ? item.directory + "/" + item.name : std::string();

@@ -298,6 +298,7 @@ bool UpdaterApp::Update_Firmware(uint32_t serialNumber, uint32_t buildNumber, co
         displayPrintf(display, 1, "Failed to load bird file");
         return false;
     }
+    if (!admitFirmware(file)) return false;
     if (!patchSerial(file, serialNumber)) {
         displayPrintf(display, 1,
                       "The serial number [%08X] cannot be written into %s; nothing was sent to the module.",

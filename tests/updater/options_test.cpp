@@ -256,3 +256,13 @@ TEST(Options, ProgramNameIsTheLastPathComponent) {
     EXPECT_EQ(a.programName, "Updater");
     EXPECT_EQ(b.programName, "Updater.exe");
 }
+
+TEST(Options, AllowUnsignedIsMatchedOnlyWrittenOut) {
+    EXPECT_TRUE(parse({"--allow-unsigned", "-U"}).options.allowUnsigned);
+    // An abbreviation selects nothing, and "--" still means --help as it always did.
+    const Parsed abbreviated = parse({"--allow", "-U"});
+    EXPECT_FALSE(abbreviated.options.allowUnsigned);
+    EXPECT_FALSE(abbreviated.options.help);
+    EXPECT_TRUE(parse({"--"}).options.help);
+    EXPECT_FALSE(parse({"-U"}).options.allowUnsigned);
+}

@@ -2,6 +2,7 @@
 //
 //   birdtool info [-v] FILE
 //   birdtool pack -o OUT [image and identity options]
+//   birdtool keygen | sign | verify (Signing.h)
 #include <getopt.h>
 
 #include <algorithm>
@@ -21,6 +22,7 @@
 #include "BirdLog.h"
 #include "BirdSummary.h"
 #include "BirdWriter.h"
+#include "Signing.h"
 #include "FirmwareImageTag.h"
 #include "aDefs.h"
 #include "aVersion.h"
@@ -34,6 +36,9 @@ const char* const usageText =
     "Usage:\n"
     "  birdtool info [-v] FILE\n"
     "  birdtool pack -o OUT [options]\n"
+    "  birdtool keygen -p PUB -s SECRET [-W] [-f]\n"
+    "  birdtool sign -s SECRET [-x SIG] [-t COMMENT] [-l] FILE\n"
+    "  birdtool verify -p PUB [-x SIG] FILE\n"
     "  birdtool --help\n"
     "\n"
     "info  Loads FILE and prints its header, identity, serial-number locations,\n"
@@ -74,6 +79,12 @@ const char* const usageText =
     "Example:\n"
     "  birdtool pack -o 42.bird -V 2.11.4 -m VT-Hub4 -S 0x4010 -D 0x4020 \\\n"
     "      -l 0x20000000=loader.bin -f 0x4000:1=app.bin\n";
+
+void printHelp() {
+    std::fputs(usageText, stdout);
+    std::fputs("\n", stdout);
+    std::fputs(signingUsageText, stdout);
+}
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -219,7 +230,7 @@ int pack(int argc, char** argv) {
             imageBuild = parseNumber(arg, "image build");
             break;
         case 'h':
-            std::fputs(usageText, stdout);
+            printHelp();
             return 0;
         default:
             throw UsageError("");
@@ -272,7 +283,7 @@ int info(int argc, char** argv) {
         if (c == 'v')
             verbose = true;
         else if (c == 'h') {
-            std::fputs(usageText, stdout);
+            printHelp();
             return 0;
         } else
             throw UsageError("");
@@ -329,12 +340,15 @@ int main(int argc, char** argv) {
     const std::string command = argv[1];
     try {
         if (command == "-h" || command == "--help" || command == "help") {
-            std::fputs(usageText, stdout);
+            printHelp();
             return 0;
         }
         // The subcommand's own options start after its name.
         if (command == "info") return info(argc - 1, argv + 1);
         if (command == "pack") return pack(argc - 1, argv + 1);
+        if (command == "keygen") return keygenCommand(argc - 1, argv + 1);
+        if (command == "sign") return signCommand(argc - 1, argv + 1);
+        if (command == "verify") return verifyCommand(argc - 1, argv + 1);
         throw UsageError("unknown command '" + command + "'");
     } catch (const UsageError& e) {
         if (*e.what()) std::fprintf(stderr, "birdtool: %s\n", e.what());

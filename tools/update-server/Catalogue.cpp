@@ -167,18 +167,44 @@ void Catalogue::addBuilds(const std::string& folder, const std::string& origin,
         if (!builds.count(number)) builds[number] = {number, versionOf(path), origin, path};
 }
 
+// Calls visit with each build folder ("serial/..." or "model/..."), in name order.
+template <class Visit> void eachBuildFolder(const std::string& directory, Visit visit) {
+    for (const std::string kind : {"serial", "model"})
+        for (const std::string& name : entryNames(directory + "/" + kind))
+            if (isDirectory(directory + "/" + kind + "/" + name)) visit(kind + "/" + name);
+}
+
 std::vector<std::string> Catalogue::problems() const {
     std::vector<std::string> found;
-    for (const std::string kind : {"serial", "model"})
-        for (const std::string& name : entryNames(directory_ + "/" + kind)) {
-            if (!isDirectory(directory_ + "/" + kind + "/" + name)) continue;
-            try {
-                buildFiles(directory_, kind + "/" + name);
-            } catch (const CatalogueError& e) {
-                found.push_back(e.what());
-            }
+    eachBuildFolder(directory_, [&](const std::string& folder) {
+        try {
+            buildFiles(directory_, folder);
+        } catch (const CatalogueError& e) {
+            found.push_back(e.what());
         }
+    });
     return found;
+}
+
+std::vector<std::string> Catalogue::unsignedBuilds() const {
+    std::vector<std::string> found;
+    eachBuildFolder(directory_, [&](const std::string& folder) {
+        try {
+            for (const auto& entry : buildFiles(directory_, folder))
+                if (!isSignedBuild(entry.second)) found.push_back(entry.second);
+        } catch (const CatalogueError&) {
+            // problems() reports it
+        }
+    });
+    return found;
+}
+
+std::string signaturePathOf(const std::string& buildPath) {
+    return buildPath + ".minisig";
+}
+
+bool isSignedBuild(const std::string& buildPath) {
+    return isRegularFile(signaturePathOf(buildPath));
 }
 
 std::map<uint32_t, CatalogueBuild> Catalogue::builds(uint32_t serialNumber) const {

@@ -4,6 +4,7 @@
 //   DIR/fingerprints.txt        "FP1 FP2 FP3 FP4 SERIAL BUILD" per line: recovery lookups
 //   DIR/serial/SERIAL/N.bird    build N made for that one module
 //   DIR/model/MODEL NAME/N.bird build N for every module of that model
+//   ... N.bird.minisig          build N's detached signature (minisign format)
 //
 // Serial numbers and fingerprint words are hexadecimal, builds decimal; "#" starts
 // a comment line. Only regular files (or links to them) are builds. Two files that
@@ -55,6 +56,9 @@ class Catalogue {
     // order; empty when there is none.
     std::vector<std::string> problems() const;
 
+    // The path of every build without a signature file beside it, in name order.
+    std::vector<std::string> unsignedBuilds() const;
+
     const std::string& directory() const { return directory_; }
 
   private:
@@ -74,6 +78,11 @@ class Catalogue {
     mutable std::mutex cacheMutex_;
     mutable std::map<std::string, CachedVersion> versions_;
 };
+
+// Where a build's signature is kept: beside it, with ".minisig" added.
+std::string signaturePathOf(const std::string& buildPath);
+// Whether that signature file exists (as a regular file).
+bool isSignedBuild(const std::string& buildPath);
 
 // Lines of a catalogue text file split into words; blank and "#" lines dropped.
 std::vector<std::vector<std::string>> catalogueLines(const std::string& path);

@@ -102,7 +102,7 @@ ServiceAnswer UpdateService::answerQuery(const std::string& target) const {
         return {200, "ok\n" + hex8(entry->serialNumber) + "\n" + std::to_string(entry->build) + "\n"};
     }
 
-    if (op->second != "qu" && op->second != "builds" && op->second != "bird")
+    if (op->second != "qu" && op->second != "builds" && op->second != "bird" && op->second != "sig")
         return error(400, "unknown request op=" + op->second);
     uint32_t serialNumber = 0;
     if (!serialParameter(query, serialNumber)) return error(400, "sn must be a hexadecimal serial number");
@@ -122,7 +122,7 @@ ServiceAnswer UpdateService::answerQuery(const std::string& target) const {
         return {200, body};
     }
 
-    // op=bird
+    // op=bird, or op=sig for the build's signature
     const auto bld = query.find("bld");
     if (bld == query.end() || bld->second.empty() ||
         bld->second.find_first_not_of("0123456789") != std::string::npos)
@@ -133,8 +133,12 @@ ServiceAnswer UpdateService::answerQuery(const std::string& target) const {
     const auto build = number > 0xFFFFFFFFull ? builds.end() : builds.find(static_cast<uint32_t>(number));
     if (build == builds.end())
         return error(404, "no build " + bld->second + " for device " + hex8(serialNumber));
+    const bool signature = op->second == "sig";
+    const std::string path = signature ? signaturePathOf(build->second.path) : build->second.path;
     std::string bytes;
-    if (!readWholeFile(build->second.path, bytes)) return error(500, "cannot read " + build->second.path);
+    if (signature && !isSignedBuild(build->second.path))
+        return error(404, "no signature for build " + bld->second + " of device " + hex8(serialNumber));
+    if (!readWholeFile(path, bytes)) return error(500, "cannot read " + path);
     ServiceAnswer answer{200, "ok\n"};
     answer.body += Base64::encode(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     answer.body += "\n";

@@ -3,6 +3,8 @@
 //   op=qu&sn=SERIAL                "ok", latest build, firmware identifier
 //   op=builds&sn=SERIAL            "ok", one "build;version" line per build
 //   op=bird&sn=SERIAL&bld=N&fw=..  "ok", the BIRD file in Base64
+//   op=sig&sn=SERIAL&bld=N&fw=..   "ok", the build's N.bird.minisig in Base64
+//                                  (404 when the build has none)
 //   op=fix&fp=W1%20W2%20W3%20W4    "ok", serial number, build
 // Anything else gets a 4xx status with a one-line "error: ..." text; a catalogue error
 // met on the way (see Catalogue.h) a 500 with "error: catalogue: ...".

@@ -21,6 +21,7 @@ namespace {
 
 const char kUsage[] =
     "Usage: update-server [--catalogue DIR] [--address ADDR] [--port N]\n"
+    "                     [--require-signatures]\n"
     "\n"
     "Serves firmware builds to the Updater tool (its -u option) from a catalogue\n"
     "directory. Queries go to /cgi/u; every request is logged on one line.\n"
@@ -29,6 +30,8 @@ const char kUsage[] =
     "  -a, --address ADDR   address to listen on (default: 127.0.0.1, this machine only)\n"
     "  -p, --port N         TCP port; 0 picks a free one (default: 8080). The address\n"
     "                       and port in use are printed once the server listens.\n"
+    "  --require-signatures refuse to start, naming them, while builds lack their\n"
+    "                       signature (N.bird.minisig beside N.bird)\n"
     "  -h, --help           this text\n"
     "\n"
     "Catalogue layout (serial numbers and fingerprint words in hexadecimal):\n"
@@ -48,6 +51,7 @@ struct Options {
     std::string catalogue = ".";
     std::string address = "127.0.0.1";
     int port = 8080;
+    bool requireSignatures = false;
 };
 
 // 0: run, 1: bad arguments, 2: help shown.
@@ -64,6 +68,8 @@ int parseOptions(int argc, char** argv, Options& options) {
         if (arg == "-h" || arg == "--help") {
             fputs(kUsage, stdout);
             return 2;
+        } else if (arg == "--require-signatures") {
+            options.requireSignatures = true;
         } else if (arg == "-c" || arg == "--catalogue") {
             const char* v = value("--catalogue");
             if (!v) return 1;
@@ -127,6 +133,13 @@ int main(int argc, char** argv) {
     for (const std::string& problem : problems)
         fprintf(stderr, "update-server: catalogue error: %s\n", problem.c_str());
     if (!problems.empty()) return 1;
+    if (options.requireSignatures) {
+        const std::vector<std::string> unsignedBuilds = catalogue.unsignedBuilds();
+        for (const std::string& path : unsignedBuilds)
+            fprintf(stderr, "update-server: unsigned build: %s (no %s)\n", path.c_str(),
+                    signaturePathOf(path).c_str());
+        if (!unsignedBuilds.empty()) return 1;
+    }
 
     // A client that hangs up mid-reply must not end the server.
     signal(SIGPIPE, SIG_IGN);
