@@ -18,6 +18,9 @@
 // With shareThroughServer set (the default), a USB module is opened behind a
 // link-sharing server that other processes join as ASOLVAN links; the Link
 // itself then talks to the module through the server too.
+//
+// A stream callback's reference must stay valid until its subscription is
+// removed or the Link is disconnected (or its last copy goes).
 #ifndef HALVORINE_LINK_H
 #define HALVORINE_LINK_H
 
