@@ -19,6 +19,7 @@
 #include "aShareFrames.h"
 #include "aShareSubscriptions.h"
 #include "aSharePair.h"
+#include "aSharePoll.h"
 #include "aShareQueue.h"
 #include "aStream_ZeroMQClient.h"
 #include "aTime.h"
@@ -150,29 +151,15 @@ void sServeRequest(aServer* server, const aPacket* request) {
     sHandOver(server, replies.empty() ? aSHARE_CMD_DROPPED_PACKET : aSHARE_CMD_INCOMING_PACKETS, replies);
 }
 
-/* What a task's poll woke for: the first ready item, kPollEnd when the task is to end
- * (its pipe, a failed poll, or an interruption czmq caught, as with czmq's pollers),
- * kPollNone when the time-out passed. */
-constexpr int kPollEnd = -1;
-constexpr int kPollNone = -2;
-
-int sPoll(zmq_pollitem_t* items, int count, int timeoutMs) {
-    const int ready = zsys_interrupted ? -1 : zmq_poll(items, count, timeoutMs);
-    if (ready < 0 || items[0].revents) return kPollEnd;
-    for (int i = 1; i < count; ++i)
-        if (items[i].revents) return i;
-    return kPollNone;
-}
-
 void sSyncTask(zsock_t* pipe, void* args) {
     aServer* server = static_cast<aServer*>(args);
     zmq_pollitem_t items[] = {{zsock_resolve(pipe), 0, ZMQ_POLLIN, 0},
                               {nullptr, aShareQueue_Descriptor(server->toSync), ZMQ_POLLIN, 0}};
     zsock_signal(pipe, 0);
     for (;;) {
-        const int ready = sPoll(items, 2, kSyncPollMs);
-        if (ready == kPollEnd) break;
-        zframe_t* frame = ready == kPollNone ? nullptr : aShareQueue_Take(server->toSync);
+        const int ready = aSharePoll_Wait(items, 2, kSyncPollMs);
+        if (ready == aSHARE_POLL_END) break;
+        zframe_t* frame = ready == aSHARE_POLL_NONE ? nullptr : aShareQueue_Take(server->toSync);
         if (!frame) continue;
         aPacket* request = aShare_PacketFromFrame(zframe_data(frame), zframe_size(frame));
         zframe_destroy(&frame);
@@ -383,8 +370,8 @@ void sBrokerTask(zsock_t* pipe, void* args) {
     const int polled = server->beacon ? kBrokerItems : kBrokerBeacon;
     zsock_signal(pipe, 0);
     while (broker.sequences && broker.holders) {
-        const int ready = sPoll(items, polled, kBrokerPollMs);
-        if (ready == kPollEnd) break;
+        const int ready = aSharePoll_Wait(items, polled, kBrokerPollMs);
+        if (ready == aSHARE_POLL_END) break;
         if (ready == kBrokerSync)
             sFromSync(&broker);
         else if (ready == kBrokerFrontend)

@@ -11,6 +11,7 @@
 #include "aLinkInternal.h"
 #include "aShareFrames.h"
 #include "aSharePair.h"
+#include "aSharePoll.h"
 #include "aShareQueue.h"
 
 namespace {
@@ -68,13 +69,12 @@ void sClientTask(zsock_t* pipe, void* args) {
     zsock_signal(pipe, 0);
     bool running = true;
     while (running) {
-        /* An interruption czmq caught ends the task, as it ends czmq's own pollers. */
-        const int ready = zsys_interrupted ? -1 : zmq_poll(items, kTaskItems, kTaskPollMs);
-        if (ready < 0 || items[kPipe].revents) {
+        const int ready = aSharePoll_Wait(items, kTaskItems, kTaskPollMs);
+        if (ready == aSHARE_POLL_END) {
             running = false; /* $TERM, or anything else: the owner ends us */
-        } else if (items[kServer].revents) {
+        } else if (ready == kServer) {
             sFromServer(record);
-        } else if (items[kOutgoing].revents) {
+        } else if (ready == kOutgoing) {
             sToServer(record);
         }
         sPassInterruptOn();

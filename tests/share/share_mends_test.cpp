@@ -1,8 +1,10 @@
 // Link sharing where it used to go wrong: packets the module sends unasked, a
 // pooled client link, a Ctrl+C that czmq caught, the beacon-interface lock
 // while a server sets up its beacon, and beacons from elsewhere reaching a
-// loopback-only server.
+// loopback-only server, and handled signals on the sharing threads.
 #include <arpa/inet.h>
+#include <dirent.h>
+#include <sys/syscall.h>
 #include <czmq.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -11,6 +13,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -132,6 +135,22 @@ class Client {
     uint32_t ref_;
 };
 
+// Sends the signal to every thread of this process but the calling one; the
+// number of threads signalled.
+int signalEveryOtherThread(int signal) {
+    int signalled = 0;
+    DIR* tasks = opendir("/proc/self/task");
+    if (!tasks) return 0;
+    const pid_t self = pid_t(syscall(SYS_gettid));
+    while (dirent* entry = readdir(tasks)) {
+        const pid_t tid = pid_t(std::atoi(entry->d_name));
+        if (tid <= 0 || tid == self) continue;
+        signalled += syscall(SYS_tgkill, getpid(), tid, signal) == 0;
+    }
+    closedir(tasks);
+    return signalled;
+}
+
 // Whatever the module put on its link besides the reply to the request before
 // (answers to a resync's sync burst, a packet sent on its own account) is not
 // taken for the reply to the next request, whoever sends it.
@@ -230,6 +249,27 @@ TEST(ShareMends, ACtrlCCaughtByCzmqIsPassedOnOnce) {
             aStream_Destroy(&stream);
     }
     EXPECT_EQ(gInterrupts, 1);
+}
+
+// A handled signal on each thread of the process in turn (as glibc's own
+// signal for setuid and setgid reaches every thread) interrupts the sharing
+// tasks' polls: the client task, the broker and the sync task all go on.
+TEST(ShareMends, HandledSignalsOnEveryThreadEndNoSharingTask) {
+    struct sigaction handled {}, previous{};
+    handled.sa_handler = [](int) {};
+    sigemptyset(&handled.sa_mask); // no SA_RESTART: a poll answers EINTR
+    ASSERT_EQ(sigaction(SIGUSR1, &handled, &previous), 0);
+    ServedHere served;
+    Client client(served.port());
+    ASSERT_TRUE(client.running());
+    ASSERT_EQ(client.echo({23, 0x60, 0}), (Bytes{23, 0x60, 0}));
+    for (uint8_t round = 1; round <= 3; ++round) {
+        SCOPED_TRACE(int(round));
+        const int signalled = signalEveryOtherThread(SIGUSR1);
+        EXPECT_GE(signalled, 5) << "the link, server and client threads";
+        EXPECT_EQ(client.echo({23, 0x60, round}), (Bytes{23, 0x60, round}));
+    }
+    sigaction(SIGUSR1, &previous, nullptr);
 }
 
 // Another beacon owner changes the beacon interface whenever it gets the lock.
