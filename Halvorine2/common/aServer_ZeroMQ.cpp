@@ -554,16 +554,50 @@ uint32 sServe(uint32 usbRef, uint16* port, uint32* address, bool loopbackOnly) {
 uint32 aLink_CreateServer(uint32 serialNumber, uint16* port, uint32* address, bool loopbackOnly) {
     if (!port || !address) return 0;
     std::lock_guard<std::recursive_mutex> creation(sCreationMutex());
+    /* A link this process holds already has its users: a server would take their
+     * replies and replace their filter. */
+    if (sLookupEntryByKey(serialNumber, kLinkTypeUSB, 0)) return 0;
     uint32 usbRef = aLink_CreateUSB(serialNumber);
     if (!usbRef) return 0;
     return sServe(usbRef, port, address, loopbackOnly);
 }
 
-bool aLink_GetServer(uint32 serialNumber, uint16* port, uint32* address) {
-    aLinkEntryPtr usb = sLookupEntryByKey(serialNumber, kLinkTypeUSB, 0);
-    if (!usb || !usb->server || !port || !address) return false;
+uint32 aLink_JoinUSB(uint32 serialNumber, uint16* port, uint32* address) {
+    if (!port || !address) return 0;
+    std::lock_guard<std::recursive_mutex> creation(sCreationMutex());
+    /* The user taken here keeps the USB link, and the server on it, for the link
+     * answered: a direct link's own user, or the one a client link releases with it. */
+    aLinkEntryPtr usb = sAddUserByKey(serialNumber, kLinkTypeUSB, 0);
+    if (!usb) return 0;
+    uint32 usbRef = usb->linkRef;
     const aServer* server = static_cast<const aServer*>(usb->server);
+    if (!server) {
+        *port = 0;
+        return usbRef;
+    }
+    uint32 clientRef = aLink_CreateClient(aServer_GetInterface(server), aServer_GetPort(server), 0);
+    aLinkEntryPtr client = sLookupEntryByID(clientRef);
+    if (!client) {
+        aLink_Destroy(&usbRef);
+        return 0;
+    }
+    client->linkedRef = usbRef;
     *port = aServer_GetPort(server);
     *address = aServer_GetInterface(server);
-    return true;
+    return clientRef;
+}
+
+bool aLink_GetServer(uint32 serialNumber, uint16* port, uint32* address) {
+    if (!port || !address) return false;
+    std::lock_guard<std::recursive_mutex> creation(sCreationMutex());
+    aLinkEntryPtr usb = sAddUserByKey(serialNumber, kLinkTypeUSB, 0);
+    if (!usb) return false;
+    uint32 usbRef = usb->linkRef;
+    const aServer* server = static_cast<const aServer*>(usb->server);
+    if (server) {
+        *port = aServer_GetPort(server);
+        *address = aServer_GetInterface(server);
+    }
+    aLink_Destroy(&usbRef);
+    return server != nullptr;
 }

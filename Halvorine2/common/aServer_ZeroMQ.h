@@ -51,12 +51,18 @@ void aServer_Destroy(aServer** server);
  * *address: in, the interface to serve on (0: 127.0.0.1); out, the one used. *port
  * receives the server's port. The module's address and model are asked through the
  * client link (5 tries). 0 when anything fails, with nothing left behind; 0 also when
- * the module's link is open already in this process (join its server instead). */
+ * the module's link is open already in this process (aLink_JoinUSB instead). */
 uint32 aLink_CreateServer(uint32 serialNumber, uint16* port, uint32* address, bool loopbackOnly);
 
-/* Where the server on this USB module's link in this process serves, if one runs: a
- * second user in the owning process joins it through a client link of its own. False
- * when none runs. */
+/* A new user of the USB module this process holds already. When a server runs on its
+ * link: a client link of its own to that server (*port and *address where it serves),
+ * which keeps the server and the USB link alive while it lives, whoever else goes
+ * first. Otherwise the direct link itself with one more user (*port 0). 0 when the
+ * process does not hold the module. */
+uint32 aLink_JoinUSB(uint32 serialNumber, uint16* port, uint32* address);
+
+/* Where the server on this USB module's link in this process serves, if one runs.
+ * False when none runs. */
 bool aLink_GetServer(uint32 serialNumber, uint16* port, uint32* address);
 
 #ifdef __cplusplus
