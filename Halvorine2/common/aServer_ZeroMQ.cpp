@@ -16,6 +16,7 @@
 #include "aDiscovery.h"
 #include "aDiscoveryWire.h"
 #include "aLinkInternal.h"
+#include "aShareExit.h"
 #include "aShareFrames.h"
 #include "aShareSubscriptions.h"
 #include "aSharePair.h"
@@ -439,6 +440,16 @@ bool sBindFrontend(aServer* server) {
     return server->port != 0;
 }
 
+/* Ends the tasks and closes the sockets, at destruction or when the program ends. */
+void sStopTasks(void* server) {
+    aServer* s = static_cast<aServer*>(server);
+    s->stopping = true;
+    zactor_destroy(&s->syncTask);
+    zactor_destroy(&s->broker);
+    zactor_destroy(&s->beacon);
+    zsock_destroy(&s->frontend);
+}
+
 void sRelease(void* server) {
     aServer* s = static_cast<aServer*>(server);
     aServer_Destroy(&s);
@@ -464,7 +475,7 @@ bool aServer_Start(aServer* server) {
     server->fromSync = aShareQueue_Create(kQueueFrames);
     server->streamed = aShareQueue_Create(kQueueFrames);
     if (!server->toSync || !server->fromSync || !server->streamed || !sStartBeacon(server) ||
-        !sBindFrontend(server))
+        !sBindFrontend(server) || !aShareExit_Add(server, sStopTasks))
         return false;
     server->broker = zactor_new(sBrokerTask, server);
     server->syncTask = zactor_new(sSyncTask, server);
@@ -494,11 +505,8 @@ void aServer_Destroy(aServer** server) {
     aServer* s = *server;
     *server = nullptr;
     if (s->filterInstalled) aLink_InstallUserPacketFilter(s->linkRef, nullptr, nullptr);
-    s->stopping = true;
-    zactor_destroy(&s->syncTask);
-    zactor_destroy(&s->broker);
-    zactor_destroy(&s->beacon);
-    zsock_destroy(&s->frontend);
+    aShareExit_Remove(s);
+    sStopTasks(s);
     aShareQueue_Destroy(&s->toSync);
     aShareQueue_Destroy(&s->fromSync);
     aShareQueue_Destroy(&s->streamed);

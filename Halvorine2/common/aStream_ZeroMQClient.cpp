@@ -9,6 +9,7 @@
 
 #include "aCzmqSetup.h"
 #include "aLinkInternal.h"
+#include "aShareExit.h"
 #include "aShareFrames.h"
 #include "aSharePair.h"
 #include "aSharePoll.h"
@@ -81,10 +82,17 @@ void sClientTask(zsock_t* pipe, void* args) {
     }
 }
 
-void sDestroyRecord(ClientRecord* record) {
+/* Ends the task and closes the socket, at destruction or when the program ends. */
+void sStopTask(void* ref) {
+    ClientRecord* record = static_cast<ClientRecord*>(ref);
     zactor_destroy(&record->task);
-    zframe_destroy(&record->frame);
     zsock_destroy(&record->server);
+}
+
+void sDestroyRecord(ClientRecord* record) {
+    aShareExit_Remove(record);
+    sStopTask(record);
+    zframe_destroy(&record->frame);
     aShareQueue_Destroy(&record->outgoing);
     aShareQueue_Destroy(&record->incoming);
     delete record;
@@ -157,6 +165,7 @@ aErr sInterrupt(void* ref) {
 
 aErr sDestroy(void* ref) {
     ClientRecord* record = static_cast<ClientRecord*>(ref);
+    aShareExit_Remove(record); /* before its socket is looked at: the exit handler closes it */
     aErr err = record->server ? aErrNone : aErrIO;
     sDestroyRecord(record);
     return err;
@@ -167,6 +176,7 @@ aErr sConnect(ClientRecord* record, uint32 address, uint16 port) {
     record->incoming = aShareQueue_Create(kQueueFrames);
     if (!record->outgoing || !record->incoming) return aErrMemory;
     aCzmq_Setup();
+    if (!aShareExit_Add(record, sStopTask)) return aErrMemory;
     record->server = zsock_new(ZMQ_DEALER);
     if (!record->server) return aErrMemory;
     zsock_set_linger(record->server, 0);

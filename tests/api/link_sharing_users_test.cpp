@@ -96,4 +96,35 @@ TEST(SharingUsers, DirectAndSharingLinksOnOneModule) {
     }
 }
 
+// A module shared through a server of this process, held by a Module of
+// static storage, when the program ends: made before the library's statics,
+// it goes after czmq's own exit handler, which closes every socket czmq still
+// knows from the exiting thread. The sharing tasks must have stopped first.
+struct SharingAtExit {
+    std::unique_ptr<ModuleOn> device;
+    std::unique_ptr<Module> module;
+};
+SharingAtExit gSharingAtExit;
+
+void sShareUntilExit(bool midRequest) {
+    gSharingAtExit.device = std::make_unique<ModuleOn>(Carrier::Usb);
+    gSharingAtExit.module = std::make_unique<Module>();
+    if (gSharingAtExit.module->connectFromSpec(gSharingAtExit.device->spec()) != aErrNone) std::_Exit(3);
+    unsigned int build = 0;
+    if (gSharingAtExit.module->getBuild(&build) != aErrNone) std::_Exit(4);
+    if (midRequest) {
+        const unsigned char echo[] = {1, 2, 3};
+        gSharingAtExit.module->getLink()->sendPacket(4, 23, sizeof echo, echo);
+    }
+    std::exit(0);
+}
+
+TEST(SharingUsersDeathTest, AProgramMayEndWhileItSharesAModule) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (bool midRequest : {false, true}) {
+        SCOPED_TRACE(midRequest ? "a request in flight" : "idle");
+        EXPECT_EXIT(sShareUntilExit(midRequest), ::testing::ExitedWithCode(0), "");
+    }
+}
+
 } // namespace
