@@ -172,12 +172,20 @@ void sSyncTask(zsock_t* pipe, void* args) {
 
 /* ---- Broker task: clients, streamed batches, replies, beacons. ---- */
 
+/* A request the sync task will answer: whose it is (NULL: the server's own), and
+ * the value it subscribes to, held once the module confirms it. */
+struct Requester {
+    zframe_t* identity = nullptr;
+    bool enabling = false;
+    uint32 word = 0;
+};
+
 struct Broker {
     aServer* server;
     aShareSequences* sequences;
     std::list<zframe_t*> subscribers;
-    std::deque<zframe_t*> waiting; /* one per request the sync task will answer */
-    zframe_t* current = nullptr;   /* whose replies are coming */
+    std::deque<Requester> waiting; /* one per request the sync task will answer */
+    Requester current;             /* whose replies are coming */
     uint16 expectedReplies = 0;
     uint32 beaconTime = 0;
     bool beaconActive = false;
@@ -186,9 +194,9 @@ struct Broker {
     ~Broker() {
         for (zframe_t* f : subscribers)
             zframe_destroy(&f);
-        for (zframe_t* f : waiting)
-            zframe_destroy(&f);
-        zframe_destroy(&current);
+        for (Requester& r : waiting)
+            zframe_destroy(&r.identity);
+        zframe_destroy(&current.identity);
         aShareSequences_Destroy(&sequences);
         aShareSubscriptions_Destroy(&holders);
     }
@@ -204,9 +212,11 @@ void sDropSubscriber(Broker* broker, zframe_t* identity) {
     }
 }
 
+void sTurnOff(uint32 word, void* broker);
+
 void sForgetClient(Broker* broker, zframe_t* identity) {
     aShareSequences_Forget(broker->sequences, zframe_data(identity), zframe_size(identity));
-    aShareSubscriptions_Forget(broker->holders, zframe_data(identity), zframe_size(identity));
+    aShareSubscriptions_Forget(broker->holders, zframe_data(identity), zframe_size(identity), sTurnOff, broker);
     sDropSubscriber(broker, identity);
 }
 
@@ -233,9 +243,21 @@ void sSequenceSink(const aPacket* packet, void* ref) {
     if (send->allSent) send->allSent = sPassToSync(send->server, packet);
 }
 
-void sAddWaiting(Broker* broker, zframe_t* identity) {
-    zframe_t* copy = zframe_dup(identity);
-    if (copy) broker->waiting.push_back(copy);
+/* identity NULL: a request of the server's own, whose replies go nowhere. */
+void sAddWaiting(Broker* broker, zframe_t* identity, const aPacket* request) {
+    Requester requester;
+    requester.identity = identity ? zframe_dup(identity) : nullptr;
+    requester.enabling = identity && aShareSubscriptions_EnableWord(request, &requester.word);
+    broker->waiting.push_back(requester);
+}
+
+/* The last holder of a value went without unsubscribing: the module stops sending it. */
+void sTurnOff(uint32 word, void* ref) {
+    Broker* broker = static_cast<Broker*>(ref);
+    aPacket* request = aShareSubscriptions_DisableRequest(word);
+    if (request && sPassToSync(broker->server, request))
+        sAddWaiting(broker, nullptr, request);
+    aPacket_Destroy(&request);
 }
 
 void sSubscribe(Broker* broker, zframe_t* identity) {
@@ -245,7 +267,11 @@ void sSubscribe(Broker* broker, zframe_t* identity) {
 }
 
 void sHandleRequest(Broker* broker, zframe_t* identity, const aPacket* request) {
-    if (aShare_IsStreamEnable(request)) sSubscribe(broker, identity);
+    uint32 word = 0;
+    if (aShareSubscriptions_EnableWord(request, &word)) {
+        aShareSubscriptions_Expect(broker->holders, zframe_data(identity), zframe_size(identity), word);
+        sSubscribe(broker, identity);
+    }
     uint8 confirmation[aSHARE_STREAM_CONFIRMATION_SIZE];
     bool confirmed = aShareSubscriptions_Offer(broker->holders, zframe_data(identity), zframe_size(identity),
                                                request, confirmation);
@@ -260,11 +286,12 @@ void sHandleRequest(Broker* broker, zframe_t* identity, const aPacket* request) 
                                                   zframe_size(identity), request, sSequenceSink, &send);
     if (taken == aSHARE_SEQ_TAKEN) return;
     if (taken == aSHARE_SEQ_COMPLETE) {
-        if (send.allSent && aShare_AwaitsReply(request)) sAddWaiting(broker, identity);
+        if (send.allSent && aShare_AwaitsReply(request)) sAddWaiting(broker, identity, request);
         return;
     }
     if (aShare_IsClientForceRoute(request)) return;
-    if (sPassToSync(broker->server, request) && aShare_AwaitsReply(request)) sAddWaiting(broker, identity);
+    if (sPassToSync(broker->server, request) && aShare_AwaitsReply(request))
+        sAddWaiting(broker, identity, request);
 }
 
 void sFromFrontend(Broker* broker) {
@@ -280,6 +307,29 @@ void sFromFrontend(Broker* broker) {
     zmsg_destroy(&message);
 }
 
+/* The module answered (reply not NULL) or did not answer the current requester's
+ * enable: a client it did not confirm holds nothing, and gets no more batches, unless
+ * it holds other values. Done before the client hears of it. A module that did not
+ * answer may have taken the value all the same: it is turned off unless held. */
+void sEnableAnswered(Broker* broker, const aPacket* reply) {
+    Requester& current = broker->current;
+    if (!current.identity || !current.enabling) return;
+    current.enabling = false;
+    const uint8* id = zframe_data(current.identity);
+    const size_t size = zframe_size(current.identity);
+    aShareSubscriptions_Answered(broker->holders, id, size, current.word, aShareSubscriptions_Confirms(reply));
+    if (!aShareSubscriptions_Holds(broker->holders, id, size)) sDropSubscriber(broker, current.identity);
+    if (!reply && !aShareSubscriptions_Held(broker->holders, current.word)) sTurnOff(current.word, broker);
+}
+
+/* A reply for the current requester. */
+void sFromModule(Broker* broker, zframe_t* frame) {
+    aPacket* reply = aShare_PacketFromFrame(zframe_data(frame), zframe_size(frame));
+    sEnableAnswered(broker, reply);
+    aPacket_Destroy(&reply);
+    sSendToClient(broker, broker->current.identity, zframe_data(frame), zframe_size(frame));
+}
+
 void sFromSync(Broker* broker) {
     zframe_t* frame = aShareQueue_Take(broker->server->fromSync);
     if (!frame) return;
@@ -288,17 +338,21 @@ void sFromSync(Broker* broker) {
     switch (aShare_ClassifySyncFrame(zframe_data(frame), zframe_size(frame), commandDue, &count)) {
     case aSHARE_FRAME_INCOMING:
     case aSHARE_FRAME_DROPPED:
-        zframe_destroy(&broker->current);
+        zframe_destroy(&broker->current.identity);
+        broker->current = Requester();
         if (!broker->waiting.empty()) {
             broker->current = broker->waiting.front();
             broker->waiting.pop_front();
         }
         broker->expectedReplies = count;
-        if (count == 0) zframe_destroy(&broker->current);
+        if (count == 0) {
+            sEnableAnswered(broker, nullptr);
+            zframe_destroy(&broker->current.identity);
+        }
         break;
     case aSHARE_FRAME_REPLY:
-        if (broker->current) sSendToClient(broker, broker->current, zframe_data(frame), zframe_size(frame));
-        if (--broker->expectedReplies == 0) zframe_destroy(&broker->current);
+        if (broker->current.identity) sFromModule(broker, frame);
+        if (--broker->expectedReplies == 0) zframe_destroy(&broker->current.identity);
         break;
     default:
         break;
@@ -361,7 +415,7 @@ enum { kBrokerPipe, kBrokerSync, kBrokerFrontend, kBrokerStream, kBrokerBeacon, 
 
 void sBrokerTask(zsock_t* pipe, void* args) {
     aServer* server = static_cast<aServer*>(args);
-    Broker broker{server, aShareSequences_Create(), {}, {}};
+    Broker broker{server, aShareSequences_Create(), {}, {}, {}};
     zmq_pollitem_t items[kBrokerItems] = {
         {zsock_resolve(pipe), 0, ZMQ_POLLIN, 0},
         {nullptr, aShareQueue_Descriptor(server->fromSync), ZMQ_POLLIN, 0},

@@ -1,7 +1,11 @@
 // Several users of one USB module in one process: sharing Links joining the
-// server the first one started, a sharing Link beside a direct one, and the
-// server's lifetime as they go in either order.
+// server the first one started, a sharing Link beside a direct one, the
+// server's lifetime as they go in either order, subscriptions through the
+// server, and the program ending while it shares.
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <set>
 
 #include "ApiFixtures.h"
 #include "aServer_ZeroMQ.h"
@@ -93,6 +97,76 @@ TEST(SharingUsers, DirectAndSharingLinksOnOneModule) {
         direct->setConfig(directConfig());
         EXPECT_EQ(direct->connect(), aErrConnection) << "a served module is reached through its server only";
         EXPECT_TRUE(answers(*sharing));
+    }
+}
+
+// Subscriptions through the server: the server holds one (and sends its
+// client the sample batches) only once the module confirmed it, and turns the
+// value off at the module when its last holder goes without unsubscribing.
+TEST(SharingUsers, ASubscriptionIsHeldOnlyOnceTheModuleConfirmedIt) {
+    struct Case {
+        const char* what;
+        bool faulted;
+        Veltrano::Sim::ReplyFaultKind fault;
+        aErr result;
+    };
+    const Case cases[] = {
+        {"confirmed", false, ReplyFaultKind::NoReply, aErrNone},
+        {"refused", true, ReplyFaultKind::ErrorReply, aErrBusy},
+        {"unanswered", true, ReplyFaultKind::NoReply, aErrTimeout},
+    };
+    constexpr uint8_t kClass = 18;
+    constexpr uint32_t kWord = 0x04120100; // module 4, class 18, option 1, index 0
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ModuleIdentity id = identity(4, kSerial);
+        id.heartbeatIntervalMs = 20; // batches leave the server at each heartbeat
+        ModuleOn device(Carrier::Usb, id);
+        Veltrano::Sim::StreamArea& area = device.module().stream();
+        Veltrano::Sim::StreamSource source;
+        source.command = kClass;
+        source.option = 1;
+        source.width = 4;
+        area.setSources({source});
+        std::unique_ptr<Link> starter, joiner;
+        connected(starter, device.spec(), "starter", sharingConfig());
+        connected(joiner, device.spec(), "joiner", sharingConfig());
+        if (c.faulted) device.fault("stream", c.fault, 0, 1, aErrBusy);
+        std::atomic<int> samples{0};
+        streamCallback count = [](const aPacket*, void* ref) -> uint8 {
+            ++*static_cast<std::atomic<int>*>(ref);
+            return 0;
+        };
+        ASSERT_EQ(joiner->registerStreamCallback(4, kClass, 1, 0, true, count, &samples), c.result);
+        const bool held = c.result == aErrNone;
+        EXPECT_EQ(joiner->filterActiveStreamKeys(0xFF, 0xFF, 0xFF, 0xFF, 0xFF, true).size(), held ? 1u : 0u);
+        // One that went unanswered may have been taken: the server turns it off
+        // once it has given up on the answer.
+        EXPECT_TRUE(eventuallyTrue(
+            [&] { return area.subscriptions() == (held ? std::set<uint32_t>{kWord} : std::set<uint32_t>{}); },
+            3000));
+
+        // A module streaming anyway: only a holder gets the batches.
+        unsigned char match[] = {kClass};
+        joiner->dropMatchingPackets(4, match, 1);
+        area.setFreeRunning(true);
+        area.burst(20);
+        if (held) {
+            EXPECT_TRUE(eventuallyTrue([&] { return samples == 20; }));
+        } else {
+            unsigned char length = 1;
+            unsigned char data[aPACKET_MAX_DATA];
+            EXPECT_EQ(joiner->receivePacket(4, match, &length, data, 500), aErrTimeout)
+                << "a batch reached a client whose subscription the module did not confirm";
+            continue;
+        }
+        area.setFreeRunning(false);
+        area.setRate(500);
+        joiner.reset(); // goes without unsubscribing
+        EXPECT_TRUE(eventuallyTrue([&] { return area.subscriptions().empty(); }, 5000))
+            << "the server turns off what nobody holds any more";
+        EXPECT_TRUE(answers(*starter));
+        area.setRate(0);
     }
 }
 
