@@ -172,12 +172,15 @@ void sSyncTask(zsock_t* pipe, void* args) {
 
 /* ---- Broker task: clients, streamed batches, replies, beacons. ---- */
 
-/* A request the sync task will answer: whose it is (NULL: the server's own), and
- * the value it subscribes to, held once the module confirms it. */
+/* A request the sync task will answer: whose it is (NULL: the server's own), the
+ * value it subscribes to (held once the module confirms it), and whether its
+ * client has asked the same again since, having given up on this one. */
 struct Requester {
     zframe_t* identity = nullptr;
     bool enabling = false;
     uint32 word = 0;
+    uint8 request[aPACKET_MAX_WIRE] = {0};
+    bool superseded = false;
 };
 
 struct Broker {
@@ -243,11 +246,27 @@ void sSequenceSink(const aPacket* packet, void* ref) {
     if (send->allSent) send->allSent = sPassToSync(send->server, packet);
 }
 
+bool sSameRequest(const Requester& earlier, zframe_t* identity, const aPacket* request) {
+    return earlier.identity && zframe_eq(earlier.identity, identity) &&
+           std::memcmp(earlier.request, &request->address, request->dataSize + 2u) == 0;
+}
+
+/* A client asks the same again while an earlier one is still unanswered: it gave up on
+ * that one (its wait ended before the server's). The earlier one's reply, late, would
+ * otherwise answer this one, and this one's the next, for ever one behind. */
+void sSupersede(Broker* broker, zframe_t* identity, const aPacket* request) {
+    if (sSameRequest(broker->current, identity, request)) broker->current.superseded = true;
+    for (Requester& earlier : broker->waiting)
+        if (sSameRequest(earlier, identity, request)) earlier.superseded = true;
+}
+
 /* identity NULL: a request of the server's own, whose replies go nowhere. */
 void sAddWaiting(Broker* broker, zframe_t* identity, const aPacket* request) {
     Requester requester;
+    if (identity) sSupersede(broker, identity, request);
     requester.identity = identity ? zframe_dup(identity) : nullptr;
     requester.enabling = identity && aShareSubscriptions_EnableWord(request, &requester.word);
+    std::memcpy(requester.request, &request->address, request->dataSize + 2u);
     broker->waiting.push_back(requester);
 }
 
@@ -327,7 +346,8 @@ void sFromModule(Broker* broker, zframe_t* frame) {
     aPacket* reply = aShare_PacketFromFrame(zframe_data(frame), zframe_size(frame));
     sEnableAnswered(broker, reply);
     aPacket_Destroy(&reply);
-    sSendToClient(broker, broker->current.identity, zframe_data(frame), zframe_size(frame));
+    if (!broker->current.superseded)
+        sSendToClient(broker, broker->current.identity, zframe_data(frame), zframe_size(frame));
 }
 
 void sFromSync(Broker* broker) {

@@ -1,7 +1,8 @@
 // Link sharing where it used to go wrong: packets the module sends unasked, a
 // pooled client link, a Ctrl+C that czmq caught, the beacon-interface lock
 // while a server sets up its beacon, and beacons from elsewhere reaching a
-// loopback-only server, and handled signals on the sharing threads.
+// loopback-only server, handled signals on the sharing threads, and replies
+// that come after their client gave up.
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <sys/syscall.h>
@@ -89,6 +90,7 @@ class ServedHere {
     ServedHere(const ServedHere&) = delete;
     ServedHere& operator=(const ServedHere&) = delete;
     uint16_t port() const { return port_; }
+    VirtualModule& module() { return module_; }
 
   private:
     VirtualModule module_;
@@ -249,6 +251,33 @@ TEST(ShareMends, ACtrlCCaughtByCzmqIsPassedOnOnce) {
             aStream_Destroy(&stream);
     }
     EXPECT_EQ(gInterrupts, 1);
+}
+
+// A module that never answers one client holds up the request another client
+// queued behind it, which gives up after 1000 ms, as a Link does, and asks the
+// same again. The late reply to its first request must not answer the second
+// (which would leave it one reply behind for ever).
+TEST(ShareMends, NoLateReplyAnswersAClientsNextRequest) {
+    ServedHere served;
+    Client silent(served.port()), asking(served.port());
+    ASSERT_TRUE(silent.running() && asking.running());
+    Veltrano::Sim::ModuleFaults faults;
+    faults.replies["echo"] = Veltrano::Sim::ReplyFault{Veltrano::Sim::ReplyFaultKind::NoReply, 0, 1, 0};
+    served.module().setFaults(faults);
+    silent.send({23, 0x70, 0});
+    aTime_MSSleep(20); // it reaches the module first
+    const Bytes get{23, 0x71, 1};
+    asking.send(get);
+    aPacket* first = aLink_AwaitPacket(asking.ref(), 1000);
+    EXPECT_EQ(first, nullptr) << "queued behind a request the server waits 2000 ms for";
+    aPacket_Destroy(&first);
+    for (int again = 0; again < 2; ++again) {
+        SCOPED_TRACE(again);
+        EXPECT_EQ(asking.echo(get), get);
+        aPacket* late = aLink_AwaitPacket(asking.ref(), again == 0 ? 1500 : 300);
+        EXPECT_EQ(late, nullptr) << "a reply too many: the client is one behind";
+        aPacket_Destroy(&late);
+    }
 }
 
 // A handled signal on each thread of the process in turn (as glibc's own
