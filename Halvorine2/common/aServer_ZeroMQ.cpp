@@ -548,9 +548,11 @@ bool aServer_Start(aServer* server) {
     server->toSync = aShareQueue_Create(kQueueFrames);
     server->fromSync = aShareQueue_Create(kQueueFrames);
     server->streamed = aShareQueue_Create(kQueueFrames);
-    if (!server->toSync || !server->fromSync || !server->streamed || !sStartBeacon(server) ||
-        !sBindFrontend(server) || !aShareExit_Add(server, sStopTasks))
-        return false;
+    if (!server->toSync || !server->fromSync || !server->streamed) return false;
+    /* Without a beacon (UDP 8585 held by another program, no usable interface) the
+     * server still serves: clients that know its port reach it. */
+    if (!sStartBeacon(server)) zactor_destroy(&server->beacon);
+    if (!sBindFrontend(server) || !aShareExit_Add(server, sStopTasks)) return false;
     server->broker = zactor_new(sBrokerTask, server);
     server->syncTask = zactor_new(sSyncTask, server);
     if (!server->broker || !server->syncTask) return false;

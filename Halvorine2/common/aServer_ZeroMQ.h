@@ -34,7 +34,9 @@ typedef struct aServer aServer;
 aServer* aServer_Create(uint32 linkRef, uint32 interfaceAddress, bool loopbackOnly);
 
 /* Binds, starts the tasks and the beacon, and takes the link's received packets over.
- * False when any of it fails (the server is then only fit for aServer_Destroy). */
+ * A beacon that cannot start (UDP 8585 held by another program, no usable interface)
+ * leaves a server that answers no discovery but serves clients that know its port.
+ * False when anything else fails (the server is then only fit for aServer_Destroy). */
 bool aServer_Start(aServer* server);
 
 /* The TCP port clients connect to (0 before a start), and the interface served on. */
