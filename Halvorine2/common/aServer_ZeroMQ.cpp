@@ -607,6 +607,19 @@ bool sLearnModule(aServer* server, uint32 clientRef) {
     return false;
 }
 
+/* A client link to the server that holds the caller's user of the USB link and
+ * releases it when it goes. 0, with that user released, when it cannot be made. */
+uint32 sClientHolding(const aServer* server, uint32 usbRef) {
+    uint32 clientRef = aLink_CreateClient(aServer_GetInterface(server), aServer_GetPort(server), 0);
+    aLinkEntryPtr client = sLookupEntryByID(clientRef);
+    if (!client) {
+        aLink_Destroy(&usbRef);
+        return 0;
+    }
+    client->linkedRef = usbRef;
+    return clientRef;
+}
+
 uint32 sServe(uint32 usbRef, uint16* port, uint32* address, bool loopbackOnly) {
     aLinkEntryPtr usb = sLookupEntryByID(usbRef);
     aServer* server = aServer_Create(usbRef, *address, loopbackOnly);
@@ -617,13 +630,8 @@ uint32 sServe(uint32 usbRef, uint16* port, uint32* address, bool loopbackOnly) {
     }
     usb->server = server;
     usb->serverRelease = sRelease;
-    uint32 clientRef = aLink_CreateClient(aServer_GetInterface(server), aServer_GetPort(server), 0);
-    aLinkEntryPtr client = sLookupEntryByID(clientRef);
-    if (!client) {
-        aLink_Destroy(&usbRef);
-        return 0;
-    }
-    client->linkedRef = usbRef;
+    uint32 clientRef = sClientHolding(server, usbRef);
+    if (!clientRef) return 0;
     if (!sLearnModule(server, clientRef)) {
         aLink_Destroy(&clientRef);
         return 0;
@@ -659,13 +667,8 @@ uint32 aLink_JoinUSB(uint32 serialNumber, uint16* port, uint32* address) {
         *port = 0;
         return usbRef;
     }
-    uint32 clientRef = aLink_CreateClient(aServer_GetInterface(server), aServer_GetPort(server), 0);
-    aLinkEntryPtr client = sLookupEntryByID(clientRef);
-    if (!client) {
-        aLink_Destroy(&usbRef);
-        return 0;
-    }
-    client->linkedRef = usbRef;
+    uint32 clientRef = sClientHolding(server, usbRef);
+    if (!clientRef) return 0;
     *port = aServer_GetPort(server);
     *address = aServer_GetInterface(server);
     return clientRef;
