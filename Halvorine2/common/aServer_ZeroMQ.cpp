@@ -31,6 +31,10 @@ namespace {
 constexpr int kBrokerPollMs = 100;
 constexpr int kSyncPollMs = 1000;
 constexpr uint32 kReplyWaitMs = 2000;
+/* A client that asks the same again this long after its first ask, which is still
+ * unanswered, has given up on that one (a Link waits 1000 ms). Identical requests sent
+ * together are each answered. */
+constexpr uint32 kGivenUpMs = 500;
 /* The sync task looks at its stop flag this often while it waits for a reply. */
 constexpr uint32 kReplySliceMs = 50;
 constexpr int kHandOverTries = 100;
@@ -180,6 +184,7 @@ struct Requester {
     bool enabling = false;
     uint32 word = 0;
     uint8 request[aPACKET_MAX_WIRE] = {0};
+    uint32 arrival = 0; /* tick */
     bool superseded = false;
 };
 
@@ -246,24 +251,26 @@ void sSequenceSink(const aPacket* packet, void* ref) {
     if (send->allSent) send->allSent = sPassToSync(send->server, packet);
 }
 
-bool sSameRequest(const Requester& earlier, zframe_t* identity, const aPacket* request) {
+bool sGivenUp(const Requester& earlier, zframe_t* identity, const aPacket* request, uint32 now) {
     return earlier.identity && zframe_eq(earlier.identity, identity) &&
-           std::memcmp(earlier.request, &request->address, request->dataSize + 2u) == 0;
+           std::memcmp(earlier.request, &request->address, request->dataSize + 2u) == 0 &&
+           now - earlier.arrival >= kGivenUpMs;
 }
 
-/* A client asks the same again while an earlier one is still unanswered: it gave up on
- * that one (its wait ended before the server's). The earlier one's reply, late, would
- * otherwise answer this one, and this one's the next, for ever one behind. */
-void sSupersede(Broker* broker, zframe_t* identity, const aPacket* request) {
-    if (sSameRequest(broker->current, identity, request)) broker->current.superseded = true;
+/* A client asks the same again well after an earlier ask that is still unanswered: it
+ * gave up on that one (its wait ended before the server's). The earlier one's reply,
+ * late, would otherwise answer this one, and this one's the next, for ever one behind. */
+void sSupersede(Broker* broker, zframe_t* identity, const aPacket* request, uint32 now) {
+    if (sGivenUp(broker->current, identity, request, now)) broker->current.superseded = true;
     for (Requester& earlier : broker->waiting)
-        if (sSameRequest(earlier, identity, request)) earlier.superseded = true;
+        if (sGivenUp(earlier, identity, request, now)) earlier.superseded = true;
 }
 
 /* identity NULL: a request of the server's own, whose replies go nowhere. */
 void sAddWaiting(Broker* broker, zframe_t* identity, const aPacket* request) {
     Requester requester;
-    if (identity) sSupersede(broker, identity, request);
+    requester.arrival = aTime_GetMSTicks();
+    if (identity) sSupersede(broker, identity, request, requester.arrival);
     requester.identity = identity ? zframe_dup(identity) : nullptr;
     requester.enabling = identity && aShareSubscriptions_EnableWord(request, &requester.word);
     std::memcpy(requester.request, &request->address, request->dataSize + 2u);

@@ -14,9 +14,10 @@
  * Threads: a broker task owns the client-facing ROUTER socket, and a sync task is the
  * only consumer of the USB link's received packets. A request the module does not
  * answer within 2000 ms gets no reply: the client's own wait ends. A client that asks
- * the same again while its earlier request is still unanswered has given up on that
- * one: the earlier one's reply, however late, is not sent (it would answer the new
- * request, and leave the client one reply behind for ever). */
+ * the same again half a second or more after an earlier ask that is still unanswered
+ * has given up on that one: the earlier one's reply, however late, is not sent (it
+ * would answer the new request, and leave the client one reply behind for ever).
+ * Identical requests sent together are each answered. */
 #ifndef HALVORINE_ASERVER_ZEROMQ_H
 #define HALVORINE_ASERVER_ZEROMQ_H
 
