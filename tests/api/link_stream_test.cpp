@@ -320,6 +320,20 @@ TEST_F(StreamFixture, AFullRingDropsSamplesAndCountsThem) {
     EXPECT_EQ(link->getStreamDrops(), static_cast<unsigned long long>(kSent - 499));
 }
 
+// A subindex of 0xFF makes the sample's own key the wildcard subscription's:
+// its callback still hears of the sample once.
+TEST_F(StreamFixture, ASampleWithSubindex0xFFReachesItsCallbackOnce) {
+    ASSERT_EQ(m.connected, aErrNone);
+    StreamSource withSubindex = source(1, 7, 2);
+    withSubindex.subindex = 0xFF;
+    area().setSources({withSubindex});
+    ASSERT_EQ(link->registerStreamCallback(kModule, kClass, 1, 0, true, got.callback(), &got), aErrNone);
+    area().burst(3);
+    ASSERT_TRUE(eventuallyTrue([&] { return got.samples >= 3; }));
+    aTime_MSSleep(50);
+    EXPECT_EQ(got.samples, 3);
+}
+
 struct SelfRemoving {
     Link* link = nullptr;
     std::atomic<int> calls{0};
