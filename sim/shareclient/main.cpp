@@ -198,12 +198,14 @@ int run(const Options& o) {
         std::printf("not found\n");
         return 6;
     }
+    // Made before the Link, so it goes after it on every return: the Link's
+    // delivery thread calls into it until the Link goes.
+    auto tally = std::make_unique<SampleTally>(kCounterCommand, kCounterOption, o.counter);
     Link link(spec, "shareclient");
     if (link.connect() != aErrNone) {
         std::printf("no link\n");
         return 4;
     }
-    auto tally = std::make_unique<SampleTally>(kCounterCommand, kCounterOption, o.counter);
     const bool subscribing = o.counter != kNoCounter;
     if (subscribing && subscribe(o, link, tally.get(), true) != aErrNone) {
         std::printf("subscription failed\n");

@@ -57,7 +57,7 @@ TEST(BeaconActor, OursAndZbeaconHearEachOtherOnOneInterface) {
     EXPECT_TRUE(aBeacon_ZbeaconServes(""));
 
     ASSERT_TRUE(zBeaconInterface_backupSetAndLock(link.nearAddress.c_str()));
-    zactor_t* ours = zactor_new(aBeacon_Actor, const_cast<char*>(link.nearAddress.c_str()));
+    zactor_t* ours = zactor_new(aBeacon_Actor, strdup(link.nearAddress.c_str()));
     zactor_t* theirs = zactor_new(zbeacon, nullptr);
     if (!ours || !theirs) {
         zactor_destroy(&ours);
@@ -100,10 +100,10 @@ TEST(BeaconActor, LoopbackIsOursAndAnUnknownInterfaceLeavesItDeaf) {
     for (const char* setting : {"127.0.0.1", "", "*", "198.51.100.1"})
         EXPECT_FALSE(aBeacon_ZbeaconServes(setting)) << setting;
 
-    zactor_t* loopback = zactor_new(aBeacon_Actor, const_cast<char*>("127.0.0.1"));
+    zactor_t* loopback = zactor_new(aBeacon_Actor, strdup("127.0.0.1"));
     EXPECT_EQ(configure(loopback), "127.0.0.1");
     zactor_destroy(&loopback);
-    zactor_t* nowhere = zactor_new(aBeacon_Actor, const_cast<char*>("198.51.100.1"));
+    zactor_t* nowhere = zactor_new(aBeacon_Actor, strdup("198.51.100.1"));
     EXPECT_EQ(configure(nowhere), "");
     zactor_destroy(&nowhere);
 }

@@ -158,7 +158,11 @@ struct StreamFixture : ::testing::Test {
                (data[2] & 0x40);
     }
 
-    Gate gate; // outlives the Link and its delivery thread
+    // The callbacks' references outlive the Link and its delivery thread: a
+    // sample delivered after a test's body has ended must not write into its
+    // finished stack frame.
+    Gate gate;
+    Received got;
     ConnectedModule m;
     Link* link = nullptr;
     EntityOf18 entity;
@@ -175,7 +179,6 @@ StreamSource source(uint8_t option, uint32_t value, uint8_t width = 4) {
 
 TEST_F(StreamFixture, ASampleIsFreshOnceThenStaleAndEntitiesAnswerFromIt) {
     ASSERT_EQ(m.connected, aErrNone);
-    Received got;
     area().setSources({source(5, 0x12345678)});
     ASSERT_EQ(link->registerStreamCallback(kModule, kClass, 5, 0, true, got.callback(), &got), aErrNone);
     EXPECT_EQ(area().subscriptions(), std::set<uint32_t>{0x04120500u});
@@ -203,7 +206,6 @@ TEST_F(StreamFixture, ASampleIsFreshOnceThenStaleAndEntitiesAnswerFromIt) {
 
 TEST_F(StreamFixture, AWildcardOptionTakesEveryOptionAndStatusListsExactKeysOnly) {
     ASSERT_EQ(m.connected, aErrNone);
-    Received got;
     StreamSource withSubindex = source(3, 0xBEEF, 2);
     withSubindex.subindex = 7;
     StreamSource bytes = source(4, 0, 0);
@@ -278,7 +280,6 @@ TEST_F(StreamFixture, RefusedSubscriptionsLeaveNothingBehind) {
 
 TEST_F(StreamFixture, RemovingTheLastSubscriptionSendsSamplesToTheQueueAgain) {
     ASSERT_EQ(m.connected, aErrNone);
-    Received got;
     area().setSources({source(1, 1)});
     area().setFreeRunning(true); // keeps streaming after the host said stop
     ASSERT_EQ(link->registerStreamCallback(kModule, kClass, 1, 0, true, got.callback(), &got), aErrNone);
@@ -319,6 +320,20 @@ TEST_F(StreamFixture, AFullRingDropsSamplesAndCountsThem) {
     EXPECT_EQ(link->getStreamDrops(), static_cast<unsigned long long>(kSent - 499));
 }
 
+// A subindex of 0xFF makes the sample's own key the wildcard subscription's:
+// its callback still hears of the sample once.
+TEST_F(StreamFixture, ASampleWithSubindex0xFFReachesItsCallbackOnce) {
+    ASSERT_EQ(m.connected, aErrNone);
+    StreamSource withSubindex = source(1, 7, 2);
+    withSubindex.subindex = 0xFF;
+    area().setSources({withSubindex});
+    ASSERT_EQ(link->registerStreamCallback(kModule, kClass, 1, 0, true, got.callback(), &got), aErrNone);
+    area().burst(3);
+    ASSERT_TRUE(eventuallyTrue([&] { return got.samples >= 3; }));
+    aTime_MSSleep(50);
+    EXPECT_EQ(got.samples, 3);
+}
+
 struct SelfRemoving {
     Link* link = nullptr;
     std::atomic<int> calls{0};
@@ -357,7 +372,6 @@ TEST_F(StreamFixture, ACallbackRemovingTheLastSubscriptionEndsItsOwnDelivery) {
 // removes the filter.
 TEST_F(StreamFixture, SubscribingWhileSamplesFlowNeverDeadlocks) {
     ASSERT_EQ(m.connected, aErrNone);
-    Received got;
     area().setSources({source(1, 1)});
     area().setFreeRunning(true);
     // Each unsubscription removes the filter before the module hears of it:
@@ -380,6 +394,36 @@ TEST_F(StreamFixture, SubscribingWhileSamplesFlowNeverDeadlocks) {
     ASSERT_EQ(link->registerStreamCallback(kModule, kClass, 1, 0, true, got.callback(), &got), aErrNone);
     EXPECT_TRUE(eventuallyTrue([&] { return got.samples > 0; }));
     area().setRate(0);
+}
+
+// Subscribing and unsubscribing under a fast stream, then ending the module
+// while samples still flow, round after round in one process (bounded in
+// time): the churn's teardown leaves nothing that a later round trips over.
+TEST(StreamStress, ChurnThenTeardownWhileSamplesFlowRoundAfterRound) {
+    constexpr int kRounds = 8;
+    constexpr uint32_t kBudgetMs = 15000;
+    const uint32_t start = aTime_GetMSTicks();
+    for (int rounds = 0; rounds < kRounds && aTime_GetMSTicks() - start < kBudgetMs; ++rounds) {
+        SCOPED_TRACE(rounds);
+        Received got; // outlives the module and its delivery thread
+        auto m = std::make_unique<ConnectedModule>();
+        ASSERT_EQ(m->connected, aErrNone);
+        Veltrano::Sim::StreamArea& area = m->device.module().stream();
+        area.setSources({source(1, 1)});
+        area.setFreeRunning(true);
+        area.setRate(2000);
+        Link* link = m->module.getLink();
+        for (int churn = 0; churn < 5; ++churn) {
+            ASSERT_EQ(link->registerStreamCallback(kModule, kClass, 1, 0, true, got.callback(), &got), aErrNone);
+            ASSERT_EQ(link->enableStream(kModule, kClass, 1, 0, false), aErrNone);
+        }
+        ASSERT_EQ(link->registerStreamCallback(kModule, kClass, 1, 0, true, got.callback(), &got), aErrNone);
+        ASSERT_TRUE(eventuallyTrue([&] { return got.samples > 0; }));
+        m.reset(); // the module and the stream end while samples flow
+        const int seen = got.samples;
+        aTime_MSSleep(5);
+        EXPECT_EQ(got.samples, seen) << "no delivery after the Link went";
+    }
 }
 
 // Another Link on the same module shares the engine link, which outlives the
@@ -409,6 +453,8 @@ TEST(StreamLifetime, TheFilterGoesWithItsLinkWhenAnotherSharesTheEngineLink) {
 }
 
 TEST(StreamLifetime, TwoLinksOnOneEngineLinkBothReceiveTheirSamples) {
+    Received gotFirst; // outlive the Links
+    Received gotSecond;
     ModuleOn device(Carrier::Tcp);
     device.module().stream().setSources({source(1, 1)});
     device.module().stream().setFreeRunning(true);
@@ -416,8 +462,6 @@ TEST(StreamLifetime, TwoLinksOnOneEngineLinkBothReceiveTheirSamples) {
     Module second;
     ASSERT_EQ(connectModule(first, device.spec()), aErrNone);
     ASSERT_EQ(connectModule(second, device.spec()), aErrNone);
-    Received gotFirst;
-    Received gotSecond;
     ASSERT_EQ(
         first.getLink()->registerStreamCallback(kModule, kClass, 1, 0, true, gotFirst.callback(), &gotFirst),
         aErrNone);

@@ -17,6 +17,7 @@ struct Step {
     std::vector<uint8_t> data; // the request's data bytes
     bool confirmedHere;        // kept from the module, confirmed by the server
     bool holdsAfter;
+    bool moduleConfirms = true; // for an enable: the module's answer
 };
 
 std::vector<uint8_t> control(uint8_t which, uint8_t option, uint8_t index = 0) {
@@ -26,6 +27,7 @@ const uint8_t kOn = 0x81, kOff = 0x82;
 
 TEST(ShareHolders, AValueLeavesTheModuleOnlyWithItsLastHolder) {
     const Step steps[] = {
+        {"C subscribes, the module refuses", "C", control(kOn, 5), false, false, false},
         {"A subscribes to option 5", "A", control(kOn, 5), false, true},
         {"B subscribes to option 5 too", "B", control(kOn, 5), false, true},
         {"B subscribes to option 6", "B", control(kOn, 6), false, true},
@@ -46,6 +48,13 @@ TEST(ShareHolders, AValueLeavesTheModuleOnlyWithItsLastHolder) {
         uint8 confirmation[aSHARE_STREAM_CONFIRMATION_SIZE] = {0};
         EXPECT_EQ(aShareSubscriptions_Offer(holders, id, step.client.size(), request, confirmation),
                   step.confirmedHere);
+        uint32 word = 0;
+        const bool enable = aShareSubscriptions_EnableWord(request, &word);
+        if (enable) {
+            aShareSubscriptions_Expect(holders, id, step.client.size(), word);
+            EXPECT_TRUE(aShareSubscriptions_Holds(holders, id, step.client.size())) << "it waits for the module";
+            aShareSubscriptions_Answered(holders, id, step.client.size(), word, step.moduleConfirms);
+        }
         if (step.confirmedHere) {
             const uint8 expected[] = {kModule, 3, 0x5D, 0xC2, 0}; // what the module itself answers
             EXPECT_EQ(std::vector<uint8>(confirmation, confirmation + sizeof confirmation),
@@ -58,23 +67,62 @@ TEST(ShareHolders, AValueLeavesTheModuleOnlyWithItsLastHolder) {
     EXPECT_EQ(holders, nullptr);
 }
 
-TEST(ShareHolders, AGoneClientHoldsNothing) {
+void sCollect(uint32 word, void* ref) {
+    static_cast<std::vector<uint32>*>(ref)->push_back(word);
+}
+
+// A client that goes gives up what it held; a value nobody holds any more is
+// named, so that the server turns it off at the module.
+TEST(ShareHolders, AGoneClientHoldsNothingAndItsLastValuesAreNamed) {
     aShareSubscriptions* holders = aShareSubscriptions_Create();
     ASSERT_NE(holders, nullptr);
-    std::vector<uint8_t> on = control(kOn, 5), off = control(kOff, 5);
-    aPacket* subscribe = aPacket_CreateWithData(kModule, uint8_t(on.size()), on.data());
-    aPacket* unsubscribe = aPacket_CreateWithData(kModule, uint8_t(off.size()), off.data());
+    const uint32 five = uint32(kModule) << 24 | 18 << 16 | 5 << 8, seven = five + (2 << 8);
     const uint8 a[] = {'A'}, b[] = {'B'};
-    uint8 confirmation[aSHARE_STREAM_CONFIRMATION_SIZE];
-    aShareSubscriptions_Offer(holders, a, 1, subscribe, confirmation);
-    aShareSubscriptions_Offer(holders, b, 1, subscribe, confirmation);
-    aShareSubscriptions_Forget(holders, a, 1);
+    aShareSubscriptions_Answered(holders, a, 1, five, true);
+    aShareSubscriptions_Answered(holders, a, 1, seven, true);
+    aShareSubscriptions_Answered(holders, b, 1, five, true);
+    std::vector<uint32> released;
+    aShareSubscriptions_Forget(holders, a, 1, sCollect, &released);
     EXPECT_FALSE(aShareSubscriptions_Holds(holders, a, 1));
+    EXPECT_EQ(released, std::vector<uint32>{seven}) << "B still holds five";
+    std::vector<uint8_t> off = control(kOff, 5);
+    aPacket* unsubscribe = aPacket_CreateWithData(kModule, uint8_t(off.size()), off.data());
+    uint8 confirmation[aSHARE_STREAM_CONFIRMATION_SIZE];
     EXPECT_FALSE(aShareSubscriptions_Offer(holders, b, 1, unsubscribe, confirmation))
         << "the gone client no longer keeps the value from the module";
-    aPacket_Destroy(&subscribe);
     aPacket_Destroy(&unsubscribe);
+    aShareSubscriptions_Answered(holders, b, 1, five, true);
+    released.clear();
+    aShareSubscriptions_Forget(holders, b, 1, sCollect, &released);
+    EXPECT_EQ(released, std::vector<uint32>{five});
+
+    aPacket* disable = aShareSubscriptions_DisableRequest(seven);
+    ASSERT_NE(disable, nullptr);
+    EXPECT_EQ(disable->address, kModule);
+    EXPECT_EQ(std::vector<uint8_t>(disable->data, disable->data + disable->dataSize), control(kOff, 7));
+    aPacket_Destroy(&disable);
     aShareSubscriptions_Destroy(&holders);
+}
+
+TEST(ShareHolders, WhatConfirmsAnEnable) {
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> data;
+        bool confirms;
+    };
+    const Case cases[] = {
+        {"the enable's confirmation", {0x5D, 0xC1, 0x00}, true},
+        {"an error reply", {0x5D, 0xC1, 0x80, 5}, false},
+        {"a disable's confirmation", {0x5D, 0xC2, 0x00}, false},
+        {"another command", {0x5C, 0xC1, 0x00}, false},
+        {"too short", {0x5D, 0xC1}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        aPacket* reply = aPacket_CreateWithData(kModule, uint8_t(c.data.size()), c.data.data());
+        EXPECT_EQ(aShareSubscriptions_Confirms(reply), c.confirms);
+        aPacket_Destroy(&reply);
+    }
 }
 
 } // namespace

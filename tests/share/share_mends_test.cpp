@@ -1,8 +1,11 @@
 // Link sharing where it used to go wrong: packets the module sends unasked, a
 // pooled client link, a Ctrl+C that czmq caught, the beacon-interface lock
-// while a server sets up its beacon, and beacons from elsewhere reaching a
-// loopback-only server.
+// while a server sets up its beacon, beacons from elsewhere reaching a
+// loopback-only server, handled signals on the sharing threads, replies that
+// come after their client gave up, and a server whose beacon cannot start.
 #include <arpa/inet.h>
+#include <dirent.h>
+#include <sys/syscall.h>
 #include <czmq.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -11,6 +14,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -87,6 +91,7 @@ class ServedHere {
     ServedHere(const ServedHere&) = delete;
     ServedHere& operator=(const ServedHere&) = delete;
     uint16_t port() const { return port_; }
+    VirtualModule& module() { return module_; }
 
   private:
     VirtualModule module_;
@@ -132,6 +137,22 @@ class Client {
   private:
     uint32_t ref_;
 };
+
+// Sends the signal to every thread of this process but the calling one; the
+// number of threads signalled.
+int signalEveryOtherThread(int signal) {
+    int signalled = 0;
+    DIR* tasks = opendir("/proc/self/task");
+    if (!tasks) return 0;
+    const pid_t self = pid_t(syscall(SYS_gettid));
+    while (dirent* entry = readdir(tasks)) {
+        const pid_t tid = pid_t(std::atoi(entry->d_name));
+        if (tid <= 0 || tid == self) continue;
+        signalled += syscall(SYS_tgkill, getpid(), tid, signal) == 0;
+    }
+    closedir(tasks);
+    return signalled;
+}
 
 // Whatever the module put on its link besides the reply to the request before
 // (answers to a resync's sync burst, a packet sent on its own account) is not
@@ -231,6 +252,74 @@ TEST(ShareMends, ACtrlCCaughtByCzmqIsPassedOnOnce) {
             aStream_Destroy(&stream);
     }
     EXPECT_EQ(gInterrupts, 1);
+}
+
+// A module that never answers one client holds up the request another client
+// queued behind it, which gives up after 1000 ms, as a Link does, and asks the
+// same again. The late reply to its first request must not answer the second
+// (which would leave it one reply behind for ever).
+TEST(ShareMends, NoLateReplyAnswersAClientsNextRequest) {
+    ServedHere served;
+    Client silent(served.port()), asking(served.port());
+    ASSERT_TRUE(silent.running() && asking.running());
+    Veltrano::Sim::ModuleFaults faults;
+    faults.replies["echo"] = Veltrano::Sim::ReplyFault{Veltrano::Sim::ReplyFaultKind::NoReply, 0, 1, 0};
+    served.module().setFaults(faults);
+    silent.send({23, 0x70, 0});
+    aTime_MSSleep(20); // it reaches the module first
+    const Bytes get{23, 0x71, 1};
+    asking.send(get);
+    aPacket* first = aLink_AwaitPacket(asking.ref(), 1000);
+    EXPECT_EQ(first, nullptr) << "queued behind a request the server waits 2000 ms for";
+    aPacket_Destroy(&first);
+    for (int again = 0; again < 2; ++again) {
+        SCOPED_TRACE(again);
+        EXPECT_EQ(asking.echo(get), get);
+        aPacket* late = aLink_AwaitPacket(asking.ref(), again == 0 ? 1500 : 300);
+        EXPECT_EQ(late, nullptr) << "a reply too many: the client is one behind";
+        aPacket_Destroy(&late);
+    }
+}
+
+// Another program holds UDP 8585 (without address reuse): the server starts
+// without its beacon and serves all the same.
+TEST(ShareMends, AServerStartsWithoutItsBeaconWhenThePortIsHeld) {
+    const int holder = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(holder, 0);
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_port = htons(8585);
+    any.sin_addr.s_addr = htonl(INADDR_ANY);
+    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+    {
+        ServedHere served;
+        Client client(served.port());
+        ASSERT_TRUE(client.running());
+        EXPECT_EQ(client.echo({23, 0x61, 1}), (Bytes{23, 0x61, 1}));
+    }
+    close(holder);
+}
+
+// A handled signal on each thread of the process in turn (as glibc's own
+// signal for setuid and setgid reaches every thread) interrupts the sharing
+// tasks' polls: the client task, the broker and the sync task all go on.
+TEST(ShareMends, HandledSignalsOnEveryThreadEndNoSharingTask) {
+    // Left installed: a thread the scheduler has not run yet still has its
+    // signal pending when the test ends.
+    struct sigaction handled {};
+    handled.sa_handler = [](int) {};
+    sigemptyset(&handled.sa_mask); // no SA_RESTART: a poll answers EINTR
+    ASSERT_EQ(sigaction(SIGUSR1, &handled, nullptr), 0);
+    ServedHere served;
+    Client client(served.port());
+    ASSERT_TRUE(client.running());
+    ASSERT_EQ(client.echo({23, 0x60, 0}), (Bytes{23, 0x60, 0}));
+    for (uint8_t round = 1; round <= 3; ++round) {
+        SCOPED_TRACE(int(round));
+        const int signalled = signalEveryOtherThread(SIGUSR1);
+        EXPECT_GE(signalled, 5) << "the link, server and client threads";
+        EXPECT_EQ(client.echo({23, 0x60, round}), (Bytes{23, 0x60, round}));
+    }
 }
 
 // Another beacon owner changes the beacon interface whenever it gets the lock.

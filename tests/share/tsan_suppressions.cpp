@@ -5,9 +5,7 @@ extern "C" const char* __tsan_default_suppressions() {
         // lock-free pipes give is invisible: a message a czmq actor fills and its
         // owner frees looks like a race.
         "race:libzmq.so\n"
-        // Our own race, kept until it is mended: czmq re-reads the beacon interface
+        // Our own race, kept until it is mended: czmq's beacon re-reads the interface
         // setting when its beacon fails to send, racing a discovery that sets it.
-        "race:aBeacon_Actor\n"
-        // The same race seen from the setting's side.
         "race:zsys_set_interface\n";
 }

@@ -17,7 +17,14 @@
 //
 // With shareThroughServer set (the default), a USB module is opened behind a
 // link-sharing server that other processes join as ASOLVAN links; the Link
-// itself then talks to the module through the server too.
+// itself then talks to the module through the server too. Further Links of
+// the process for that module join the same server, each keeping it (and the
+// USB link) alive until it goes, in whatever order they go. A module the
+// process holds directly already (a Link with shareThroughServer clear) gets no
+// server: a sharing Link then shares that direct link (serverPort 0).
+//
+// A stream callback's reference must stay valid until its subscription is
+// removed or the Link is disconnected (or its last copy goes).
 #ifndef HALVORINE_LINK_H
 #define HALVORINE_LINK_H
 

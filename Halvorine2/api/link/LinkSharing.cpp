@@ -10,10 +10,10 @@ namespace Veltrano::Halvorine {
 aErr sOpenSharedUSB(const linkSpec& spec, aSolvanConfig& config, uint32* ref) {
     uint16 port = 0;
     uint32 address = config.interfaceAddress;
-    if (aLink_GetServer(spec.serialNumber, &port, &address))
-        *ref = aLink_CreateClient(address, port, 0);
-    else
-        *ref = aLink_CreateServer(spec.serialNumber, &port, &address, config.loopbackOnly != 0);
+    // A module this process holds already is joined: through its server, or, held
+    // without one, on the direct link itself (no server: port 0).
+    *ref = aLink_JoinUSB(spec.serialNumber, &port, &address);
+    if (!*ref) *ref = aLink_CreateServer(spec.serialNumber, &port, &address, config.loopbackOnly != 0);
     if (*ref) {
         config.serverPort = port;
         config.interfaceAddress = address;

@@ -300,8 +300,15 @@ bool Link::linkStreamFilter(const aPacket* packet, void* linkState) {
         }
     }
     bool wildcardMatched = false;
+    // An element that is 0xFF already (a subindex of 0xFF) makes patterns name keys
+    // met before: each subscription hears of a sample once.
+    uint64 looked[kPatterns + 1] = {key};
+    unsigned lookedCount = 1;
     for (unsigned pattern = 1; pattern <= kPatterns; ++pattern) {
-        auto found = stream.subscriptions.find(sPatterned(module, command, option, index, subindex, pattern));
+        const uint64 patterned = sPatterned(module, command, option, index, subindex, pattern);
+        if (std::find(looked, looked + lookedCount, patterned) != looked + lookedCount) continue;
+        looked[lookedCount++] = patterned;
+        auto found = stream.subscriptions.find(patterned);
         if (found == stream.subscriptions.end()) continue;
         sQueueFor(stream, found->second, packet);
         wildcardMatched = true;

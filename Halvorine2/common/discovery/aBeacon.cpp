@@ -23,10 +23,13 @@ bool aBeacon_ZbeaconServes(const char* interfaceSetting) {
 
 zactor_t* aBeacon_New(void) {
     aCzmq_Setup();
-    // Our actor copies the setting before zactor_new returns.
     const std::string setting = zsys_interface();
-    zactor_fn* actor = aBeacon_ZbeaconServes(setting.c_str()) ? zbeacon : aBeacon_Actor;
-    return zactor_new(actor, const_cast<char*>(setting.c_str()));
+    if (aBeacon_ZbeaconServes(setting.c_str())) return zactor_new(zbeacon, nullptr);
+    // Our actor takes a copy of its own and frees it: nothing of this thread's is read
+    // by it once this returns.
+    char* copy = strdup(setting.c_str());
+    if (!copy) return nullptr;
+    return zactor_new(aBeacon_Actor, copy);
 }
 
 } // extern "C"

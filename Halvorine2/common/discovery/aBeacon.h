@@ -47,8 +47,8 @@ zactor_t* aBeacon_New(void);
 /* True when czmq's zbeacon can serve this interface setting. */
 bool aBeacon_ZbeaconServes(const char* interfaceSetting);
 
-/* Our own beacon as a czmq actor function; args is the interface setting (text, read
- * before the actor signals that it started). */
+/* Our own beacon as a czmq actor function; args is the interface setting, text from
+ * malloc (strdup) that the actor takes over and frees. */
 void aBeacon_Actor(zsock_t* pipe, void* args);
 
 #ifdef __cplusplus

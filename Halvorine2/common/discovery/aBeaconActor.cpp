@@ -231,5 +231,6 @@ class Beacon {
 
 extern "C" void aBeacon_Actor(zsock_t* pipe, void* args) {
     Beacon beacon(pipe, static_cast<const char*>(args));
+    std::free(args);
     beacon.run();
 }

@@ -24,10 +24,8 @@ bool sBaudIndex(uint32 baudRate, uint32* index) {
 
 /* The existing link for this module with one more user, or 0. */
 uint32 sShare(uint32 key, int type, uint16 port) {
-    aLinkEntryPtr entry = sLookupEntryByKey(key, type, port);
-    if (!entry) return 0;
-    sChangeUseCount(entry, +1);
-    return entry->linkRef;
+    aLinkEntryPtr entry = sAddUserByKey(key, type, port);
+    return entry ? entry->linkRef : 0;
 }
 
 /* A fresh stream to where the entry's link leads. */
@@ -84,10 +82,11 @@ aErr sDestroyEntry(const aLinkEntryPtr& entry) {
 
 uint32 aLink_CreateUSB(uint32 serialNumber) {
     std::lock_guard<std::recursive_mutex> creation(sCreationMutex());
-    if (aLinkEntryPtr existing = sLookupEntryByKey(serialNumber, kLinkTypeUSB, 0)) {
+    if (aLinkEntryPtr existing = sAddUserByKey(serialNumber, kLinkTypeUSB, 0)) {
+        uint32 ref = existing->linkRef;
         /* A module served to others is reached through its server only. */
-        if (existing->server) return 0;
-        return sShare(serialNumber, kLinkTypeUSB, 0);
+        if (existing->server) aLink_Destroy(&ref);
+        return ref;
     }
     aLinkEntryPtr entry = sCreate(serialNumber, 0, 0, kLinkTypeUSB);
     if (!entry) return 0;

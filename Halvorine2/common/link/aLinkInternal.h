@@ -68,6 +68,8 @@ typedef void (*aLinkServerRelease)(void* server);
 struct aLinkEntry {
     uint32 linkRef = 0;
     uint32 linkedRef = 0; /* another link destroyed with this one, or 0 */
+    /* Set once, under the creation mutex, while the entry is registered; read by
+     * holders of a user of the entry (or under the creation mutex). */
     void* server = nullptr;
     aLinkServerRelease serverRelease = nullptr;
     uint32 key = 0; /* serial number, IPv4 address (network order) or 0xFFFFFFFF */
@@ -85,6 +87,9 @@ aLinkEntryPtr sLookupEntryByID(uint32 linkRef);
 /* First entry from the newest of this type and key (and port, for TCP/IP). */
 aLinkEntryPtr sLookupEntryByKey(uint32 key, int type, uint16 port);
 aLinkEntryPtr sLookupClientEntry(uint32 key, uint16 port, uint32 instance);
+/* Like sLookupEntryByKey, adding a user in the same walk: an entry answered is one no
+ * other thread can tear down until that user is released (aLink_Destroy). */
+aLinkEntryPtr sAddUserByKey(uint32 key, int type, uint16 port);
 void sChangeUseCount(const aLinkEntryPtr& entry, int delta);
 /* Drops one user; when none remain the entry leaves the registry and is
  * answered for teardown. NULL when users remain. found tells whether the

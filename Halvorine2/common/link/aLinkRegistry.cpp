@@ -56,10 +56,28 @@ aLinkEntryPtr sLookupEntryByID(uint32 linkRef) {
     return sFind([linkRef](const aLinkEntry& e) { return e.linkRef == linkRef; });
 }
 
+namespace {
+
+bool sKeyMatches(const aLinkEntry& e, uint32 key, int type, uint16 port) {
+    return e.key == key && e.type == type && (type != kLinkTypeTCPIP || e.port == port);
+}
+
+} // namespace
+
 aLinkEntryPtr sLookupEntryByKey(uint32 key, int type, uint16 port) {
-    return sFind([=](const aLinkEntry& e) {
-        return e.key == key && e.type == type && (type != kLinkTypeTCPIP || e.port == port);
-    });
+    return sFind([=](const aLinkEntry& e) { return sKeyMatches(e, key, type, port); });
+}
+
+aLinkEntryPtr sAddUserByKey(uint32 key, int type, uint16 port) {
+    Registry& registry = sRegistry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    for (const aLinkEntryPtr& entry : registry.entries) {
+        /* An entry without users is still being made (or going). */
+        if (!sKeyMatches(*entry, key, type, port) || entry->useCount <= 0) continue;
+        ++entry->useCount;
+        return entry;
+    }
+    return nullptr;
 }
 
 aLinkEntryPtr sLookupClientEntry(uint32 key, uint16 port, uint32 instance) {

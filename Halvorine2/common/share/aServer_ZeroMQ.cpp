@@ -16,9 +16,11 @@
 #include "aDiscovery.h"
 #include "aDiscoveryWire.h"
 #include "aLinkInternal.h"
+#include "aShareExit.h"
 #include "aShareFrames.h"
 #include "aShareSubscriptions.h"
 #include "aSharePair.h"
+#include "aSharePoll.h"
 #include "aShareQueue.h"
 #include "aStream_ZeroMQClient.h"
 #include "aTime.h"
@@ -29,6 +31,10 @@ namespace {
 constexpr int kBrokerPollMs = 100;
 constexpr int kSyncPollMs = 1000;
 constexpr uint32 kReplyWaitMs = 2000;
+/* A client that asks the same again this long after its first ask, which is still
+ * unanswered, has given up on that one (a Link waits 1000 ms). Identical requests sent
+ * together are each answered. */
+constexpr uint32 kGivenUpMs = 500;
 /* The sync task looks at its stop flag this often while it waits for a reply. */
 constexpr uint32 kReplySliceMs = 50;
 constexpr int kHandOverTries = 100;
@@ -150,29 +156,15 @@ void sServeRequest(aServer* server, const aPacket* request) {
     sHandOver(server, replies.empty() ? aSHARE_CMD_DROPPED_PACKET : aSHARE_CMD_INCOMING_PACKETS, replies);
 }
 
-/* What a task's poll woke for: the first ready item, kPollEnd when the task is to end
- * (its pipe, a failed poll, or an interruption czmq caught, as with czmq's pollers),
- * kPollNone when the time-out passed. */
-constexpr int kPollEnd = -1;
-constexpr int kPollNone = -2;
-
-int sPoll(zmq_pollitem_t* items, int count, int timeoutMs) {
-    const int ready = zsys_interrupted ? -1 : zmq_poll(items, count, timeoutMs);
-    if (ready < 0 || items[0].revents) return kPollEnd;
-    for (int i = 1; i < count; ++i)
-        if (items[i].revents) return i;
-    return kPollNone;
-}
-
 void sSyncTask(zsock_t* pipe, void* args) {
     aServer* server = static_cast<aServer*>(args);
     zmq_pollitem_t items[] = {{zsock_resolve(pipe), 0, ZMQ_POLLIN, 0},
                               {nullptr, aShareQueue_Descriptor(server->toSync), ZMQ_POLLIN, 0}};
     zsock_signal(pipe, 0);
     for (;;) {
-        const int ready = sPoll(items, 2, kSyncPollMs);
-        if (ready == kPollEnd) break;
-        zframe_t* frame = ready == kPollNone ? nullptr : aShareQueue_Take(server->toSync);
+        const int ready = aSharePoll_Wait(items, 2, kSyncPollMs);
+        if (ready == aSHARE_POLL_END) break;
+        zframe_t* frame = ready == aSHARE_POLL_NONE ? nullptr : aShareQueue_Take(server->toSync);
         if (!frame) continue;
         aPacket* request = aShare_PacketFromFrame(zframe_data(frame), zframe_size(frame));
         zframe_destroy(&frame);
@@ -184,12 +176,24 @@ void sSyncTask(zsock_t* pipe, void* args) {
 
 /* ---- Broker task: clients, streamed batches, replies, beacons. ---- */
 
+/* A request the sync task will answer: whose it is (NULL: the server's own), the
+ * value it subscribes to (held once the module confirms it), and whether its
+ * client has asked the same again since, having given up on this one. */
+struct Requester {
+    zframe_t* identity = nullptr;
+    bool enabling = false;
+    uint32 word = 0;
+    uint8 request[aPACKET_MAX_WIRE] = {0};
+    uint32 arrival = 0; /* tick */
+    bool superseded = false;
+};
+
 struct Broker {
     aServer* server;
     aShareSequences* sequences;
     std::list<zframe_t*> subscribers;
-    std::deque<zframe_t*> waiting; /* one per request the sync task will answer */
-    zframe_t* current = nullptr;   /* whose replies are coming */
+    std::deque<Requester> waiting; /* one per request the sync task will answer */
+    Requester current;             /* whose replies are coming */
     uint16 expectedReplies = 0;
     uint32 beaconTime = 0;
     bool beaconActive = false;
@@ -198,9 +202,9 @@ struct Broker {
     ~Broker() {
         for (zframe_t* f : subscribers)
             zframe_destroy(&f);
-        for (zframe_t* f : waiting)
-            zframe_destroy(&f);
-        zframe_destroy(&current);
+        for (Requester& r : waiting)
+            zframe_destroy(&r.identity);
+        zframe_destroy(&current.identity);
         aShareSequences_Destroy(&sequences);
         aShareSubscriptions_Destroy(&holders);
     }
@@ -216,9 +220,11 @@ void sDropSubscriber(Broker* broker, zframe_t* identity) {
     }
 }
 
+void sTurnOff(uint32 word, void* broker);
+
 void sForgetClient(Broker* broker, zframe_t* identity) {
     aShareSequences_Forget(broker->sequences, zframe_data(identity), zframe_size(identity));
-    aShareSubscriptions_Forget(broker->holders, zframe_data(identity), zframe_size(identity));
+    aShareSubscriptions_Forget(broker->holders, zframe_data(identity), zframe_size(identity), sTurnOff, broker);
     sDropSubscriber(broker, identity);
 }
 
@@ -245,9 +251,39 @@ void sSequenceSink(const aPacket* packet, void* ref) {
     if (send->allSent) send->allSent = sPassToSync(send->server, packet);
 }
 
-void sAddWaiting(Broker* broker, zframe_t* identity) {
-    zframe_t* copy = zframe_dup(identity);
-    if (copy) broker->waiting.push_back(copy);
+bool sGivenUp(const Requester& earlier, zframe_t* identity, const aPacket* request, uint32 now) {
+    return earlier.identity && zframe_eq(earlier.identity, identity) &&
+           std::memcmp(earlier.request, &request->address, request->dataSize + 2u) == 0 &&
+           now - earlier.arrival >= kGivenUpMs;
+}
+
+/* A client asks the same again well after an earlier ask that is still unanswered: it
+ * gave up on that one (its wait ended before the server's). The earlier one's reply,
+ * late, would otherwise answer this one, and this one's the next, for ever one behind. */
+void sSupersede(Broker* broker, zframe_t* identity, const aPacket* request, uint32 now) {
+    if (sGivenUp(broker->current, identity, request, now)) broker->current.superseded = true;
+    for (Requester& earlier : broker->waiting)
+        if (sGivenUp(earlier, identity, request, now)) earlier.superseded = true;
+}
+
+/* identity NULL: a request of the server's own, whose replies go nowhere. */
+void sAddWaiting(Broker* broker, zframe_t* identity, const aPacket* request) {
+    Requester requester;
+    requester.arrival = aTime_GetMSTicks();
+    if (identity) sSupersede(broker, identity, request, requester.arrival);
+    requester.identity = identity ? zframe_dup(identity) : nullptr;
+    requester.enabling = identity && aShareSubscriptions_EnableWord(request, &requester.word);
+    std::memcpy(requester.request, &request->address, request->dataSize + 2u);
+    broker->waiting.push_back(requester);
+}
+
+/* The last holder of a value went without unsubscribing: the module stops sending it. */
+void sTurnOff(uint32 word, void* ref) {
+    Broker* broker = static_cast<Broker*>(ref);
+    aPacket* request = aShareSubscriptions_DisableRequest(word);
+    if (request && sPassToSync(broker->server, request))
+        sAddWaiting(broker, nullptr, request);
+    aPacket_Destroy(&request);
 }
 
 void sSubscribe(Broker* broker, zframe_t* identity) {
@@ -257,7 +293,11 @@ void sSubscribe(Broker* broker, zframe_t* identity) {
 }
 
 void sHandleRequest(Broker* broker, zframe_t* identity, const aPacket* request) {
-    if (aShare_IsStreamEnable(request)) sSubscribe(broker, identity);
+    uint32 word = 0;
+    if (aShareSubscriptions_EnableWord(request, &word)) {
+        aShareSubscriptions_Expect(broker->holders, zframe_data(identity), zframe_size(identity), word);
+        sSubscribe(broker, identity);
+    }
     uint8 confirmation[aSHARE_STREAM_CONFIRMATION_SIZE];
     bool confirmed = aShareSubscriptions_Offer(broker->holders, zframe_data(identity), zframe_size(identity),
                                                request, confirmation);
@@ -272,11 +312,12 @@ void sHandleRequest(Broker* broker, zframe_t* identity, const aPacket* request) 
                                                   zframe_size(identity), request, sSequenceSink, &send);
     if (taken == aSHARE_SEQ_TAKEN) return;
     if (taken == aSHARE_SEQ_COMPLETE) {
-        if (send.allSent && aShare_AwaitsReply(request)) sAddWaiting(broker, identity);
+        if (send.allSent && aShare_AwaitsReply(request)) sAddWaiting(broker, identity, request);
         return;
     }
     if (aShare_IsClientForceRoute(request)) return;
-    if (sPassToSync(broker->server, request) && aShare_AwaitsReply(request)) sAddWaiting(broker, identity);
+    if (sPassToSync(broker->server, request) && aShare_AwaitsReply(request))
+        sAddWaiting(broker, identity, request);
 }
 
 void sFromFrontend(Broker* broker) {
@@ -292,6 +333,30 @@ void sFromFrontend(Broker* broker) {
     zmsg_destroy(&message);
 }
 
+/* The module answered (reply not NULL) or did not answer the current requester's
+ * enable: a client it did not confirm holds nothing, and gets no more batches, unless
+ * it holds other values. Done before the client hears of it. A module that did not
+ * answer may have taken the value all the same: it is turned off unless held. */
+void sEnableAnswered(Broker* broker, const aPacket* reply) {
+    Requester& current = broker->current;
+    if (!current.identity || !current.enabling) return;
+    current.enabling = false;
+    const uint8* id = zframe_data(current.identity);
+    const size_t size = zframe_size(current.identity);
+    aShareSubscriptions_Answered(broker->holders, id, size, current.word, aShareSubscriptions_Confirms(reply));
+    if (!aShareSubscriptions_Holds(broker->holders, id, size)) sDropSubscriber(broker, current.identity);
+    if (!reply && !aShareSubscriptions_Held(broker->holders, current.word)) sTurnOff(current.word, broker);
+}
+
+/* A reply for the current requester. */
+void sFromModule(Broker* broker, zframe_t* frame) {
+    aPacket* reply = aShare_PacketFromFrame(zframe_data(frame), zframe_size(frame));
+    sEnableAnswered(broker, reply);
+    aPacket_Destroy(&reply);
+    if (!broker->current.superseded)
+        sSendToClient(broker, broker->current.identity, zframe_data(frame), zframe_size(frame));
+}
+
 void sFromSync(Broker* broker) {
     zframe_t* frame = aShareQueue_Take(broker->server->fromSync);
     if (!frame) return;
@@ -300,17 +365,21 @@ void sFromSync(Broker* broker) {
     switch (aShare_ClassifySyncFrame(zframe_data(frame), zframe_size(frame), commandDue, &count)) {
     case aSHARE_FRAME_INCOMING:
     case aSHARE_FRAME_DROPPED:
-        zframe_destroy(&broker->current);
+        zframe_destroy(&broker->current.identity);
+        broker->current = Requester();
         if (!broker->waiting.empty()) {
             broker->current = broker->waiting.front();
             broker->waiting.pop_front();
         }
         broker->expectedReplies = count;
-        if (count == 0) zframe_destroy(&broker->current);
+        if (count == 0) {
+            sEnableAnswered(broker, nullptr);
+            zframe_destroy(&broker->current.identity);
+        }
         break;
     case aSHARE_FRAME_REPLY:
-        if (broker->current) sSendToClient(broker, broker->current, zframe_data(frame), zframe_size(frame));
-        if (--broker->expectedReplies == 0) zframe_destroy(&broker->current);
+        if (broker->current.identity) sFromModule(broker, frame);
+        if (--broker->expectedReplies == 0) zframe_destroy(&broker->current.identity);
         break;
     default:
         break;
@@ -373,7 +442,7 @@ enum { kBrokerPipe, kBrokerSync, kBrokerFrontend, kBrokerStream, kBrokerBeacon, 
 
 void sBrokerTask(zsock_t* pipe, void* args) {
     aServer* server = static_cast<aServer*>(args);
-    Broker broker{server, aShareSequences_Create(), {}, {}};
+    Broker broker{server, aShareSequences_Create(), {}, {}, {}};
     zmq_pollitem_t items[kBrokerItems] = {
         {zsock_resolve(pipe), 0, ZMQ_POLLIN, 0},
         {nullptr, aShareQueue_Descriptor(server->fromSync), ZMQ_POLLIN, 0},
@@ -383,8 +452,8 @@ void sBrokerTask(zsock_t* pipe, void* args) {
     const int polled = server->beacon ? kBrokerItems : kBrokerBeacon;
     zsock_signal(pipe, 0);
     while (broker.sequences && broker.holders) {
-        const int ready = sPoll(items, polled, kBrokerPollMs);
-        if (ready == kPollEnd) break;
+        const int ready = aSharePoll_Wait(items, polled, kBrokerPollMs);
+        if (ready == aSHARE_POLL_END) break;
         if (ready == kBrokerSync)
             sFromSync(&broker);
         else if (ready == kBrokerFrontend)
@@ -452,6 +521,16 @@ bool sBindFrontend(aServer* server) {
     return server->port != 0;
 }
 
+/* Ends the tasks and closes the sockets, at destruction or when the program ends. */
+void sStopTasks(void* server) {
+    aServer* s = static_cast<aServer*>(server);
+    s->stopping = true;
+    zactor_destroy(&s->syncTask);
+    zactor_destroy(&s->broker);
+    zactor_destroy(&s->beacon);
+    zsock_destroy(&s->frontend);
+}
+
 void sRelease(void* server) {
     aServer* s = static_cast<aServer*>(server);
     aServer_Destroy(&s);
@@ -476,9 +555,11 @@ bool aServer_Start(aServer* server) {
     server->toSync = aShareQueue_Create(kQueueFrames);
     server->fromSync = aShareQueue_Create(kQueueFrames);
     server->streamed = aShareQueue_Create(kQueueFrames);
-    if (!server->toSync || !server->fromSync || !server->streamed || !sStartBeacon(server) ||
-        !sBindFrontend(server))
-        return false;
+    if (!server->toSync || !server->fromSync || !server->streamed) return false;
+    /* Without a beacon (UDP 8585 held by another program, no usable interface) the
+     * server still serves: clients that know its port reach it. */
+    if (!sStartBeacon(server)) zactor_destroy(&server->beacon);
+    if (!sBindFrontend(server) || !aShareExit_Add(server, sStopTasks)) return false;
     server->broker = zactor_new(sBrokerTask, server);
     server->syncTask = zactor_new(sSyncTask, server);
     if (!server->broker || !server->syncTask) return false;
@@ -507,11 +588,8 @@ void aServer_Destroy(aServer** server) {
     aServer* s = *server;
     *server = nullptr;
     if (s->filterInstalled) aLink_InstallUserPacketFilter(s->linkRef, nullptr, nullptr);
-    s->stopping = true;
-    zactor_destroy(&s->syncTask);
-    zactor_destroy(&s->broker);
-    zactor_destroy(&s->beacon);
-    zsock_destroy(&s->frontend);
+    aShareExit_Remove(s);
+    sStopTasks(s);
     aShareQueue_Destroy(&s->toSync);
     aShareQueue_Destroy(&s->fromSync);
     aShareQueue_Destroy(&s->streamed);
@@ -536,6 +614,19 @@ bool sLearnModule(aServer* server, uint32 clientRef) {
     return false;
 }
 
+/* A client link to the server that holds the caller's user of the USB link and
+ * releases it when it goes. 0, with that user released, when it cannot be made. */
+uint32 sClientHolding(const aServer* server, uint32 usbRef) {
+    uint32 clientRef = aLink_CreateClient(aServer_GetInterface(server), aServer_GetPort(server), 0);
+    aLinkEntryPtr client = sLookupEntryByID(clientRef);
+    if (!client) {
+        aLink_Destroy(&usbRef);
+        return 0;
+    }
+    client->linkedRef = usbRef;
+    return clientRef;
+}
+
 uint32 sServe(uint32 usbRef, uint16* port, uint32* address, bool loopbackOnly) {
     aLinkEntryPtr usb = sLookupEntryByID(usbRef);
     aServer* server = aServer_Create(usbRef, *address, loopbackOnly);
@@ -546,13 +637,8 @@ uint32 sServe(uint32 usbRef, uint16* port, uint32* address, bool loopbackOnly) {
     }
     usb->server = server;
     usb->serverRelease = sRelease;
-    uint32 clientRef = aLink_CreateClient(aServer_GetInterface(server), aServer_GetPort(server), 0);
-    aLinkEntryPtr client = sLookupEntryByID(clientRef);
-    if (!client) {
-        aLink_Destroy(&usbRef);
-        return 0;
-    }
-    client->linkedRef = usbRef;
+    uint32 clientRef = sClientHolding(server, usbRef);
+    if (!clientRef) return 0;
     if (!sLearnModule(server, clientRef)) {
         aLink_Destroy(&clientRef);
         return 0;
@@ -567,16 +653,45 @@ uint32 sServe(uint32 usbRef, uint16* port, uint32* address, bool loopbackOnly) {
 uint32 aLink_CreateServer(uint32 serialNumber, uint16* port, uint32* address, bool loopbackOnly) {
     if (!port || !address) return 0;
     std::lock_guard<std::recursive_mutex> creation(sCreationMutex());
+    /* A link this process holds already has its users: a server would take their
+     * replies and replace their filter. */
+    if (sLookupEntryByKey(serialNumber, kLinkTypeUSB, 0)) return 0;
     uint32 usbRef = aLink_CreateUSB(serialNumber);
     if (!usbRef) return 0;
     return sServe(usbRef, port, address, loopbackOnly);
 }
 
-bool aLink_GetServer(uint32 serialNumber, uint16* port, uint32* address) {
-    aLinkEntryPtr usb = sLookupEntryByKey(serialNumber, kLinkTypeUSB, 0);
-    if (!usb || !usb->server || !port || !address) return false;
+uint32 aLink_JoinUSB(uint32 serialNumber, uint16* port, uint32* address) {
+    if (!port || !address) return 0;
+    std::lock_guard<std::recursive_mutex> creation(sCreationMutex());
+    /* The user taken here keeps the USB link, and the server on it, for the link
+     * answered: a direct link's own user, or the one a client link releases with it. */
+    aLinkEntryPtr usb = sAddUserByKey(serialNumber, kLinkTypeUSB, 0);
+    if (!usb) return 0;
+    uint32 usbRef = usb->linkRef;
     const aServer* server = static_cast<const aServer*>(usb->server);
+    if (!server) {
+        *port = 0;
+        return usbRef;
+    }
+    uint32 clientRef = sClientHolding(server, usbRef);
+    if (!clientRef) return 0;
     *port = aServer_GetPort(server);
     *address = aServer_GetInterface(server);
-    return true;
+    return clientRef;
+}
+
+bool aLink_GetServer(uint32 serialNumber, uint16* port, uint32* address) {
+    if (!port || !address) return false;
+    std::lock_guard<std::recursive_mutex> creation(sCreationMutex());
+    aLinkEntryPtr usb = sAddUserByKey(serialNumber, kLinkTypeUSB, 0);
+    if (!usb) return false;
+    uint32 usbRef = usb->linkRef;
+    const aServer* server = static_cast<const aServer*>(usb->server);
+    if (server) {
+        *port = aServer_GetPort(server);
+        *address = aServer_GetInterface(server);
+    }
+    aLink_Destroy(&usbRef);
+    return server != nullptr;
 }

@@ -13,7 +13,11 @@
  *
  * Threads: a broker task owns the client-facing ROUTER socket, and a sync task is the
  * only consumer of the USB link's received packets. A request the module does not
- * answer within 2000 ms gets no reply: the client's own wait ends. */
+ * answer within 2000 ms gets no reply: the client's own wait ends. A client that asks
+ * the same again half a second or more after an earlier ask that is still unanswered
+ * has given up on that one: the earlier one's reply, however late, is not sent (it
+ * would answer the new request, and leave the client one reply behind for ever).
+ * Identical requests sent together are each answered. */
 #ifndef HALVORINE_ASERVER_ZEROMQ_H
 #define HALVORINE_ASERVER_ZEROMQ_H
 
@@ -31,7 +35,9 @@ typedef struct aServer aServer;
 aServer* aServer_Create(uint32 linkRef, uint32 interfaceAddress, bool loopbackOnly);
 
 /* Binds, starts the tasks and the beacon, and takes the link's received packets over.
- * False when any of it fails (the server is then only fit for aServer_Destroy). */
+ * A beacon that cannot start (UDP 8585 held by another program, no usable interface)
+ * leaves a server that answers no discovery but serves clients that know its port.
+ * False when anything else fails (the server is then only fit for aServer_Destroy). */
 bool aServer_Start(aServer* server);
 
 /* The TCP port clients connect to (0 before a start), and the interface served on. */
@@ -51,12 +57,18 @@ void aServer_Destroy(aServer** server);
  * *address: in, the interface to serve on (0: 127.0.0.1); out, the one used. *port
  * receives the server's port. The module's address and model are asked through the
  * client link (5 tries). 0 when anything fails, with nothing left behind; 0 also when
- * the module's link is open already in this process (join its server instead). */
+ * the module's link is open already in this process (aLink_JoinUSB instead). */
 uint32 aLink_CreateServer(uint32 serialNumber, uint16* port, uint32* address, bool loopbackOnly);
 
-/* Where the server on this USB module's link in this process serves, if one runs: a
- * second user in the owning process joins it through a client link of its own. False
- * when none runs. */
+/* A new user of the USB module this process holds already. When a server runs on its
+ * link: a client link of its own to that server (*port and *address where it serves),
+ * which keeps the server and the USB link alive while it lives, whoever else goes
+ * first. Otherwise the direct link itself with one more user (*port 0). 0 when the
+ * process does not hold the module. */
+uint32 aLink_JoinUSB(uint32 serialNumber, uint16* port, uint32* address);
+
+/* Where the server on this USB module's link in this process serves, if one runs.
+ * False when none runs. */
 bool aLink_GetServer(uint32 serialNumber, uint16* port, uint32* address);
 
 #ifdef __cplusplus

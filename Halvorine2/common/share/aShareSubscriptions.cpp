@@ -13,11 +13,28 @@ constexpr uint8 kDisable = 0x82;
 constexpr uint8 kRequestSize = 7;
 constexpr uint8 kConfirmedFlags = 0xC0;
 constexpr uint8 kSetFlag = 0x80;
+constexpr uint8 kRequestSpecifier = 0x20;
+constexpr uint8 kErrorFlag = 0x80;
+
+bool sIsControl(const aPacket* request, uint8 which) {
+    return aVALIDPACKET(request) && request->dataSize == kRequestSize && request->data[0] == kStreamCommand &&
+           request->data[1] == which;
+}
+
+uint32 sWord(const aPacket* request) {
+    return uint32(request->data[3]) << 24 | uint32(request->data[4]) << 16 | uint32(request->data[5]) << 8 |
+           request->data[6];
+}
+
+std::string sClient(const uint8* identity, size_t identitySize) {
+    return std::string(reinterpret_cast<const char*>(identity), identitySize);
+}
 
 } // namespace
 
 struct aShareSubscriptions {
-    std::map<std::string, std::set<uint32>> held; /* by client identity */
+    std::map<std::string, std::set<uint32>> held;     /* by client identity */
+    std::map<std::string, std::multiset<uint32>> asked; /* enables the module has not answered */
 };
 
 namespace {
@@ -44,17 +61,9 @@ void aShareSubscriptions_Destroy(aShareSubscriptions** subscriptions) {
 
 bool aShareSubscriptions_Offer(aShareSubscriptions* subscriptions, const uint8* identity, size_t identitySize,
                                const aPacket* request, uint8* confirmation) {
-    if (!subscriptions || !identity || !aVALIDPACKET(request) || request->dataSize != kRequestSize ||
-        request->data[0] != kStreamCommand || (request->data[1] != kEnable && request->data[1] != kDisable))
-        return false;
-    const uint32 word = uint32(request->data[3]) << 24 | uint32(request->data[4]) << 16 |
-                        uint32(request->data[5]) << 8 | request->data[6];
-    const std::string client(reinterpret_cast<const char*>(identity), identitySize);
-    if (request->data[1] == kEnable) {
-        subscriptions->held[client].insert(word);
-        return false;
-    }
-    auto own = subscriptions->held.find(client);
+    if (!subscriptions || !identity || !sIsControl(request, kDisable)) return false;
+    const uint32 word = sWord(request);
+    auto own = subscriptions->held.find(sClient(identity, identitySize));
     if (own != subscriptions->held.end()) {
         own->second.erase(word);
         if (own->second.empty()) subscriptions->held.erase(own);
@@ -67,16 +76,73 @@ bool aShareSubscriptions_Offer(aShareSubscriptions* subscriptions, const uint8* 
     return true;
 }
 
+bool aShareSubscriptions_EnableWord(const aPacket* request, uint32* word) {
+    if (!word || !sIsControl(request, kEnable)) return false;
+    *word = sWord(request);
+    return true;
+}
+
+bool aShareSubscriptions_Confirms(const aPacket* reply) {
+    return aVALIDPACKET(reply) && reply->dataSize >= 3 && reply->data[0] == kStreamCommand &&
+           reply->data[1] == uint8((kEnable & ~kSetFlag) | kConfirmedFlags) && (reply->data[2] & kErrorFlag) == 0;
+}
+
+void aShareSubscriptions_Expect(aShareSubscriptions* subscriptions, const uint8* identity, size_t identitySize,
+                                uint32 word) {
+    if (!subscriptions || !identity) return;
+    try {
+        subscriptions->asked[sClient(identity, identitySize)].insert(word);
+    } catch (...) {
+        /* Not expected: its first samples may be missed. */
+    }
+}
+
+void aShareSubscriptions_Answered(aShareSubscriptions* subscriptions, const uint8* identity,
+                                  size_t identitySize, uint32 word, bool confirmed) {
+    if (!subscriptions || !identity) return;
+    const std::string client = sClient(identity, identitySize);
+    auto asked = subscriptions->asked.find(client);
+    if (asked != subscriptions->asked.end()) {
+        auto one = asked->second.find(word);
+        if (one != asked->second.end()) asked->second.erase(one);
+        if (asked->second.empty()) subscriptions->asked.erase(asked);
+    }
+    if (!confirmed) return;
+    try {
+        subscriptions->held[client].insert(word);
+    } catch (...) {
+        /* Not held: the client's samples then stay away, as if it was refused. */
+    }
+}
+
+bool aShareSubscriptions_Held(const aShareSubscriptions* subscriptions, uint32 word) {
+    return subscriptions && sHeldByAnyone(subscriptions, word);
+}
+
+aPacket* aShareSubscriptions_DisableRequest(uint32 word) {
+    const uint8 data[kRequestSize] = {kStreamCommand, kDisable,           kRequestSpecifier, uint8(word >> 24),
+                                      uint8(word >> 16), uint8(word >> 8), uint8(word)};
+    return aPacket_CreateWithData(uint8(word >> 24), kRequestSize, data);
+}
+
 bool aShareSubscriptions_Holds(const aShareSubscriptions* subscriptions, const uint8* identity,
                                size_t identitySize) {
-    return subscriptions && identity &&
-           subscriptions->held.count(std::string(reinterpret_cast<const char*>(identity), identitySize)) > 0;
+    if (!subscriptions || !identity) return false;
+    const std::string client = sClient(identity, identitySize);
+    return subscriptions->held.count(client) > 0 || subscriptions->asked.count(client) > 0;
 }
 
 void aShareSubscriptions_Forget(aShareSubscriptions* subscriptions, const uint8* identity,
-                                size_t identitySize) {
+                                size_t identitySize, aShareReleasedValue released, void* ref) {
     if (!subscriptions || !identity) return;
-    subscriptions->held.erase(std::string(reinterpret_cast<const char*>(identity), identitySize));
+    subscriptions->asked.erase(sClient(identity, identitySize));
+    auto own = subscriptions->held.find(sClient(identity, identitySize));
+    if (own == subscriptions->held.end()) return;
+    const std::set<uint32> words = std::move(own->second);
+    subscriptions->held.erase(own);
+    if (!released) return;
+    for (uint32 word : words)
+        if (!sHeldByAnyone(subscriptions, word)) released(word, ref);
 }
 
 } // extern "C"

@@ -9,8 +9,10 @@
 
 #include "aCzmqSetup.h"
 #include "aLinkInternal.h"
+#include "aShareExit.h"
 #include "aShareFrames.h"
 #include "aSharePair.h"
+#include "aSharePoll.h"
 #include "aShareQueue.h"
 
 namespace {
@@ -68,23 +70,29 @@ void sClientTask(zsock_t* pipe, void* args) {
     zsock_signal(pipe, 0);
     bool running = true;
     while (running) {
-        /* An interruption czmq caught ends the task, as it ends czmq's own pollers. */
-        const int ready = zsys_interrupted ? -1 : zmq_poll(items, kTaskItems, kTaskPollMs);
-        if (ready < 0 || items[kPipe].revents) {
+        const int ready = aSharePoll_Wait(items, kTaskItems, kTaskPollMs);
+        if (ready == aSHARE_POLL_END) {
             running = false; /* $TERM, or anything else: the owner ends us */
-        } else if (items[kServer].revents) {
+        } else if (ready == kServer) {
             sFromServer(record);
-        } else if (items[kOutgoing].revents) {
+        } else if (ready == kOutgoing) {
             sToServer(record);
         }
         sPassInterruptOn();
     }
 }
 
-void sDestroyRecord(ClientRecord* record) {
+/* Ends the task and closes the socket, at destruction or when the program ends. */
+void sStopTask(void* ref) {
+    ClientRecord* record = static_cast<ClientRecord*>(ref);
     zactor_destroy(&record->task);
-    zframe_destroy(&record->frame);
     zsock_destroy(&record->server);
+}
+
+void sDestroyRecord(ClientRecord* record) {
+    aShareExit_Remove(record);
+    sStopTask(record);
+    zframe_destroy(&record->frame);
     aShareQueue_Destroy(&record->outgoing);
     aShareQueue_Destroy(&record->incoming);
     delete record;
@@ -157,6 +165,7 @@ aErr sInterrupt(void* ref) {
 
 aErr sDestroy(void* ref) {
     ClientRecord* record = static_cast<ClientRecord*>(ref);
+    aShareExit_Remove(record); /* before its socket is looked at: the exit handler closes it */
     aErr err = record->server ? aErrNone : aErrIO;
     sDestroyRecord(record);
     return err;
@@ -167,6 +176,7 @@ aErr sConnect(ClientRecord* record, uint32 address, uint16 port) {
     record->incoming = aShareQueue_Create(kQueueFrames);
     if (!record->outgoing || !record->incoming) return aErrMemory;
     aCzmq_Setup();
+    if (!aShareExit_Add(record, sStopTask)) return aErrMemory;
     record->server = zsock_new(ZMQ_DEALER);
     if (!record->server) return aErrMemory;
     zsock_set_linger(record->server, 0);
