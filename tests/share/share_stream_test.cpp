@@ -137,7 +137,8 @@ TEST(ShareStream, TheServerStoppingUnderStreamingClientsEndsThemInBoundedTime) {
     auto clients = startClients(
         server->port(),
         {subscriber(1, 0, 1, 1000000), subscriber(2, 1, 1, 1000000), subscriber(3, 2, 1, 1000000)}, 20000);
-    aTime_MSSleep(800);
+    // Long enough for three client processes to subscribe on a loaded machine.
+    aTime_MSSleep(2500);
     auto stopped = Clock::now();
     EXPECT_EQ(server->stop(), 0);
     for (size_t i = 0; i < clients.size(); ++i) {
