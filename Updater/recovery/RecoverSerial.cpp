@@ -66,10 +66,14 @@ bool hasWritableFirmware(const BirdFile& file) {
         }
         blocks.push_back(block);
     }
-    // Without a vector table at 0 the ROM would never start what was written.
-    const bool hasVectors =
-        std::any_of(blocks.begin(), blocks.end(), [](const BirdBlock& b) { return b.address == 0; });
-    if (!hasVectors) updaterLog(DEBUG_Updater, "No firmware block holds the vector table at address 0\n");
+    // Without a vector table at 0 the ROM would never start what was written. One cut
+    // short would get a valid checksum over the erased words after it: the ROM would
+    // then jump to 0xFFFFFFFF at every reset instead of staying in ISP.
+    const bool hasVectors = std::any_of(blocks.begin(), blocks.end(), [](const BirdBlock& b) {
+        return b.address == 0 && b.imageLength() >= kVectorTableBytes;
+    });
+    if (!hasVectors)
+        updaterLog(DEBUG_Updater, "No firmware block holds the whole vector table at address 0\n");
     return hasVectors && !overlapping(blocks);
 }
 

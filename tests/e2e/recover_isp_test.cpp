@@ -209,12 +209,15 @@ TEST_F(RecoverIsp, RefusedBuildsLeaveTheChipAlone) {
         {"off the flash map", RecoveryBuild{}, "The recovery file holds no firmware the chip can take\n"},
         {"overlapping blocks", RecoveryBuild{}, "The recovery file holds no firmware the chip can take\n"},
         {"no vector table", RecoveryBuild{}, "The recovery file holds no firmware the chip can take\n"},
+        {"vector table cut short", RecoveryBuild{},
+         "The recovery file holds no firmware the chip can take\n"},
     };
     cases[0].file.generic = true;
     cases[1].file.images.clear();
     cases[2].file.images = {{0x7F800, pattern(4000, 3)}};
     cases[3].file.images = {{0x0000, firmware(600, 3)}, {0x200, pattern(300, 4)}};
     cases[4].file.images = {{0x1000, pattern(600, 3)}, {0x20000, pattern(300, 4)}};
+    cases[5].file.images = {{0x0000, pattern(16, 3)}, {0x1000, pattern(600, 4)}};
     for (const Case& c : cases) {
         startChip();
         const Bytes before(IspRom::kFlashSize, 0x5A);
