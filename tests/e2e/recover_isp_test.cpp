@@ -161,9 +161,11 @@ TEST_F(RecoverIsp, FingerprintIsTheChipsUniqueId) {
 
 TEST_F(RecoverIsp, ABuildGivenWinsOverTheServersAndAFileNeedsNoServer) {
     RecoveryBuild other;
-    // The first block's copy, padded to 4096 bytes, reaches over the second: only
-    // images that share bytes are refused.
-    other.images = {{0x0000, firmware(256, 3)},
+    // The second block's copy, padded to 4096 bytes, reaches over the third, and the
+    // first's (the vector table's, copied last) over the one at 0x300: only images
+    // that share bytes are refused.
+    other.images = {{0x0000, firmware(0x201, 3)},
+                    {0x300, pattern(256, 8)},
                     {0x1000, pattern(0x500, 9)},
                     {0x1600, pattern(200, 7)},
                     {0x20000, pattern(6001, 5)}};
