@@ -66,10 +66,14 @@ bool hasWritableFirmware(const BirdFile& file) {
         }
         blocks.push_back(block);
     }
-    // Without a vector table at 0 the ROM would never start what was written.
-    const bool hasVectors =
-        std::any_of(blocks.begin(), blocks.end(), [](const BirdBlock& b) { return b.address == 0; });
-    if (!hasVectors) updaterLog(DEBUG_Updater, "No firmware block holds the vector table at address 0\n");
+    // Without a vector table at 0 the ROM would never start what was written. One cut
+    // short would get a valid checksum over the erased words after it: the ROM would
+    // then jump to 0xFFFFFFFF at every reset instead of staying in ISP.
+    const bool hasVectors = std::any_of(blocks.begin(), blocks.end(), [](const BirdBlock& b) {
+        return b.address == 0 && b.imageLength() >= kVectorTableBytes;
+    });
+    if (!hasVectors)
+        updaterLog(DEBUG_Updater, "No firmware block holds the whole vector table at address 0\n");
     return hasVectors && !overlapping(blocks);
 }
 
@@ -101,9 +105,20 @@ struct Piece {
     std::vector<uint8_t> bytes;
 };
 
-Piece makePiece(uint32_t address, const uint8_t* image, uint32_t size) {
+// The padding takes the bytes of any other block it reaches over: programming
+// only clears bits, so erased-value padding copied after that block was written
+// would not match the RAM it came from, and the comparison would fail with the
+// chip already erased (the vector table's piece always goes last).
+Piece makePiece(uint32_t address, const uint8_t* image, uint32_t size, const std::vector<BirdBlock>& blocks) {
     Piece piece{address, size, std::vector<uint8_t>(image, image + size)};
     piece.bytes.resize(NXPSerial::copyLength(size), 0xFF);
+    const uint64_t padStart = uint64_t(address) + size, padEnd = uint64_t(address) + piece.bytes.size();
+    for (const BirdBlock& other : blocks) {
+        const uint64_t start = std::max<uint64_t>(other.address, padStart);
+        const uint64_t end = std::min<uint64_t>(uint64_t(other.address) + other.imageLength(), padEnd);
+        for (uint64_t at = start; at < end; ++at)
+            piece.bytes[at - address] = other.image()[at - other.address];
+    }
     return piece;
 }
 
@@ -162,8 +177,8 @@ class VectorPiece {
     Piece piece_{0, 0, {}};
 };
 
-bool writeBlock(UpdaterDisplayInterface* display, NXPSerial& chip, const BirdBlock& block, int number,
-                int shown, VectorPiece& vectors) {
+bool writeBlock(UpdaterDisplayInterface* display, NXPSerial& chip, const BirdBlock& block,
+                const std::vector<BirdBlock>& blocks, int number, int shown, VectorPiece& vectors) {
     const uint32_t size = block.imageLength();
     displayPrintf(display, 0, "Transferring firmware block %d of %d, %d bytes", number, shown, size);
     display->clearLine(true);
@@ -171,7 +186,7 @@ bool writeBlock(UpdaterDisplayInterface* display, NXPSerial& chip, const BirdBlo
                block.address);
     for (uint32_t done = 0; done < size;) {
         const uint32_t n = std::min(kPieceBytes, size - done);
-        Piece piece = makePiece(block.address + done, block.image() + done, n);
+        Piece piece = makePiece(block.address + done, block.image() + done, n, blocks);
         if (piece.address == 0)
             vectors.hold(display, std::move(piece));
         else if (!writePiece(chip, piece))
@@ -240,7 +255,7 @@ bool programFlash(UpdaterDisplayInterface* display, NXPSerial& chip, const BirdF
     int number = 1;
     VectorPiece vectors;
     for (const BirdBlock& block : blocks) {
-        if (!writeBlock(display, chip, block, number++, shown, vectors)) return false;
+        if (!writeBlock(display, chip, block, blocks, number++, shown, vectors)) return false;
         total += block.imageLength();
     }
     if (!vectors.held() || !writePiece(chip, vectors.piece())) {

@@ -259,7 +259,9 @@ aErr UpdaterEntity::BlockTransfer(const unsigned char* data, unsigned int n, uns
     }
     unsigned char status = sStatus(reply, length, 0);
     uint32_t moduleSum = sField(reply, length, 3, 4);
-    if (status != 0 || moduleSum != hostSum) {
+    // A reply without its sum proves nothing, even for bytes that sum to 0.
+    constexpr unsigned char kSumReplyBytes = 7;
+    if (length < kSumReplyBytes || status != 0 || moduleSum != hostSum) {
         updaterLog(0, "\nNETWORK: Unable to validate transfer [%02X] [%08X != %08X].\n", status, hostSum,
                    moduleSum);
         return aErrInvalidOption;

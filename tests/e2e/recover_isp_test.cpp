@@ -161,9 +161,11 @@ TEST_F(RecoverIsp, FingerprintIsTheChipsUniqueId) {
 
 TEST_F(RecoverIsp, ABuildGivenWinsOverTheServersAndAFileNeedsNoServer) {
     RecoveryBuild other;
-    // The first block's copy, padded to 4096 bytes, reaches over the second: only
-    // images that share bytes are refused.
-    other.images = {{0x0000, firmware(256, 3)},
+    // The second block's copy, padded to 4096 bytes, reaches over the third, and the
+    // first's (the vector table's, copied last) over the one at 0x300: only images
+    // that share bytes are refused.
+    other.images = {{0x0000, firmware(0x201, 3)},
+                    {0x300, pattern(256, 8)},
                     {0x1000, pattern(0x500, 9)},
                     {0x1600, pattern(200, 7)},
                     {0x20000, pattern(6001, 5)}};
@@ -209,12 +211,15 @@ TEST_F(RecoverIsp, RefusedBuildsLeaveTheChipAlone) {
         {"off the flash map", RecoveryBuild{}, "The recovery file holds no firmware the chip can take\n"},
         {"overlapping blocks", RecoveryBuild{}, "The recovery file holds no firmware the chip can take\n"},
         {"no vector table", RecoveryBuild{}, "The recovery file holds no firmware the chip can take\n"},
+        {"vector table cut short", RecoveryBuild{},
+         "The recovery file holds no firmware the chip can take\n"},
     };
     cases[0].file.generic = true;
     cases[1].file.images.clear();
     cases[2].file.images = {{0x7F800, pattern(4000, 3)}};
     cases[3].file.images = {{0x0000, firmware(600, 3)}, {0x200, pattern(300, 4)}};
     cases[4].file.images = {{0x1000, pattern(600, 3)}, {0x20000, pattern(300, 4)}};
+    cases[5].file.images = {{0x0000, pattern(16, 3)}, {0x1000, pattern(600, 4)}};
     for (const Case& c : cases) {
         startChip();
         const Bytes before(IspRom::kFlashSize, 0x5A);

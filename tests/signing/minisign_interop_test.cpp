@@ -2,6 +2,7 @@
 // verifies with birdtool and the trusted-key check, what birdtool signs verifies
 // with minisign, and each tool signs with the other's secret keys.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -69,6 +70,9 @@ TEST_F(MinisignInterop, BirdtoolSignaturesVerifyWithMinisign) {
     SubprocessResult made =
         run(kBirdtool, {"keygen", "-p", dir / "keys/b.pub", "-s", dir / "b.key"}, "lab password\n");
     ASSERT_EQ(made.exitStatus, 0) << made.err;
+    struct stat secret {};
+    ASSERT_EQ(stat((dir / "b.key").c_str(), &secret), 0);
+    EXPECT_EQ(secret.st_mode & 0077, 0u) << "the secret key is for its owner only";
     for (const std::vector<std::string>& legacy :
          {std::vector<std::string>{}, std::vector<std::string>{"-l"}}) {
         SCOPED_TRACE(legacy.empty() ? "prehashed" : "legacy");

@@ -63,6 +63,7 @@ TEST(EntityScripted, FieldsAReplyLeavesOutReadAsZero) {
         uint8_t flags;
         aErr expected;
         unsigned short blockSize; // PREPARE only
+        Bytes data = {1, 2, 3};
     };
     const Case cases[] = {
         {"PREPARE without status, flags 0", kPrepare, {0x5F, 7}, 0, aErrNone, 0},
@@ -71,6 +72,8 @@ TEST(EntityScripted, FieldsAReplyLeavesOutReadAsZero) {
         {"PREPARE whole", kPrepare, {0x5F, 7, 0, 2, 0}, 0, aErrNone, 512},
         {"SUM without status and sum", kSum, {0x5F, 7}, 0, aErrInvalidOption, 0},
         {"SUM with three sum bytes", kSum, {0x5F, 7, 0, 0, 0, 6}, 0, aErrInvalidOption, 0},
+        {"SUM without status and sum, all zeros", kSum, {0x5F, 7}, 0, aErrInvalidOption, 0, {0, 0, 0}},
+        {"SUM with 3 sum bytes, all zeros", kSum, {0x5F, 7, 0, 0, 0, 0}, 0, aErrInvalidOption, 0, {0, 0, 0}},
         {"SUM whole", kSum, {0x5F, 7, 0, 0, 0, 0, 6}, 0, aErrNone, 0},
         {"WRITE without status fails", kWrite, {0x5F, 7}, 0, aErrInvalidOption, 0},
         {"INIT without the whole base", kInit, {0x5F, 0, 0x10, 0, 0}, 0, aErrPacket, 0},
@@ -82,7 +85,7 @@ TEST(EntityScripted, FieldsAReplyLeavesOutReadAsZero) {
         ASSERT_EQ(m.served->connected, aErrNone);
         UpdaterEntity entity(&m.module(), 0, true, false);
         entity.setReplyTimeoutMs(kShortReplyMs);
-        const Bytes block = payload(0x2000, {1, 2, 3});
+        const Bytes block = payload(0x2000, c.data);
         unsigned short blockSize = 0xFFFF;
         unsigned int packets = 0;
         switch (c.step) {

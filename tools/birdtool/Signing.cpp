@@ -1,6 +1,7 @@
 #include "Signing.h"
 
 #include <getopt.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -42,6 +43,21 @@ std::string readWhole(const std::string& path) {
 void writeNew(const std::string& path, const std::string& content, bool force) {
     if (!force && access(path.c_str(), F_OK) == 0) fail(path + " exists (-f replaces it)");
     if (writeFileAtomically(path, content) != aErrNone) fail("cannot write " + path);
+}
+
+// A secret key readable by others lets them sign firmware (an unprotected one at
+// once, a protected one after guessing offline): it is made for its owner only,
+// and one replaced with -f loses the modes of the file it replaces.
+void writeSecret(const std::string& path, const std::string& content, bool force) {
+    const mode_t previous = umask(077);
+    try {
+        writeNew(path, content, force);
+    } catch (...) {
+        umask(previous);
+        throw;
+    }
+    umask(previous);
+    if (chmod(path.c_str(), 0600) != 0) fail("cannot restrict " + path + " to its owner");
 }
 
 // One line of standard input; on a terminal a prompt is shown and echo is off.
@@ -104,8 +120,8 @@ int keygen(int argc, char** argv) {
     }
     const minisign::KeyPair pair = minisign::generateKeyPair();
     const std::string keyId = minisign::keyIdText(pair.publicKey.keyId);
-    writeNew(secretPath, minisign::formatSecretKey(pair.secretKey, password, minisign::kDefaultKdfCost),
-             force);
+    writeSecret(secretPath, minisign::formatSecretKey(pair.secretKey, password, minisign::kDefaultKdfCost),
+                force);
     writeNew(publicPath, minisign::formatPublicKey(pair.publicKey, "veltrano public key " + keyId), force);
     std::printf("Key id %s\nPublic key: %s\n", keyId.c_str(),
                 minisign::publicKeyLine(pair.publicKey).c_str());
