@@ -19,6 +19,11 @@ install(FILES ${CMAKE_BINARY_DIR}/halvorine.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/70-veltrano.rules
   DESTINATION lib/udev/rules.d COMPONENT udev)
+# bash-completion loads a command's file by the command's name, when first needed.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/bash-completion/Updater
+  ${CMAKE_CURRENT_LIST_DIR}/bash-completion/birdtool
+  ${CMAKE_CURRENT_LIST_DIR}/bash-completion/update-server
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT completion)
 
 set(CPACK_PACKAGE_NAME veltrano-updater)
 set(CPACK_PACKAGE_VENDOR Veltrano)
