@@ -1,6 +1,8 @@
 # What `cmake --install` and the Debian package put on a user's machine: the
 # programs (each installs itself), the shared Halvorine library with its headers
-# and pkg-config file, and the udev rules that open the devices to plugdev.
+# and pkg-config file, the udev rules that open the devices to plugdev, the manual
+# pages (built in docs/), bash completion, and the update server's systemd unit
+# with its settings file.
 include(GNUInstallDirs)
 
 if(TARGET halvorine_shared)
@@ -24,6 +26,10 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/bash-completion/Updater
   ${CMAKE_CURRENT_LIST_DIR}/bash-completion/birdtool
   ${CMAKE_CURRENT_LIST_DIR}/bash-completion/update-server
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT completion)
+# The unit and its settings file depend on the prefix they are installed under.
+install(CODE "set(VELTRANO_PACKAGING_DIR \"${CMAKE_CURRENT_LIST_DIR}\")
+set(VELTRANO_STAGE_DIR \"${CMAKE_BINARY_DIR}/packaging\")" COMPONENT service)
+install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/InstallService.cmake COMPONENT service)
 
 set(CPACK_PACKAGE_NAME veltrano-updater)
 set(CPACK_PACKAGE_VENDOR Veltrano)
@@ -34,12 +40,17 @@ set(CPACK_PACKAGE_DESCRIPTION
   "Updater finds Veltrano modules on USB and TCP/IP, downloads firmware builds and
 transfers them, and recovers modules through their boot ROM. The package also holds
 the Halvorine device library, its headers and pkg-config file, the BIRD file tool,
-an update server for offline labs, and udev rules giving the plugdev group access.")
+an update server for offline labs with a systemd unit (not enabled on install),
+manual pages, bash completion, and udev rules giving the plugdev group access.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_GENERATOR DEB)
 # Users get the programs without the debugging information of RelWithDebInfo.
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# Install with DESTDIR, so the install scripts see the prefix /usr and put the
+# update server's settings file in /etc.
+set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://veltrano.example/updater")
@@ -48,7 +59,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
 # Building against the library: pkg-config, and czmq, which its headers include.
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "pkg-config, libczmq-dev")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/postinst)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "pkg-config, libczmq-dev, bash-completion")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/postinst
+  ${CMAKE_CURRENT_LIST_DIR}/debian/postrm ${CMAKE_CURRENT_LIST_DIR}/debian/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
