@@ -222,7 +222,8 @@ uint32 aLink_CreateClient(uint32 address, uint16 port, uint32 existingRef) {
     aLinkEntryPtr entry = sCreate(address, port, gClientCounter++, kLinkTypeClient);
     if (!entry) return 0;
     aStream* stream = nullptr;
-    if (aStream_CreateClient(address, port, &stream) != aErrNone || sInitAndStart(entry, stream) != aErrNone)
-        return sAbandon(entry, stream);
+    if (aStream_CreateClient(address, port, &stream) != aErrNone) return sAbandon(entry, stream);
+    entry->link->interruptAtStop = true;
+    if (sInitAndStart(entry, stream) != aErrNone) return sAbandon(entry, stream);
     return entry->linkRef;
 }
