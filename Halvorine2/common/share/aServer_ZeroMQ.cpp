@@ -46,9 +46,14 @@ constexpr uint32 kQueueFrames = 1000;
 constexpr size_t kMaxReplies = 65535;
 constexpr uint32 kBatchCapacity = 4096;
 constexpr uint32 kBatchFlushAt = 4066;
-/* A batch goes out this long after its first sample at the latest: a module without
- * heartbeats would otherwise hold a slow stream back until 4 KB gathered. */
+/* Heartbeats carry batches out. Without them (none for kHeartbeatQuietMs) a batch goes
+ * out kBatchFlushMs after its first sample, else a slow stream would wait for 4 KB;
+ * with them, after kBatchMaxAgeMs at the latest (a module's heartbeats may be slow).
+ * Flushing more often than the heartbeats costs the broker a send per subscriber
+ * each time. */
 constexpr uint32 kBatchFlushMs = 3;
+constexpr uint32 kHeartbeatQuietMs = 200;
+constexpr uint32 kBatchMaxAgeMs = 100;
 constexpr int kBeaconIntervalMs = 100;
 constexpr uint32 kBeaconAnswerMs = 2000;
 constexpr int kBeaconTimeoutMs = 100;
@@ -79,6 +84,8 @@ struct aServer {
     uint32 streamBatchLength = 0;
     uint32 batchStart = 0; /* tick of the batch's first sample */
     std::atomic<bool> batchPending{false};
+    std::atomic<uint32> lastHeartbeat{0}; /* tick */
+    std::atomic<bool> heartbeatSeen{false};
     std::atomic<uint64> droppedBatches{0};
     bool filterInstalled = false;
     std::atomic<bool> stopping{false};
@@ -110,15 +117,28 @@ bool sServerFilter(const aPacket* packet, void* ref) {
         server->streamBatchLength += packet->dataSize + 2u;
         taken = true;
     }
+    if (aShare_IsHeartbeat(packet)) {
+        server->lastHeartbeat = aTime_GetMSTicks();
+        server->heartbeatSeen = true;
+    }
     if (aShare_IsHeartbeat(packet) || server->streamBatchLength >= kBatchFlushAt) sFlushBatch(server);
     return taken;
+}
+
+bool sHeartbeatsFlow(const aServer* server) {
+    return server->heartbeatSeen && aTime_GetMSTicks() - server->lastHeartbeat < kHeartbeatQuietMs;
+}
+
+/* How long a batch may wait now. */
+uint32 sBatchWaitMs(const aServer* server) {
+    return sHeartbeatsFlow(server) ? kBatchMaxAgeMs : kBatchFlushMs;
 }
 
 /* The broker's side: a batch that has waited long enough goes out. */
 void sFlushDueBatch(aServer* server) {
     if (!server->batchPending) return;
     std::lock_guard<std::mutex> lock(server->batchMutex);
-    if (server->streamBatchLength && aTime_GetMSTicks() - server->batchStart >= kBatchFlushMs)
+    if (server->streamBatchLength && aTime_GetMSTicks() - server->batchStart >= sBatchWaitMs(server))
         sFlushBatch(server);
 }
 
@@ -537,7 +557,7 @@ void sBrokerTask(zsock_t* pipe, void* args) {
     zsock_signal(pipe, 0);
     while (broker.sequences && broker.holders) {
         const int ready =
-            aSharePoll_Wait(items, polled, server->batchPending ? int(kBatchFlushMs) : kBrokerPollMs);
+            aSharePoll_Wait(items, polled, server->batchPending ? int(sBatchWaitMs(server)) : kBrokerPollMs);
         if (ready == aSHARE_POLL_END) break;
         sFlushDueBatch(server);
         /* Every ready source gets its turn each pass: a flood of requests starves
