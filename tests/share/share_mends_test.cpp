@@ -35,6 +35,7 @@
 #include "aDiscoveryWire.h"
 #include "aLink.h"
 #include "aServer_ZeroMQ.h"
+#include "aShareFrames.h"
 #include "aStream_ZeroMQClient.h"
 #include "aTime.h"
 #include "zBeaconInterface.h"
@@ -495,4 +496,26 @@ TEST(ShareMends, EachSubscriberGetsOnlyItsValuesPromptlyWithoutHeartbeats) {
     EXPECT_EQ(after.confirmations, 1);
     EXPECT_EQ(after.samplesAfterConfirmation, 0) << "samples after the unsubscription was confirmed";
     EXPECT_GE(listen(second, 600).sampleIndexes.size(), 3u) << "the other stream goes on";
+}
+
+// A set-bytes sequence longer than the server takes whole is refused to its client
+// with a size error, as the module would refuse it; nothing of it reaches the
+// module, and the client's next request is answered as usual.
+TEST(ShareMends, AnOverlongSequenceIsRefusedWithASizeError) {
+    ServedHere served;
+    Client client(served.port());
+    ASSERT_TRUE(client.running());
+    const uint32_t packets = aSHARE_SEQUENCE_MAX_PACKETS + 1;
+    for (uint32_t n = 0; n < packets; ++n) {
+        const bool last = n + 1 == packets;
+        Bytes data(last ? 10 : 28, 0x55);
+        data[0] = 0x40;
+        data[1] = 0x83; // a set of option 3
+        data[2] = 0x21;
+        data.back() = uint8_t((n & 0x7F) | (last ? 0 : 0x80));
+        client.send(data);
+        if (n % 64 == 63) aTime_MSSleep(2); // paced, so no queue of the way overflows
+    }
+    EXPECT_EQ(client.next(), (Bytes{0x40, 0xC3, 0x81, aErrSize}));
+    EXPECT_EQ(client.echo({23, 1, 2}), (Bytes{23, 1, 2})) << "the next request is answered";
 }
