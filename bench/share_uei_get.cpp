@@ -1,13 +1,17 @@
 // An entity value get (SystemClass serial number) through a link-sharing server
-// in another process, as a ratio to the same get on a direct USB link. Both
-// modules sit on a virtual USB bus: the sharedmodule process's, and this
-// process's own for the direct link. The server adds one process hop and two
-// loopback TCP hops each way.
+// in another process, as a ratio to the floor ZeroMQ itself sets: a bare
+// request/reply echo of the same bytes between this process and a forked one
+// over loopback TCP, measured in the same run. The sharing server's module sits
+// on the virtual USB bus of the sharedmodule process.
 //
-// The in-process USB bus answers far faster than a cable does, so a second
-// figure puts the shared get beside a direct TCP link to a module in another
-// process (vmodule): the same process and loopback crossing, without the server.
+// Two more figures put the shared get beside a direct USB link (this process's
+// own virtual bus) and a direct TCP link to a module in another process (vmodule).
 #include <benchmark/benchmark.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zmq.h>
 
 #include <cstdio>
 #include <memory>
@@ -29,6 +33,7 @@ constexpr uint32 kDirectSerial = 0x5A4E00B2;
 constexpr uint32 kNetworkSerial = 0x5A4E00B3;
 
 double gDirectUs = 0, gSharedUs = 0, gRatio = 0, gNetworkUs = 0, gNetworkRatio = 0;
+double gEchoUs = 0, gEchoRatio = 0;
 
 // A Module connected from the specifier, and its system entity.
 class SerialGet {
@@ -118,28 +123,101 @@ class SharedGet {
     SerialGet get_;
 };
 
-// The two in alternating blocks, so that the load of a shared machine weighs on
+// A bare ZeroMQ REQ/REP echo of the request between this process and a forked
+// one on loopback TCP. Forked before this process makes any ZeroMQ context.
+class ZeroMQEcho {
+  public:
+    ZeroMQEcho() {
+        int ports[2];
+        if (pipe(ports) != 0) return;
+        child_ = fork();
+        if (child_ == 0) {
+            close(ports[0]);
+            serve(ports[1]);
+        }
+        close(ports[1]);
+        uint16 port = 0;
+        bool told = child_ > 0 && read(ports[0], &port, sizeof port) == ssize_t(sizeof port) && port != 0;
+        close(ports[0]);
+        if (!told) return;
+        context_ = zmq_ctx_new();
+        socket_ = context_ ? zmq_socket(context_, ZMQ_REQ) : nullptr;
+        int linger = 0;
+        if (socket_) zmq_setsockopt(socket_, ZMQ_LINGER, &linger, sizeof linger);
+        char endpoint[64];
+        std::snprintf(endpoint, sizeof endpoint, "tcp://127.0.0.1:%u", unsigned(port));
+        connected_ = socket_ && zmq_connect(socket_, endpoint) == 0;
+    }
+    ~ZeroMQEcho() {
+        if (socket_) zmq_close(socket_);
+        if (context_) zmq_ctx_term(context_);
+        if (child_ > 0) {
+            kill(child_, SIGKILL);
+            waitpid(child_, nullptr, 0);
+        }
+    }
+    ZeroMQEcho(const ZeroMQEcho&) = delete;
+    ZeroMQEcho& operator=(const ZeroMQEcho&) = delete;
+    bool roundTrip() {
+        uint8 reply[sizeof kReply];
+        return connected_ && zmq_send(socket_, kRequest, sizeof kRequest, 0) == int(sizeof kRequest) &&
+               zmq_recv(socket_, reply, sizeof reply, 0) == int(sizeof kReply);
+    }
+
+  private:
+    // The child: answers each request with the module's reply until killed.
+    [[noreturn]] static void serve(int tell) {
+        void* context = zmq_ctx_new();
+        void* socket = zmq_socket(context, ZMQ_REP);
+        char endpoint[64];
+        size_t size = sizeof endpoint;
+        uint16 port = 0;
+        if (zmq_bind(socket, "tcp://127.0.0.1:*") == 0 &&
+            zmq_getsockopt(socket, ZMQ_LAST_ENDPOINT, endpoint, &size) == 0)
+            port = uint16(std::stoul(std::string(endpoint).substr(std::string(endpoint).rfind(':') + 1)));
+        if (write(tell, &port, sizeof port) != ssize_t(sizeof port) || port == 0) _exit(1);
+        uint8 request[64];
+        while (zmq_recv(socket, request, sizeof request, 0) >= 0)
+            zmq_send(socket, kReply, sizeof kReply, 0);
+        _exit(0);
+    }
+
+    pid_t child_ = -1;
+    void* context_ = nullptr;
+    void* socket_ = nullptr;
+    bool connected_ = false;
+};
+
+// The peers in alternating blocks, so that the load of a shared machine weighs on
 // both alike; the ratio is the median over blocks.
 void BM_SharedVsDirectGet(benchmark::State& state) {
     constexpr int kBlock = 200;
+    ZeroMQEcho echo;
+    std::vector<double> echoAll, echoRatios;
     DirectGet direct;
     SharedGet shared;
     std::vector<double> directAll, sharedAll, ratios;
     NetworkGet network;
     std::vector<double> networkAll, networkRatios;
     for (auto _ : state) {
-        std::vector<double> directBlock, sharedBlock, networkBlock;
-        if (!timeRoundTrips(direct, kBlock, directBlock) || !timeRoundTrips(shared, kBlock, sharedBlock) ||
-            !timeRoundTrips(network, kBlock, networkBlock)) {
+        std::vector<double> directBlock, sharedBlock, networkBlock, echoBlock;
+        if (!timeRoundTrips(echo, kBlock, echoBlock) || !timeRoundTrips(direct, kBlock, directBlock) ||
+            !timeRoundTrips(shared, kBlock, sharedBlock) || !timeRoundTrips(network, kBlock, networkBlock)) {
             state.SkipWithError("round trip failed");
             break;
         }
         directAll.insert(directAll.end(), directBlock.begin(), directBlock.end());
         sharedAll.insert(sharedAll.end(), sharedBlock.begin(), sharedBlock.end());
         networkAll.insert(networkAll.end(), networkBlock.begin(), networkBlock.end());
+        echoAll.insert(echoAll.end(), echoBlock.begin(), echoBlock.end());
+        echoRatios.push_back(median(sharedBlock) / median(echoBlock));
         ratios.push_back(median(sharedBlock) / median(directBlock));
         networkRatios.push_back(median(sharedBlock) / median(networkBlock));
     }
+    gEchoUs = median(echoAll);
+    gEchoRatio = median(echoRatios);
+    state.counters["echo_median_us"] = gEchoUs;
+    state.counters["shared_to_echo"] = gEchoRatio;
     gDirectUs = median(directAll);
     gSharedUs = median(sharedAll);
     gRatio = median(ratios);
@@ -160,10 +238,13 @@ int main(int argc, char** argv) {
     ErrorCounter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
+    if (gEchoUs > 0)
+        std::printf("round trip median: through the sharing server %.1f us, bare ZeroMQ echo between two "
+                    "processes %.1f us; median block ratio shared/echo %.2f (goal <= 1.5)\n",
+                    gSharedUs, gEchoUs, gEchoRatio);
     if (gDirectUs > 0)
-        std::printf("round trip median: through the sharing server %.1f us, direct USB %.1f us; median block "
-                    "ratio shared/direct %.2f (goal <= 3)\n",
-                    gSharedUs, gDirectUs, gRatio);
+        std::printf("beside a direct USB link: %.1f us; median block ratio shared/direct %.2f\n", gDirectUs,
+                    gRatio);
     if (gNetworkUs > 0)
         std::printf("beside a direct TCP link to a module in another process: %.1f us; median block ratio "
                     "shared/network %.2f\n",

@@ -4,7 +4,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <future>
 #include <thread>
@@ -370,3 +372,38 @@ TEST(Link, PacketLogEnabledDuringADisconnectDoesNotStayBehind) {
 }
 
 } // namespace
+
+// A connect and a disconnect of a USB Link, shared through a server (the default)
+// and direct: none waits out a read of the module (about a second) or a poll of
+// the sharing tasks. The best of three rounds, so a busy machine's stall does not
+// decide; each round once took over a second.
+TEST(Link, UsbConnectAndDisconnectWaitForNoPollPeriod) {
+    const uint32_t kBoundMs = 300;
+    ModuleOn device(Carrier::Usb);
+    struct Case {
+        const char* name;
+        bool shared;
+    } cases[] = {{"shared through a server", true}, {"direct", false}};
+    for (const Case& c : cases) {
+        uint32_t bestConnect = UINT32_MAX, bestDisconnect = UINT32_MAX;
+        for (int round = 0; round < 3; ++round) {
+            Link link(device.spec(), "timed");
+            if (!c.shared) {
+                ASSERT_EQ(link.setConfig(directConfig()), aErrNone);
+            }
+            uint32_t start = aTime_GetMSTicks();
+            ASSERT_EQ(link.connect(), aErrNone) << c.name;
+            bestConnect = std::min(bestConnect, aTime_GetMSTicks() - start);
+            unsigned char address = 0;
+            ASSERT_EQ(link.getModuleAddress(&address), aErrNone) << c.name;
+            start = aTime_GetMSTicks();
+            link.disconnect();
+            bestDisconnect = std::min(bestDisconnect, aTime_GetMSTicks() - start);
+            EXPECT_TRUE(eventuallyTrue([&] { return !device.module().linkControl().routeForced(); }))
+                << c.name;
+        }
+        std::printf("USB Link %s: connect %u ms, disconnect %u ms\n", c.name, bestConnect, bestDisconnect);
+        EXPECT_LT(bestConnect, kBoundMs) << c.name;
+        EXPECT_LT(bestDisconnect, kBoundMs) << c.name;
+    }
+}

@@ -168,6 +168,50 @@ TEST_F(Sequences, ADifferentTargetEndsTheSequenceAndPasses) {
     EXPECT_TRUE(collected.packets.empty());
 }
 
+// A sequence of n chunks: whole up to the bound (its own packets never age it, so
+// one longer than the lifetime of 2000 requests does not expire midway), refused
+// past it with nothing kept or handed on.
+TEST_F(Sequences, ALongSequenceIsWholeUpToItsBoundAndRefusedPastIt) {
+    struct Case {
+        uint32_t packets;
+        aShareSeqResult end;
+        size_t handedOn;
+    } cases[] = {
+        {aSHARE_SEQUENCE_MAX_PACKETS, aSHARE_SEQ_COMPLETE, aSHARE_SEQUENCE_MAX_PACKETS},
+        {aSHARE_SEQUENCE_MAX_PACKETS + 1, aSHARE_SEQ_TOO_LONG, 0},
+        {aSHARE_SEQUENCE_TTL + 500, aSHARE_SEQ_TOO_LONG, 0},
+    };
+    for (const Case& c : cases) {
+        collected.packets.clear();
+        ASSERT_EQ(offer("a", chunk(28, 0, true)), aSHARE_SEQ_TAKEN);
+        for (uint32_t n = 1; n + 1 < c.packets; ++n) {
+            ASSERT_EQ(offer("a", chunk(28, uint8_t(n & 0x7F), true)), aSHARE_SEQ_TAKEN)
+                << c.packets << ": " << n;
+            if (n % 2 == 0) offer("b", {0x40, 3, 0x01}); // another client's requests age only others'
+        }
+        EXPECT_EQ(offer("a", chunk(5, uint8_t((c.packets - 1) & 0x7F), false)), c.end) << c.packets;
+        EXPECT_EQ(collected.packets.size(), c.handedOn) << c.packets;
+        EXPECT_EQ(aShareSequences_Count(sequences), 0u) << c.packets;
+    }
+}
+
+TEST(ShareFrames, AnErrorReplyRefusesAGetOrASetAsTheModuleWould) {
+    struct Case {
+        std::vector<uint8_t> request;
+        std::vector<uint8_t> reply;
+    } cases[] = {
+        {{0x40, 0x83, 0x25, 1, 2}, {6, 4, 0x40, 0xC3, 0x85, aErrSize}}, // a set
+        {{0x40, 0x43, 0x21}, {6, 4, 0x40, 0x03, 0x81, aErrSize}},       // a get
+    };
+    for (const Case& c : cases) {
+        aPacket* p = make(c.request, 6);
+        uint8_t wire[aSHARE_ERROR_REPLY_SIZE];
+        aShare_ErrorReply(p, aErrSize, wire);
+        EXPECT_EQ(std::vector<uint8_t>(wire, wire + sizeof wire), c.reply);
+        aPacket_Destroy(&p);
+    }
+}
+
 TEST_F(Sequences, OnlyUEIPayloadsStartOneAndAGoneClientIsForgotten) {
     EXPECT_EQ(offer("a", {23, 0, 0, 0x80}), aSHARE_SEQ_PASS) << "echo is no UEI payload";
     EXPECT_EQ(offer("a", chunk(27, 0, true)), aSHARE_SEQ_PASS) << "a start is 28 bytes";

@@ -52,7 +52,8 @@ TEST(ShareHolders, AValueLeavesTheModuleOnlyWithItsLastHolder) {
         const bool enable = aShareSubscriptions_EnableWord(request, &word);
         if (enable) {
             aShareSubscriptions_Expect(holders, id, step.client.size(), word);
-            EXPECT_TRUE(aShareSubscriptions_Holds(holders, id, step.client.size())) << "it waits for the module";
+            EXPECT_TRUE(aShareSubscriptions_Holds(holders, id, step.client.size()))
+                << "it waits for the module";
             aShareSubscriptions_Answered(holders, id, step.client.size(), word, step.moduleConfirms);
         }
         if (step.confirmedHere) {
@@ -123,6 +124,42 @@ TEST(ShareHolders, WhatConfirmsAnEnable) {
         EXPECT_EQ(aShareSubscriptions_Confirms(reply), c.confirms);
         aPacket_Destroy(&reply);
     }
+}
+
+// Which samples a client gets: those of the values it holds or waits for, an
+// element 0xFF of a held value standing for any.
+TEST(ShareHolders, WhichSamplesAClientWants) {
+    aShareSubscriptions* holders = aShareSubscriptions_Create();
+    const std::string held = "H", waiting = "W", none = "N";
+    auto id = [](const std::string& c) { return reinterpret_cast<const uint8_t*>(c.data()); };
+    auto word = [](uint8_t command, uint8_t option, uint8_t index) {
+        return uint32_t(kModule) << 24 | uint32_t(command) << 16 | uint32_t(option) << 8 | index;
+    };
+    aShareSubscriptions_Expect(holders, id(held), 1, word(18, 5, 1));
+    aShareSubscriptions_Answered(holders, id(held), 1, word(18, 5, 1), true);
+    aShareSubscriptions_Expect(holders, id(held), 1, word(18, 0xFF, 2)); // any option of index 2
+    aShareSubscriptions_Answered(holders, id(held), 1, word(18, 0xFF, 2), true);
+    aShareSubscriptions_Expect(holders, id(waiting), 1, word(18, 5, 3));
+    struct Case {
+        const char* what;
+        std::string client;
+        std::vector<uint8_t> wire; // address, size, command, option, index | 0x40, ...
+        bool wants;
+    } cases[] = {
+        {"its value", held, {kModule, 5, 18, 5, 0x41, 1, 0}, true},
+        {"another index", held, {kModule, 5, 18, 5, 0x40, 1, 0}, false},
+        {"another module", held, {8, 5, 18, 5, 0x41, 1, 0}, false},
+        {"a wildcard option", held, {kModule, 5, 18, 9, 0x42, 1, 0}, true},
+        {"a value it waits for", waiting, {kModule, 5, 18, 5, 0x43, 1, 0}, true},
+        {"a client holding nothing", none, {kModule, 5, 18, 5, 0x41, 1, 0}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(aShareSubscriptions_Wants(holders, id(c.client), 1,
+                                            aShareSubscriptions_SampleWord(c.wire.data())),
+                  c.wants);
+    }
+    aShareSubscriptions_Destroy(&holders);
 }
 
 } // namespace

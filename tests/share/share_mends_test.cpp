@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <stdexcept>
 #include <thread>
@@ -27,12 +28,14 @@
 #include "ModuleTcpServer.h"
 #include "ModuleUsbBus.h"
 #include "ShareFixtures.h"
+#include "StreamedCounters.h"
 #include "Testbed.h"
 #include "VirtualModule.h"
 #include "aDiscovery.h"
 #include "aDiscoveryWire.h"
 #include "aLink.h"
 #include "aServer_ZeroMQ.h"
+#include "aShareFrames.h"
 #include "aStream_ZeroMQClient.h"
 #include "aTime.h"
 #include "zBeaconInterface.h"
@@ -322,11 +325,10 @@ TEST(ShareMends, HandledSignalsOnEveryThreadEndNoSharingTask) {
     }
 }
 
-// Another beacon owner changes the beacon interface whenever it gets the lock.
-// A server holds the lock until its beacon is set up on its own interface (czmq
-// reads the setting only when the beacon is configured), so it always starts;
-// were the lock let go earlier, its beacon could be set up on the other
-// owner's interface, which does not exist here.
+// Another beacon owner changes the shared beacon interface setting all the while.
+// A server's beacon is given its own interface and never reads the setting, so it
+// always starts on its own interface, never on the other owner's (which does not
+// exist here), and no ThreadSanitizer report comes of the setting changing.
 TEST(ShareMends, AServerStartsWhileAnotherBeaconOwnerChangesTheInterface) {
     VELTRANO_REQUIRE(ApiTest::Testbed::unavailableReason());
     ApiTest::Testbed testbed;
@@ -423,3 +425,97 @@ TEST(ShareMends, ALoopbackServerIgnoresForeignBeacons) {
 }
 
 } // namespace
+
+namespace {
+
+constexpr uint8_t kCounterCommand = 18, kCounterOption = 5;
+
+Bytes streamControl(bool enable, uint8_t index) {
+    return {93, uint8_t(enable ? 0x81 : 0x82), 0x20, kModuleAddress, kCounterCommand, kCounterOption, index};
+}
+
+// What a raw client link got within forMs: confirmations of stream controls, and
+// the indexes of the counter samples.
+struct Heard {
+    int confirmations = 0;
+    std::vector<uint8_t> sampleIndexes;
+    int samplesAfterConfirmation = 0;
+};
+
+Heard listen(Client& client, uint32_t forMs) {
+    Heard heard;
+    const uint32_t start = aTime_GetMSTicks();
+    for (uint32_t waited = 0; waited < forMs; waited = aTime_GetMSTicks() - start) {
+        aPacket* packet = aLink_AwaitPacket(client.ref(), forMs - waited);
+        if (!packet) continue;
+        if (packet->dataSize >= 3 && packet->data[0] == 93 && (packet->data[1] & 0xC0) == 0xC0 &&
+            packet->data[2] == 0)
+            heard.confirmations++;
+        else if (packet->dataSize >= 3 && packet->data[0] == kCounterCommand) {
+            heard.sampleIndexes.push_back(packet->data[2] & 0x1F);
+            if (heard.confirmations) heard.samplesAfterConfirmation++;
+        }
+        aPacket_Destroy(&packet);
+    }
+    return heard;
+}
+
+} // namespace
+
+// Two clients of one server subscribe to different counters of a module that sends
+// no heartbeats, streaming slowly (4 KB of samples would take seconds). Each gets
+// its own counter's samples within moments, and only those; once its
+// unsubscription is confirmed, no more.
+TEST(ShareMends, EachSubscriberGetsOnlyItsValuesPromptlyWithoutHeartbeats) {
+    ServedHere served;
+    served.module().stream().setSources(Veltrano::Sim::streamedCounters());
+    served.module().stream().setRate(40);
+    Client first(served.port()), second(served.port());
+    ASSERT_TRUE(first.running() && second.running());
+    first.send(streamControl(true, 0));
+    second.send(streamControl(true, 1));
+
+    struct Case {
+        Client* client;
+        uint8_t index;
+    } cases[] = {{&first, 0}, {&second, 1}};
+    std::vector<std::future<Heard>> heard;
+    for (const Case& c : cases)
+        heard.push_back(std::async(std::launch::async, [&c] { return listen(*c.client, 1000); }));
+    for (size_t i = 0; i < heard.size(); ++i) {
+        Heard got = heard[i].get();
+        const uint8_t own = cases[i].index;
+        EXPECT_EQ(got.confirmations, 1) << "client " << i;
+        EXPECT_GE(got.sampleIndexes.size(), 3u) << "client " << i << ": samples held back";
+        for (uint8_t index : got.sampleIndexes)
+            ASSERT_EQ(index, own) << "client " << i << " got another's sample";
+    }
+
+    first.send(streamControl(false, 0));
+    Heard after = listen(first, 600);
+    EXPECT_EQ(after.confirmations, 1);
+    EXPECT_EQ(after.samplesAfterConfirmation, 0) << "samples after the unsubscription was confirmed";
+    EXPECT_GE(listen(second, 600).sampleIndexes.size(), 3u) << "the other stream goes on";
+}
+
+// A set-bytes sequence longer than the server takes whole is refused to its client
+// with a size error, as the module would refuse it; nothing of it reaches the
+// module, and the client's next request is answered as usual.
+TEST(ShareMends, AnOverlongSequenceIsRefusedWithASizeError) {
+    ServedHere served;
+    Client client(served.port());
+    ASSERT_TRUE(client.running());
+    const uint32_t packets = aSHARE_SEQUENCE_MAX_PACKETS + 1;
+    for (uint32_t n = 0; n < packets; ++n) {
+        const bool last = n + 1 == packets;
+        Bytes data(last ? 10 : 28, 0x55);
+        data[0] = 0x40;
+        data[1] = 0x83; // a set of option 3
+        data[2] = 0x21;
+        data.back() = uint8_t((n & 0x7F) | (last ? 0 : 0x80));
+        client.send(data);
+        if (n % 64 == 63) aTime_MSSleep(2); // paced, so no queue of the way overflows
+    }
+    EXPECT_EQ(client.next(), (Bytes{0x40, 0xC3, 0x81, aErrSize}));
+    EXPECT_EQ(client.echo({23, 1, 2}), (Bytes{23, 1, 2})) << "the next request is answered";
+}

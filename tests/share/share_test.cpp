@@ -123,11 +123,17 @@ TEST(Share, ClientStreamOperations) {
     ASSERT_EQ(aStream_CreateClient(kLoopback, 9, &stream), aErrNone);
     uint8_t byte = 1;
     EXPECT_EQ(aStream_Write(stream, &byte, 1), aErrUnimplemented) << "packets go whole";
+    // A read with no traffic waits about a second for the server before it gives up.
+    auto before = Clock::now();
     EXPECT_EQ(aStream_Read(stream, &byte, 1), aErrNotReady);
+    EXPECT_GE(Clock::now() - before, std::chrono::milliseconds(900));
+    EXPECT_LT(Clock::now() - before, std::chrono::seconds(5));
     EXPECT_EQ(aStream_AwaitInput(stream, 100), aErrTimeout);
     EXPECT_EQ(aStream_Interrupt(stream), aErrNone);
-    auto before = Clock::now();
+    // Interrupted, neither wait lasts.
+    before = Clock::now();
     EXPECT_EQ(aStream_AwaitInput(stream, 5000), aErrCancel);
+    EXPECT_EQ(aStream_Read(stream, &byte, 1), aErrNotReady);
     EXPECT_LT(Clock::now() - before, std::chrono::seconds(1));
     EXPECT_EQ(aStream_Destroy(&stream), aErrNone);
 }

@@ -6,8 +6,11 @@ namespace {
 
 constexpr uint32 kStartPollMs = 1;
 constexpr uint32 kStartLimitMs = 2000;
-constexpr uint32 kSyncPollMs = 10;
+constexpr uint32 kSyncPollMs = 2;
 constexpr uint32 kSyncLimitMs = 2000;
+/* After the sync, the burst's other answers still come: they are drained until the
+ * line has been quiet this long, for at most the settle limit. */
+constexpr uint32 kSyncQuietMs = 20;
 constexpr uint32 kSyncSettleMs = 100;
 /* A reader waits on its stream in short slices (a USB transfer for up to a second);
  * past this it is woken. */
@@ -21,10 +24,12 @@ bool sAll(const aPacket*, void*) {
     return true;
 }
 
+/* The limit is of real time: a busy machine's longer sleeps do not stretch it. */
 template <class Ready> bool sPoll(uint32 intervalMs, uint32 limitMs, Ready ready) {
-    for (uint32 waited = 0;; waited += intervalMs) {
+    const uint32 start = aTime_GetMSTicks();
+    for (;;) {
         if (ready()) return true;
-        if (waited >= limitMs) return false;
+        if (aTime_GetMSTicks() - start >= limitMs) return false;
         aTime_MSSleep(intervalMs);
     }
 }
@@ -35,6 +40,32 @@ void sEnd(aLink* link, aLinkThread& thread, uint32 limitMs) {
     if (thread.join(limitMs)) return;
     aStream_Interrupt(link->stream);
     thread.join();
+}
+
+/* A reader asleep in a long read wakes with the module's answer to a sync. */
+void sWakeReader(aLink* link) {
+    if (link->wakeBySync) sQueue(link, aPACKET_ADDRESS_SYNC, 0, nullptr);
+}
+
+/* Sends what the writer left queued, once it has ended. */
+void sSendLeftOver(aLink* link) {
+    std::lock_guard<std::mutex> lock(link->writeMutex);
+    while (aPacket* packet = aPacketFifo_Get(link->outFifo)) {
+        aStream_Write(link->stream, &packet->address, packet->dataSize + 2u);
+        aPacket_Destroy(&packet);
+    }
+}
+
+/* Drops what comes in until the line is quiet, within the settle limit. */
+void sSettle(aLink* link) {
+    aPacketFifo_DrainPackets(link->inFifo, sAll, nullptr);
+    const uint32 start = aTime_GetMSTicks();
+    while (aTime_GetMSTicks() - start < kSyncSettleMs) {
+        aPacket* stray = aPacketFifo_Await(link->inFifo, kSyncQuietMs);
+        if (!stray) break;
+        aPacket_Destroy(&stray);
+    }
+    aPacketFifo_DrainPackets(link->inFifo, sAll, nullptr);
 }
 
 } // namespace
@@ -100,6 +131,8 @@ aErr aLink_Start(aLink* link) {
     if (!link->outThread.start([link] { sOutPipeProcess(link); })) {
         link->running = false;
         link->reading = false;
+        if (link->running) sWakeReader(link);
+        if (link->interruptAtStop) aStream_Interrupt(link->stream);
         sEnd(link, link->inThread, kReaderStopMs);
         link->status = STOPPED;
         return aErrResource;
@@ -120,11 +153,15 @@ aErr aLink_Stop(aLink* link) {
         /* The reader first: once it has ended, no heartbeat answer or sync burst can
          * be queued behind the route off. */
         link->reading = false;
+        if (link->running) sWakeReader(link);
+        if (link->interruptAtStop) aStream_Interrupt(link->stream);
         sEnd(link, link->inThread, kReaderStopMs);
-        /* Queued before the writer's flag drops, so its last pass sends it, last. */
-        err = aLink_ForceRoute(link, false);
+        /* Queued once the writer's flag dropped, it wakes the writer, whose last pass
+         * sends it, last; a writer that ended before it came leaves it to us. */
         link->running = false;
+        err = aLink_ForceRoute(link, false);
         sEnd(link, link->outThread, kDrainLimitMs);
+        sSendLeftOver(link);
         link->inReady = false;
         link->outReady = false;
         aPacket_Reset(link->framer.packet);
@@ -138,10 +175,11 @@ aErr aLink_Stop(aLink* link) {
 
 aErr aLink_Sync(aLink* link) {
     link->status = SYNCING;
+    /* The reader starts the burst once a read ends: the answer ends it now. */
+    sWakeReader(link);
     bool synced = sPoll(kSyncPollMs, kSyncLimitMs, [link] { return link->status == RUNNING; });
     aPacketFifo_DrainPackets(link->outFifo, sAll, nullptr);
-    aTime_MSSleep(kSyncSettleMs);
-    aPacketFifo_DrainPackets(link->inFifo, sAll, nullptr);
+    sSettle(link);
     return synced ? aErrNone : aErrNotReady;
 }
 

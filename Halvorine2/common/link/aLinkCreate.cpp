@@ -93,6 +93,7 @@ uint32 aLink_CreateUSB(uint32 serialNumber) {
     aStream* stream = nullptr;
     if (aStream_CreateUSB(serialNumber, &stream) != aErrNone) return sAbandon(entry, stream);
     aLink* link = entry->link.get();
+    link->wakeBySync = true;
     if (sInitAndStart(entry, stream) != aErrNone || aLink_Sync(link) != aErrNone ||
         aLink_ForceRoute(link, true) != aErrNone)
         return sAbandon(entry, nullptr);

@@ -32,6 +32,12 @@ struct aLink {
     aLinkFramer framer;     /* the receive packet and the sync machine: reader thread only */
     uint32 lastBurstMs = 0; /* reader thread only */
     bool burstSent = false; /* reader thread only */
+    /* The stream's reads wait long for bytes (a USB transfer, about a second): a stop or
+     * a resync wakes the reader with a sync the module answers at once. */
+    bool wakeBySync = false;
+    /* The stream's interruption ends only its waits for input, never a write: a stop
+     * interrupts it so the reader ends at once, and the stream is not used again. */
+    bool interruptAtStop = false;
 
     std::mutex logMutex; /* guards the three fields below */
     aPacketLog* packetLog = nullptr;

@@ -6,13 +6,16 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <list>
+#include <mutex>
 #include <new>
 #include <vector>
 
 #include "aBeacon.h"
+#include "aCzmqSetup.h"
 #include "aDiscovery.h"
 #include "aDiscoveryWire.h"
 #include "aLinkInternal.h"
@@ -24,7 +27,6 @@
 #include "aShareQueue.h"
 #include "aStream_ZeroMQClient.h"
 #include "aTime.h"
-#include "zBeaconInterface.h"
 
 namespace {
 
@@ -40,8 +42,18 @@ constexpr uint32 kReplySliceMs = 50;
 constexpr int kHandOverTries = 100;
 constexpr int kClientSendTries = 10;
 constexpr uint32 kQueueFrames = 1000;
+/* The most replies one answer may have. */
+constexpr size_t kMaxReplies = 65535;
 constexpr uint32 kBatchCapacity = 4096;
 constexpr uint32 kBatchFlushAt = 4066;
+/* Heartbeats carry batches out. Without them (none for kHeartbeatQuietMs) a batch goes
+ * out kBatchFlushMs after its first sample, else a slow stream would wait for 4 KB;
+ * with them, after kBatchMaxAgeMs at the latest (a module's heartbeats may be slow).
+ * Flushing more often than the heartbeats costs the broker a send per subscriber
+ * each time. */
+constexpr uint32 kBatchFlushMs = 3;
+constexpr uint32 kHeartbeatQuietMs = 200;
+constexpr uint32 kBatchMaxAgeMs = 100;
 constexpr int kBeaconIntervalMs = 100;
 constexpr uint32 kBeaconAnswerMs = 2000;
 constexpr int kBeaconTimeoutMs = 100;
@@ -67,8 +79,14 @@ struct aServer {
     aShareQueue* toSync = nullptr;   /* requests, broker to sync task */
     aShareQueue* fromSync = nullptr; /* commands and replies, sync task to broker */
     aShareQueue* streamed = nullptr; /* batches, the link's reader thread to broker */
+    std::mutex batchMutex;           /* the reader thread fills the batch, the broker flushes it by time */
     uint8 streamBatch[kBatchCapacity];
     uint32 streamBatchLength = 0;
+    uint32 batchStart = 0; /* tick of the batch's first sample */
+    std::atomic<bool> batchPending{false};
+    std::atomic<uint32> lastHeartbeat{0}; /* tick */
+    std::atomic<bool> heartbeatSeen{false};
+    std::atomic<uint64> droppedBatches{0};
     bool filterInstalled = false;
     std::atomic<bool> stopping{false};
 };
@@ -77,20 +95,51 @@ namespace {
 
 /* ---- Stream batching filter (the link's reader thread). ---- */
 
+/* With the batch lock held. */
+void sFlushBatch(aServer* server) {
+    if (!server->streamBatchLength) return;
+    if (aShareQueue_Put(server->streamed, server->streamBatch, server->streamBatchLength, 0) != aErrNone)
+        server->droppedBatches++;
+    server->streamBatchLength = 0;
+    server->batchPending = false;
+}
+
 bool sServerFilter(const aPacket* packet, void* ref) {
     aServer* server = static_cast<aServer*>(ref);
     bool taken = false;
+    std::lock_guard<std::mutex> lock(server->batchMutex);
     if (aShare_IsStreamed(packet) && server->streamBatchLength + packet->dataSize + 2u <= kBatchCapacity) {
+        if (!server->streamBatchLength) {
+            server->batchStart = aTime_GetMSTicks();
+            server->batchPending = true;
+        }
         std::memcpy(server->streamBatch + server->streamBatchLength, &packet->address, packet->dataSize + 2u);
         server->streamBatchLength += packet->dataSize + 2u;
         taken = true;
     }
-    if ((aShare_IsHeartbeat(packet) || server->streamBatchLength >= kBatchFlushAt) &&
-        server->streamBatchLength) {
-        aShareQueue_Put(server->streamed, server->streamBatch, server->streamBatchLength, 0);
-        server->streamBatchLength = 0;
+    if (aShare_IsHeartbeat(packet)) {
+        server->lastHeartbeat = aTime_GetMSTicks();
+        server->heartbeatSeen = true;
     }
+    if (aShare_IsHeartbeat(packet) || server->streamBatchLength >= kBatchFlushAt) sFlushBatch(server);
     return taken;
+}
+
+bool sHeartbeatsFlow(const aServer* server) {
+    return server->heartbeatSeen && aTime_GetMSTicks() - server->lastHeartbeat < kHeartbeatQuietMs;
+}
+
+/* How long a batch may wait now. */
+uint32 sBatchWaitMs(const aServer* server) {
+    return sHeartbeatsFlow(server) ? kBatchMaxAgeMs : kBatchFlushMs;
+}
+
+/* The broker's side: a batch that has waited long enough goes out. */
+void sFlushDueBatch(aServer* server) {
+    if (!server->batchPending) return;
+    std::lock_guard<std::mutex> lock(server->batchMutex);
+    if (server->streamBatchLength && aTime_GetMSTicks() - server->batchStart >= sBatchWaitMs(server))
+        sFlushBatch(server);
 }
 
 /* ---- Sync task: one request at a time to the module. ---- */
@@ -149,9 +198,22 @@ void sServeRequest(aServer* server, const aPacket* request) {
     }
     if (!awaits) return;
     std::deque<aPacketPtr> replies;
+    bool tooLong = false;
     while (aPacket* reply = sAwaitReply(server)) {
-        replies.emplace_back(reply);
-        if (!aShare_ReplyContinues(reply)) break;
+        const bool more = aShare_ReplyContinues(reply);
+        if (replies.size() < kMaxReplies)
+            replies.emplace_back(reply);
+        else
+            tooLong = true;
+        if (tooLong) aPacket_Destroy(&reply);
+        if (!more) break;
+    }
+    /* The answer's count is 16 bits: a longer one would shift every later reply. */
+    if (tooLong) {
+        replies.clear();
+        uint8 refusal[aSHARE_ERROR_REPLY_SIZE];
+        aShare_ErrorReply(request, aErrSize, refusal);
+        if (aPacket* reply = aShare_PacketFromFrame(refusal, sizeof refusal)) replies.emplace_back(reply);
     }
     sHandOver(server, replies.empty() ? aSHARE_CMD_DROPPED_PACKET : aSHARE_CMD_INCOMING_PACKETS, replies);
 }
@@ -224,19 +286,24 @@ void sTurnOff(uint32 word, void* broker);
 
 void sForgetClient(Broker* broker, zframe_t* identity) {
     aShareSequences_Forget(broker->sequences, zframe_data(identity), zframe_size(identity));
-    aShareSubscriptions_Forget(broker->holders, zframe_data(identity), zframe_size(identity), sTurnOff, broker);
+    aShareSubscriptions_Forget(broker->holders, zframe_data(identity), zframe_size(identity), sTurnOff,
+                               broker);
     sDropSubscriber(broker, identity);
 }
 
 /* A client that is gone is refused by the ROUTER: it is forgotten. */
-void sSendToClient(Broker* broker, zframe_t* identity, const uint8* bytes, size_t size) {
-    if (aSharePair_Send(broker->server->frontend, identity, bytes, size, kClientSendTries) == aErrIO)
-        sForgetClient(broker, identity);
+aErr sSendToClient(Broker* broker, zframe_t* identity, const uint8* bytes, size_t size) {
+    aErr err = aSharePair_Send(broker->server->frontend, identity, bytes, size, kClientSendTries);
+    if (err == aErrIO) sForgetClient(broker, identity);
+    return err;
 }
 
 struct SequenceSend {
-    aServer* server;
-    bool allSent;
+    std::vector<zframe_t*> frames;
+    ~SequenceSend() {
+        for (zframe_t*& frame : frames)
+            zframe_destroy(&frame);
+    }
 };
 
 bool sPassToSync(aServer* server, const aPacket* packet) {
@@ -246,9 +313,23 @@ bool sPassToSync(aServer* server, const aPacket* packet) {
 
 void sSequenceSink(const aPacket* packet, void* ref) {
     SequenceSend* send = static_cast<SequenceSend*>(ref);
-    // Once a part is lost the rest stays back: a last part answered with nobody
-    // waiting for it would shift every later reply to the wrong client.
-    if (send->allSent) send->allSent = sPassToSync(send->server, packet);
+    send->frames.push_back(zframe_new(&packet->address, packet->dataSize + 2u));
+}
+
+/* A sequence goes to the sync task whole or not at all: a part lost, or a last part
+ * answered with nobody waiting for it, would shift every later reply. */
+bool sPassSequence(aServer* server, SequenceSend* send) {
+    aErr err =
+        aShareQueue_PutFrames(server->toSync, send->frames.data(), send->frames.size(), kHandOverTries);
+    send->frames.clear(); /* the queue took them, or freed them */
+    return err == aErrNone;
+}
+
+/* The client hears that its request was refused, as from the module. */
+void sRefuse(Broker* broker, zframe_t* identity, const aPacket* request, aErr code) {
+    uint8 reply[aSHARE_ERROR_REPLY_SIZE];
+    aShare_ErrorReply(request, code, reply);
+    sSendToClient(broker, identity, reply, sizeof reply);
 }
 
 bool sGivenUp(const Requester& earlier, zframe_t* identity, const aPacket* request, uint32 now) {
@@ -281,8 +362,7 @@ void sAddWaiting(Broker* broker, zframe_t* identity, const aPacket* request) {
 void sTurnOff(uint32 word, void* ref) {
     Broker* broker = static_cast<Broker*>(ref);
     aPacket* request = aShareSubscriptions_DisableRequest(word);
-    if (request && sPassToSync(broker->server, request))
-        sAddWaiting(broker, nullptr, request);
+    if (request && sPassToSync(broker->server, request)) sAddWaiting(broker, nullptr, request);
     aPacket_Destroy(&request);
 }
 
@@ -307,12 +387,19 @@ void sHandleRequest(Broker* broker, zframe_t* identity, const aPacket* request) 
         sSendToClient(broker, identity, confirmation, sizeof confirmation);
         return;
     }
-    SequenceSend send = {broker->server, true};
+    SequenceSend send;
     aShareSeqResult taken = aShareSequences_Offer(broker->sequences, zframe_data(identity),
                                                   zframe_size(identity), request, sSequenceSink, &send);
     if (taken == aSHARE_SEQ_TAKEN) return;
+    if (taken == aSHARE_SEQ_TOO_LONG) {
+        sRefuse(broker, identity, request, aErrSize);
+        return;
+    }
     if (taken == aSHARE_SEQ_COMPLETE) {
-        if (send.allSent && aShare_AwaitsReply(request)) sAddWaiting(broker, identity, request);
+        if (!sPassSequence(broker->server, &send))
+            sRefuse(broker, identity, request, aErrBusy);
+        else if (aShare_AwaitsReply(request))
+            sAddWaiting(broker, identity, request);
         return;
     }
     if (aShare_IsClientForceRoute(request)) return;
@@ -343,7 +430,8 @@ void sEnableAnswered(Broker* broker, const aPacket* reply) {
     current.enabling = false;
     const uint8* id = zframe_data(current.identity);
     const size_t size = zframe_size(current.identity);
-    aShareSubscriptions_Answered(broker->holders, id, size, current.word, aShareSubscriptions_Confirms(reply));
+    aShareSubscriptions_Answered(broker->holders, id, size, current.word,
+                                 aShareSubscriptions_Confirms(reply));
     if (!aShareSubscriptions_Holds(broker->holders, id, size)) sDropSubscriber(broker, current.identity);
     if (!reply && !aShareSubscriptions_Held(broker->holders, current.word)) sTurnOff(current.word, broker);
 }
@@ -387,14 +475,30 @@ void sFromSync(Broker* broker) {
     zframe_destroy(&frame);
 }
 
+/* The samples of the batch the client holds, back to back. */
+void sSamplesFor(const Broker* broker, zframe_t* identity, const uint8* batch, size_t size,
+                 std::vector<uint8>& own) {
+    own.clear();
+    for (size_t at = 0; at + 2 <= size && at + 2 + batch[at + 1] <= size; at += 2 + batch[at + 1]) {
+        if (batch[at + 1] < 3) continue;
+        if (aShareSubscriptions_Wants(broker->holders, zframe_data(identity), zframe_size(identity),
+                                      aShareSubscriptions_SampleWord(batch + at)))
+            own.insert(own.end(), batch + at, batch + at + 2 + batch[at + 1]);
+    }
+}
+
+/* Each subscriber gets only the samples of the values it holds. */
 void sFromStream(Broker* broker) {
     zframe_t* batch = aShareQueue_Take(broker->server->streamed);
     if (!batch) return;
     std::list<zframe_t*> subscribers(broker->subscribers);
+    std::vector<uint8> own;
     for (zframe_t* identity : subscribers) {
         /* sSendToClient may forget (and free) a gone subscriber: send from a copy. */
         zframe_t* copy = zframe_dup(identity);
-        if (copy) sSendToClient(broker, copy, zframe_data(batch), zframe_size(batch));
+        if (copy) sSamplesFor(broker, copy, zframe_data(batch), zframe_size(batch), own);
+        if (copy && !own.empty() && sSendToClient(broker, copy, own.data(), own.size()) == aErrBusy)
+            broker->server->droppedBatches++;
         zframe_destroy(&copy);
     }
     zframe_destroy(&batch);
@@ -452,16 +556,16 @@ void sBrokerTask(zsock_t* pipe, void* args) {
     const int polled = server->beacon ? kBrokerItems : kBrokerBeacon;
     zsock_signal(pipe, 0);
     while (broker.sequences && broker.holders) {
-        const int ready = aSharePoll_Wait(items, polled, kBrokerPollMs);
+        const int ready =
+            aSharePoll_Wait(items, polled, server->batchPending ? int(sBatchWaitMs(server)) : kBrokerPollMs);
         if (ready == aSHARE_POLL_END) break;
-        if (ready == kBrokerSync)
-            sFromSync(&broker);
-        else if (ready == kBrokerFrontend)
-            sFromFrontend(&broker);
-        else if (ready == kBrokerStream)
-            sFromStream(&broker);
-        else if (ready == kBrokerBeacon)
-            sAnswerBeacon(&broker);
+        sFlushDueBatch(server);
+        /* Every ready source gets its turn each pass: a flood of requests starves
+         * neither the module's answers, nor the batches, nor the beacon. */
+        if (items[kBrokerSync].revents) sFromSync(&broker);
+        if (items[kBrokerFrontend].revents) sFromFrontend(&broker);
+        if (items[kBrokerStream].revents) sFromStream(&broker);
+        if (polled > kBrokerBeacon && items[kBrokerBeacon].revents) sAnswerBeacon(&broker);
         if (server->beacon) sAgeBeacon(&broker);
     }
 }
@@ -483,19 +587,24 @@ void sChooseInterface(aServer* server, char setting[22]) {
     aDiscovery_ConvertIPv4Interface(server->interfaceAddress, setting, 22);
 }
 
-/* czmq reads the interface setting when the beacon is configured: the lock is held
- * until then. */
+/* Our own beacon, given its interface as a copy of its own: czmq's reads the shared
+ * interface setting again whenever a send fails, which a discovery may be changing. */
 bool sStartBeacon(aServer* server) {
     char setting[22] = {0};
     sChooseInterface(server, setting);
-    if (!zBeaconInterface_setAndLock(setting)) return false;
-    server->beacon = aBeacon_New();
+    aCzmq_Setup();
+    char* copy = strdup(setting);
+    if (!copy) return false;
+    server->beacon = zactor_new(aBeacon_Actor, copy);
+    if (!server->beacon) {
+        std::free(copy);
+        return false;
+    }
     char* host = nullptr;
-    if (server->beacon && zsock_send(server->beacon, "si", "CONFIGURE", aDISCOVERY_BEACON_PORT) == 0) {
+    if (zsock_send(server->beacon, "si", "CONFIGURE", aDISCOVERY_BEACON_PORT) == 0) {
         zsock_set_rcvtimeo(server->beacon, 2000);
         host = zstr_recv(server->beacon);
     }
-    zBeaconInterface_unlock();
     in_addr address;
     bool configured = host && inet_pton(AF_INET, host, &address) == 1;
     zstr_free(&host);
@@ -575,6 +684,10 @@ uint16 aServer_GetPort(const aServer* server) {
 
 uint32 aServer_GetInterface(const aServer* server) {
     return server ? server->interfaceAddress : 0;
+}
+
+uint64 aServer_GetDroppedBatches(const aServer* server) {
+    return server ? server->droppedBatches.load() : 0;
 }
 
 void aServer_SetModule(aServer* server, uint8 model, uint8 moduleAddress) {

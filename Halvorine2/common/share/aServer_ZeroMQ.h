@@ -48,6 +48,10 @@ uint32 aServer_GetInterface(const aServer* server);
  * known. */
 void aServer_SetModule(aServer* server, uint8 model, uint8 moduleAddress);
 
+/* Batches of streamed samples dropped so far: the queue to the broker was full, or a
+ * subscriber's connection took no more. */
+uint64 aServer_GetDroppedBatches(const aServer* server);
+
 /* Stops the tasks and the beacon and frees everything; clears *server. The link's user
  * filter must have been removed first (a link's teardown does). */
 void aServer_Destroy(aServer** server);

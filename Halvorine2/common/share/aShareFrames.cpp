@@ -76,12 +76,23 @@ bool aShare_IsHeartbeat(const aPacket* packet) {
     return aVALIDPACKET(packet) && packet->dataSize == 2 && packet->data[0] == 0;
 }
 
+void aShare_ErrorReply(const aPacket* request, aErr code, uint8* wire) {
+    const uint8 option = request->dataSize > 1 ? request->data[1] : 0;
+    wire[0] = request->address;
+    wire[1] = 4;
+    wire[2] = request->dataSize > 0 ? request->data[0] : 0;
+    wire[3] = uint8((option & 0x3F) | ((option & 0x80) ? 0xC0 : 0));
+    wire[4] = uint8(((request->dataSize > 2 ? request->data[2] : 0) & 0x1F) | 0x80);
+    wire[5] = uint8(code);
+}
+
 struct aShareSequences {
     struct Pending {
         std::string identity;
         std::vector<aPacket> packets;
         uint32 count = 0; /* packets after the first */
         uint32 ttl = aSHARE_SEQUENCE_TTL;
+        bool tooLong = false; /* its packets are taken but no longer kept */
     };
     std::list<Pending> pending;
 };
@@ -90,8 +101,12 @@ namespace {
 
 typedef std::list<aShareSequences::Pending>::iterator PendingIt;
 
-void sAge(aShareSequences* sequences) {
+void sAge(aShareSequences* sequences, const std::string& offering) {
     for (PendingIt it = sequences->pending.begin(); it != sequences->pending.end();) {
+        if (it->identity == offering) {
+            ++it;
+            continue;
+        }
         if (it->ttl == 0) {
             it = sequences->pending.erase(it);
             continue;
@@ -117,10 +132,18 @@ aShareSeqResult sContinue(aShareSequences* sequences, PendingIt it, const aPacke
         return aSHARE_SEQ_PASS;
     }
     if (aUEI_getBytesSequence(packet) != ((it->count + 1) & kSequenceMask)) return aSHARE_SEQ_TAKEN;
-    it->packets.push_back(*packet);
+    if (it->packets.size() >= aSHARE_SEQUENCE_MAX_PACKETS && !it->tooLong) {
+        it->tooLong = true;
+        it->packets.resize(1); /* the first stays: it names the target */
+    }
+    if (!it->tooLong) it->packets.push_back(*packet);
     if (aUEI_getBytesContinue(packet) && aUEI_getBytesFullPacket(packet)) {
         ++it->count;
         return aSHARE_SEQ_TAKEN;
+    }
+    if (it->tooLong) {
+        sequences->pending.erase(it);
+        return aSHARE_SEQ_TOO_LONG;
     }
     if (sink)
         for (const aPacket& collected : it->packets)
@@ -131,7 +154,7 @@ aShareSeqResult sContinue(aShareSequences* sequences, PendingIt it, const aPacke
 
 aShareSeqResult sOffer(aShareSequences* sequences, const std::string& identity, const aPacket* packet,
                        aShareSequenceSink sink, void* ref) {
-    sAge(sequences);
+    sAge(sequences, identity);
     for (PendingIt it = sequences->pending.begin(); it != sequences->pending.end(); ++it)
         if (it->identity == identity) return sContinue(sequences, it, packet, sink, ref);
     if (!sStartsSequence(packet)) return aSHARE_SEQ_PASS;

@@ -67,12 +67,20 @@ bool aShare_IsStreamed(const aPacket* packet);
 /* True for a heartbeat-shaped packet (two data bytes, the first 0): a batch goes out. */
 bool aShare_IsHeartbeat(const aPacket* packet);
 
+/* The module's way of refusing the request (a UEI error reply with the code), in wire
+ * form: address, size, data. */
+#define aSHARE_ERROR_REPLY_SIZE 6
+void aShare_ErrorReply(const aPacket* request, aErr code, uint8* wire);
+
 /* ---- Set-bytes sequences of each client. ---- */
 
 typedef struct aShareSequences aShareSequences;
 
 #define aSHARE_SEQUENCE_TTL 2000
 #define aSHARE_IDENTITY_MAX 255
+/* The most packets a sequence may have: all go to the sync task at once, through a
+ * queue of 1000 frames that other requests share. */
+#define aSHARE_SEQUENCE_MAX_PACKETS 900
 
 /* Empty collector, or NULL when memory runs out. */
 aShareSequences* aShareSequences_Create(void);
@@ -82,19 +90,23 @@ void aShareSequences_Destroy(aShareSequences** sequences);
 typedef enum {
     aSHARE_SEQ_PASS = 0, /* not part of a sequence: goes on as a request of its own */
     aSHARE_SEQ_TAKEN,    /* kept (started, continued, or dropped out of order) */
-    aSHARE_SEQ_COMPLETE  /* ended a sequence: the sink got every packet, in order */
+    aSHARE_SEQ_COMPLETE, /* ended a sequence: the sink got every packet, in order */
+    aSHARE_SEQ_TOO_LONG  /* ended a sequence that grew past its bound: none goes on */
 } aShareSeqResult;
 
 /* Called for each packet of a completed sequence, first to last. */
 typedef void (*aShareSequenceSink)(const aPacket* packet, void* ref);
 
-/* Offers a client's request. Only UEI payloads take part; each ages every pending
- * sequence by one (a sequence already at 0 goes). A sequence starts with 28 data bytes
+/* Offers a client's request. Only UEI payloads take part; each ages every other
+ * client's pending sequence by one (a sequence already at 0 goes): a long sequence
+ * does not age itself. A sequence starts with 28 data bytes
  * whose last byte has bit 7 set and number 0; a packet continues it when its command,
  * option and specifier are the first packet's (otherwise the sequence goes and the packet
  * passes) and its number is the next, modulo 128 (otherwise the packet is dropped). A
  * continuation that is a full chunk with bit 7 set waits for more; any other ends it.
- * An identity longer than aSHARE_IDENTITY_MAX bytes never has a sequence. */
+ * A sequence that would grow past aSHARE_SEQUENCE_MAX_PACKETS takes its further packets
+ * without keeping them and ends aSHARE_SEQ_TOO_LONG (its sink gets nothing). An
+ * identity longer than aSHARE_IDENTITY_MAX bytes never has a sequence. */
 aShareSeqResult aShareSequences_Offer(aShareSequences* sequences, const uint8* identity, size_t identitySize,
                                       const aPacket* packet, aShareSequenceSink sink, void* ref);
 

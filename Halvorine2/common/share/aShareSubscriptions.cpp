@@ -26,6 +26,19 @@ uint32 sWord(const aPacket* request) {
            request->data[6];
 }
 
+constexpr uint8 kOptionMask = 0x3F;
+constexpr uint8 kIndexMask = 0x1F;
+constexpr uint8 kAny = 0xFF;
+
+/* A held value covers a sample's when every element matches or is 0xFF. */
+bool sCovers(uint32 held, uint32 sample) {
+    for (int shift = 0; shift < 32; shift += 8) {
+        const uint8 element = uint8(held >> shift);
+        if (element != kAny && element != uint8(sample >> shift)) return false;
+    }
+    return true;
+}
+
 std::string sClient(const uint8* identity, size_t identitySize) {
     return std::string(reinterpret_cast<const char*>(identity), identitySize);
 }
@@ -33,7 +46,7 @@ std::string sClient(const uint8* identity, size_t identitySize) {
 } // namespace
 
 struct aShareSubscriptions {
-    std::map<std::string, std::set<uint32>> held;     /* by client identity */
+    std::map<std::string, std::set<uint32>> held;       /* by client identity */
     std::map<std::string, std::multiset<uint32>> asked; /* enables the module has not answered */
 };
 
@@ -84,11 +97,12 @@ bool aShareSubscriptions_EnableWord(const aPacket* request, uint32* word) {
 
 bool aShareSubscriptions_Confirms(const aPacket* reply) {
     return aVALIDPACKET(reply) && reply->dataSize >= 3 && reply->data[0] == kStreamCommand &&
-           reply->data[1] == uint8((kEnable & ~kSetFlag) | kConfirmedFlags) && (reply->data[2] & kErrorFlag) == 0;
+           reply->data[1] == uint8((kEnable & ~kSetFlag) | kConfirmedFlags) &&
+           (reply->data[2] & kErrorFlag) == 0;
 }
 
-void aShareSubscriptions_Expect(aShareSubscriptions* subscriptions, const uint8* identity, size_t identitySize,
-                                uint32 word) {
+void aShareSubscriptions_Expect(aShareSubscriptions* subscriptions, const uint8* identity,
+                                size_t identitySize, uint32 word) {
     if (!subscriptions || !identity) return;
     try {
         subscriptions->asked[sClient(identity, identitySize)].insert(word);
@@ -120,9 +134,30 @@ bool aShareSubscriptions_Held(const aShareSubscriptions* subscriptions, uint32 w
 }
 
 aPacket* aShareSubscriptions_DisableRequest(uint32 word) {
-    const uint8 data[kRequestSize] = {kStreamCommand, kDisable,           kRequestSpecifier, uint8(word >> 24),
-                                      uint8(word >> 16), uint8(word >> 8), uint8(word)};
+    const uint8 data[kRequestSize] = {kStreamCommand,    kDisable,          kRequestSpecifier,
+                                      uint8(word >> 24), uint8(word >> 16), uint8(word >> 8),
+                                      uint8(word)};
     return aPacket_CreateWithData(uint8(word >> 24), kRequestSize, data);
+}
+
+uint32 aShareSubscriptions_SampleWord(const uint8* wire) {
+    return uint32(wire[0]) << 24 | uint32(wire[2]) << 16 | uint32(wire[3] & kOptionMask) << 8 |
+           (wire[4] & kIndexMask);
+}
+
+bool aShareSubscriptions_Wants(const aShareSubscriptions* subscriptions, const uint8* identity,
+                               size_t identitySize, uint32 sampleWord) {
+    if (!subscriptions || !identity) return false;
+    const std::string client = sClient(identity, identitySize);
+    auto held = subscriptions->held.find(client);
+    if (held != subscriptions->held.end())
+        for (uint32 word : held->second)
+            if (sCovers(word, sampleWord)) return true;
+    auto asked = subscriptions->asked.find(client);
+    if (asked != subscriptions->asked.end())
+        for (uint32 word : asked->second)
+            if (sCovers(word, sampleWord)) return true;
+    return false;
 }
 
 bool aShareSubscriptions_Holds(const aShareSubscriptions* subscriptions, const uint8* identity,

@@ -43,8 +43,8 @@ bool aShareSubscriptions_Confirms(const aPacket* reply);
 
 /* The client asked for the value: until the module answers, it counts as holding
  * something (its samples may come before the confirmation reaches the server). */
-void aShareSubscriptions_Expect(aShareSubscriptions* subscriptions, const uint8* identity, size_t identitySize,
-                                uint32 word);
+void aShareSubscriptions_Expect(aShareSubscriptions* subscriptions, const uint8* identity,
+                                size_t identitySize, uint32 word);
 
 /* The module answered the client's enable: confirmed, the client holds the value;
  * otherwise (refused, or no answer) it holds nothing more than before. */
@@ -61,6 +61,14 @@ aPacket* aShareSubscriptions_DisableRequest(uint32 word);
  * module's samples go to it (else they would land among its replies). */
 bool aShareSubscriptions_Holds(const aShareSubscriptions* subscriptions, const uint8* identity,
                                size_t identitySize);
+
+/* The value a streamed sample belongs to (wire form: address, size, data). */
+uint32 aShareSubscriptions_SampleWord(const uint8* wire);
+
+/* True when the client holds, or waits for, a value the sample's word falls under (an
+ * element 0xFF of a held value stands for any). */
+bool aShareSubscriptions_Wants(const aShareSubscriptions* subscriptions, const uint8* identity,
+                               size_t identitySize, uint32 sampleWord);
 
 /* Called for each value that a forgotten client was the last to hold. */
 typedef void (*aShareReleasedValue)(uint32 word, void* ref);

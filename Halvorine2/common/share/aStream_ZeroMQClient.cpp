@@ -22,6 +22,8 @@ constexpr int kHandOverTries = 100;
 constexpr uint32 kQueueFrames = 1000;
 /* The input wait looks at the interruption this often. */
 constexpr uint32 kWaitSliceMs = 50;
+/* A read with nothing at hand waits this long for a frame. */
+constexpr uint32 kReadWaitMs = 1000;
 
 struct ClientRecord {
     zsock_t* server = nullptr;
@@ -98,11 +100,17 @@ void sDestroyRecord(ClientRecord* record) {
     delete record;
 }
 
+aErr sAwaitInput(uint32 timeoutMs, void* ref);
+
+/* With nothing at hand it waits a while for the server, as a read of any line does. */
 aErr sGetByte(uint8* byte, void* ref) {
     ClientRecord* record = static_cast<ClientRecord*>(ref);
     while (!record->frame) {
         record->frame = aShareQueue_Take(record->incoming);
-        if (!record->frame) return aErrNotReady;
+        if (!record->frame) {
+            if (sAwaitInput(kReadWaitMs, record) != aErrNone) return aErrNotReady;
+            continue;
+        }
         record->framePosition = 0;
         if (zframe_size(record->frame) == 0) zframe_destroy(&record->frame);
     }
@@ -222,7 +230,8 @@ uint32 aLink_CreateClient(uint32 address, uint16 port, uint32 existingRef) {
     aLinkEntryPtr entry = sCreate(address, port, gClientCounter++, kLinkTypeClient);
     if (!entry) return 0;
     aStream* stream = nullptr;
-    if (aStream_CreateClient(address, port, &stream) != aErrNone || sInitAndStart(entry, stream) != aErrNone)
-        return sAbandon(entry, stream);
+    if (aStream_CreateClient(address, port, &stream) != aErrNone) return sAbandon(entry, stream);
+    entry->link->interruptAtStop = true;
+    if (sInitAndStart(entry, stream) != aErrNone) return sAbandon(entry, stream);
     return entry->linkRef;
 }

@@ -9,9 +9,11 @@
  * A write that never waits (aStream_TryWrite) hands whole packets to the task at once,
  * so a caller's request skips the link's writer thread.
  *
- * Reading never waits: with no byte at hand it answers aErrNotReady, and the stream's
- * input wait (aStream_AwaitInput) waits for the next frame. An interruption ends that
- * wait for good (aErrCancel). An empty frame is dropped (aErrNotReady). */
+ * Reading with no byte at hand waits up to about a second for the next frame and
+ * answers aErrNotReady when none came; the stream's input wait (aStream_AwaitInput)
+ * waits for the next frame as long as asked. An interruption ends both waits for good
+ * (the read answers aErrNotReady at once, the input wait aErrCancel). An empty frame
+ * is dropped. */
 #ifndef HALVORINE_ASTREAM_ZEROMQCLIENT_H
 #define HALVORINE_ASTREAM_ZEROMQCLIENT_H
 
