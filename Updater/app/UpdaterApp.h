@@ -17,6 +17,7 @@
 
 class UpdaterStore;
 struct DeviceRecord;
+struct UpdateResult;
 namespace Veltrano::Halvorine {
 class Module;
 }
@@ -34,6 +35,8 @@ class UpdaterApp {
     // -m: firmware image data goes as UEI byte values where the module takes
     // them (faster), else as DATA packets.
     void setUseUEIData(bool use) { m_useUEIData = use; }
+    // Where Update_Firmware reports how it went (null: nowhere); not owned.
+    void setUpdateResult(UpdateResult* result) { m_updateResult = result; }
     // The run's rule for firmware signatures (none required until one is set).
     void setSignaturePolicy(SignaturePolicy policy) { m_signatures = std::move(policy); }
 
@@ -131,6 +134,7 @@ class UpdaterApp {
     SignaturePolicy m_signatures;
     // Image data as UEI values in a transfer (-m), where the module takes them.
     bool m_useUEIData = false;
+    UpdateResult* m_updateResult = nullptr;
 };
 
 // Prints the -D table.
