@@ -27,6 +27,15 @@ class UpdaterApp {
     UpdaterApp(const std::string& serverEndpoint, const std::string& storeRoot,
                UpdaterDisplayInterface* display);
 
+    // The same application reporting to another display: each module of a fleet
+    // update runs on its own copy, so nothing of one run is shared with another.
+    UpdaterApp withDisplay(UpdaterDisplayInterface* display) const {
+        UpdaterApp copy(m_serverEndpoint, m_storeRoot, display);
+        copy.m_signatures = m_signatures.fresh();
+        copy.m_useUEIData = m_useUEIData;
+        return copy;
+    }
+
     const std::string& serverEndpoint() const { return m_serverEndpoint; }
     const std::string& storeRoot() const { return m_storeRoot; }
     UpdaterDisplayInterface* display() const { return m_display; }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "CLI_Display.h"
+#include "FleetUpdate.h"
 #include "JsonViews.h"
 #include "RecordingDisplay.h"
 #include "StoredBuilds.h"
@@ -229,12 +230,36 @@ int runCheck(UpdaterApp& app, const UpdaterOptions& options, Json* doc) {
     return 0;
 }
 
+// Several -d with -G or -U (not a recovery, nor under -D, which wins over both):
+// the modules are served at once.
+bool isFleet(const UpdaterOptions& options) {
+    return options.serialNumbers.size() > 1 && (options.has(CMD_GET) || options.has(CMD_UPDATE)) &&
+           !options.has(CMD_DISCOVER) && !(options.has(CMD_UPDATE) && options.transport == TRANSPORT_RECOVER);
+}
+
+FleetRequest fleetRequest(const UpdaterOptions& options) {
+    FleetRequest request;
+    request.serialNumbers = options.serialNumbers;
+    request.routerSerialNumber = options.routerSerialNumber;
+    request.download = options.has(CMD_GET);
+    request.update = options.has(CMD_UPDATE);
+    request.build = options.build;
+    request.birdFilePath = options.birdFilePath;
+    request.override = options.override;
+    request.jobs = options.jobs;
+    return request;
+}
+
 // -N, then -G, then the first of -D, -U, -B, -L, -I, -C. -Z does nothing.
 int runCommands(UpdaterApp& app, UpdaterOptions& options, Json* doc) {
     int status = 0;
     if (options.has(CMD_FINGERPRINT)) {
         status = runFingerprint(app, options, doc);
         if (status == kStopRun) return 1;
+    }
+    if (isFleet(options)) {
+        app.setUseUEIData(options.useUEIBytesGiven && options.useUEIBytes);
+        return runFleet(app, fleetRequest(options), doc);
     }
     if (options.has(CMD_GET)) {
         status = runGet(app, options, doc);
