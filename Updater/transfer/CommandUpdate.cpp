@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "DirectNetworkConfig.h"
+#include "DiscoveryLock.h"
 #include "Module.h"
 #include "RunningFirmware.h"
 #include "ServerCommClass.h"
@@ -106,9 +107,15 @@ bool patchSerial(BirdFile& file, uint32_t serialNumber) {
 
 // Connects over USB, then over TCP/IP when no USB module has the serial number.
 aErr connectDirect(Module& module, uint32_t serialNumber) {
+    std::lock_guard<std::mutex> turn(discoveryLock());
     aErr err = module.connect(USB, serialNumber);
     if (err == aErrNotFound) err = module.connect(TCPIP, serialNumber);
     return err;
+}
+
+aErr rediscover(Module& module, linkType reachedOn, uint32_t serialNumber) {
+    std::lock_guard<std::mutex> turn(discoveryLock());
+    return module.discoverAndConnect(reachedOn, serialNumber);
 }
 
 // A module whose link dropped when its loader started is looked for again where
@@ -120,7 +127,7 @@ bool awaitLoader(Module& target, linkType reachedOn, bool routed, uint32_t seria
     const uint32_t start = aTime_GetMSTicks();
     for (int attempt = 0; attempt < kLoaderReturnAttempts && aTime_GetMSTicks() - start < kLoaderReturnMs;
          ++attempt) {
-        aErr err = routed ? target.reconnect() : target.discoverAndConnect(reachedOn, serialNumber);
+        aErr err = routed ? target.reconnect() : rediscover(target, reachedOn, serialNumber);
         if (err == aErrNone && target.isConnected()) return true;
         // A link opened whose address query went unanswered would refuse every
         // later attempt.
@@ -172,7 +179,7 @@ bool awaitReturn(Module& target, linkType reachedOn, bool routed, uint32_t seria
         bool answered = false;
         if (routed) {
             answered = answersAs(target, serialNumber);
-        } else if (target.discoverAndConnect(reachedOn, serialNumber) == aErrNone) {
+        } else if (rediscover(target, reachedOn, serialNumber) == aErrNone) {
             answered = answersAs(target, serialNumber);
         }
         if (answered && (!routed || fellSilent)) return true;
