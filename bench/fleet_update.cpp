@@ -17,6 +17,7 @@
 
 #include "BirdWriter.h"
 #include "BufferedDisplay.h"
+#include "FleetModules.h"
 #include "FleetUpdate.h"
 #include "FirmwareImageTag.h"
 #include "KeptModules.h"
@@ -40,16 +41,7 @@ struct Fleet {
 
     Fleet() {
         network = std::make_unique<ModuleNetwork>();
-        for (int i = 0; i < kModules; ++i) {
-            ModuleIdentity id = moduleIdentity(kFirstSerial + i, 4, 4);
-            id.heartbeatIntervalMs = 200;
-            VirtualModule& m = kept.make(id);
-            UpgradeArea::Settings settings;
-            settings.rebootAwayMs = 300;
-            m.upgrade().configure(settings);
-            network->serve(m, static_cast<uint16_t>(7501 + i));
-        }
-        network->startResponder();
+        serveFleet(kept, *network, kFirstSerial, 7501, kModules);
         BirdWriter writer;
         writer.addIdentity("3.4.2", 0, "VT-CoreUSB");
         writer.addSerialLocations(0x1010, 0);

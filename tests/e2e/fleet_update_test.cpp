@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "FleetModules.h"
 #include "JsonDocument.h"
 #include "UpdateNetwork.h"
 
@@ -26,23 +27,11 @@ std::string hex8(uint32_t value) {
 
 class FleetUpdate : public UpdateNetwork {
   protected:
-    // Four modules on ports 7401..7404; the one at faulty refuses every firmware write.
+    // Four modules on ports 7401..7404; the one at kFaulty refuses its firmware writes.
     void SetUp() override {
         UpdateNetwork::SetUp();
         if (IsSkipped()) return;
-        for (uint32_t i = 0; i < 4; ++i) {
-            VirtualModule& m = kept.make(liveIdentity(kFleetSerial + i, 4, 4));
-            UpgradeArea::Settings settings;
-            settings.rebootAwayMs = 300;
-            m.upgrade().configure(settings);
-            modules.push_back(&m);
-        }
-        ModuleFaults faults;
-        faults.replies["upgrade.write"] = ReplyFault{ReplyFaultKind::ErrorReply, 1};
-        modules[kFaulty]->setFaults(faults);
-        for (size_t i = 0; i < modules.size(); ++i)
-            serve(*modules[i], static_cast<uint16_t>(7401 + i));
-        startResponder();
+        modules = serveFleet(kept, *network, kFleetSerial, 7401, 4, kFaulty);
     }
     // -U for the four modules with one generic file (serial locations, so each
     // module gets its own serial number), and more.

@@ -12,6 +12,7 @@
 #include "BirdWriter.h"
 #include "BufferedDisplay.h"
 #include "FirmwareImageTag.h"
+#include "FleetModules.h"
 #include "FleetUpdate.h"
 #include "KeptModules.h"
 #include "ModuleNetwork.h"
@@ -32,22 +33,7 @@ TEST(FleetInProcess, ModulesUpdatedAtOnceKeepToThemselves) {
     TempDir dir;
     KeptModules kept;
     auto network = std::make_unique<ModuleNetwork>();
-    std::vector<VirtualModule*> modules;
-    for (uint32_t i = 0; i < 3; ++i) {
-        ModuleIdentity id = moduleIdentity(kFirst + i, 4, 4);
-        id.heartbeatIntervalMs = 200;
-        VirtualModule& m = kept.make(id);
-        UpgradeArea::Settings settings;
-        settings.rebootAwayMs = 300;
-        m.upgrade().configure(settings);
-        modules.push_back(&m);
-    }
-    ModuleFaults faults;
-    faults.replies["upgrade.write"] = ReplyFault{ReplyFaultKind::ErrorReply, 1};
-    modules[kFaulty]->setFaults(faults);
-    for (size_t i = 0; i < modules.size(); ++i)
-        network->serve(*modules[i], static_cast<uint16_t>(7601 + i));
-    network->startResponder();
+    std::vector<VirtualModule*> modules = serveFleet(kept, *network, kFirst, 7601, 3, kFaulty);
 
     BirdWriter writer;
     writer.addIdentity("3.4.2", 0, "VT-CoreUSB");
