@@ -62,6 +62,8 @@ void reportFinished(UpdaterDisplayInterface* display, std::mutex& lock, const Up
     if (r.ok)
         displayPrintf(display, 0, "[%08X] updated: %s -> %s in %.2f s", r.serialNumber,
                       running(r.beforeRead, r.before).c_str(), running(r.afterRead, r.after).c_str(), r.seconds);
+    else if (r.step == "not-found")
+        displayPrintf(display, 1, "[%08X] %s", r.serialNumber, r.errorText.c_str());
     else
         displayPrintf(display, 1, "[%08X] failed at %s: %s", r.serialNumber, r.step.c_str(),
                       r.errorText.c_str());

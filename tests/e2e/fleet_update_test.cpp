@@ -121,3 +121,45 @@ TEST_F(FleetUpdate, TextRunWithARepeatAndTwoAtOnce) {
 }
 
 } // namespace
+
+namespace {
+
+// Two modules behind one router and one the router's bus does not hold: the bus
+// is walked once, the two are updated through the router one after the other,
+// and the third gets its own line.
+TEST_F(UpdateNetwork, FleetBehindARouter) {
+    VirtualModule& router = kept.make(liveIdentity(kRouterSerial, 27, 2));
+    VirtualModule& first = kept.make(liveIdentity(0x5A17C306, 17, 6));
+    VirtualModule& second = kept.make(liveIdentity(0x5A17C320, 17, 0x20));
+    for (VirtualModule* m : {&first, &second}) {
+        router.attachToBus(*m);
+        UpgradeArea::Settings settings;
+        settings.rebootAwayMs = 1000; // silent on the bus for longer than one pass of the reboot wait
+        m->upgrade().configure(settings);
+    }
+    serve(router, 7411);
+    startResponder();
+    Firmware firmware("VT-Acquire", 0);
+    firmware.writer.addSerialLocations(0x1010, 0);
+    const std::string path = firmware.write(dir, "behind.bird");
+
+    SubprocessResult r = updater(
+        {"-U", "-r", "5A17C3A0", "-d", "5A17C306", "-d", "5A17C3FF", "-d", "5A17C320", "-f", path, "--json"});
+    EXPECT_EQ(r.exitStatus, 1) << r.err;
+    EXPECT_NE(r.err.find("Updating 3 modules, 1 at once\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("\n[5A17C3FF] not found on the bus of router [5A17C3A0]\n"), std::string::npos) << r.err;
+    for (VirtualModule* m : {&first, &second}) {
+        EXPECT_EQ(m->upgrade().flashBytes(0x8000, firmware.images.at(0x8000).size()), firmware.images.at(0x8000));
+        EXPECT_EQ(m->currentIdentity().build, kNewBuild);
+    }
+    EXPECT_EQ(router.upgrade().counts().inits, 0u);
+    EXPECT_FALSE(router.system().routing()) << "routing switched off again";
+    nlohmann::json doc = JsonTest::document(r, dir);
+    ASSERT_EQ(doc["updates"].size(), 3u);
+    EXPECT_EQ(doc["updates"][0]["ok"], true);
+    EXPECT_EQ(doc["updates"][1]["failed_step"], "not-found");
+    EXPECT_EQ(doc["updates"][2]["ok"], true);
+    EXPECT_EQ(doc["fleet"]["jobs"], 1);
+}
+
+} // namespace
