@@ -57,9 +57,12 @@ UpdateResult updateOne(const UpdaterApp& app, const FleetRequest& request, uint3
 
 // The line a module gets as it finishes; one write, so lines of modules finishing
 // together never mix.
-void reportFinished(UpdaterDisplayInterface* display, std::mutex& lock, const UpdateResult& r) {
+void reportFinished(UpdaterDisplayInterface* display, std::mutex& lock, const FleetRequest& request,
+                    const UpdateResult& r) {
     std::lock_guard<std::mutex> hold(lock);
-    if (r.ok)
+    if (r.ok && !request.update)
+        displayPrintf(display, 0, "[%08X] downloaded in %.2f s", r.serialNumber, r.seconds);
+    else if (r.ok)
         displayPrintf(display, 0, "[%08X] updated: %s -> %s in %.2f s", r.serialNumber,
                       running(r.beforeRead, r.before).c_str(), running(r.afterRead, r.after).c_str(), r.seconds);
     else if (r.step == "not-found")
@@ -92,7 +95,7 @@ std::vector<UpdateResult> updateAtOnce(UpdaterApp& app, const FleetRequest& requ
     auto worker = [&] {
         for (size_t i; (i = next.fetch_add(1)) < modules.size();) {
             results[i] = updateOne(app, request, modules[i], 0, 0);
-            reportFinished(app.display(), lineLock, results[i]);
+            reportFinished(app.display(), lineLock, request, results[i]);
         }
     };
     std::vector<std::thread> threads;
@@ -124,7 +127,7 @@ std::vector<UpdateResult> updateBehindRouter(UpdaterApp& app, const FleetRequest
         } else {
             result = updateOne(app, request, serial, static_cast<uint8_t>(address), request.routerSerialNumber);
         }
-        reportFinished(app.display(), lineLock, result);
+        reportFinished(app.display(), lineLock, request, result);
         results.push_back(result);
     }
     return results;

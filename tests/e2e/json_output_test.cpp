@@ -119,6 +119,25 @@ TEST_F(JsonStore, DownloadListingsRecordAndFileCheckStateTheirTextsFacts) {
     }
 }
 
+// -G for several modules fetches each module's build at once, one line each.
+TEST_F(JsonStore, DownloadForSeveralModules) {
+    dir.write("catalogue/devices.txt", "40F5849A VT-Router\n40F5849B VT-Router\n");
+    ReferenceServer server(dir / "catalogue", dir / "server.log");
+    SubprocessResult r = updater({"-G", "-d", "40F5849A", "-d", "40F5849B", "--json"}, server.url());
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    json doc = document(r, dir);
+    ASSERT_EQ(doc["updates"].size(), 2u);
+    for (const char* serial : {"40F5849A", "40F5849B"}) {
+        SCOPED_TRACE(serial);
+        EXPECT_EQ(TempDir::read(dir / "store/updater/" + std::string(serial) + "/28.bird"),
+                  TempDir::read(dir / "catalogue/model/VT-Router/28.bird"));
+        EXPECT_NE(r.err.find("[" + std::string(serial) + "] downloaded in "), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(doc["updates"][1]["serial"], "40F5849B");
+    EXPECT_EQ(doc["updates"][1]["ok"], true);
+    EXPECT_EQ(doc["fleet"]["succeeded"], 2);
+}
+
 // Each failure: the exit status of the text run, "ok": false, the first error
 // line as the error's text.
 TEST_F(JsonStore, AFailureIsADocumentWithTheErrorTheTextGave) {
