@@ -17,6 +17,7 @@
 
 class UpdaterStore;
 struct DeviceRecord;
+struct UpdateResult;
 namespace Veltrano::Halvorine {
 class Module;
 }
@@ -26,6 +27,15 @@ class UpdaterApp {
     UpdaterApp(const std::string& serverEndpoint, const std::string& storeRoot,
                UpdaterDisplayInterface* display);
 
+    // The same application reporting to another display: each module of a fleet
+    // update runs on its own copy, so nothing of one run is shared with another.
+    UpdaterApp withDisplay(UpdaterDisplayInterface* display) const {
+        UpdaterApp copy(m_serverEndpoint, m_storeRoot, display);
+        copy.m_signatures = m_signatures.fresh();
+        copy.m_useUEIData = m_useUEIData;
+        return copy;
+    }
+
     const std::string& serverEndpoint() const { return m_serverEndpoint; }
     const std::string& storeRoot() const { return m_storeRoot; }
     UpdaterDisplayInterface* display() const { return m_display; }
@@ -34,6 +44,8 @@ class UpdaterApp {
     // -m: firmware image data goes as UEI byte values where the module takes
     // them (faster), else as DATA packets.
     void setUseUEIData(bool use) { m_useUEIData = use; }
+    // Where Update_Firmware reports how it went (null: nowhere); not owned.
+    void setUpdateResult(UpdateResult* result) { m_updateResult = result; }
     // The run's rule for firmware signatures (none required until one is set).
     void setSignaturePolicy(SignaturePolicy policy) { m_signatures = std::move(policy); }
 
@@ -131,6 +143,7 @@ class UpdaterApp {
     SignaturePolicy m_signatures;
     // Image data as UEI values in a transfer (-m), where the module takes them.
     bool m_useUEIData = false;
+    UpdateResult* m_updateResult = nullptr;
 };
 
 // Prints the -D table.

@@ -1,9 +1,16 @@
 #include "UpdaterMain.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <string>
 
 #include "CLI_Display.h"
+#include "FleetUpdate.h"
+#include "JsonViews.h"
+#include "RecordingDisplay.h"
+#include "StoredBuilds.h"
+#include "UpdaterStore.h"
 #include "PathJoin.h"
 #include "UpdaterApp.h"
 #include "UpdaterLog.h"
@@ -12,6 +19,7 @@
 #include "Usage.h"
 #include "BirdLog.h"
 #include "aDirectory.h"
+#include "aTime.h"
 
 namespace {
 
@@ -60,7 +68,7 @@ uint32_t buildNumberOf(const std::string& build) {
     return n > 0xFFFFFFFFull ? 0 : static_cast<uint32_t>(n);
 }
 
-int runFingerprint(UpdaterApp& app, const UpdaterOptions& options) {
+int runFingerprint(UpdaterApp& app, const UpdaterOptions& options, Json* doc) {
     UpdaterDisplayInterface* display = app.display();
     if (options.serialPort.empty()) {
         displayPrintf(display, 1, "Must specify the serial port used for connecting");
@@ -70,6 +78,7 @@ int runFingerprint(UpdaterApp& app, const UpdaterOptions& options) {
     if (app.Get_Fingerprint(words, options.serialPort, kFingerprintPlaceholderSerial, options.birdFilePath,
                             options.baudRate, true)) {
         displayPrintf(display, 0, "[ %08X %08X %08X %08X ]", words[0], words[1], words[2], words[3]);
+        if (doc) (*doc)["fingerprint"] = jsonFingerprint(words);
         return 0;
     }
     displayPrintf(display, 1, "Got no response from chip");
@@ -83,7 +92,7 @@ void printMissingOption(UpdaterDisplayInterface* display, const char* message) {
     displayPrintf(display, 1, "--help for usage information");
 }
 
-int runGet(UpdaterApp& app, UpdaterOptions& options) {
+int runGet(UpdaterApp& app, UpdaterOptions& options, Json* doc) {
     UpdaterDisplayInterface* display = app.display();
     if (options.serialNumber == 0) {
         printMissingOption(display, "-G must specify a specific device via -d");
@@ -97,12 +106,24 @@ int runGet(UpdaterApp& app, UpdaterOptions& options) {
         displayPrintf(display, 0, "Retrieving firmware build %s", options.build.c_str());
     }
     uint32_t stored = app.Download_Firmware(options.serialNumber, options.build, options.override, false);
+    if (doc)
+        (*doc)["download"] = {{"serial", serialText(options.serialNumber)},
+                              {"ok", stored != 0},
+                              {"build", stored != 0 ? Json(std::to_string(stored)) : Json(nullptr)}};
     if (stored == 0) return 1;
     options.build = std::to_string(stored);
     return 0;
 }
 
-int runDiscover(UpdaterApp& app, const UpdaterOptions& options) {
+void addDevices(Json* doc, const DiscoveredDeviceList& list) {
+    if (!doc) return;
+    Json devices = Json::array();
+    for (const DiscoveredDevice& device : list)
+        devices.push_back(jsonDevice(device));
+    (*doc)["devices"] = devices;
+}
+
+int runDiscover(UpdaterApp& app, const UpdaterOptions& options, Json* doc) {
     UpdaterDisplayInterface* display = app.display();
     uint32_t transport =
         options.transportGiven && options.transport != TRANSPORT_RECOVER ? options.transport : 0;
@@ -111,35 +132,52 @@ int runDiscover(UpdaterApp& app, const UpdaterOptions& options) {
                       options.routerSerialNumber);
         DiscoveredDeviceList list = app.Discover_NetworkDevices(options.routerSerialNumber, transport);
         printDiscoveredDevices(display, list, transport);
+        addDevices(doc, list);
     } else {
         displayPrintf(display, 0, "Searching for Halvorine devices");
         if (transport == 0) transport = TRANSPORT_USB;
         DiscoveredDeviceList list = app.Discover_Devices(transport);
         printDiscoveredDevices(display, list, transport);
+        addDevices(doc, list);
     }
     return 0;
 }
 
-int runUpdate(UpdaterApp& app, const UpdaterOptions& options) {
+int runUpdate(UpdaterApp& app, const UpdaterOptions& options, Json* doc) {
     uint32_t buildNumber = buildNumberOf(options.build);
     // Without -m the data goes as DATA packets, as it always has.
     app.setUseUEIData(options.useUEIBytesGiven && options.useUEIBytes);
     bool done;
     if (options.transport == TRANSPORT_RECOVER) {
+        const uint32_t start = aTime_GetMSTicks();
         done = app.Recover_Firmware(options.serialPort, buildNumber, options.baudRate, options.serialNumber,
                                     options.birdFilePath);
+        if (doc)
+            (*doc)["recovery"] = {{"ok", done},
+                                  {"serial_port", options.serialPort},
+                                  {"seconds", (aTime_GetMSTicks() - start) / 1000.0}};
     } else {
         if (options.serialNumber == 0) {
             displayPrintf(app.display(), 1, "Must specify the specific device to be updated");
             return 1;
         }
+        UpdateResult result;
+        if (doc) app.setUpdateResult(&result);
         done = app.Update_Firmware(options.serialNumber, buildNumber, options.birdFilePath,
                                    options.moduleAddress, options.routerSerialNumber, options.override);
+        app.setUpdateResult(nullptr);
+        if (doc) {
+            const RecordingDisplay* recorded = dynamic_cast<const RecordingDisplay*>(app.display());
+            if (!done && result.errorText.empty() && recorded && !recorded->errors().empty())
+                result.errorText = recorded->errors().front();
+            (*doc)["updates"] = Json::array({jsonUpdate(result)});
+            if (!done) (*doc)["error_code"] = result.error;
+        }
     }
     return done ? 0 : 1;
 }
 
-int runListing(UpdaterApp& app, const UpdaterOptions& options, bool local) {
+int runListing(UpdaterApp& app, const UpdaterOptions& options, bool local, Json* doc) {
     UpdaterDisplayInterface* display = app.display();
     if (options.serialNumber == 0) {
         displayPrintf(display, 1,
@@ -154,42 +192,173 @@ int runListing(UpdaterApp& app, const UpdaterOptions& options, bool local) {
     else if (!app.Get_BuildList(options.serialNumber, list))
         return 1; // an unreachable server is no empty list
     printBuildList(display, list, options.serialNumber);
+    if (doc) {
+        (*doc)["serial"] = serialText(options.serialNumber);
+        (*doc)["builds"] = jsonBuilds(list);
+    }
     return 0;
 }
 
-int runInfo(UpdaterApp& app, const UpdaterOptions& options) {
+// -I's facts for the document, read again once the text has shown them.
+Json storedRecord(UpdaterApp& app, uint32_t serialNumber) {
+    std::unique_ptr<UpdaterStore> store = openStore(app.display(), app.storeRoot(), "Show_DeviceInfo");
+    DeviceRecord record;
+    if (!store || !store->FindDevice(serialNumber, &record)) return nullptr;
+    return {{"serial", serialText(serialNumber)},
+            {"directory", pathJoin(record.directory, record.name)},
+            {"attributes", jsonAttributes(record.attributes.values())},
+            {"builds", jsonBuilds(storedBuilds(*store, serialNumber))}};
+}
+
+int runInfo(UpdaterApp& app, const UpdaterOptions& options, Json* doc) {
     if (options.serialNumber == 0) {
         printMissingOption(app.display(), "-I must specify a specific device via -d");
         return 1;
     }
-    return app.Show_DeviceInfo(options.serialNumber) ? 0 : 1;
+    if (!app.Show_DeviceInfo(options.serialNumber)) return 1;
+    if (doc) (*doc)["record"] = storedRecord(app, options.serialNumber);
+    return 0;
 }
 
-int runCheck(UpdaterApp& app, const UpdaterOptions& options) {
+int runCheck(UpdaterApp& app, const UpdaterOptions& options, Json* doc) {
     if (options.birdFilePath.empty()) {
         printMissingOption(app.display(), "-C must specify a BIRD file via -f");
         return 1;
     }
-    return app.Check_BirdFile(options.birdFilePath) ? 0 : 1;
+    if (!app.Check_BirdFile(options.birdFilePath)) return 1;
+    if (doc) (*doc)["bird"] = jsonBird(BirdFile(options.birdFilePath), options.birdFilePath);
+    return 0;
+}
+
+// Several -d with -G or -U (not a recovery, nor under -D, which wins over both):
+// the modules are served at once.
+bool isFleet(const UpdaterOptions& options) {
+    return options.serialNumbers.size() > 1 && (options.has(CMD_GET) || options.has(CMD_UPDATE)) &&
+           !options.has(CMD_DISCOVER) && !(options.has(CMD_UPDATE) && options.transport == TRANSPORT_RECOVER);
+}
+
+FleetRequest fleetRequest(const UpdaterOptions& options) {
+    FleetRequest request;
+    request.serialNumbers = options.serialNumbers;
+    request.routerSerialNumber = options.routerSerialNumber;
+    request.download = options.has(CMD_GET);
+    request.update = options.has(CMD_UPDATE);
+    request.build = options.build;
+    request.birdFilePath = options.birdFilePath;
+    request.override = options.override;
+    request.jobs = options.jobs;
+    return request;
 }
 
 // -N, then -G, then the first of -D, -U, -B, -L, -I, -C. -Z does nothing.
-int runCommands(UpdaterApp& app, UpdaterOptions& options) {
+int runCommands(UpdaterApp& app, UpdaterOptions& options, Json* doc) {
     int status = 0;
     if (options.has(CMD_FINGERPRINT)) {
-        status = runFingerprint(app, options);
+        status = runFingerprint(app, options, doc);
         if (status == kStopRun) return 1;
+    }
+    if (isFleet(options)) {
+        app.setUseUEIData(options.useUEIBytesGiven && options.useUEIBytes);
+        return runFleet(app, fleetRequest(options), doc);
     }
     if (options.has(CMD_GET)) {
-        status = runGet(app, options);
+        status = runGet(app, options, doc);
         if (status == kStopRun) return 1;
     }
-    if (options.has(CMD_DISCOVER)) return runDiscover(app, options);
-    if (options.has(CMD_UPDATE)) return runUpdate(app, options);
-    if (options.has(CMD_BUILDS)) return runListing(app, options, false);
-    if (options.has(CMD_LOCAL_BUILDS)) return runListing(app, options, true);
-    if (options.has(CMD_INFO)) return runInfo(app, options);
-    if (options.has(CMD_CHECK)) return runCheck(app, options);
+    if (options.has(CMD_DISCOVER)) return runDiscover(app, options, doc);
+    if (options.has(CMD_UPDATE)) return runUpdate(app, options, doc);
+    if (options.has(CMD_BUILDS)) return runListing(app, options, false, doc);
+    if (options.has(CMD_LOCAL_BUILDS)) return runListing(app, options, true, doc);
+    if (options.has(CMD_INFO)) return runInfo(app, options, doc);
+    if (options.has(CMD_CHECK)) return runCheck(app, options, doc);
+    return status;
+}
+
+// The commands a run asked for, by name, in the order they run.
+Json commandNames(const UpdaterOptions& options) {
+    static const std::pair<UpdaterCommand, const char*> kNames[] = {
+        {CMD_FINGERPRINT, "fingerprint"}, {CMD_GET, "get"},     {CMD_DISCOVER, "discover"},
+        {CMD_UPDATE, "update"},           {CMD_BUILDS, "builds"}, {CMD_LOCAL_BUILDS, "local-builds"},
+        {CMD_INFO, "info"},               {CMD_CHECK, "check"}};
+    Json names = Json::array();
+    for (const auto& [flag, name] : kNames)
+        if (options.has(flag)) names.push_back(flag == CMD_UPDATE && options.transport == TRANSPORT_RECOVER
+                                                   ? "recover"
+                                                   : name);
+    return names;
+}
+
+// The one document of a --json run, on standard output: its members, then
+// whether it succeeded and, when not, why.
+void writeDocument(Json doc, int status, const std::vector<std::string>& errors) {
+    doc["ok"] = status == 0;
+    doc["exit_status"] = status;
+    if (status != 0) {
+        int code = 0;
+        if (doc.contains("error_code")) {
+            code = doc["error_code"].get<int>();
+            doc.erase("error_code");
+        }
+        const std::string text = errors.empty() ? "the command failed" : errors.front();
+        doc["error"] = jsonError(code, text, errors);
+    } else {
+        doc.erase("error_code");
+    }
+    const std::string text =
+        doc.dump(2, ' ', false, nlohmann::detail::error_handler_t::replace) + "\n";
+    fwrite(text.data(), 1, text.size(), stdout);
+    fflush(stdout);
+}
+
+
+// The run itself; doc is null without --json.
+int runUpdater(UpdaterOptions& options, UpdaterDisplayInterface& display, Json* doc) {
+    std::string storeBase, storeRoot;
+    if (!ensureStoreRoot(&display, options, storeBase, storeRoot)) return 1;
+    UpdaterApp app(options.serverEndpoint, storeRoot, &display);
+    app.setSignaturePolicy(SignaturePolicy(trustedKeyDirectories(storeBase), options.allowUnsigned));
+    try {
+        return runCommands(app, options, doc);
+    } catch (const std::exception& error) {
+        // A command not available in this build, or a failure no command caught:
+        // its text, and the run fails.
+        displayPrintf(&display, 1, "%s", error.what());
+        return 1;
+    }
+}
+
+// Standard output carries the document alone: what the user would read there
+// goes to standard error with the diagnostics.
+int jsonMain(UpdaterOptions& options, bool parsed, const std::vector<std::string>& parseErrors) {
+    // Whatever still writes to standard output during the run (a library, a
+    // loader's own message) lands on standard error instead.
+    fflush(stdout);
+    const int documentOut = dup(STDOUT_FILENO);
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+    CLI_Display console(stderr, stderr);
+    RecordingDisplay display(&console);
+    Json doc = {{"schema", kJsonSchemaVersion}, {"commands", commandNames(options)}};
+    printBanner(&display);
+    int status;
+    if (!parsed) {
+        printNotice(&display);
+        printUsage(options.extendedUsage, false);
+        status = 1;
+    } else if (options.help || options.commands == 0) {
+        printNotice(&display);
+        printUsage(options.extendedUsage, options.help);
+        status = 0;
+    } else {
+        status = runUpdater(options, display, &doc);
+    }
+    fflush(stdout);
+    if (documentOut >= 0) {
+        dup2(documentOut, STDOUT_FILENO);
+        close(documentOut);
+    }
+    std::vector<std::string> errors = parseErrors;
+    errors.insert(errors.end(), display.errors().begin(), display.errors().end());
+    writeDocument(std::move(doc), status, errors);
     return status;
 }
 
@@ -197,13 +366,18 @@ int runCommands(UpdaterApp& app, UpdaterOptions& options) {
 
 int updaterMain(int argc, const char* const* argv) {
     UpdaterOptions options;
-    CLI_Display display;
+    // The parse's own messages are errors: with --json they are kept for the document.
+    CLI_Display parseConsole(stdout, stderr);
+    RecordingDisplay parseDisplay(&parseConsole);
     updaterLog_SetStream(stderr);
     setBirdLogSink([](uint32 mask, const char* line) { updaterLog(mask, "%s", line); });
     char home[2048];
     if (aDirectory_GetHomeDirectory(home, sizeof home) == aErrNone) options.homeDirectory = home;
 
-    if (parseUpdaterOptions(&display, argc, argv, options) != 0) {
+    const bool parsed = parseUpdaterOptions(&parseDisplay, argc, argv, options) == 0;
+    if (options.json) return jsonMain(options, parsed, parseDisplay.errors());
+    CLI_Display display;
+    if (!parsed) {
         printBanner(&display);
         printNotice(&display);
         printUsage(options.extendedUsage, false);
@@ -216,16 +390,5 @@ int updaterMain(int argc, const char* const* argv) {
         return 0;
     }
 
-    std::string storeBase, storeRoot;
-    if (!ensureStoreRoot(&display, options, storeBase, storeRoot)) return 1;
-    UpdaterApp app(options.serverEndpoint, storeRoot, &display);
-    app.setSignaturePolicy(SignaturePolicy(trustedKeyDirectories(storeBase), options.allowUnsigned));
-    try {
-        return runCommands(app, options);
-    } catch (const std::exception& error) {
-        // A command not available in this build, or a failure no command caught:
-        // its text, and the run fails.
-        displayPrintf(&display, 1, "%s", error.what());
-        return 1;
-    }
+    return runUpdater(options, display, nullptr);
 }

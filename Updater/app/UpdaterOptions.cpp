@@ -73,6 +73,16 @@ bool handleN(const SwitchUse& u) {
     u.options.nFlag = true;
     return true;
 }
+bool handleJson(const SwitchUse& u) {
+    u.options.json = true;
+    return true;
+}
+bool handleJobs(const SwitchUse& u) {
+    u.options.jobs = parseNumber(u.value, 10);
+    if (u.options.jobs != 0) return true;
+    displayPrintf(u.display, 1, "Invalid number of modules at once [%s]: -j takes a number from 1", u.value.c_str());
+    return false;
+}
 bool handleAllowUnsigned(const SwitchUse& u) {
     u.options.allowUnsigned = true;
     return true;
@@ -97,8 +107,13 @@ bool parseSerial(const SwitchUse& use, uint32_t& out, const char* prefixMessage,
 }
 
 bool handleSerial(const SwitchUse& use) {
-    return parseSerial(use, use.options.serialNumber, "Discarding '0x' serial number prefix\n",
-                       "Invalid serial number obtained from argument [%s]");
+    if (!parseSerial(use, use.options.serialNumber, "Discarding '0x' serial number prefix\n",
+                     "Invalid serial number obtained from argument [%s]"))
+        return false;
+    // Every -d counts for a fleet update; the last one is the device of every
+    // other command, as it always was.
+    use.options.serialNumbers.push_back(use.options.serialNumber);
+    return true;
 }
 
 bool handleRouterSerial(const SwitchUse& use) {
@@ -194,6 +209,8 @@ const Switch kSwitches[] = {
     {"-u", Kind::Parameter, true, 0, handleServer},
     {"--help", Kind::Help, false, 0, nullptr},
     {"--allow-unsigned", Kind::Parameter, false, 0, handleAllowUnsigned, true},
+    {"--json", Kind::Parameter, false, 0, handleJson, true},
+    {"-j", Kind::Parameter, true, 0, handleJobs, true},
 };
 
 size_t leadingHyphens(std::string_view text) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "ServerEndpoint.h"
 #include "UpdaterDisplayInterface.h"
@@ -31,6 +32,11 @@ enum UpdaterTransport : uint32_t {
 struct UpdaterOptions {
     uint32_t commands = 0;
     uint32_t serialNumber = 0;
+    std::vector<uint32_t> serialNumbers; // every valid -d, in command-line order
+    // -j: modules updated at once in a fleet update; 0: all of them.
+    uint32_t jobs = 0;
+    // --json: one JSON document on standard output, everything else on standard error.
+    bool json = false;
     uint32_t routerSerialNumber = 0;
     uint32_t transport = TRANSPORT_USB;
     bool transportGiven = false;

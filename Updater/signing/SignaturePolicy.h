@@ -22,6 +22,10 @@ class SignaturePolicy {
     // Keys are read from directories on first need.
     SignaturePolicy(std::vector<std::string> keyDirectories, bool allowUnsigned);
 
+    // The same rule with nothing read yet: a policy that reads its keys lazily is
+    // not shared between threads, so each module of a fleet update gets its own.
+    SignaturePolicy fresh() const { return SignaturePolicy(m_directories, m_allowUnsigned); }
+
     // Whether signatures are required: at least one trusted key file exists. The
     // first call warns on standard error about key files that cannot be used.
     bool required(UpdaterDisplayInterface* display);

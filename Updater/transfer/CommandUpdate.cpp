@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "DirectNetworkConfig.h"
+#include "DiscoveryLock.h"
 #include "Module.h"
 #include "RunningFirmware.h"
 #include "ServerCommClass.h"
@@ -11,7 +12,9 @@
 #include "TransferDriver.h"
 #include "UpdaterApp.h"
 #include "UpdaterLog.h"
+#include "UpdateResult.h"
 #include "UpdaterStore.h"
+#include "aDefs.h"
 #include "aTime.h"
 
 using Veltrano::Halvorine::Module;
@@ -40,6 +43,14 @@ constexpr const char* kFinishInLoader =
 bool failTransfer(aErr error) {
     updaterLog(DEBUG_Updater, "Failed _transfer_firmware(): %d\n", error);
     return false;
+}
+
+// Bytes of the first count blocks.
+uint64_t blockBytes(const std::vector<BirdBlock>& blocks, unsigned count) {
+    uint64_t total = 0;
+    for (size_t i = 0; i < blocks.size() && i < count; ++i)
+        total += blocks[i].length;
+    return total;
 }
 
 std::string birdName(uint32_t build) {
@@ -96,9 +107,15 @@ bool patchSerial(BirdFile& file, uint32_t serialNumber) {
 
 // Connects over USB, then over TCP/IP when no USB module has the serial number.
 aErr connectDirect(Module& module, uint32_t serialNumber) {
+    std::lock_guard<std::mutex> turn(discoveryLock());
     aErr err = module.connect(USB, serialNumber);
     if (err == aErrNotFound) err = module.connect(TCPIP, serialNumber);
     return err;
+}
+
+aErr rediscover(Module& module, linkType reachedOn, uint32_t serialNumber) {
+    std::lock_guard<std::mutex> turn(discoveryLock());
+    return module.discoverAndConnect(reachedOn, serialNumber);
 }
 
 // A module whose link dropped when its loader started is looked for again where
@@ -110,7 +127,7 @@ bool awaitLoader(Module& target, linkType reachedOn, bool routed, uint32_t seria
     const uint32_t start = aTime_GetMSTicks();
     for (int attempt = 0; attempt < kLoaderReturnAttempts && aTime_GetMSTicks() - start < kLoaderReturnMs;
          ++attempt) {
-        aErr err = routed ? target.reconnect() : target.discoverAndConnect(reachedOn, serialNumber);
+        aErr err = routed ? target.reconnect() : rediscover(target, reachedOn, serialNumber);
         if (err == aErrNone && target.isConnected()) return true;
         // A link opened whose address query went unanswered would refuse every
         // later attempt.
@@ -162,7 +179,7 @@ bool awaitReturn(Module& target, linkType reachedOn, bool routed, uint32_t seria
         bool answered = false;
         if (routed) {
             answered = answersAs(target, serialNumber);
-        } else if (target.discoverAndConnect(reachedOn, serialNumber) == aErrNone) {
+        } else if (rediscover(target, reachedOn, serialNumber) == aErrNone) {
             answered = answersAs(target, serialNumber);
         }
         if (answered && (!routed || fellSilent)) return true;
@@ -277,39 +294,50 @@ bool UpdaterApp::connectThroughRouter(Module& router, Module& target, uint32_t s
 bool UpdaterApp::Update_Firmware(uint32_t serialNumber, uint32_t buildNumber, const std::string& path,
                                  uint8_t moduleAddress, uint32_t routerSerialNumber, bool override) {
     UpdaterDisplayInterface* display = m_display;
+    const uint32_t start = aTime_GetMSTicks();
+    UpdateResult scratch;
+    UpdateResult& result = m_updateResult ? *m_updateResult : scratch;
+    result = UpdateResult();
+    result.serialNumber = serialNumber;
+    // Every return says where the update stopped and how long it had run.
+    auto stop = [&](const char* step, aErr error = aErrNone) {
+        result.step = step;
+        result.error = error;
+        result.seconds = (aTime_GetMSTicks() - start) / 1000.0;
+        return false;
+    };
     if (serialNumber == 0) {
         displayPrintf(display, 1, "Update command must specify the specific device");
-        return false;
+        return stop("options");
     }
     std::unique_ptr<UpdaterStore> store = openStore(display, m_storeRoot, "Update_Firmware");
-    if (!store) return false;
+    if (!store) return stop("store");
     DeviceRecord record;
     const bool stored = store->FindDevice(serialNumber, &record);
-    const uint32_t start = aTime_GetMSTicks();
 
     if (path.empty() && buildNumber == 0) {
         buildNumber = chooseBuild(display, m_serverEndpoint, *store, record, serialNumber);
-        if (buildNumber == 0) return false;
+        if (buildNumber == 0) return stop("build");
     }
     BirdFile file;
     try {
         file = load_bird("Updating", path, serialNumber, buildNumber, false);
     } catch (const std::runtime_error&) {
         displayPrintf(display, 1, "Failed to load bird file");
-        return false;
+        return stop("file");
     }
-    if (!admitFirmware(file)) return false;
+    if (!admitFirmware(file)) return stop("file");
     if (!patchSerial(file, serialNumber)) {
         displayPrintf(display, 1,
                       "The serial number [%08X] cannot be written into %s; nothing was sent to the module.",
                       serialNumber, file.filename().c_str());
-        return false;
+        return stop("file");
     }
     // A loader alone would leave the module in it, with nothing to finish the update.
     if (file.blocksOfType(birdFirmwareImage).empty()) {
         displayPrintf(display, 1, "%s holds no firmware blocks; nothing was sent to module [%08X].",
                       file.filename().c_str(), serialNumber);
-        return false;
+        return stop("file");
     }
 
     // The router outlives the target's use of its link: it routes until the end.
@@ -317,58 +345,71 @@ bool UpdaterApp::Update_Firmware(uint32_t serialNumber, uint32_t buildNumber, co
     RoutingGuard routing(router);
     Module target(moduleAddress, 0);
     aErr err = setDirectNetworkConfig(&target, display);
-    if (err != aErrNone) return failTransfer(err);
+    if (err != aErrNone) return stop("connect", err) || failTransfer(err);
     const bool routed = routerSerialNumber != 0;
     if (routed) {
-        if (!connectThroughRouter(router, target, serialNumber, routerSerialNumber)) return false;
+        if (!connectThroughRouter(router, target, serialNumber, routerSerialNumber)) return stop("connect");
     } else if ((err = connectDirect(target, serialNumber)) != aErrNone) {
         displayPrintf(display, 1, "Failed to connect to module [%08X]", serialNumber);
-        return failTransfer(err);
+        return stop("connect", err) || failTransfer(err);
     }
     linkSpec reached = {};
     target.getLinkSpecifier(&reached);
     const linkType reachedOn = reached.type == TCPIP ? TCPIP : USB;
+    result.reachedOn = reachedOn == TCPIP ? "TCPIP" : "USB";
+    result.model = aDefs_GetModelName(reached.model);
+    // Only a caller that reports the outcome pays for asking what ran before.
+    if (m_updateResult) {
+        result.before = readRunningFirmware(&target);
+        result.beforeRead = result.before.error == aErrNone;
+    }
 
     if (!override && !UpdateFirmware(display, file, &target, serialNumber)) {
         displayPrintf(display, 1, "Birdfile failed validation");
-        return false;
+        return stop("validate");
     }
     err = TransferLoaderBlocks(display, &target, file);
     if (err != aErrNone) {
         displayPrintf(display, 1, "Update of module [%08X] failed while sending its loader [%d, %s].",
                       serialNumber, err, aError_GetErrorText(err));
         displayPrintf(display, 1, "%s", kRetryAdvice);
-        return failTransfer(err);
+        return stop("loader", err) || failTransfer(err);
     }
+    result.bytesSent = blockBytes(file.blocksOfType(birdLoaderImage), ~0u);
     if (!awaitLoader(target, reachedOn, routed, serialNumber)) {
         displayPrintf(display, 1, "Module [%08X] was not found again after its loader started.",
                       serialNumber);
         displayPrintf(display, 1, "%s", kFinishInLoader);
-        return failTransfer(aErrTimeout);
+        return stop("loader-return", aErrTimeout) || failTransfer(aErrTimeout);
     }
     FirmwareTransferReport report;
     err = TransferFirmwareBlocks(display, &target, file, routed, m_useUEIData, &report);
+    result.bytesSent += blockBytes(file.blocksOfType(birdFirmwareImage), report.done);
     if (err != aErrNone) {
         reportFirmwareFailure(display, serialNumber, report, err);
-        return failTransfer(err);
+        return stop("firmware", err) || failTransfer(err);
     }
     // The transfer counts only once the module runs again, and runs what was sent.
     if (!awaitReturn(target, reachedOn, routed, serialNumber)) {
         displayPrintf(display, 1, "Module [%08X] did not come back after its reboot", serialNumber);
         displayPrintf(display, 1, "%s", kRetryAdvice);
-        return failTransfer(aErrTimeout);
+        return stop("reboot", aErrTimeout) || failTransfer(aErrTimeout);
     }
     const uint32_t sentBuild = path.empty() ? buildNumber : 0;
     const RunningFirmware running = readRunningFirmware(&target);
+    result.after = running;
+    result.afterRead = running.error == aErrNone;
     if (!runsSentFirmware(running, file, sentBuild)) {
         reportWrongFirmware(display, serialNumber, running, file, sentBuild);
-        return failTransfer(aErrVersion);
+        return stop("verify", aErrVersion) || failTransfer(aErrVersion);
     }
 
     recordTransfer(*store, stored ? &record : nullptr, serialNumber,
                    path.empty() ? birdName(buildNumber) : path);
     updaterLog(DEBUG_Updater, "Updating device firmware: \n");
-    displayPrintf(display, 0, "Update time: %.4f sec", (aTime_GetMSTicks() - start) / 1000.0);
+    result.ok = true;
+    result.seconds = (aTime_GetMSTicks() - start) / 1000.0;
+    displayPrintf(display, 0, "Update time: %.4f sec", result.seconds);
     return true;
 }
 

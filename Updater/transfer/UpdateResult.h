@@ -1,0 +1,32 @@
+// How one module's update went, for machine-readable output and the fleet
+// summary: the step it stopped at, why, and what the module ran before and after.
+#ifndef UPDATER_UPDATERESULT_H
+#define UPDATER_UPDATERESULT_H
+
+#include <cstdint>
+#include <string>
+
+#include "RunningFirmware.h"
+#include "aError.h"
+
+struct UpdateResult {
+    uint32_t serialNumber = 0;
+    bool ok = false;
+    // The step that failed, one of: "options", "store", "build", "file",
+    // "connect", "validate", "loader", "loader-return", "firmware", "reboot",
+    // "verify", "download", "recover". Empty after success.
+    std::string step;
+    aErr error = aErrNone;  // the library's code where one caused the failure
+    std::string errorText;  // the first error line the user read, else the code's text
+    std::string model;      // model name of the module as reached; empty when never reached
+    std::string reachedOn;  // "USB", "TCPIP" or empty
+    // What the module ran before the transfer and after its reboot, where read.
+    bool beforeRead = false;
+    RunningFirmware before;
+    bool afterRead = false;
+    RunningFirmware after;
+    uint64_t bytesSent = 0; // loader and firmware block bytes that went through
+    double seconds = 0.0;
+};
+
+#endif
