@@ -145,8 +145,9 @@ bool ServerCommClass::GetBuild(uint32_t serialNumber, const std::string& firmwar
     return buildRequest("GetBuild", "bird", serialNumber, firmwareId, build, noCal, payload, baseUrl);
 }
 
-bool ServerCommClass::GetSignature(uint32_t serialNumber, const std::string& firmwareId, const std::string& build,
-                                   bool noCal, std::string& payload, const char* baseUrl) {
+bool ServerCommClass::GetSignature(uint32_t serialNumber, const std::string& firmwareId,
+                                   const std::string& build, bool noCal, std::string& payload,
+                                   const char* baseUrl) {
     return buildRequest("GetSignature", "sig", serialNumber, firmwareId, build, noCal, payload, baseUrl);
 }
 
