@@ -69,39 +69,6 @@ size_t rcv_data(char* data, size_t size, size_t count, void* userData) {
     return 0;
 }
 
-// What the process's transfers share: the connections to the server, so that the
-// few requests of one command (ping, query, list, download) go over one connection
-// instead of a connect each, and name lookups and TLS sessions. Each transfer still
-// has a fresh easy handle of its own; a request may run on a worker thread, hence
-// the lock. Lives as long as the process.
-class Share {
-  public:
-    static CURLSH* get() {
-        static Share share;
-        return share.handle_;
-    }
-
-  private:
-    Share() : handle_(curl_share_init()) {
-        if (!handle_) return;
-        curl_share_setopt(handle_, CURLSHOPT_LOCKFUNC, lock);
-        curl_share_setopt(handle_, CURLSHOPT_UNLOCKFUNC, unlock);
-        curl_share_setopt(handle_, CURLSHOPT_USERDATA, &mutex_);
-        curl_share_setopt(handle_, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
-        curl_share_setopt(handle_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
-        curl_share_setopt(handle_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
-    }
-    // One lock for every kind of data: the transfers of a command follow each other.
-    static void lock(CURL*, curl_lock_data, curl_lock_access, void* mutex) {
-        static_cast<std::recursive_mutex*>(mutex)->lock();
-    }
-    static void unlock(CURL*, curl_lock_data, void* mutex) {
-        static_cast<std::recursive_mutex*>(mutex)->unlock();
-    }
-    std::recursive_mutex mutex_;
-    CURLSH* handle_;
-};
-
 // Owns one easy handle; any failing libcurl call releases it and raises the
 // library's text for the result.
 class EasyHandle {
@@ -111,8 +78,6 @@ class EasyHandle {
         std::call_once(globalInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
         handle_ = curl_easy_init();
         if (!handle_) throw std::runtime_error("Could not create curl instance");
-        // Without the share a transfer opens its own connection: slower, no less correct.
-        if (CURLSH* share = Share::get()) (void)curl_easy_setopt(handle_, CURLOPT_SHARE, share);
     }
     ~EasyHandle() { curl_easy_cleanup(handle_); }
     EasyHandle(const EasyHandle&) = delete;

@@ -3,18 +3,14 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
-#include <thread>
-#include <vector>
 
 #include "Http.h"
 #include "ScriptedHttpServer.h"
@@ -59,95 +55,6 @@ std::string unusedPort() {
     close(probe);
     return std::to_string(ntohs(address.sin_port));
 }
-
-// A loopback server that answers each request with its target and counts the
-// connections it accepts. It keeps a connection open for further requests, or,
-// like a server whose idle time-out ran out, closes it after every reply without
-// saying so.
-class KeepAliveServer {
-  public:
-    explicit KeepAliveServer(bool closeAfterReply) : closeAfterReply_(closeAfterReply) {
-        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        port_ = ntohs(bindLoopback(listener_).sin_port);
-        listen(listener_, 8);
-        thread_ = std::thread([this] { serve(); });
-    }
-    ~KeepAliveServer() {
-        stop_ = true;
-        thread_.join();
-        for (const Client& client : clients_)
-            close(client.fd);
-        close(listener_);
-    }
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/cgi/u"; }
-    int accepted() const { return accepted_; }
-
-  private:
-    struct Client {
-        int fd;
-        std::string pending;
-    };
-    void serve() {
-        while (!stop_) {
-            std::vector<pollfd> fds{{listener_, POLLIN, 0}};
-            for (const Client& client : clients_)
-                fds.push_back({client.fd, POLLIN, 0});
-            if (poll(fds.data(), fds.size(), 50) <= 0) continue;
-            if (fds[0].revents & POLLIN) {
-                const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-                if (fd >= 0) {
-                    clients_.push_back({fd, ""});
-                    accepted_++;
-                }
-            }
-            for (size_t i = 1; i < fds.size(); i++)
-                if (fds[i].revents) serveOne(fds[i].fd);
-            for (size_t i = 0; i < clients_.size();)
-                if (clients_[i].fd < 0)
-                    clients_.erase(clients_.begin() + static_cast<long>(i));
-                else
-                    i++;
-        }
-    }
-    void serveOne(int fd) {
-        for (Client& client : clients_) {
-            if (client.fd != fd) continue;
-            char buffer[4096];
-            const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-            if (n <= 0) {
-                close(fd);
-                client.fd = -1;
-                return;
-            }
-            client.pending.append(buffer, static_cast<size_t>(n));
-            size_t end;
-            while ((end = client.pending.find("\r\n\r\n")) != std::string::npos) {
-                const size_t start = client.pending.find(' ') + 1;
-                const std::string target =
-                    client.pending.substr(start, client.pending.find(' ', start) - start);
-                client.pending.erase(0, end + 4);
-                const std::string reply =
-                    "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(target.size()) + "\r\n\r\n" +
-                    target;
-                (void)send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
-                if (closeAfterReply_) {
-                    close(fd);
-                    client.fd = -1;
-                    return;
-                }
-            }
-            return;
-        }
-    }
-
-    const bool closeAfterReply_;
-    int listener_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> accepted_{0};
-    std::vector<Client> clients_;
-    std::thread thread_;
-};
 
 } // namespace
 
@@ -328,26 +235,4 @@ TEST(HttpGet, BodyThatCannotBeSizedFailsTheTransfer) {
     ScriptedHttpServer beyondMemory(announcing("1152921504606846976"));
     EXPECT_EQ(transportError(beyondMemory.url(), limits), "Out of memory");
 #endif
-}
-
-// The requests of one command go over one connection, also from a worker thread; a
-// connection the server has dropped in between is replaced, never reused.
-TEST(HttpGet, RequestsShareAConnectionWhileTheServerKeepsIt) {
-    const struct {
-        bool closeAfterReply;
-        int connections;
-    } cases[] = {{false, 1}, {true, 3}};
-    for (const auto& c : cases) {
-        KeepAliveServer server(c.closeAfterReply);
-        const std::string url = server.url();
-        EXPECT_EQ(Http::get(url.c_str(), {{"op", "hi"}}, quickLimits()).body, "/cgi/u?op=hi&");
-        Http::Reply fromWorker;
-        std::thread worker([&] { fromWorker = Http::get(url.c_str(), {{"op", "qu"}}, quickLimits()); });
-        worker.join();
-        EXPECT_EQ(fromWorker.status, 200);
-        EXPECT_EQ(fromWorker.body, "/cgi/u?op=qu&");
-        EXPECT_EQ(Http::get(url.c_str(), {{"op", "bird"}}, quickLimits()).body, "/cgi/u?op=bird&");
-        EXPECT_EQ(server.accepted(), c.connections)
-            << "server closes after each reply: " << c.closeAfterReply;
-    }
 }
