@@ -101,10 +101,10 @@ class UpdaterApp {
     // checked, so the file sent is the file verified.
     bool admitFirmware(BirdFile& file);
     // For a download: the build's signature asked of the server, checked against
-    // bytes. True when the build may be stored; signature then holds the signature
-    // file's text ("" when an unsigned build was allowed).
+    // the length bytes. True when the build may be stored; signature then holds the
+    // signature file's text ("" when an unsigned build was allowed).
     bool admitDownload(uint32_t serialNumber, const std::string& firmwareId, const std::string& build,
-                       bool noCal, const std::vector<uint8_t>& bytes, std::string& signature);
+                       bool noCal, const uint8_t* bytes, size_t length, std::string& signature);
     // Stores a download's signature beside its file (fileName + ".minisig"); with
     // signatures required and none given, removes one left from an earlier download.
     aErr storeSignature(UpdaterStore& store, DeviceRecord& record, const std::string& fileName,

@@ -22,19 +22,26 @@ const std::array<uint8_t, 256> kTable = makeTable();
 
 namespace Base64 {
 
-bool decode(const std::string& text, std::vector<uint8_t>& bytes) {
-    bytes.clear();
-    const size_t length = text.size();
-    if (length % 4 != 0) return false;
-    size_t padding = 0;
-    if (length > 0 && text[length - 1] == '=') padding++;
-    if (length > 1 && text[length - 2] == '=') padding++;
-    // "x=y=" style: a second-to-last "=" needs the last one too.
-    if (padding == 1 && text[length - 1] != '=') return false;
+namespace {
 
-    std::vector<uint8_t> out(length / 4 * 3 - padding);
-    const unsigned char* in = reinterpret_cast<const unsigned char*>(text.data());
-    uint8_t* o = out.data();
+// Output length of a well-formed text, or false. Refuses a length that is not a
+// multiple of four and "=" anywhere but in the last one or two places.
+bool decodedLength(const unsigned char* in, size_t length, size_t& padding, size_t& decoded) {
+    if (length % 4 != 0) return false;
+    padding = 0;
+    if (length > 0 && in[length - 1] == '=') padding++;
+    if (length > 1 && in[length - 2] == '=') padding++;
+    // "x=y=" style: a second-to-last "=" needs the last one too.
+    if (padding == 1 && in[length - 1] != '=') return false;
+    decoded = length / 4 * 3 - padding;
+    return true;
+}
+
+// Decodes length characters to out, which may be in itself: each group is read whole
+// before its three bytes are written, and they land at or before where it was read.
+// False on a character outside the alphabet.
+bool decodeGroups(const unsigned char* in, size_t length, size_t padding, uint8_t* out) {
+    uint8_t* o = out;
     // Whole groups: four lookups, one test (an invalid character has the top bits set).
     const size_t whole = padding > 0 ? length - 4 : length;
     for (size_t i = 0; i < whole; i += 4, o += 3) {
@@ -54,7 +61,28 @@ bool decode(const std::string& text, std::vector<uint8_t>& bytes) {
         o[0] = static_cast<uint8_t>(group >> 16);
         if (padding == 1) o[1] = static_cast<uint8_t>(group >> 8);
     }
+    return true;
+}
+
+} // namespace
+
+bool decode(const std::string& text, std::vector<uint8_t>& bytes) {
+    bytes.clear();
+    const unsigned char* in = reinterpret_cast<const unsigned char*>(text.data());
+    size_t padding = 0, length = 0;
+    if (!decodedLength(in, text.size(), padding, length)) return false;
+    std::vector<uint8_t> out(length);
+    if (!decodeGroups(in, text.size(), padding, out.data())) return false;
     bytes.swap(out);
+    return true;
+}
+
+bool decodeInPlace(std::string& text) {
+    unsigned char* in = reinterpret_cast<unsigned char*>(&text[0]);
+    size_t padding = 0, length = 0;
+    if (!decodedLength(in, text.size(), padding, length)) return false;
+    if (!decodeGroups(in, text.size(), padding, in)) return false;
+    text.resize(length);
     return true;
 }
 

@@ -14,6 +14,11 @@ namespace Base64 {
 // anywhere but in the last one or two places of the text.
 bool decode(const std::string& text, std::vector<uint8_t>& bytes);
 
+// The same decoding, into the text's own storage: a build runs to megabytes, and a
+// second buffer of that size costs more than the decoding itself. On success text
+// holds the bytes; when refused (same rules as decode) its content is unspecified.
+bool decodeInPlace(std::string& text);
+
 // Encodes bytes, padded with "=" to a multiple of four characters.
 std::string encode(const uint8_t* bytes, size_t length);
 

@@ -55,13 +55,13 @@ DownloadResult downloadWithActivity(UpdaterDisplayInterface* display, const std:
 }
 
 // Whether bytes are a BIRD file that loads: what the update command will need.
-bool holdsBirdFile(const std::string& name, const std::vector<uint8_t>& bytes) {
-    if (!isBirdHeader(bytes.data(), bytes.size())) {
+bool holdsBirdFile(const std::string& name, const uint8_t* bytes, size_t length) {
+    if (!isBirdHeader(bytes, length)) {
         updaterLog(DEBUG_Updater, "Download_Firmware: %s is no BIRD file\n", name.c_str());
         return false;
     }
     try {
-        BirdFile::fromMemory(name, bytes.data(), bytes.size());
+        BirdFile::fromMemory(name, bytes, length);
         return true;
     } catch (const std::runtime_error& error) {
         updaterLog(DEBUG_Updater, "Download_Firmware: %s does not load: %s\n", name.c_str(), error.what());
@@ -126,7 +126,7 @@ uint32_t UpdaterApp::Download_Firmware(uint32_t serialNumber, const std::string&
     }
 
     const std::string fileBuild = std::to_string(build);
-    const DownloadResult download =
+    DownloadResult download =
         downloadWithActivity(display, m_serverEndpoint, serialNumber, firmwareId, fileBuild, noCal);
     if (!download.ok) displayPrintf(display, 1, "Download failed");
     if (download.payload.empty()) {
@@ -136,21 +136,24 @@ uint32_t UpdaterApp::Download_Firmware(uint32_t serialNumber, const std::string&
 
     // A payload that is not Base64 or not a BIRD file that loads, or a file that could
     // not be stored, is a failed download: nothing is recorded and the command fails.
-    std::vector<uint8_t> bytes;
-    if (!Base64::decode(download.payload, bytes) || !holdsBirdFile(fileBuild + ".bird", bytes)) {
+    // Decoded where it arrived: a build runs to megabytes.
+    std::string& file = download.payload;
+    const bool decoded = Base64::decodeInPlace(file);
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(file.data());
+    if (!decoded || !holdsBirdFile(fileBuild + ".bird", bytes, file.size())) {
         displayPrintf(display, 1, "Failed to retrieve a valid BIRD file");
         return 0;
     }
 
     std::string signature;
-    if (!admitDownload(serialNumber, firmwareId, fileBuild, noCal, bytes, signature)) return 0;
+    if (!admitDownload(serialNumber, firmwareId, fileBuild, noCal, bytes, file.size(), signature)) return 0;
 
     const std::string fileName = fileBuild + ".bird";
     const std::string timestamp = currentTimestamp();
     // The signature goes first: a build stored without it is refused, never trusted.
     aErr written = storeSignature(*store, record, fileName, signature);
     if (written == aErrNone)
-        written = store->writeFile(record, fileName, bytes.data(), static_cast<uint32_t>(bytes.size()));
+        written = store->writeFile(record, fileName, bytes, static_cast<uint32_t>(file.size()));
     if (written != aErrNone) {
         displayPrintf(display, 1, "Failed to write file with %d", written);
         return 0;

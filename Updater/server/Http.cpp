@@ -9,6 +9,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "LargeBuffer.h"
 #include "UpdaterLog.h"
 
 namespace {
@@ -33,8 +34,10 @@ size_t receive(Receiver* receiver, const char* data, size_t size, size_t count) 
         curl_off_t announced = -1;
         // Builds run to megabytes: one allocation instead of repeated growth.
         if (curl_easy_getinfo(receiver->handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
-            announced > 0 && static_cast<size_t>(announced) <= receiver->maxBodyBytes)
+            announced > 0 && static_cast<size_t>(announced) <= receiver->maxBodyBytes) {
             reply->body.reserve(static_cast<size_t>(announced));
+            adviseLargeBuffer(&reply->body[0], reply->body.capacity());
+        }
     }
     // The chunk is not NUL-terminated: never show more of it than arrived.
     const int shown = static_cast<int>(std::min<size_t>(length, 100));

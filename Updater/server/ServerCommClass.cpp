@@ -65,9 +65,8 @@ const char* ServerCommClass::defaultBaseUrl() {
     return url.c_str();
 }
 
-bool ServerCommClass::request(const char* name, const char* baseUrl, const Http::Parameters& parameters,
-                              std::vector<std::string>& lines) {
-    Http::Reply reply;
+bool ServerCommClass::fetch(const char* name, const char* baseUrl, const Http::Parameters& parameters,
+                            Http::Reply& reply) {
     try {
         reply = Http::get(baseUrl ? baseUrl : defaultBaseUrl(), parameters, limits_);
     } catch (const std::exception& error) {
@@ -81,8 +80,19 @@ bool ServerCommClass::request(const char* name, const char* baseUrl, const Http:
             updaterLog(DEBUG_ServerComm, "%s ==> [%d] [%s]\n", name, reply.status, reply.body.c_str());
         return false;
     }
+    return true;
+}
+
+void ServerCommClass::logNotOk(const char* name, const Http::Reply& reply) {
+    updaterLog(DEBUG_ServerComm, "ServerCommClass: %s failed [%s]\n", name, reply.url.c_str());
+}
+
+bool ServerCommClass::request(const char* name, const char* baseUrl, const Http::Parameters& parameters,
+                              std::vector<std::string>& lines) {
+    Http::Reply reply;
+    if (!fetch(name, baseUrl, parameters, reply)) return false;
     if (!ServerCommReply::isOk(reply.body, lines)) {
-        updaterLog(DEBUG_ServerComm, "ServerCommClass: %s failed [%s]\n", name, reply.url.c_str());
+        logNotOk(name, reply);
         return false;
     }
     return true;
@@ -114,14 +124,19 @@ bool ServerCommClass::GetBuildList(uint32_t serialNumber, BuildList& builds, con
 bool ServerCommClass::buildRequest(const char* name, const char* op, uint32_t serialNumber,
                                    const std::string& firmwareId, const std::string& build, bool noCal,
                                    std::string& payload, const char* baseUrl) {
-    std::vector<std::string> lines;
     const Http::Parameters parameters = {{"bld", build},
                                          {"fw", firmwareId},
                                          {"no_cal", noCal ? "true" : "false"},
                                          {"op", op},
                                          {"sn", serialText(serialNumber)}};
-    if (!request(name, baseUrl, parameters, lines)) return false;
-    payload = ServerCommReply::buildPayload(std::move(lines));
+    Http::Reply reply;
+    if (!fetch(name, baseUrl, parameters, reply)) return false;
+    // The payload is cut out of the body itself: no line list, no copy of the build.
+    if (!ServerCommReply::takeBuildPayload(reply.body)) {
+        logNotOk(name, reply);
+        return false;
+    }
+    payload = std::move(reply.body);
     return true;
 }
 
@@ -130,8 +145,9 @@ bool ServerCommClass::GetBuild(uint32_t serialNumber, const std::string& firmwar
     return buildRequest("GetBuild", "bird", serialNumber, firmwareId, build, noCal, payload, baseUrl);
 }
 
-bool ServerCommClass::GetSignature(uint32_t serialNumber, const std::string& firmwareId, const std::string& build,
-                                   bool noCal, std::string& payload, const char* baseUrl) {
+bool ServerCommClass::GetSignature(uint32_t serialNumber, const std::string& firmwareId,
+                                   const std::string& build, bool noCal, std::string& payload,
+                                   const char* baseUrl) {
     return buildRequest("GetSignature", "sig", serialNumber, firmwareId, build, noCal, payload, baseUrl);
 }
 

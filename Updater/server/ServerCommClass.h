@@ -61,6 +61,9 @@ class ServerCommClass {
     // GetBuild and GetSignature: the build's parameters with op, line 2 as payload.
     bool buildRequest(const char* name, const char* op, uint32_t serialNumber, const std::string& firmwareId,
                       const std::string& build, bool noCal, std::string& payload, const char* baseUrl);
+    // Runs the GET; true when it brought a reply with status 200.
+    bool fetch(const char* name, const char* baseUrl, const Http::Parameters& parameters, Http::Reply& reply);
+    static void logNotOk(const char* name, const Http::Reply& reply);
     // Runs the GET and the checks shared by every operation; on success lines holds
     // the reply's lines.
     bool request(const char* name, const char* baseUrl, const Http::Parameters& parameters,

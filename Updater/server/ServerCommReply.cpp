@@ -1,5 +1,6 @@
 #include "ServerCommReply.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -64,6 +65,22 @@ void buildList(const std::vector<std::string>& lines, BuildList& builds) {
 
 std::string buildPayload(std::vector<std::string> lines) {
     return lines.size() > 1 ? std::move(lines[1]) : std::string();
+}
+
+bool takeBuildPayload(std::string& body) {
+    // Lines as tokens() gives them: runs between "\n", empty ones skipped.
+    const size_t first = body.find_first_not_of('\n');
+    if (first == std::string::npos) return false;
+    const size_t firstEnd = std::min(body.find('\n', first), body.size());
+    if (firstEnd - first < 2 || body.compare(first, 2, "ok") != 0) return false;
+    const size_t second = body.find_first_not_of('\n', firstEnd);
+    if (second == std::string::npos) {
+        body.clear();
+        return true;
+    }
+    body.resize(std::min(body.find('\n', second), body.size()));
+    body.erase(0, second);
+    return true;
 }
 
 void recoveryInfo(const std::vector<std::string>& lines, uint32_t& serialNumber, uint32_t& buildNumber) {

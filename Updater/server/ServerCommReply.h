@@ -30,6 +30,11 @@ void buildList(const std::vector<std::string>& lines, BuildList& builds);
 // Build reply: line 2, or "" when there is none.
 std::string buildPayload(std::vector<std::string> lines);
 
+// The same for a whole build reply, without splitting it into lines: when its first
+// line begins with "ok", body becomes line 2 ("" when there is none), cut out in
+// place, since a build runs to megabytes; otherwise false and body is untouched.
+bool takeBuildPayload(std::string& body);
+
 // Recovery reply: line 2 the serial number in hexadecimal, line 3 the build number
 // (0x prefix hexadecimal, leading 0 octal, else decimal). Each written only when
 // present; values beyond 32 bits saturate at FFFFFFFF.

@@ -32,7 +32,7 @@ bool UpdaterApp::admitFirmware(BirdFile& file) {
 }
 
 bool UpdaterApp::admitDownload(uint32_t serialNumber, const std::string& firmwareId, const std::string& build,
-                               bool noCal, const std::vector<uint8_t>& bytes, std::string& signature) {
+                               bool noCal, const uint8_t* bytes, size_t length, std::string& signature) {
     signature.clear();
     if (!m_signatures.required(m_display)) return true;
     ServerCommClass server;
@@ -44,7 +44,7 @@ bool UpdaterApp::admitDownload(uint32_t serialNumber, const std::string& firmwar
     // A payload that is no Base64 is checked as it came, and refused as a damaged signature.
     if (answered)
         signature = Base64::decode(payload, decoded) ? std::string(decoded.begin(), decoded.end()) : payload;
-    const bool admitted = m_signatures.admit(m_display, build + ".bird", bytes.data(), bytes.size(),
+    const bool admitted = m_signatures.admit(m_display, build + ".bird", bytes, length,
                                              answered ? &signature : nullptr);
     if (!admitted) signature.clear();
     return admitted;

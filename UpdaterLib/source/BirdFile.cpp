@@ -12,6 +12,7 @@
 
 #include "BirdFormat.h"
 #include "BirdLog.h"
+#include "LargeBuffer.h"
 #include "aFile.h"
 
 using namespace birdFormat;
@@ -224,6 +225,7 @@ void BirdFile::inflateBody(const uint8* compressed, size_t length) {
         sLogDecompressError(Z_MEM_ERROR);
         sFail();
     }
+    adviseLargeBuffer(body.get(), capacity);
     stream.next_in = const_cast<Bytef*>(compressed);
     stream.avail_in = uInt(length);
     size_t produced = 0;

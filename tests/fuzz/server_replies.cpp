@@ -30,6 +30,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Base64::decode(ServerCommReply::buildPayload(lines), bytes);
     Base64::decode(body, bytes);
 
+    // The in-place forms must agree with the line list and the copying decoder.
+    std::string payload = body;
+    const bool ok = ServerCommReply::takeBuildPayload(payload);
+    if (ok != (!lines.empty() && lines[0].compare(0, 2, "ok") == 0)) __builtin_trap();
+    if (ok && payload != ServerCommReply::buildPayload(lines)) __builtin_trap();
+    std::string inPlace = body;
+    const bool decoded = Base64::decodeInPlace(inPlace);
+    if (decoded != Base64::decode(body, bytes)) __builtin_trap();
+    if (decoded && inPlace != std::string(bytes.begin(), bytes.end())) __builtin_trap();
+
     uint32_t serialNumber = 0, buildNumber = 0;
     ServerCommReply::recoveryInfo(lines, serialNumber, buildNumber);
     return 0;

@@ -28,6 +28,9 @@ TEST(Base64, KnownVectors) {
         std::vector<uint8_t> decoded;
         ASSERT_TRUE(Base64::decode(c.encoded, decoded)) << c.encoded;
         EXPECT_EQ(decoded, bytesOf(c.plain)) << c.encoded;
+        std::string inPlace = c.encoded;
+        ASSERT_TRUE(Base64::decodeInPlace(inPlace)) << c.encoded;
+        EXPECT_EQ(inPlace, c.plain) << c.encoded;
         const std::vector<uint8_t> plain = bytesOf(c.plain);
         EXPECT_EQ(Base64::encode(plain.data(), plain.size()), c.encoded);
     }
@@ -39,8 +42,11 @@ TEST(Base64, EveryByteValueRoundTrips) {
         for (size_t i = 0; i < length; i++)
             bytes[i] = static_cast<uint8_t>(i * 7 + 3);
         std::vector<uint8_t> decoded;
-        ASSERT_TRUE(Base64::decode(Base64::encode(bytes.data(), bytes.size()), decoded));
+        std::string text = Base64::encode(bytes.data(), bytes.size());
+        ASSERT_TRUE(Base64::decode(text, decoded));
         EXPECT_EQ(decoded, bytes);
+        ASSERT_TRUE(Base64::decodeInPlace(text));
+        EXPECT_EQ(std::vector<uint8_t>(text.begin(), text.end()), bytes);
     }
 }
 
@@ -63,6 +69,8 @@ TEST(Base64, RefusesMalformedText) {
         std::vector<uint8_t> decoded{1, 2, 3};
         EXPECT_FALSE(Base64::decode(text, decoded)) << text;
         EXPECT_TRUE(decoded.empty()) << text;
+        std::string inPlace = text;
+        EXPECT_FALSE(Base64::decodeInPlace(inPlace)) << text;
     }
     std::vector<uint8_t> decoded;
     EXPECT_FALSE(Base64::decode(std::string("Zm\0v", 4), decoded));

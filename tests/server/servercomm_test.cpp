@@ -133,6 +133,42 @@ TEST(ServerComm, BuildPayloadIsLineTwo) {
     EXPECT_EQ(payload, "");
 }
 
+// Builds are cut out of the reply in place; the result must be what splitting the
+// reply into lines gives, whatever the blank lines and "\r" around them.
+TEST(ServerCommReply, BuildPayloadInPlaceMatchesTheLines) {
+    const struct {
+        std::string body;
+        bool ok;
+        std::string payload;
+    } cases[] = {
+        {"ok\nYmlyZA==\nignored\n", true, "YmlyZA=="},
+        {"ok\nYmlyZA==", true, "YmlyZA=="},
+        {"\n\nok\n\n\nYmlyZA==\n\n", true, "YmlyZA=="},
+        {"okay\nA\r\n", true, "A\r"},
+        {"ok\r\nA", true, "A"},
+        {"ok", true, ""},
+        {"ok\n\n\n", true, ""},
+        {"o\nk\nA", false, ""},
+        {"no\nA", false, ""},
+        {"\n\n", false, ""},
+        {"", false, ""},
+        {std::string("ok\n\0A\0\nB", 8), true, std::string("\0A\0", 3)},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> lines;
+        const bool linesOk = ServerCommReply::isOk(c.body, lines);
+        std::string body = c.body;
+        EXPECT_EQ(ServerCommReply::takeBuildPayload(body), c.ok) << c.body;
+        EXPECT_EQ(linesOk, c.ok) << c.body;
+        if (c.ok) {
+            EXPECT_EQ(body, c.payload) << c.body;
+            EXPECT_EQ(ServerCommReply::buildPayload(lines), c.payload) << c.body;
+        } else {
+            EXPECT_EQ(body, c.body) << "a refused reply stays as it came";
+        }
+    }
+}
+
 TEST(ServerComm, RecoveryInfoNumberBases) {
     ServerCommClass comm(quickLimits());
     const uint32_t fingerprint[4] = {1, 2, 3, 4};
