@@ -365,7 +365,7 @@ int main(int argc, char** argv) {
             if (!s.set) continue;
             std::printf("%s, %s blocks: %llu exchanges needed (%llu made, %llu UEI values); transfer %.0f ms "
                         "(of it the reboot wait %.0f ms), floor %.0f ms, raw to the virtual module %.0f ms; "
-                        "ratio %.2f, %.2f without the reboot wait (goal <= 1.5); %.0f KiB/s, %.0f KiB/s "
+                        "ratio %.2f, %.2f without the reboot wait (goal <= 1.3); %.0f KiB/s, %.0f KiB/s "
                         "without the reboot wait\n",
                         uei ? "UEI data" : "DATA packets", big ? "64 KiB" : "1 KiB",
                         static_cast<unsigned long long>(s.needed), static_cast<unsigned long long>(s.made),

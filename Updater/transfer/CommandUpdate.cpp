@@ -170,10 +170,11 @@ bool answersAs(Module& target, uint32_t serialNumber) {
 // kRebootReturnMs. A routed module keeps its router's link, so an answer counts
 // as a return only after the module fell silent on the bus; one that never fell
 // silent within kRestartEvidenceMs is taken as it is, and the version check that
-// follows decides.
-bool awaitReturn(Module& target, linkType reachedOn, bool routed, uint32_t serialNumber) {
+// follows decides. *fellSilent tells whether the module was seen silent meanwhile.
+bool awaitReturn(Module& target, linkType reachedOn, bool routed, uint32_t serialNumber, bool* fellSilentOut) {
     const uint32_t start = aTime_GetMSTicks();
-    bool fellSilent = false;
+    bool& fellSilent = *fellSilentOut;
+    fellSilent = false;
     if (!routed) target.disconnect();
     do {
         bool answered = false;
@@ -390,12 +391,23 @@ bool UpdaterApp::Update_Firmware(uint32_t serialNumber, uint32_t buildNumber, co
         return stop("firmware", err) || failTransfer(err);
     }
     // The transfer counts only once the module runs again, and runs what was sent.
-    if (!awaitReturn(target, reachedOn, routed, serialNumber)) {
+    bool fellSilent = false;
+    if (!awaitReturn(target, reachedOn, routed, serialNumber, &fellSilent)) {
         displayPrintf(display, 1, "Module [%08X] did not come back after its reboot", serialNumber);
         displayPrintf(display, 1, "%s", kRetryAdvice);
         return stop("reboot", aErrTimeout) || failTransfer(aErrTimeout);
     }
     const uint32_t sentBuild = path.empty() ? buildNumber : 0;
+    // A module that never restarted answers as before; with nothing to compare its
+    // firmware with, only a sign of the restart can confirm the update.
+    if (!report.linkDropped && !fellSilent && !canConfirmFirmware(file, sentBuild)) {
+        displayPrintf(display, 1,
+                      "Module [%08X] showed no sign of a restart after the reboot request, and %s names no "
+                      "version to compare with what it runs: the update is not confirmed.",
+                      serialNumber, file.filename().c_str());
+        displayPrintf(display, 1, "%s", kRetryAdvice);
+        return failTransfer(aErrVersion);
+    }
     const RunningFirmware running = readRunningFirmware(&target);
     result.after = running;
     result.afterRead = running.error == aErrNone;

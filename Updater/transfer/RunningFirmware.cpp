@@ -51,6 +51,11 @@ std::string describeSent(const BirdFile& file, uint32_t build) {
     return sWithBuild(file.version(), build);
 }
 
+bool canConfirmFirmware(const BirdFile& file, uint32_t build) {
+    VersionParts sent;
+    return build != 0 || sParseVersion(file.version(), &sent);
+}
+
 bool runsSentFirmware(const RunningFirmware& running, const BirdFile& file, uint32_t build) {
     if (running.error != aErrNone) return false;
     if (build != 0 && running.build != build) return false;

@@ -29,5 +29,8 @@ std::string describeSent(const BirdFile& file, uint32_t build);
 // and, when build is not 0, that build. A version text not of the form M.m.p
 // cannot be compared and leaves the build to decide.
 bool runsSentFirmware(const RunningFirmware& running, const BirdFile& file, uint32_t build);
+// Whether runsSentFirmware can tell the sent firmware from another: the build is
+// known (not 0) or the file's version has the form M.m.p.
+bool canConfirmFirmware(const BirdFile& file, uint32_t build);
 
 #endif

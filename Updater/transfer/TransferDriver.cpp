@@ -215,6 +215,7 @@ aErr TransferFirmwareBlocks(UpdaterDisplayInterface* display, Module* module, co
     if (err == aErrNone) {
         err = entity.LoaderReboot(display);
         report->rebootFailed = err != aErrNone;
+        report->linkDropped = entity.linkDroppedAtReboot();
     }
     return err;
 }

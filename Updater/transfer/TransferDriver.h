@@ -32,6 +32,7 @@ struct FirmwareTransferReport {
     unsigned int done = 0;        // blocks transferred
     unsigned int failedBlock = 0; // the block given up (from 1); 0: none
     bool rebootFailed = false;    // every block went, the reboot request did not
+    bool linkDropped = false;     // the link dropped after the reboot request
     bool ueiData = false;         // image data went as UEI values
 };
 

@@ -332,6 +332,7 @@ aErr UpdaterEntity::LoaderTransfer(const unsigned char* payload, unsigned int L)
 aErr UpdaterEntity::LoaderReboot(UpdaterDisplayInterface* display) {
     updaterLog(kFirm, "NETWORK: LoaderReboot {cmdUPGRADE, val_UPGRADE_REBOOT}\n");
     const unsigned char request[] = {val_UPGRADE_REBOOT};
+    m_linkDroppedAtReboot = false;
     aErr err = sendPacket(cmdUPGRADE, sizeof request, request);
     if (err != aErrNone) {
         // A module that never got the request will not drop the link.
@@ -357,6 +358,7 @@ aErr UpdaterEntity::LoaderReboot(UpdaterDisplayInterface* display) {
         if (m_skipLinkDropWait) break;
     }
     if (display) display->showActivity(false, kActivityLabel);
+    m_linkDroppedAtReboot = m_module && !m_module->isConnected();
     return err;
 }
 

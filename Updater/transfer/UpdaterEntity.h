@@ -96,6 +96,8 @@ class UpdaterEntity : public Veltrano::Halvorine::EntityClass {
     aErr Reconnect(unsigned int delayMs);
 
     bool useUEIData() const { return m_useUEIData; }
+    // Whether the link dropped after the last REBOOT request: a sign of the restart.
+    bool linkDroppedAtReboot() const { return m_linkDroppedAtReboot; }
 
     // For tests and fuzzing: shorter waits than the module's timing needs. The
     // reply time-out covers the UPGRADE steps' own replies; the UEI exchanges
@@ -119,6 +121,7 @@ class UpdaterEntity : public Veltrano::Halvorine::EntityClass {
     bool m_checkSums;
     bool m_skipLinkDropWait;
     bool m_useUEIData = false;
+    bool m_linkDroppedAtReboot = false;
     unsigned int m_replyTimeoutMs = kReplyTimeoutMs;
     unsigned int m_rebootDropWaitMs = kRebootDropWaitMs;
 };

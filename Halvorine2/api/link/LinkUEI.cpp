@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "LinkState.h"
+#include "aTime.h"
 
 namespace Veltrano::Halvorine {
 
@@ -42,12 +43,17 @@ bool sAppendScalar(const uei& record, uint8* bytes, uint8* length) {
 
 // A streamed value: chunks of 24 bytes, each with its sequence byte; no bytes
 // still make one packet. A value longer than the outgoing queue holds (a slow
-// transport such as USB) waits for room rather than overflowing it, bounded by
-// kChunkRoomWaitMs for each chunk.
+// transport such as USB) waits for room rather than overflowing it: the whole
+// value's waiting is bounded by kRoomWaitMs plus kRoomWaitPerChunkMs per chunk (a
+// rate far below any transport's), so a writer that creeps cannot stretch it.
 aErr sSendChunks(uint32 ref, const uei& request) {
-    constexpr uint32 kChunkRoomWaitMs = 5000;
+    constexpr uint32 kRoomWaitMs = 5000;
+    constexpr uint32 kRoomWaitPerChunkMs = 1;
     const ueiBytesValue& value = request.value.bytes;
     if (value.length > 0 && !value.data) return aErrParam;
+    const uint32 chunks = value.length / kUEIChunkBytes + 1;
+    const uint32 start = aTime_GetMSTicks();
+    const uint32 limit = kRoomWaitMs + chunks * kRoomWaitPerChunkMs;
     uint32 sent = 0;
     uint8 sequence = 0;
     do {
@@ -56,7 +62,9 @@ aErr sSendChunks(uint32 ref, const uei& request) {
         uint8 bytes[aPACKET_MAX_DATA] = {request.command, request.option, request.specifier};
         if (chunk) std::memcpy(bytes + 3, value.data + sent, chunk);
         bytes[3 + chunk] = static_cast<uint8>((sequence & 0x7F) | (more ? kUEIMoreChunks : 0));
-        aErr err = aLink_AwaitOutgoingRoom(ref, 1, kChunkRoomWaitMs);
+        const uint32 elapsed = aTime_GetMSTicks() - start;
+        aErr err = elapsed < limit ? aLink_AwaitOutgoingRoom(ref, 1, std::min(limit - elapsed, kRoomWaitMs))
+                                   : aErrTimeout;
         if (err == aErrNone) err = sPut(ref, request.module, bytes, static_cast<uint8>(chunk + 4));
         if (err != aErrNone) return err;
         sent += chunk;
