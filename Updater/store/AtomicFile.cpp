@@ -66,8 +66,7 @@ aErr fail(aErr result, int error, int* systemError) {
 
 } // namespace
 
-aErr writeFileAtomically(const std::string& path, const void* bytes, size_t length, int* systemError,
-                         bool syncDirectory) {
+aErr writeFileAtomically(const std::string& path, const void* bytes, size_t length, int* systemError) {
     if (path.empty() || (!bytes && length > 0)) return fail(aErrParam, EINVAL, systemError);
     if (path.size() > aFILE_MAXPATH) return fail(aErrFileNameLength, ENAMETOOLONG, systemError);
     std::string temporary = temporaryPathFor(path);
@@ -101,7 +100,6 @@ aErr writeFileAtomically(const std::string& path, const void* bytes, size_t leng
         ::unlink(temporary.c_str());
         return fail(result, error, systemError);
     }
-    if (!syncDirectory) return aErrNone;
     // Make the rename itself durable; the new content is in place either way.
     int dir = ::open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {

@@ -17,11 +17,8 @@
 // untouched, no temporary file remains and, when systemError is given, it receives
 // the system error number of the step that failed. A new file gets the usual
 // permissions (0666 less the umask); a replaced file keeps its own.
-// The file's bytes are always on disk before it takes the name. With syncDirectory
-// the rename is made durable as well; a caller that writes several files into one
-// directory passes false for all but the last, whose directory sync covers them all.
 aErr writeFileAtomically(const std::string& path, const void* bytes, size_t length,
-                         int* systemError = nullptr, bool syncDirectory = true);
+                         int* systemError = nullptr);
 
 inline aErr writeFileAtomically(const std::string& path, const std::string& content,
                                 int* systemError = nullptr) {

@@ -136,9 +136,7 @@ aErr UpdaterStore::writeFile(const DeviceRecord& record, const std::string& file
     if (!fitsListing(path) ||
         !fitsListing(pathJoin(record.directory, record.name, AttributesFile::kDefaultFileName)))
         return aErrFileNameLength;
-    // The record's attributes are written next, into the same directory; that write
-    // syncs the directory for both, so it is not paid twice here.
-    const aErr result = writeFileAtomically(path, bytes, length, nullptr, false);
+    const aErr result = writeFileAtomically(path, bytes, length);
     // A file that could not be opened or put in place under its name reports as not
     // found, whatever the cause; only failing to write the bytes reports as a write error.
     return result == aErrNone || result == aErrWrite ? result : aErrNotFound;

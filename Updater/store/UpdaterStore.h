@@ -49,9 +49,7 @@ class UpdaterStore {
     // file cannot be created or put in place; aErrWrite when the bytes cannot be
     // written; aErrFileNameLength, with nothing written, when the file's path or the
     // record's attributes path is too long for the store to list or read back
-    // (aFILE_MAXPATH bytes with the closing NUL). The bytes are on disk before the
-    // file takes its name; the name itself becomes durable with the next write of
-    // the record's attributes, which syncs the directory.
+    // (aFILE_MAXPATH bytes with the closing NUL).
     aErr writeFile(const DeviceRecord& record, const std::string& fileName, const uint8_t* bytes,
                    uint32_t length);
 
