@@ -150,15 +150,33 @@ TEST_F(Sequences, ChunkNumbersWrapModulo128) {
     EXPECT_EQ(collected.packets.size(), 201u);
 }
 
-TEST_F(Sequences, AChunkOutOfOrderIsDroppedAndTheSequenceExpires) {
+// A lost chunk breaks the sequence: the chunk after it ends it at once, and the
+// client's retry starts anew rather than being spliced to the broken one (before
+// and after the numbers wrap).
+TEST_F(Sequences, AChunkOutOfTurnEndsTheSequenceAndARetryStartsAnew) {
+    for (uint32_t sent : {2u, 128u}) {
+        collected.packets.clear();
+        ASSERT_EQ(offer("a", chunk(28, 0, true)), aSHARE_SEQ_TAKEN);
+        for (uint32_t n = 1; n < sent; ++n)
+            ASSERT_EQ(offer("a", chunk(28, uint8_t(n & 0x7F), true)), aSHARE_SEQ_TAKEN);
+        EXPECT_EQ(offer("a", chunk(28, uint8_t((sent + 1) & 0x7F), false)), aSHARE_SEQ_TAKEN)
+            << sent << " was due: dropped";
+        EXPECT_EQ(aShareSequences_Count(sequences), 0u) << "the broken sequence is gone";
+        ASSERT_EQ(offer("a", chunk(28, 0, true)), aSHARE_SEQ_TAKEN);
+        EXPECT_EQ(offer("a", chunk(10, 1, false)), aSHARE_SEQ_COMPLETE);
+        ASSERT_EQ(collected.packets.size(), 2u) << sent;
+        EXPECT_EQ(collected.packets[0], chunk(28, 0, true));
+    }
+}
+
+// A client that stops midway and sends nothing more leaves a sequence that the
+// others' requests age out.
+TEST_F(Sequences, AnAbandonedSequenceExpires) {
     ASSERT_EQ(offer("a", chunk(28, 0, true)), aSHARE_SEQ_TAKEN);
-    ASSERT_EQ(offer("a", chunk(28, 1, true)), aSHARE_SEQ_TAKEN);
-    EXPECT_EQ(offer("a", chunk(28, 3, false)), aSHARE_SEQ_TAKEN) << "2 was due: dropped";
-    EXPECT_TRUE(collected.packets.empty());
     for (int i = 0; i <= aSHARE_SEQUENCE_TTL; ++i)
         offer("b", {0x40, 3, 0x01});
     EXPECT_EQ(aShareSequences_Count(sequences), 0u);
-    EXPECT_EQ(offer("a", chunk(28, 2, false)), aSHARE_SEQ_PASS) << "nothing pending any more";
+    EXPECT_EQ(offer("a", chunk(28, 1, false)), aSHARE_SEQ_PASS) << "nothing pending any more";
 }
 
 TEST_F(Sequences, ADifferentTargetEndsTheSequenceAndPasses) {
@@ -179,7 +197,8 @@ TEST_F(Sequences, ALongSequenceIsWholeUpToItsBoundAndRefusedPastIt) {
     } cases[] = {
         {aSHARE_SEQUENCE_MAX_PACKETS, aSHARE_SEQ_COMPLETE, aSHARE_SEQUENCE_MAX_PACKETS},
         {aSHARE_SEQUENCE_MAX_PACKETS + 1, aSHARE_SEQ_TOO_LONG, 0},
-        {aSHARE_SEQUENCE_TTL + 500, aSHARE_SEQ_TOO_LONG, 0},
+        {aSHARE_SEQUENCE_TTL + 500, aSHARE_SEQ_COMPLETE, aSHARE_SEQUENCE_TTL + 500},
+        {aSHARE_SEQUENCE_MAX_PACKETS + 500, aSHARE_SEQ_TOO_LONG, 0},
     };
     for (const Case& c : cases) {
         collected.packets.clear();

@@ -42,6 +42,9 @@ constexpr uint32 kReplySliceMs = 50;
 constexpr int kHandOverTries = 100;
 constexpr int kClientSendTries = 10;
 constexpr uint32 kQueueFrames = 1000;
+/* Requests for the sync task: room for two of the longest sequences at once beside
+ * ordinary requests, so that two programs loading firmware do not refuse each other. */
+constexpr uint32 kToSyncFrames = 2 * aSHARE_SEQUENCE_MAX_PACKETS + kQueueFrames;
 /* The most replies one answer may have. */
 constexpr size_t kMaxReplies = 65535;
 constexpr uint32 kBatchCapacity = 4096;
@@ -661,7 +664,7 @@ aServer* aServer_Create(uint32 linkRef, uint32 interfaceAddress, bool loopbackOn
 
 bool aServer_Start(aServer* server) {
     if (!server || server->port) return false;
-    server->toSync = aShareQueue_Create(kQueueFrames);
+    server->toSync = aShareQueue_Create(kToSyncFrames);
     server->fromSync = aShareQueue_Create(kQueueFrames);
     server->streamed = aShareQueue_Create(kQueueFrames);
     if (!server->toSync || !server->fromSync || !server->streamed) return false;

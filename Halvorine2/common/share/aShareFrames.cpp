@@ -125,13 +125,13 @@ bool sSameTarget(const aPacket& first, const aPacket* packet) {
     return packet->dataSize >= 3 && std::memcmp(first.data, packet->data, 3) == 0;
 }
 
+bool sContinues(const aShareSequences::Pending& pending, const aPacket* packet) {
+    return sSameTarget(pending.packets.front(), packet) &&
+           aUEI_getBytesSequence(packet) == ((pending.count + 1) & kSequenceMask);
+}
+
 aShareSeqResult sContinue(aShareSequences* sequences, PendingIt it, const aPacket* packet,
                           aShareSequenceSink sink, void* ref) {
-    if (!sSameTarget(it->packets.front(), packet)) {
-        sequences->pending.erase(it);
-        return aSHARE_SEQ_PASS;
-    }
-    if (aUEI_getBytesSequence(packet) != ((it->count + 1) & kSequenceMask)) return aSHARE_SEQ_TAKEN;
     if (it->packets.size() >= aSHARE_SEQUENCE_MAX_PACKETS && !it->tooLong) {
         it->tooLong = true;
         it->packets.resize(1); /* the first stays: it names the target */
@@ -155,8 +155,16 @@ aShareSeqResult sContinue(aShareSequences* sequences, PendingIt it, const aPacke
 aShareSeqResult sOffer(aShareSequences* sequences, const std::string& identity, const aPacket* packet,
                        aShareSequenceSink sink, void* ref) {
     sAge(sequences, identity);
-    for (PendingIt it = sequences->pending.begin(); it != sequences->pending.end(); ++it)
-        if (it->identity == identity) return sContinue(sequences, it, packet, sink, ref);
+    for (PendingIt it = sequences->pending.begin(); it != sequences->pending.end(); ++it) {
+        if (it->identity != identity) continue;
+        if (sContinues(*it, packet)) return sContinue(sequences, it, packet, sink, ref);
+        /* The sender has moved on (a chunk was lost and it retries, or it asks something
+         * else): the broken sequence goes at once, never spliced to what follows. */
+        const bool sameTarget = sSameTarget(it->packets.front(), packet);
+        sequences->pending.erase(it);
+        if (sStartsSequence(packet)) break;
+        return sameTarget ? aSHARE_SEQ_TAKEN : aSHARE_SEQ_PASS;
+    }
     if (!sStartsSequence(packet)) return aSHARE_SEQ_PASS;
     aShareSequences::Pending started;
     started.identity = identity;

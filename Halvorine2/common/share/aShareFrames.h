@@ -78,9 +78,9 @@ typedef struct aShareSequences aShareSequences;
 
 #define aSHARE_SEQUENCE_TTL 2000
 #define aSHARE_IDENTITY_MAX 255
-/* The most packets a sequence may have: all go to the sync task at once, through a
- * queue of 1000 frames that other requests share. */
-#define aSHARE_SEQUENCE_MAX_PACKETS 900
+/* The most packets a sequence may have: enough for the longest byte value (65 535
+ * bytes, at 24 a chunk). All go to the sync task at once. */
+#define aSHARE_SEQUENCE_MAX_PACKETS 2800
 
 /* Empty collector, or NULL when memory runs out. */
 aShareSequences* aShareSequences_Create(void);
@@ -89,7 +89,7 @@ void aShareSequences_Destroy(aShareSequences** sequences);
 
 typedef enum {
     aSHARE_SEQ_PASS = 0, /* not part of a sequence: goes on as a request of its own */
-    aSHARE_SEQ_TAKEN,    /* kept (started, continued, or dropped out of order) */
+    aSHARE_SEQ_TAKEN,    /* kept (started, continued), or dropped out of turn */
     aSHARE_SEQ_COMPLETE, /* ended a sequence: the sink got every packet, in order */
     aSHARE_SEQ_TOO_LONG  /* ended a sequence that grew past its bound: none goes on */
 } aShareSeqResult;
@@ -101,8 +101,9 @@ typedef void (*aShareSequenceSink)(const aPacket* packet, void* ref);
  * client's pending sequence by one (a sequence already at 0 goes): a long sequence
  * does not age itself. A sequence starts with 28 data bytes
  * whose last byte has bit 7 set and number 0; a packet continues it when its command,
- * option and specifier are the first packet's (otherwise the sequence goes and the packet
- * passes) and its number is the next, modulo 128 (otherwise the packet is dropped). A
+ * option and specifier are the first packet's and its number is the next, modulo 128.
+ * Any other packet of that client ends its sequence, which is dropped: the packet then
+ * starts a new sequence, passes (another target) or is dropped (a chunk out of turn). A
  * continuation that is a full chunk with bit 7 set waits for more; any other ends it.
  * A sequence that would grow past aSHARE_SEQUENCE_MAX_PACKETS takes its further packets
  * without keeping them and ends aSHARE_SEQ_TOO_LONG (its sink gets nothing). An
