@@ -115,6 +115,8 @@ bool sServerFilter(const aPacket* packet, void* ref) {
         if (!server->streamBatchLength) {
             server->batchStart = aTime_GetMSTicks();
             server->batchPending = true;
+            /* The broker may sleep a whole poll period: it must time this batch's flush. */
+            aShareQueue_Wake(server->streamed);
         }
         std::memcpy(server->streamBatch + server->streamBatchLength, &packet->address, packet->dataSize + 2u);
         server->streamBatchLength += packet->dataSize + 2u;
