@@ -406,7 +406,7 @@ bool UpdaterApp::Update_Firmware(uint32_t serialNumber, uint32_t buildNumber, co
                       "version to compare with what it runs: the update is not confirmed.",
                       serialNumber, file.filename().c_str());
         displayPrintf(display, 1, "%s", kRetryAdvice);
-        return failTransfer(aErrVersion);
+        return stop("verify", aErrVersion) || failTransfer(aErrVersion);
     }
     const RunningFirmware running = readRunningFirmware(&target);
     result.after = running;
