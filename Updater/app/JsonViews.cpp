@@ -130,7 +130,7 @@ Json jsonFingerprint(const uint32_t words[4]) {
 }
 
 Json jsonUpdate(const UpdateResult& result) {
-    return {{"serial", serialText(result.serialNumber)},
+    Json out = {{"serial", serialText(result.serialNumber)},
             {"ok", result.ok},
             {"model", result.model.empty() ? Json(nullptr) : Json(result.model)},
             {"transport", result.reachedOn.empty() ? Json(nullptr) : Json(result.reachedOn)},
@@ -142,6 +142,14 @@ Json jsonUpdate(const UpdateResult& result) {
             {"after", jsonRunning(result.afterRead, result.after)},
             {"bytes_sent", result.bytesSent},
             {"seconds", result.seconds}};
+    // A fleet module's lines were printed only after it finished; the document keeps them too.
+    if (!result.lines.empty()) {
+        Json lines = Json::array();
+        for (const ShownLine& line : result.lines)
+            lines.push_back(line.text);
+        out["lines"] = lines;
+    }
+    return out;
 }
 
 Json jsonError(int code, const std::string& text, const std::vector<std::string>& lines) {
