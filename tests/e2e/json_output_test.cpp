@@ -175,6 +175,17 @@ TEST_F(JsonStore, AFailureIsADocumentWithTheErrorTheTextGave) {
     }
 }
 
+// Help asked before --json: the usage moves to standard error like any text, and
+// standard output holds the document alone.
+TEST_F(JsonStore, HelpBeforeJsonIsADocumentToo) {
+    for (const char* help : {"--help", "-h"}) {
+        SCOPED_TRACE(help);
+        json doc = both({help});
+        EXPECT_EQ(doc["ok"], true);
+        EXPECT_EQ(doc["commands"], json::array());
+    }
+}
+
 // -N against the serial ISP boot ROM emulator.
 TEST_F(JsonStore, FingerprintAsFourWords) {
     Veltrano::Sim::IspRomSettings settings;
