@@ -59,7 +59,8 @@ Json jsonDevice(const DiscoveredDevice& device) {
     const linkSpec& spec = device.specifier;
     Json address = nullptr;
     if (spec.type == TCPIP) {
-        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&spec) + 24;
+        // Network byte order: the bytes as they lie are the address's four parts in turn.
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&spec.ipAddress);
         char text[16];
         snprintf(text, sizeof text, "%d.%d.%d.%d", bytes[0], bytes[1], bytes[2], bytes[3]);
         address = text;

@@ -21,7 +21,7 @@ struct UpdateResult {
     bool ok = false;
     // The step that failed, one of: "options", "store", "build", "file",
     // "connect", "validate", "loader", "loader-return", "firmware", "reboot",
-    // "verify", "download", "recover", "not-found", "internal". Empty after success.
+    // "verify", "download", "not-found", "internal". Empty after success.
     std::string step;
     aErr error = aErrNone;  // the library's code where one caused the failure
     std::string errorText;  // the first error line the user read, else the code's text
