@@ -61,6 +61,7 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
 # Building against the library: pkg-config, and czmq, which its headers include.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "pkg-config, libczmq-dev, bash-completion")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/postinst
-  ${CMAKE_CURRENT_LIST_DIR}/debian/postrm ${CMAKE_CURRENT_LIST_DIR}/debian/conffiles)
+  ${CMAKE_CURRENT_LIST_DIR}/debian/prerm ${CMAKE_CURRENT_LIST_DIR}/debian/postrm
+  ${CMAKE_CURRENT_LIST_DIR}/debian/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <exception>
 #include <mutex>
 #include <thread>
 
@@ -25,41 +26,57 @@ std::string outcome(const UpdateResult& result) {
 }
 
 // One module, start to end, on its own display: download when asked, then update.
+// Its lines are kept in the result, to be printed with its finishing line.
 UpdateResult updateOne(const UpdaterApp& app, const FleetRequest& request, uint32_t serialNumber,
                        uint8_t moduleAddress, uint32_t routerSerialNumber) {
     BufferedDisplay display;
-    UpdaterApp own = app.withDisplay(&display);
     UpdateResult result;
     result.serialNumber = serialNumber;
     const uint32_t start = aTime_GetMSTicks();
-    std::string build = request.build;
-    if (request.download) {
-        const uint32_t stored = own.Download_Firmware(serialNumber, build, request.override, false);
-        if (stored != 0) {
-            build = std::to_string(stored);
-            result.ok = true;
-        } else {
-            result.step = "download";
+    // An exception escaping a worker thread would end the process, and with it
+    // every other module's transfer: this module fails alone instead.
+    try {
+        UpdaterApp own = app.withDisplay(&display);
+        std::string build = request.build;
+        if (request.download) {
+            const uint32_t stored = own.Download_Firmware(serialNumber, build, request.override, false);
+            if (stored != 0) {
+                build = std::to_string(stored);
+                result.ok = true;
+            } else {
+                result.step = "download";
+            }
         }
-    }
-    if (request.update) {
-        own.setUpdateResult(&result);
-        own.Update_Firmware(serialNumber, buildNumberOf(build), request.birdFilePath, moduleAddress,
-                            routerSerialNumber, request.override);
+        if (request.update) {
+            own.setUpdateResult(&result);
+            own.Update_Firmware(serialNumber, buildNumberOf(build), request.birdFilePath, moduleAddress,
+                                routerSerialNumber, request.override);
+        }
+    } catch (const std::exception& error) {
+        result.ok = false;
+        result.step = "internal";
+        result.errorText = std::string("unexpected error: ") + error.what();
+    } catch (...) {
+        result.ok = false;
+        result.step = "internal";
+        result.errorText = "unexpected error";
     }
     result.seconds = (aTime_GetMSTicks() - start) / 1000.0;
     if (!result.ok && result.errorText.empty())
         result.errorText = !display.errors().empty() ? display.errors().front()
                            : result.error != aErrNone ? aError_GetErrorText(result.error)
                                                       : "failed";
+    result.lines = display.lines();
     return result;
 }
 
-// The line a module gets as it finishes; one write, so lines of modules finishing
-// together never mix.
+// A module's own lines, then the line it gets as it finishes, all under the line
+// lock, so lines of modules finishing together never mix.
 void reportFinished(UpdaterDisplayInterface* display, std::mutex& lock, const FleetRequest& request,
                     const UpdateResult& r) {
     std::lock_guard<std::mutex> hold(lock);
+    for (const ShownLine& line : r.lines)
+        displayPrintf(display, line.error ? 1 : 0, "[%08X] %s", r.serialNumber, line.text.c_str());
     if (r.ok && !request.update)
         displayPrintf(display, 0, "[%08X] downloaded in %.2f s", r.serialNumber, r.seconds);
     else if (r.ok)

@@ -59,7 +59,8 @@ Json jsonDevice(const DiscoveredDevice& device) {
     const linkSpec& spec = device.specifier;
     Json address = nullptr;
     if (spec.type == TCPIP) {
-        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&spec) + 24;
+        // Network byte order: the bytes as they lie are the address's four parts in turn.
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&spec.ipAddress);
         char text[16];
         snprintf(text, sizeof text, "%d.%d.%d.%d", bytes[0], bytes[1], bytes[2], bytes[3]);
         address = text;
@@ -130,7 +131,7 @@ Json jsonFingerprint(const uint32_t words[4]) {
 }
 
 Json jsonUpdate(const UpdateResult& result) {
-    return {{"serial", serialText(result.serialNumber)},
+    Json out = {{"serial", serialText(result.serialNumber)},
             {"ok", result.ok},
             {"model", result.model.empty() ? Json(nullptr) : Json(result.model)},
             {"transport", result.reachedOn.empty() ? Json(nullptr) : Json(result.reachedOn)},
@@ -142,6 +143,14 @@ Json jsonUpdate(const UpdateResult& result) {
             {"after", jsonRunning(result.afterRead, result.after)},
             {"bytes_sent", result.bytesSent},
             {"seconds", result.seconds}};
+    // A fleet module's lines were printed only after it finished; the document keeps them too.
+    if (!result.lines.empty()) {
+        Json lines = Json::array();
+        for (const ShownLine& line : result.lines)
+            lines.push_back(line.text);
+        out["lines"] = lines;
+    }
+    return out;
 }
 
 Json jsonError(int code, const std::string& text, const std::vector<std::string>& lines) {

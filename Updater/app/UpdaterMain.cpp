@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <string>
 
@@ -290,7 +291,7 @@ Json commandNames(const UpdaterOptions& options) {
 
 // The one document of a --json run, on standard output: its members, then
 // whether it succeeded and, when not, why.
-void writeDocument(Json doc, int status, const std::vector<std::string>& errors) {
+void writeDocument(int out, Json doc, int status, const std::vector<std::string>& errors) {
     doc["ok"] = status == 0;
     doc["exit_status"] = status;
     if (status != 0) {
@@ -306,8 +307,12 @@ void writeDocument(Json doc, int status, const std::vector<std::string>& errors)
     }
     const std::string text =
         doc.dump(2, ' ', false, nlohmann::detail::error_handler_t::replace) + "\n";
-    fwrite(text.data(), 1, text.size(), stdout);
-    fflush(stdout);
+    for (size_t done = 0; done < text.size();) {
+        const ssize_t n = write(out, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
 }
 
 
@@ -332,9 +337,12 @@ int runUpdater(UpdaterOptions& options, UpdaterDisplayInterface& display, Json* 
 int jsonMain(UpdaterOptions& options, bool parsed, const std::vector<std::string>& parseErrors) {
     // Whatever still writes to standard output during the run (a library, a
     // loader's own message) lands on standard error instead.
+    // It stays so until the process ends: a library thread may still write after
+    // the document, which goes out on a descriptor of its own.
     fflush(stdout);
-    const int documentOut = dup(STDOUT_FILENO);
-    dup2(STDERR_FILENO, STDOUT_FILENO);
+    int documentOut = dup(STDOUT_FILENO);
+    if (documentOut >= 0) dup2(STDERR_FILENO, STDOUT_FILENO);
+    else documentOut = STDOUT_FILENO;
     CLI_Display console(stderr, stderr);
     RecordingDisplay display(&console);
     Json doc = {{"schema", kJsonSchemaVersion}, {"commands", commandNames(options)}};
@@ -352,13 +360,10 @@ int jsonMain(UpdaterOptions& options, bool parsed, const std::vector<std::string
         status = runUpdater(options, display, &doc);
     }
     fflush(stdout);
-    if (documentOut >= 0) {
-        dup2(documentOut, STDOUT_FILENO);
-        close(documentOut);
-    }
     std::vector<std::string> errors = parseErrors;
     errors.insert(errors.end(), display.errors().begin(), display.errors().end());
-    writeDocument(std::move(doc), status, errors);
+    writeDocument(documentOut, std::move(doc), status, errors);
+    if (documentOut != STDOUT_FILENO) close(documentOut);
     return status;
 }
 

@@ -289,6 +289,13 @@ int parseUpdaterOptions(UpdaterDisplayInterface* display, int argc, const char* 
         if (!sw->takesValue && token.hasValue) continue;
         if (sw->kind == Kind::Help) {
             options.help = true;
+            // A --json after the help still asks for the document alone on standard output.
+            for (int j = i + 1; j < argc; ++j) {
+                if (!isSwitchArgument(argv[j])) continue;
+                const Token later = tokenize(argv[j]);
+                const Switch* laterSwitch = findSwitch(later.name);
+                if (laterSwitch && laterSwitch->handle == handleJson && !later.hasValue) options.json = true;
+            }
             return 0;
         }
         std::string value;

@@ -1,4 +1,5 @@
 // -U: firmware transfer into a running module.
+#include <chrono>
 #include <memory>
 #include <stdexcept>
 
@@ -107,14 +108,15 @@ bool patchSerial(BirdFile& file, uint32_t serialNumber) {
 
 // Connects over USB, then over TCP/IP when no USB module has the serial number.
 aErr connectDirect(Module& module, uint32_t serialNumber) {
-    std::lock_guard<std::mutex> turn(discoveryLock());
+    std::lock_guard<std::timed_mutex> turn(discoveryLock());
     aErr err = module.connect(USB, serialNumber);
     if (err == aErrNotFound) err = module.connect(TCPIP, serialNumber);
     return err;
 }
 
-aErr rediscover(Module& module, linkType reachedOn, uint32_t serialNumber) {
-    std::lock_guard<std::mutex> turn(discoveryLock());
+aErr rediscover(Module& module, linkType reachedOn, uint32_t serialNumber, ReturnWindow& window) {
+    std::unique_lock<std::timed_mutex> turn = window.takeTurn();
+    if (!turn.owns_lock()) return aErrTimeout;
     return module.discoverAndConnect(reachedOn, serialNumber);
 }
 
@@ -124,10 +126,9 @@ aErr rediscover(Module& module, linkType reachedOn, uint32_t serialNumber) {
 bool awaitLoader(Module& target, linkType reachedOn, bool routed, uint32_t serialNumber) {
     if (target.isConnected()) return true;
     target.disconnect();
-    const uint32_t start = aTime_GetMSTicks();
-    for (int attempt = 0; attempt < kLoaderReturnAttempts && aTime_GetMSTicks() - start < kLoaderReturnMs;
-         ++attempt) {
-        aErr err = routed ? target.reconnect() : rediscover(target, reachedOn, serialNumber);
+    ReturnWindow window{std::chrono::milliseconds(kLoaderReturnMs)};
+    for (int attempt = 0; attempt < kLoaderReturnAttempts && window.open(); ++attempt) {
+        aErr err = routed ? target.reconnect() : rediscover(target, reachedOn, serialNumber, window);
         if (err == aErrNone && target.isConnected()) return true;
         // A link opened whose address query went unanswered would refuse every
         // later attempt.
@@ -173,6 +174,7 @@ bool answersAs(Module& target, uint32_t serialNumber) {
 // follows decides. *fellSilent tells whether the module was seen silent meanwhile.
 bool awaitReturn(Module& target, linkType reachedOn, bool routed, uint32_t serialNumber, bool* fellSilentOut) {
     const uint32_t start = aTime_GetMSTicks();
+    ReturnWindow window{std::chrono::milliseconds(kRebootReturnMs)};
     bool& fellSilent = *fellSilentOut;
     fellSilent = false;
     if (!routed) target.disconnect();
@@ -180,7 +182,7 @@ bool awaitReturn(Module& target, linkType reachedOn, bool routed, uint32_t seria
         bool answered = false;
         if (routed) {
             answered = answersAs(target, serialNumber);
-        } else if (rediscover(target, reachedOn, serialNumber) == aErrNone) {
+        } else if (rediscover(target, reachedOn, serialNumber, window) == aErrNone) {
             answered = answersAs(target, serialNumber);
         }
         if (answered && (!routed || fellSilent)) return true;
@@ -192,7 +194,7 @@ bool awaitReturn(Module& target, linkType reachedOn, bool routed, uint32_t seria
         // A half-made connection would refuse every later attempt.
         if (!routed) target.disconnect();
         aTime_MSSleep(routed ? kRoutedPollMs : kLoaderReturnPauseMs);
-    } while (aTime_GetMSTicks() - start < kRebootReturnMs);
+    } while (window.open());
     return false;
 }
 
@@ -406,7 +408,7 @@ bool UpdaterApp::Update_Firmware(uint32_t serialNumber, uint32_t buildNumber, co
                       "version to compare with what it runs: the update is not confirmed.",
                       serialNumber, file.filename().c_str());
         displayPrintf(display, 1, "%s", kRetryAdvice);
-        return failTransfer(aErrVersion);
+        return stop("verify", aErrVersion) || failTransfer(aErrVersion);
     }
     const RunningFirmware running = readRunningFirmware(&target);
     result.after = running;

@@ -94,6 +94,17 @@ TEST_F(FleetUpdate, OneFailureLeavesTheOthersUpdatedAndTheSummaryAndJsonAgree) {
     const std::string line = "[" + failed["serial"].get<std::string>() + "] failed at firmware: " +
                              failed["error"]["text"].get<std::string>();
     EXPECT_NE(std::find(err.begin(), err.end(), line), err.end()) << r.err;
+    // Its own lines, the advice among them, reach the user with its serial number
+    // before its finishing line, and the document keeps them.
+    const std::string advice = "Running the same -U command again will finish the update; if the module no "
+                               "longer starts, recover it with -t RECOVER.";
+    const std::string adviceLine = "[" + failed["serial"].get<std::string>() + "] " + advice;
+    const auto shown = std::find(err.begin(), err.end(), adviceLine);
+    EXPECT_LT(shown, std::find(err.begin(), err.end(), line)) << r.err;
+    ASSERT_TRUE(failed.contains("lines"));
+    EXPECT_NE(std::find(failed["lines"].begin(), failed["lines"].end(), advice), failed["lines"].end())
+        << failed["lines"];
+    EXPECT_TRUE(doc["updates"][0].contains("lines")) << "a module that succeeded keeps its lines too";
 }
 
 // Text output: one line per module as it finishes, then the table; a module named

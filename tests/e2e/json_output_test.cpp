@@ -175,6 +175,17 @@ TEST_F(JsonStore, AFailureIsADocumentWithTheErrorTheTextGave) {
     }
 }
 
+// Help asked before --json: the usage moves to standard error like any text, and
+// standard output holds the document alone.
+TEST_F(JsonStore, HelpBeforeJsonIsADocumentToo) {
+    for (const char* help : {"--help", "-h"}) {
+        SCOPED_TRACE(help);
+        json doc = both({help});
+        EXPECT_EQ(doc["ok"], true);
+        EXPECT_EQ(doc["commands"], json::array());
+    }
+}
+
 // -N against the serial ISP boot ROM emulator.
 TEST_F(JsonStore, FingerprintAsFourWords) {
     Veltrano::Sim::IspRomSettings settings;
@@ -269,6 +280,33 @@ TEST_F(JsonNetwork, AFailedUpdateNamesItsStepAndError) {
     EXPECT_NE(r.err.find(u["error"]["text"].get<std::string>()), std::string::npos);
     EXPECT_TRUE(u["after"].is_null());
     EXPECT_EQ(doc["ok"], false);
+}
+
+// A module behind a router that never restarts (its reboot request is lost),
+// sent a file whose version names nothing to compare with what it runs: the update
+// is not confirmed, and fails at the after-reboot check.
+TEST_F(JsonNetwork, AnUnconfirmedUpdateFailsAtTheAfterRebootCheck) {
+    VirtualModule& router = kept.make(liveIdentity(kRouterSerial, 27, 2));
+    VirtualModule& behind = kept.make(liveIdentity(0x5A17C306, 17, 6));
+    router.attachToBus(behind);
+    UpgradeArea::Settings settings = behind.upgrade().settings();
+    settings.rebootIgnored = true;
+    behind.upgrade().configure(settings);
+    serve(router, 7331);
+    startResponder();
+    BirdWriter writer;
+    writer.addIdentity("nightly", 0x5A17C306, "VT-Acquire");
+    writer.addLoaderImage(0x20000000, pattern(40, 3));
+    writer.addFirmwareImage(0x1000, pattern(600, 11));
+    const std::string path = dir / "nightly.bird";
+    writer.writeFile(path);
+    SubprocessResult r = updater({"-U", "-r", "5A17C3A0", "-d", "5A17C306", "-f", path, "--json"});
+    EXPECT_EQ(r.exitStatus, 1) << r.err;
+    EXPECT_NE(r.err.find("showed no sign of a restart"), std::string::npos) << r.err;
+    json doc = document(r, dir);
+    ASSERT_EQ(doc["updates"].size(), 1u);
+    EXPECT_EQ(doc["updates"][0]["failed_step"], "verify");
+    EXPECT_EQ(behind.upgrade().counts().reboots, 1u);
 }
 
 } // namespace

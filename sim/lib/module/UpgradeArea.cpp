@@ -279,6 +279,7 @@ void UpgradeArea::reboot(VirtualModule& module) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ++counts_.reboots;
+        if (settings_.rebootIgnored) return;
         closeLoaderBlock();
         staged_.clear();
         blockBytes_.clear();

@@ -63,6 +63,8 @@ class UpgradeArea : public ModuleArea {
         // Time away after REBOOT; rebootReturns false: never comes back.
         uint32_t rebootAwayMs = 500;
         bool rebootReturns = true;
+        // REBOOT is lost: the module keeps running and answering as before.
+        bool rebootIgnored = false;
         // Implements UEI option 10 (image data as byte values).
         bool ueiData = true;
         // A DATA packet after this many (counted over the transfer) ends the
