@@ -1,6 +1,7 @@
 #include "ImxChip.h"
 
 #include <chrono>
+#include <thread>
 
 #include "SdpRomHid.h"
 #include "SdpRomSerial.h"
@@ -13,6 +14,8 @@ namespace {
 // the module away far longer, so its new serial number is in place before it returns.
 constexpr auto kWatchPeriod = std::chrono::milliseconds(5);
 constexpr char kBanner[] = "VT liveloader\r\n";
+// A liveloader answers a reset before it goes: its reply has this long to leave.
+constexpr auto kResetReplyTime = std::chrono::milliseconds(50);
 
 } // namespace
 
@@ -108,6 +111,7 @@ void ImxChip::watch() {
             resetsSeen_ = resets;
             const uint64_t jumps = jumps_;
             lock.unlock();
+            std::this_thread::sleep_for(kResetReplyTime);
             if (bus_) bus_->setPlugged(module_, false);
             rom_.restart();
             if (serial_) serial_->restart();
