@@ -108,14 +108,14 @@ bool patchSerial(BirdFile& file, uint32_t serialNumber) {
 
 // Connects over USB, then over TCP/IP when no USB module has the serial number.
 aErr connectDirect(Module& module, uint32_t serialNumber) {
-    std::lock_guard<std::timed_mutex> turn(discoveryLock());
+    std::lock_guard<TurnLock> turn(discoveryLock());
     aErr err = module.connect(USB, serialNumber);
     if (err == aErrNotFound) err = module.connect(TCPIP, serialNumber);
     return err;
 }
 
 aErr rediscover(Module& module, linkType reachedOn, uint32_t serialNumber, ReturnWindow& window) {
-    std::unique_lock<std::timed_mutex> turn = window.takeTurn();
+    std::unique_lock<TurnLock> turn = window.takeTurn();
     if (!turn.owns_lock()) return aErrTimeout;
     return module.discoverAndConnect(reachedOn, serialNumber);
 }

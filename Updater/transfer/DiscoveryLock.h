@@ -6,10 +6,48 @@
 #define UPDATER_DISCOVERYLOCK_H
 
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 
-inline std::timed_mutex& discoveryLock() {
-    static std::timed_mutex lock;
+// A lock whose wait can end at a time. Made of a mutex and a condition rather than
+// std::timed_mutex, whose timed wait the thread sanitizer cannot follow (it then
+// reports every unlock as one of a lock never taken).
+class TurnLock {
+  public:
+    void lock() {
+        std::unique_lock<std::mutex> guard(mutex_);
+        freed_.wait(guard, [this] { return !taken_; });
+        taken_ = true;
+    }
+    bool try_lock() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (taken_) return false;
+        taken_ = true;
+        return true;
+    }
+    template <class Clock, class Duration>
+    bool try_lock_until(const std::chrono::time_point<Clock, Duration>& end) {
+        std::unique_lock<std::mutex> guard(mutex_);
+        if (!freed_.wait_until(guard, end, [this] { return !taken_; })) return false;
+        taken_ = true;
+        return true;
+    }
+    void unlock() {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            taken_ = false;
+        }
+        freed_.notify_one();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable freed_;
+    bool taken_ = false;
+};
+
+inline TurnLock& discoveryLock() {
+    static TurnLock lock;
     return lock;
 }
 
@@ -23,8 +61,8 @@ class ReturnWindow {
     explicit ReturnWindow(std::chrono::milliseconds length) : end_(Clock::now() + length) {}
     bool open() const { return Clock::now() < end_; }
     // The discovery turn, waited for until the window's end at most; check owns_lock().
-    std::unique_lock<std::timed_mutex> takeTurn() {
-        std::unique_lock<std::timed_mutex> turn(discoveryLock(), std::defer_lock);
+    std::unique_lock<TurnLock> takeTurn() {
+        std::unique_lock<TurnLock> turn(discoveryLock(), std::defer_lock);
         const Clock::time_point asked = Clock::now();
         turn.try_lock_until(end_);
         end_ += Clock::now() - asked;

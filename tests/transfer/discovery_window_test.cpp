@@ -18,16 +18,16 @@ TEST(ReturnWindow, TimeWaitedForTheTurnMovesTheEndAndTheWaitIsBounded) {
     // Another search holds the turn longer than the whole window, then lets go.
     std::promise<void> holding;
     std::thread searcher([&holding] {
-        std::lock_guard<std::timed_mutex> held(discoveryLock());
+        std::lock_guard<TurnLock> held(discoveryLock());
         holding.set_value();
         std::this_thread::sleep_for(500ms);
     });
     holding.get_future().wait();
     ReturnWindow window(300ms);
-    std::unique_lock<std::timed_mutex> first = window.takeTurn();
+    std::unique_lock<TurnLock> first = window.takeTurn();
     EXPECT_FALSE(first.owns_lock()) << "the wait ends with the window";
     EXPECT_TRUE(window.open()) << "the time waited was not the module's";
-    std::unique_lock<std::timed_mutex> second = window.takeTurn();
+    std::unique_lock<TurnLock> second = window.takeTurn();
     EXPECT_TRUE(second.owns_lock());
     EXPECT_TRUE(window.open());
     searcher.join();
