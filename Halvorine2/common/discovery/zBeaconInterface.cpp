@@ -9,6 +9,8 @@
 #include <string>
 #include <thread>
 
+#include "aCzmqSetup.h"
+
 namespace {
 
 const size_t kBackupCapacity = 100;
@@ -46,6 +48,7 @@ std::string& sBackup() {
 
 bool sSetAndLock(const char* interface, bool backup) {
     if (!zBeaconInterface_isValid(interface) || sHeldHere()) return false;
+    aCzmq_Setup();
     sLock();
     if (backup) sBackup() = zsys_interface();
     zsys_set_interface(interface);
@@ -82,6 +85,7 @@ void zBeaconInterface_restoreAndUnlock(void) {
 }
 
 const char* zBeaconInterface_get(void) {
+    aCzmq_Setup();
     return zsys_interface();
 }
 
